@@ -1,0 +1,150 @@
+// CLogicECR: the job-logic base. It opens the device on the host's thread,
+// runs the job on the worker, sends the host its events, hands records to the
+// host callbacks and closes the device. Device families fill in the slots.
+#pragma once
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "api/job_block.h"
+#include "comm/socket.h"
+#include "comm/telepathy.h"
+#include "comm/telepathy_ecr.h"
+#include "job/thread_job.h"
+#include "orvanta/ecr.h"
+#include "util/cp1250.h"
+
+// Calls a host callback; a null callback is the empty function. Every call
+// into the host goes through here.
+template <class Fn, class... Args>
+inline void CallHost(Fn fn, Args... args) {
+    if (fn) fn(args...);
+}
+
+class CLogicECR : public CThreadJob {
+public:
+    CLogicECR();
+    ~CLogicECR() override;
+
+    int Run() override;
+    int Prepare() override;
+
+    // ---- device slots (1 success; anything else failure) ----
+    virtual std::string GetErrorText(int code) = 0;
+    virtual int Open(int port, const EcrDeviceRecord* record);
+    virtual int Close(int port);
+    virtual int ReadVAT(int port, double vat[8]);
+    virtual int ReadStatus(int port, EcrStatusRecord* status, double vat[8]);
+    virtual int ReadSale(int port, EcrSaleCallback cb);
+    virtual int ClearSale(int port, EcrSaleCallback cb);
+    virtual int ReadAllPLU(int port, EcrItemReadCallback cb);
+    virtual int ReadPLU(int port, EcrItemRecord* items, int count, EcrItemReadCallback cb);
+    virtual int PgmPLU(int port, EcrItemRecord* items, int count, EcrItemProgramCallback cb, int kind);
+    virtual int DelPLU(int port, EcrItemRecord* items, int count, EcrItemProgramCallback cb);
+    virtual int ReadAllDEPT(int port, EcrDeptReadCallback cb);
+    virtual int PgmDEPT(int port, EcrDeptRecord* depts, int count, EcrDeptProgramCallback cb);
+    virtual int ReadAllUnit(int port, EcrUnitReadCallback cb);
+    virtual int PgmUNIT(int port, EcrUnitRecord* units, int count, EcrUnitProgramCallback cb);
+
+    // ---- services for the slots ----
+    void SetSerial(CTelepathy* serial);        // also clears the interrupt flag
+    void SetSocket(CTelepathySocket* socket);  // also clears the interrupt flag
+    void SetProtocol(CTelepathyECR* protocol);
+    CTelepathyECR* GetProtocol() const { return m_pProtocol; }
+    CTelepathy* GetSerial() const { return m_pSerial; }
+    CTelepathySocket* GetSocket() const { return m_pSocket; }
+
+    void Notify(int event, const std::string& text, int percent, int value);
+    void ConfirmPLU(const EcrItemRecord* item, int code, const std::string& text);
+    void ConfirmDEPT(const EcrDeptRecord* dept, int code, const std::string& text);
+    void ConfirmUnit(const EcrUnitRecord* unit, int code, const std::string& text);
+    void SendPLU(const EcrItemRecord* item);
+    void SendDEPT(const EcrDeptRecord* dept);
+    void SendUnit(const EcrUnitRecord* unit);
+    void SendSale(const EcrItemRecord* item, const EcrSaleRecord* sale);
+
+    int OpenDevice(const EcrDeviceRecord* record);
+    int ReportResult(int r);
+    void Finish(const EcrDeviceRecord* record);
+
+    // ---- error state ----
+    int GetErrorCode() const { return m_nError; }
+    const char* GetErrorMessage() const { return m_szError; }   // CP1250, owned by the object
+    void SetErrorCode(int code) { m_nError = code; }
+    void SetErrorText(const std::string& text);
+    void SetError(int code, const std::string& text) {
+        m_nError = code;
+        SetErrorText(text);
+    }
+    // Copies the protocol's code and this class's text for it.
+    void TakeProtocolError(const CTelepathyECR& protocol) {
+        SetError(protocol.m_nError, GetErrorText(protocol.m_nError));
+    }
+    bool IsConnected() const { return m_bConnected != 0; }
+
+    // Common item loop of the programming and deleting slots:
+    // a count of 0 counts as 1 (for a non-null array); item i (from 1) sends
+    // event 5 with text(item) and trunc(i * 100.0) / count; fn returns 1 for
+    // success, anything else with m_nError/m_szError set for a failure; -7
+    // ends the loop at once without a confirmation; a failure is confirmed
+    // with its code and text; with event6OnFirstFailure the first failure
+    // that is not on the last item also sends event 6. Returns the result of
+    // the last item handled (1 or 0).
+    struct ItemLoopOptions {
+        bool event6OnFirstFailure = false;
+        bool confirmSuccess = false;          // also confirm accepted items with 0 and ""
+    };
+    template <class Rec>
+    int ItemLoop(Rec* items, int count, const std::function<std::string(const Rec&)>& text,
+                 const std::function<int(Rec&, int index)>& fn, const ItemLoopOptions& opt = {});
+
+    int m_nError = 0;
+
+protected:
+    char m_szError[512] = {0};
+    CTelepathy* m_pSerial = nullptr;
+    CTelepathyECR* m_pProtocol = nullptr;
+    CTelepathySocket* m_pSocket = nullptr;
+    uint8_t m_bInterrupt = 0;
+    uint8_t m_bConnected = 0;
+
+private:
+    void Confirm(const EcrItemRecord* r, int code, const std::string& t) { ConfirmPLU(r, code, t); }
+    void Confirm(const EcrDeptRecord* r, int code, const std::string& t) { ConfirmDEPT(r, code, t); }
+    void Confirm(const EcrUnitRecord* r, int code, const std::string& t) { ConfirmUnit(r, code, t); }
+};
+
+template <class Rec>
+int CLogicECR::ItemLoop(Rec* items, int count, const std::function<std::string(const Rec&)>& text,
+                        const std::function<int(Rec&, int index)>& fn, const ItemLoopOptions& opt) {
+    if (!items) {
+        SetError(-1, PL("Niewłaściwe parametry zadania"));
+        return 0;
+    }
+    if (count <= 0) count = 1;
+    int result = 0;
+    bool firstFailureSeen = false;
+    for (int i = 0; i < count; ++i) {
+        Rec& rec = items[i];
+        int percent = static_cast<int>(std::trunc((i + 1) * 100.0) / count);
+        Notify(ECR_EVENT_ITEM, text ? text(rec) : std::string(), percent, 0);
+        m_nError = 0;
+        m_szError[0] = 0;
+        int r = fn(rec, i);
+        if (m_nError == -7) return 0;
+        if (r == 1) {
+            result = 1;
+            if (opt.confirmSuccess) Confirm(&rec, 0, std::string());
+            continue;
+        }
+        result = 0;
+        if (m_nError == 0) SetError(9999, GetErrorText(9999));
+        if (opt.event6OnFirstFailure && !firstFailureSeen && i != count - 1)
+            Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
+        firstFailureSeen = true;
+        Confirm(&rec, m_nError, m_szError);
+    }
+    return result;
+}

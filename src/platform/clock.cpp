@@ -1,0 +1,63 @@
+#include "platform/clock.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+
+namespace orv::platform {
+
+namespace {
+std::atomic<double> g_scale{1.0};
+}
+
+void SetTimeScale(double scale) { g_scale.store(scale > 0 ? scale : 1.0); }
+double TimeScale() { return g_scale.load(); }
+
+int64_t MonotonicMillis() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t ScaledMillis(double seconds) {
+    double ms = seconds * 1000.0 * TimeScale();
+    if (ms <= 0) return 0;
+    if (ms > 1e15) return static_cast<int64_t>(1e15);
+    return static_cast<int64_t>(std::ceil(ms));
+}
+
+SecondDeadline::SecondDeadline(int seconds) : m_unlimited(seconds < 0), m_endMillis(0) {
+    if (m_unlimited) return;
+    const double unit = 1000.0 * TimeScale();      // one library second in real ms
+    const int64_t now = MonotonicMillis();
+    const double nowUnits = static_cast<double>(now) / unit;
+    if (seconds == 0) {
+        m_endMillis = now;
+        return;
+    }
+    // End when the second count exceeds start + t, i.e. at floor(now) + t + 1.
+    const double endUnits = std::floor(nowUnits) + seconds + 1;
+    m_endMillis = static_cast<int64_t>(std::ceil(endUnits * unit));
+}
+
+bool SecondDeadline::Passed() const {
+    return !m_unlimited && MonotonicMillis() >= m_endMillis;
+}
+
+int SecondDeadline::RemainingMillis() const {
+    if (m_unlimited) return -1;
+    int64_t left = m_endMillis - MonotonicMillis();
+    if (left <= 0) return 0;
+    return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
+}
+
+Deadline::Deadline(double seconds) : m_endMillis(MonotonicMillis() + ScaledMillis(seconds)) {}
+
+bool Deadline::Passed() const { return MonotonicMillis() >= m_endMillis; }
+
+int Deadline::RemainingMillis() const {
+    int64_t left = m_endMillis - MonotonicMillis();
+    if (left <= 0) return 0;
+    return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
+}
+
+}  // namespace orv::platform

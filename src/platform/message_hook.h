@@ -1,0 +1,26 @@
+// Message boxes: there are no dialogs here, so every message goes through a
+// hook. The default hook appends the text to "orvanta_messages.log" in the
+// temporary directory and answers with the default button at once.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace orv::platform {
+
+enum class MessageKind {
+    Notice,    // information, no answer
+    Question,  // yes/no; the answer is 1 for yes, 0 for no
+    Prompt     // the operator must act, then confirm
+};
+
+// text is CP1250. Returns the answer (the default button for the default hook).
+using MessageHook = std::function<int(MessageKind kind, const std::string& text, int defaultAnswer)>;
+
+void SetMessageHook(MessageHook hook);   // empty hook restores the default
+int ShowPlatformMessage(MessageKind kind, const std::string& text, int defaultAnswer = 0);
+
+// The temporary directory: $TMPDIR when set, else /tmp (no trailing slash).
+std::string TempDirectory();
+
+}  // namespace orv::platform
