@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The main job: builds the library, the example host `ecrctl` and the device
+# simulator `ecr-sim`, starts a simulated Elzab register on a pseudo-terminal,
+# programs a few goods into it, reads them back, reads the VAT rates and the
+# status, and stops the simulator.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake --preset release >/dev/null
+cmake --build --preset release --target orvanta ecrctl ecr-sim
+
+bin=build/release
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Start the simulator; its first line names the port to use (ECR_COM1=/dev/pts/N).
+"$bin/tools/ecr-sim" --device elzab >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+for _ in $(seq 1 100); do
+    grep -q '^ECR_COM1=' "$work/sim.out" 2>/dev/null && break
+    sleep 0.05
+done
+port_line=$(grep -m1 '^ECR_COM1=' "$work/sim.out") || { echo "simulator did not start" >&2; cat "$work/sim.err" >&2; exit 1; }
+export "${port_line?}"
+echo "Simulated Elzab register on ${ECR_COM1}"
+
+cat >"$work/goods.csv" <<'CSV'
+number,code,name,vat_group,department,price,unit
+1,5901234123457,Chleb żytni,1,1,4.99,1
+2,5900000000017,Mleko 2%,2,1,3.49,1
+3,,Jabłka luzem,3,2,5.20,2
+CSV
+
+ecrctl=("$bin/tools/ecrctl" --type 27 --port 1 --baud 9600)
+echo; echo "== Programming goods"
+"${ecrctl[@]}" program-plu --csv "$work/goods.csv"
+echo; echo "== Reading the goods back"
+"${ecrctl[@]}" read-plu-all
+echo; echo "== VAT rates"
+"${ecrctl[@]}" read-vat
+echo; echo "== Status"
+"${ecrctl[@]}" read-status
+echo; echo "Done."
