@@ -68,6 +68,9 @@ public:
     int m_nError = 0;
 
 private:
+    // The one write of SendAll (a seam for transports that report counts).
+    virtual int WritePort(const CChrArr& bytes, int seconds);
+
     int m_saleLogFd = -1;
     int m_nSaleLogOpen = 0;
     int m_dataLogFd = -1;
