@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <type_traits>
 
 #include "api/job_block.h"
 #include "comm/socket.h"
@@ -69,6 +70,11 @@ public:
     int ReportResult(int r);
     void Finish(const EcrDeviceRecord* record);
 
+    // A failure must never leave error code 0: when it is, take the
+    // registered protocol's code and this class's text for it, else code 25
+    // with the common "command not available" text.
+    void EnsureFailureCode();
+
     // ---- error state ----
     int GetErrorCode() const { return m_nError; }
     const char* GetErrorMessage() const { return m_szError; }   // CP1250, owned by the object
@@ -96,14 +102,17 @@ public:
         bool event6OnFirstFailure = false;
         bool confirmSuccess = false;          // also confirm accepted items with 0 and ""
     };
+    // Rec is taken from the array, so lambdas can be passed directly.
     template <class Rec>
-    int ItemLoop(Rec* items, int count, const std::function<std::string(const Rec&)>& text,
-                 const std::function<int(Rec&, int index)>& fn, const ItemLoopOptions& opt = {});
+    int ItemLoop(Rec* items, int count, const std::function<std::string(const std::type_identity_t<Rec>&)>& text,
+                 const std::function<int(std::type_identity_t<Rec>&, int index)>& fn,
+                 const ItemLoopOptions& opt = {});
 
     int m_nError = 0;
 
 protected:
-    char m_szError[512] = {0};
+    static constexpr int kErrorTextSize = 512;
+    char m_szError[kErrorTextSize] = {0};
     CTelepathy* m_pSerial = nullptr;
     CTelepathyECR* m_pProtocol = nullptr;
     CTelepathySocket* m_pSocket = nullptr;
@@ -117,8 +126,9 @@ private:
 };
 
 template <class Rec>
-int CLogicECR::ItemLoop(Rec* items, int count, const std::function<std::string(const Rec&)>& text,
-                        const std::function<int(Rec&, int index)>& fn, const ItemLoopOptions& opt) {
+int CLogicECR::ItemLoop(Rec* items, int count, const std::function<std::string(const std::type_identity_t<Rec>&)>& text,
+                        const std::function<int(std::type_identity_t<Rec>&, int index)>& fn,
+                        const ItemLoopOptions& opt) {
     if (!items) {
         SetError(-1, PL("Niewłaściwe parametry zadania"));
         return 0;
@@ -133,14 +143,18 @@ int CLogicECR::ItemLoop(Rec* items, int count, const std::function<std::string(c
         m_nError = 0;
         m_szError[0] = 0;
         int r = fn(rec, i);
-        if (m_nError == -7) return 0;
+        if (m_nError == -7) {
+            // Broken off by the user: no confirmation, the loop ends here.
+            if (m_szError[0] == 0) SetErrorText(GetErrorText(-7));
+            return 0;
+        }
         if (r == 1) {
             result = 1;
             if (opt.confirmSuccess) Confirm(&rec, 0, std::string());
             continue;
         }
         result = 0;
-        if (m_nError == 0) SetError(9999, GetErrorText(9999));
+        EnsureFailureCode();
         if (opt.event6OnFirstFailure && !firstFailureSeen && i != count - 1)
             Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
         firstFailureSeen = true;

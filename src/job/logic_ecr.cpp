@@ -1,0 +1,306 @@
+// CLogicECR: the job framework every device family's logic class builds on.
+#include "job/logic_ecr.h"
+
+#include <cstring>
+#include <exception>
+
+#include "util/chrarr.h"
+
+EcrJobBlock g_jobBlock;
+
+namespace {
+
+const char* const kSystemErrorText = PL("System kas fiskalnych - błąd systemu !");
+const char* const kBadParametersText = PL("Niewłaściwe parametry zadania");
+const char* const kNotAvailableText = PL("Rozkaz niedostępny w tej wersji programu kasy");
+
+constexpr int kSystemError = 999999;
+constexpr int kNotAvailable = 25;
+constexpr int kBadParameters = -1;
+
+// Host-facing confirmation texts hold at most 63 characters and a terminator.
+struct ConfirmText {
+    char text[64];
+    explicit ConfirmText(const std::string& s) { StrNCopyZ(text, s.c_str(), 63); }
+};
+
+// The transport may not offer a way to drop its connection; then there is
+// nothing to close.
+template <class Socket>
+void CloseSocket(Socket* socket) {
+    if constexpr (requires { socket->Close(); }) socket->Close();
+}
+
+}  // namespace
+
+CLogicECR::CLogicECR() = default;
+CLogicECR::~CLogicECR() = default;
+
+// ---- base slots: a device that cannot do the operation fails the job ----
+int CLogicECR::Open(int, const EcrDeviceRecord*) { return 0; }
+int CLogicECR::Close(int) { return 0; }
+int CLogicECR::ReadVAT(int, double*) { return 0; }
+int CLogicECR::ReadStatus(int, EcrStatusRecord*, double*) { return 0; }
+int CLogicECR::ReadSale(int, EcrSaleCallback) { return 0; }
+int CLogicECR::ClearSale(int, EcrSaleCallback) { return 0; }
+int CLogicECR::ReadAllPLU(int, EcrItemReadCallback) { return 0; }
+int CLogicECR::ReadPLU(int, EcrItemRecord*, int, EcrItemReadCallback) { return 0; }
+int CLogicECR::PgmPLU(int, EcrItemRecord*, int, EcrItemProgramCallback, int) { return 0; }
+int CLogicECR::DelPLU(int, EcrItemRecord*, int, EcrItemProgramCallback) { return 0; }
+int CLogicECR::ReadAllDEPT(int, EcrDeptReadCallback) { return 0; }
+int CLogicECR::PgmDEPT(int, EcrDeptRecord*, int, EcrDeptProgramCallback) { return 0; }
+int CLogicECR::ReadAllUnit(int, EcrUnitReadCallback) { return 0; }
+int CLogicECR::PgmUNIT(int, EcrUnitRecord*, int, EcrUnitProgramCallback) { return 0; }
+
+// ---- services ----
+void CLogicECR::SetSerial(CTelepathy* serial) {
+    m_pSerial = serial;
+    m_bInterrupt = 0;
+}
+
+void CLogicECR::SetSocket(CTelepathySocket* socket) {
+    m_pSocket = socket;
+    m_bInterrupt = 0;
+}
+
+void CLogicECR::SetProtocol(CTelepathyECR* protocol) { m_pProtocol = protocol; }
+
+void CLogicECR::SetErrorText(const std::string& text) {
+    size_t n = text.size();
+    if (n > static_cast<size_t>(kErrorTextSize - 1)) n = kErrorTextSize - 1;
+    std::memmove(m_szError, text.data(), n);
+    m_szError[n] = 0;
+}
+
+void CLogicECR::Notify(int event, const std::string& text, int percent, int value) {
+    if (m_pSerial) m_pSerial->Notify(event, text, percent, value);
+}
+
+void CLogicECR::ConfirmPLU(const EcrItemRecord* item, int code, const std::string& text) {
+    ConfirmText t(text);
+    CallHost(g_jobBlock.itemPgmCb, item, code, static_cast<const char*>(t.text));
+}
+
+void CLogicECR::ConfirmDEPT(const EcrDeptRecord* dept, int code, const std::string& text) {
+    ConfirmText t(text);
+    CallHost(g_jobBlock.deptPgmCb, dept, code, static_cast<const char*>(t.text));
+}
+
+void CLogicECR::ConfirmUnit(const EcrUnitRecord* unit, int code, const std::string& text) {
+    ConfirmText t(text);
+    CallHost(g_jobBlock.unitPgmCb, unit, code, static_cast<const char*>(t.text));
+}
+
+void CLogicECR::SendPLU(const EcrItemRecord* item) { CallHost(g_jobBlock.itemReadCb, item); }
+void CLogicECR::SendDEPT(const EcrDeptRecord* dept) { CallHost(g_jobBlock.deptReadCb, dept); }
+void CLogicECR::SendUnit(const EcrUnitRecord* unit) { CallHost(g_jobBlock.unitReadCb, unit); }
+void CLogicECR::SendSale(const EcrItemRecord* item, const EcrSaleRecord* sale) {
+    CallHost(g_jobBlock.saleCb, item, sale);
+}
+
+// ---- job flow ----
+int CLogicECR::Prepare() {
+    const EcrDeviceRecord* record = &g_jobBlock.device;
+    if (OpenDevice(record) == 1) return 1;
+    Finish(record);
+    // One failed open must not keep the process's only port (or the socket)
+    // held: every later job would find it in use.
+    if (m_pSerial) {
+        m_pSerial->Close(record->port, 0);
+        if (m_pProtocol && m_pProtocol->m_nPort != 0 && m_pProtocol->m_nPort != record->port)
+            m_pSerial->Close(m_pProtocol->m_nPort, 0);
+    }
+    if (m_pSocket) CloseSocket(m_pSocket);
+    return 0;
+}
+
+int CLogicECR::OpenDevice(const EcrDeviceRecord* record) {
+    if (!m_pSerial) {
+        m_bConnected = 0;
+        SetError(kSystemError, kSystemErrorText);
+        Notify(ECR_EVENT_SYSTEM_ERROR, m_szError, 0, kSystemError);
+        return 0;
+    }
+    // The job's own callback is installed first, so event 1 reaches it.
+    m_pSerial->SetCallback(g_jobBlock.progressCb);
+    Notify(ECR_EVENT_OPENING, std::string(), 0, 0);
+
+    int r = 0;
+    try {
+        r = Open(record->port, record);
+    } catch (...) {
+        r = 0;
+        if (m_nError == 0) SetError(kSystemError, kSystemErrorText);
+    }
+    if (r == 1) {
+        m_bConnected = 1;
+        // No code of an earlier job may be taken for this one's.
+        if (m_pProtocol) m_pProtocol->m_nError = 0;
+        return 1;
+    }
+    m_bConnected = 0;
+    if (m_nError == 0) {
+        // The class forgot to copy its protocol's code: take it, or report
+        // a system error, so the events and the host see a failure code.
+        if (m_pProtocol && m_pProtocol->m_nError != 0)
+            SetError(m_pProtocol->m_nError, GetErrorText(m_pProtocol->m_nError));
+        else
+            SetError(kSystemError, kSystemErrorText);
+    }
+    const int code = m_nError;
+    const int event = (code <= -1 && code >= -4) ? ECR_EVENT_SYSTEM_ERROR : ECR_EVENT_DEVICE_ERROR;
+    Notify(event, m_szError, 0, code);
+    return 0;
+}
+
+void CLogicECR::EnsureFailureCode() {
+    if (m_nError != 0) return;
+    if (m_pProtocol && m_pProtocol->m_nError != 0)
+        SetError(m_pProtocol->m_nError, GetErrorText(m_pProtocol->m_nError));
+    else
+        SetError(kNotAvailable, kNotAvailableText);
+}
+
+int CLogicECR::ReportResult(int r) {
+    if (r == 1) {
+        Notify(ECR_EVENT_SUCCEEDED, std::string(), 0, 0);
+        return r;
+    }
+    EnsureFailureCode();
+    Notify(ECR_EVENT_FAILED, m_szError, 0, m_nError);
+    return r;
+}
+
+void CLogicECR::Finish(const EcrDeviceRecord* record) {
+    if (m_bConnected) {
+        try {
+            Close(record->port);
+        } catch (...) {
+        }
+        Notify(ECR_EVENT_CLOSED, std::string(), 0, 0);
+    } else {
+        Notify(ECR_EVENT_SYSTEM_ERROR, m_szError, 0, m_nError);
+    }
+}
+
+namespace {
+
+// Title of a job with a title event, or null.
+const char* JobTitle(uint32_t job, uint32_t kind) {
+    switch (job) {
+    case 1: return PL("Odczyt danych o sprzedaży");
+    case 2: return PL("Zerowanie liczników danych o sprzedaży");
+    case 3:
+    case 4: return PL("Odczyt danych o towarach");
+    case 5:
+    case 6:
+    case 18:
+        return kind == 1 ? PL("Aktualizacja danych o towarach") : PL("Programowanie danych o towarach");
+    case 7: return PL("Kasowanie danych o towarach");
+    case 9: return PL("Odczyt danych o działach (grupach) towarowych");
+    case 11: return PL("Programowanie danych o działach (grupach) towarach");
+    case 12: return PL("Odczyt danych o jednostkach miary");
+    case 13: return PL("Programowanie danych o jednostkach miary");
+    case 14: return PL("Odczyt statusu i konfiguracji kasy");
+    case 15: return PL("Odczyt danych o stawkach podatkowych");
+    default: return nullptr;
+    }
+}
+
+void SetUndefinedVat(EcrVatRecord& vat) {
+    for (double& rate : vat.rate) rate = -3.0;
+}
+
+}  // namespace
+
+int CLogicECR::Run() {
+    EcrJobBlock& jb = g_jobBlock;
+    const EcrDeviceRecord* record = &jb.device;
+    const int port = record->port;
+    const uint32_t job = jb.job;
+    const int count = static_cast<int>(jb.count);
+
+    if (const char* title = JobTitle(job, jb.kind)) {
+        Notify(ECR_EVENT_TITLE, title, 0, 0);
+        Notify(ECR_EVENT_WAIT, PL("Proszę czekać..."), 0, 0);
+    }
+
+    // A job that works on the host's array needs one (and a count that is
+    // not negative) before anything is read from it.
+    auto arrayOk = [&](const void* array) {
+        if (array && count >= 0) return true;
+        SetError(kBadParameters, kBadParametersText);
+        return false;
+    };
+
+    int r = 0;
+    try {
+        switch (job) {
+        case 1: {
+            CTelepathyECR* protocol = m_pProtocol;
+            if (protocol) {
+                protocol->OpenSaleLog();
+                protocol->WriteSaleLog(CChrArr("#1\r\n#\r\n#"));
+            }
+            try {
+                r = ReadSale(port, jb.saleCb);
+            } catch (...) {
+                if (protocol) protocol->CloseSaleLog();
+                throw;
+            }
+            if (protocol) protocol->CloseSaleLog();
+            break;
+        }
+        case 2: r = ClearSale(port, jb.saleCb); break;
+        case 3: r = ReadAllPLU(port, jb.itemReadCb); break;
+        case 4:
+            if (arrayOk(jb.items)) r = ReadPLU(port, jb.items, count, jb.itemReadCb);
+            break;
+        case 5:
+        case 6:
+        case 18:
+            if (arrayOk(jb.items)) r = PgmPLU(port, jb.items, count, jb.itemPgmCb, static_cast<int>(jb.kind));
+            break;
+        case 7:
+            if (arrayOk(jb.items)) r = DelPLU(port, jb.items, count, jb.itemPgmCb);
+            break;
+        case 8: r = 1; break;
+        case 9: r = ReadAllDEPT(port, jb.deptReadCb); break;
+        case 11:
+            if (arrayOk(jb.depts)) r = PgmDEPT(port, jb.depts, count, jb.deptPgmCb);
+            break;
+        case 12: r = ReadAllUnit(port, jb.unitReadCb); break;
+        case 13:
+            if (arrayOk(jb.units)) r = PgmUNIT(port, jb.units, count, jb.unitPgmCb);
+            break;
+        case 14:
+            std::memset(&jb.status, 0, sizeof jb.status);
+            SetUndefinedVat(jb.vat);
+            r = ReadStatus(port, &jb.status, jb.vat.rate);
+            if (r == 1) {
+                jb.vatCopy = jb.vat;
+                CallHost(jb.statusCb, static_cast<const EcrStatusRecord*>(&jb.status),
+                         static_cast<const double*>(jb.vatCopy.rate));
+            }
+            break;
+        case 15:
+            SetUndefinedVat(jb.vat);
+            r = ReadVAT(port, jb.vat.rate);
+            if (r == 1) {
+                jb.vatCopy = jb.vat;
+                CallHost(jb.vatCb, static_cast<const double*>(jb.vatCopy.rate));
+            }
+            break;
+        default:  // 10, 16, 17 and unknown codes: nothing to do, the job fails
+            r = 0;
+            break;
+        }
+    } catch (...) {
+        r = 0;
+        if (m_nError == 0) SetError(kSystemError, kSystemErrorText);
+    }
+
+    ReportResult(r);
+    Finish(record);
+    return 0;
+}

@@ -1,0 +1,73 @@
+// CThreadJob: Prepare on the caller's thread, Run on a worker thread.
+#include "job/thread_job.h"
+
+#include <exception>
+#include <system_error>
+
+CThreadJob::CThreadJob() = default;
+
+CThreadJob::~CThreadJob() {
+    // The owner breaks and joins a running job before the derived part is
+    // destroyed (Shutdown); this only collects a worker that has finished.
+    if (m_thread.joinable()) {
+        if (m_thread.get_id() == std::this_thread::get_id())
+            m_thread.detach();
+        else
+            m_thread.join();
+    }
+}
+
+bool CThreadJob::Start(EcrWindow window, uint32_t message) {
+    if (m_running.load(std::memory_order_acquire)) return m_thread.joinable();
+
+    // The previous worker has cleared its running flag; collect it.
+    JoinFinished();
+
+    m_hWnd = window;
+    m_nMsg = message;
+    m_running.store(true, std::memory_order_release);
+    m_break.store(false, std::memory_order_release);
+    m_result.store(0, std::memory_order_release);
+
+    int prepared = 0;
+    try {
+        prepared = Prepare();
+    } catch (...) {
+        prepared = 0;
+    }
+    if (prepared != 1) {
+        m_running.store(false, std::memory_order_release);
+        return false;
+    }
+    try {
+        m_thread = std::thread(&CThreadJob::ThreadProc, this);
+    } catch (const std::system_error&) {
+        m_running.store(false, std::memory_order_release);
+        return false;
+    }
+    return true;
+}
+
+void CThreadJob::Break() { m_break.store(true, std::memory_order_release); }
+
+void CThreadJob::Shutdown() {
+    if (m_running.load(std::memory_order_acquire)) Break();
+    JoinFinished();
+}
+
+void CThreadJob::ThreadProc() {
+    int r = 0;
+    try {
+        r = Run();
+    } catch (...) {
+        r = 0;
+    }
+    m_result.store(r, std::memory_order_release);
+    // Last touch of the object by the worker: the host may start the next
+    // job as soon as it sees the flag clear.
+    m_running.store(false, std::memory_order_release);
+}
+
+void CThreadJob::JoinFinished() {
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+}
