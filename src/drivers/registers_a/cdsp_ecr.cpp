@@ -1,0 +1,60 @@
+#include "drivers/registers_a/cdsp_ecr.h"
+
+#include <cmath>
+#include <cstdio>
+
+int CDSP_ECR::ReadSale(int, EcrSaleCallback) { return Unsupported(); }
+
+int CDSP_ECR::ClearSale(int, EcrSaleCallback) { return 1; }
+
+int CDSP_ECR::DelPLU(int, EcrItemRecord*, int, EcrItemProgramCallback) { return Unsupported(); }
+
+int CDSP_ECR::ReadAllDEPT(int, EcrDeptReadCallback) { return Unsupported(); }
+
+int CDSP_ECR::PgmDEPT(int, EcrDeptRecord*, int, EcrDeptProgramCallback) { return 1; }
+
+// Reads from PLU 1 upward. The register's own refusal ("ERR") or an empty
+// record marks the end of its goods; any other failure fails the job.
+int CDSP_ECR::ReadAllPLU(int, EcrItemReadCallback) {
+    const uint32_t capacity = m_dsp.Capacity();
+    for (uint32_t p = 1; p <= capacity; ++p) {
+        char text[32];
+        std::snprintf(text, sizeof text, "PLU - %u", p);
+        Notify(ECR_EVENT_ITEM, text, static_cast<int>(std::trunc(p * 100.0) / capacity), 0);
+        DsaPluRecord rec;
+        rec.number = p;
+        if (m_dsp.ReadPLURecord(rec) != 1) {
+            const int code = m_dsp.m_nError;
+            if (code >= 1001 && code <= 1255) {
+                SetError(0, std::string());
+                return 1;
+            }
+            TakeLinkError();
+            return 0;
+        }
+        if (!IsProgrammed(rec)) return 1;
+        EcrItemRecord item = ToHostItem(rec);
+        SendPLU(&item);
+    }
+    return 1;
+}
+
+// The item's ranges are checked (105, 109); a valid item still fails with
+// 25: the register's goods record cannot be built.
+int CDSP_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback, int) {
+    return ItemLoop<EcrItemRecord>(
+        items, count,
+        [](const EcrItemRecord& it) { return NameText(it.name, 20); },
+        [this](EcrItemRecord& it, int) {
+            if (it.number < 1 || it.number > m_dsp.Capacity()) {
+                SetError(105, GetErrorText(105));
+                return 0;
+            }
+            if (!(it.price >= 0.0) || !(std::floor(it.price * 100.0 + 0.1) <= 999999999.0)) {
+                SetError(109, GetErrorText(109));
+                return 0;
+            }
+            SetError(25, m_dsp.CTelepathyECR::GetErrorText(25));
+            return 0;
+        });
+}
