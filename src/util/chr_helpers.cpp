@@ -130,6 +130,7 @@ CChrArr ChrSpaces(int n) { return CChrArr(n, ' '); }
 
 CChrArr ChrRepeat(const CChrArr& s, int n) {
     CChrArr r;
+    if (s.IsEmpty()) return r;
     for (int i = 0; i < n; ++i) r.Append(s.data(), s.bytes().size());
     return r;
 }
