@@ -1,0 +1,59 @@
+// Hosting of outside window controls (the fiscal printer's control): create
+// one by its class id as a child of a host window, set a property by its
+// dispatch id, destroy it. No such control exists on this platform, so the
+// default factory creates nothing; tests install their own factory.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "orvanta/ecr.h"
+
+namespace orv::platform {
+
+// One created control.
+class HostedControl {
+public:
+    virtual ~HostedControl() = default;
+    // Puts a text property; false when the control refuses it.
+    virtual bool PutProperty(int dispatchId, const std::string& value) = 0;
+};
+
+class ControlFactory {
+public:
+    virtual ~ControlFactory() = default;
+    // A control of the class id under `parent` with the child id, or null
+    // when none can be created.
+    virtual std::unique_ptr<HostedControl> Create(const std::string& classId, EcrWindow parent, int childId) = 0;
+};
+
+// Installs the factory used from now on; null restores the default (none
+// available). The factory must outlive its use.
+void SetControlFactory(ControlFactory* factory);
+ControlFactory& GetControlFactory();
+
+// A control window that is created and destroyed as a whole.
+class ControlWindow {
+public:
+    bool Create(const std::string& classId, EcrWindow parent, int childId);
+    bool PutProperty(int dispatchId, const std::string& value);
+    void Destroy();
+    bool IsCreated() const { return m_control != nullptr; }
+
+private:
+    std::unique_ptr<HostedControl> m_control;
+};
+
+// The fiscal printer's control (class id kFiscalControlClassId, child id
+// 2002), one per process.
+inline constexpr const char* kFiscalControlClassId = "{B4F82C16-873D-4120-9731-227DB4A13B0F}";
+inline constexpr int kFiscalControlChildId = 2002;
+ControlWindow& FiscalControlWindow();
+
+// Creates the fiscal control under the window and clears its connection
+// text (property 30); false when it cannot be created.
+bool CreateFiscalControl(EcrWindow parent);
+// Destroys the fiscal control window, if any.
+void DestroyFiscalControl();
+
+}  // namespace orv::platform
