@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -162,12 +161,6 @@ long TcpSocket::Send(const void* buf, size_t size, int& err) {
         return -1;
     }
     return static_cast<long>(r);
-}
-
-int TcpSocket::Pending() const {
-    int n = 0;
-    if (m_fd < 0 || ioctl(m_fd, FIONREAD, &n) != 0) return 0;
-    return n;
 }
 
 }  // namespace orv::platform

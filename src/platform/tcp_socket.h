@@ -58,8 +58,6 @@ public:
     // Bytes sent (>= 0) or -1 with the code in err (kWsaWouldBlock: no room).
     // Never blocks and never raises SIGPIPE.
     long Send(const void* buf, size_t size, int& err);
-    // Bytes that can be received without waiting (0 on failure).
-    int Pending() const;
 
 private:
     int m_fd = -1;
