@@ -17,6 +17,7 @@
 #include "util/cp1250.h"
 
 // ---- Served families ----
+#include "drivers/registers_b/cel50_ecr.h"
 // #include "drivers/elzab/cs6_ecr.h"
 
 namespace orv::unserved {

@@ -32,7 +32,6 @@
     ORV_UNSERVED(CDSP_ECR)                 \
     ORV_UNSERVED(CD8_ECR)                  \
     ORV_UNSERVED(CEL_ECR)                  \
-    ORV_UNSERVED(CEL50_ECR)                \
     ORV_UNSERVED(CEMS_ECR)                 \
     ORV_UNSERVED(CEN_ECR)                  \
     ORV_UNSERVED(CHI_ECR)                  \
