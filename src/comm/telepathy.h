@@ -61,4 +61,31 @@ public:
     bool IsAborted();
 
     std::string GetErrorText(int code) { return SerialErrorText(code); }
+
+    // The six line options as stored here. StoreLineOptions only stores
+    // them; the next Reopen applies them (the multiplexer sets several at
+    // once this way).
+    struct LineOptions {
+        int ctsWait = 0, option2 = 0, option3 = 0, dtrMode = 1, rtsMode = 1, xonXoff = 0;
+    };
+    LineOptions GetLineOptions() const { return m_options; }
+    void StoreLineOptions(const LineOptions& options) { m_options = options; }
+
+private:
+    bool PortUsable(int port);                 // range and open checks; sets the error
+    int LostOrError(int fallback);             // -6 when the device is gone, else fallback
+    void CopyOptionsToPort();
+    CChrArr TakeAll();                         // the receive buffer and everything the port holds
+    int WaitCts(int t);                        // 0, -5, -6 or -7
+    int MapPortError(uint32_t code);
+
+    CChrArr m_buffer;                          // taken from the port object, not yet handed out
+    LineOptions m_options;
+    int m_error = 0;
+    int m_openPort = 0;
+    int m_inSize = 1024, m_outSize = 1024;
+    int m_openBaud = 9600;
+    int m_openBits = 8;
+    char m_openParity = 'N';
+    int m_openStop = 1;
 };
