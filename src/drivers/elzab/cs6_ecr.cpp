@@ -353,6 +353,7 @@ int CS6_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
     int result = 0;
     for (int i = 0; i < count; ++i) {
         const EcrItemRecord& rec = items[i];
+        SetError(0, std::string());
         Notify(ECR_EVENT_ITEM, Format("Pobieranie danych PLU - %u", rec.number),
                static_cast<int>(std::trunc((i + 1) * 100.0) / count), 0);
         ElzabPlu plu;

@@ -165,8 +165,8 @@ int CSystem600::ExpectAck() {
 }
 
 // Status byte after a write or a read by number: 0 accepted, v -> v + 100.
-// The department read and the sales counter report 2 ("name error" on
-// other commands) and 202 alike for "not defined".
+// The department read and the sales counter may report "not defined" as the
+// byte 102 or as 202; both give 202.
 int CSystem600::ReadStatusByte(bool raw) {
     CChrArr b = ReadBytes(1);
     if (b.GetLength() < 1) {
@@ -175,7 +175,7 @@ int CSystem600::ReadStatusByte(bool raw) {
     }
     int v = b[0];
     if (v == 0) return 1;
-    if (raw && (v == 2 || v == 202))
+    if (raw && (v == 102 || v == 202))
         m_nError = 202;
     else
         m_nError = v + 100;

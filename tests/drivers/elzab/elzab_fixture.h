@@ -1,0 +1,103 @@
+// Shared set-up of the Elzab driver tests: an emulated register on port 1,
+// the recording host, and jobs run through the exports.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulators/elzab/elzab_emulator.h"
+#include "fakes/recording_host.h"
+#include "orvanta/ecr.h"
+#include "platform/clock.h"
+
+namespace orv::test {
+
+// Bytes ESC + command + data, for byte-exact expectations.
+inline Bytes Cmd(uint8_t command, const Bytes& data = {}) {
+    Bytes b{0x1B, command};
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+inline EcrItemRecord Item(uint32_t number, const char* name, uint32_t vat, uint32_t dept, double price,
+                          const char* code = "", uint32_t unit = 1) {
+    EcrItemRecord it;
+    std::memset(&it, 0, sizeof it);
+    it.number = number;
+    std::strncpy(it.code, code, sizeof it.code - 1);
+    std::strncpy(it.name, name, sizeof it.name - 1);
+    it.vat_group = vat;
+    it.department = dept;
+    it.price = price;
+    it.unit = unit;
+    return it;
+}
+
+class ElzabTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EcrCreate(nullptr); }
+
+    void SetUp() override {
+        orv::platform::SetTimeScale(1.0);
+        Host().Reset();
+    }
+    void TearDown() override {
+        // A job still running (a failed expectation) is broken off first.
+        if (!EcrIsDone()) {
+            EcrBreakJob();
+            WaitDone(10000);
+        }
+        if (reg) reg->Stop();
+        reg.reset();
+        orv::platform::SetTimeScale(1.0);
+    }
+
+    // The emulated register for a device type, on port 1.
+    ElzabEmulator& Register(int type, uint32_t model) {
+        if (reg) {   // one pty per port at a time: the old one gives its name back first
+            reg->Stop();
+            reg.reset();
+        }
+        reg = std::make_unique<ElzabEmulator>(1, model);
+        reg->Start();
+        device = DeviceRecord(type, 1, 9600, 0);
+        return *reg;
+    }
+
+    static bool WaitDone(int timeoutMs) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!EcrIsDone()) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+    // Starts a job through an export, waits for it, returns EcrError().
+    int Run(const std::function<int()>& start, int timeoutMs = 30000) {
+        int started = start();
+        EXPECT_EQ(started, 1) << "the export refused the job";
+        EXPECT_TRUE(WaitDone(timeoutMs)) << "the job did not end";
+        return EcrError();
+    }
+
+    std::string ErrMsg() const { return EcrErrMsg(); }
+
+    std::unique_ptr<ElzabEmulator> reg;
+    EcrDeviceRecord device{};
+};
+
+}  // namespace orv::test
