@@ -232,7 +232,8 @@ TEST_F(Exports, RecordCopyIsBoundedAndCarriesTheCallback) {
     EXPECT_EQ(g_jobBlock.device.word11, 11);
     EXPECT_EQ(g_jobBlock.device.flags, 0x2u);
     EXPECT_EQ(g_jobBlock.progressCb, &RecordingHost::OnProgress);
-    EXPECT_EQ(g_jobBlock.device.progress, &RecordingHost::OnProgress);
+    EcrProgressCallback copied = g_jobBlock.device.progress;   // a packed field: read by value
+    EXPECT_EQ(copied, &RecordingHost::OnProgress);
 }
 
 struct TypeCase {
