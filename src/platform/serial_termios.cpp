@@ -19,15 +19,13 @@
 
 #include <cerrno>
 
-#include "platform/serial_device.h"
+#include "platform/serial_termios.h"
 
 namespace orv::platform {
 
 int SetSerialCustomBaud(int fd, int baud);   // serial_termios2.cpp
 
-namespace {
-
-speed_t SpeedConstant(int baud) {
+speed_t SerialSpeedConstant(int baud) {
     switch (baud) {
     case 50: return B50;
     case 75: return B75;
@@ -51,6 +49,18 @@ speed_t SpeedConstant(int baud) {
     case 921600: return B921600;
     default: return B0;
     }
+}
+
+namespace {
+
+void MakeRaw(struct termios& tio) {
+    ::cfmakeraw(&tio);
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP | ICRNL | INLCR | IGNCR | PARMRK);
+    tio.c_oflag &= ~OPOST;
+    tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
 }
 
 tcflag_t SizeFlag(int bits) {
@@ -106,21 +116,8 @@ public:
         if (m_fd < 0) return EBADF;
         struct termios tio;
         if (::tcgetattr(m_fd, &tio) != 0) return errno;
-        MakeRaw(tio);
-        tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-        tio.c_cflag |= SizeFlag(s.dataBits);
-        switch (s.parity) {
-        case 'O': tio.c_cflag |= PARENB | PARODD; break;
-        case 'E': tio.c_cflag |= PARENB; break;
-        case 'M': tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-        case 'S': tio.c_cflag |= PARENB | CMSPAR; break;
-        default: break;
-        }
-        if (s.stopBits != 1) tio.c_cflag |= CSTOPB;   // 2, or 1.5 with 5 data bits
-        if (s.ctsOutFlow || s.rtsControl == 2) tio.c_cflag |= CRTSCTS;
-        if (s.xonOut) tio.c_iflag |= IXON;
-        if (s.xonIn) tio.c_iflag |= IXOFF;
-        const speed_t speed = SpeedConstant(s.baud);
+        MakeSerialTermios(s, &tio);
+        const speed_t speed = SerialSpeedConstant(s.baud);
         const bool custom = speed == B0;
         ::cfsetispeed(&tio, custom ? B38400 : speed);
         ::cfsetospeed(&tio, custom ? B38400 : speed);
@@ -218,16 +215,6 @@ public:
 private:
     static constexpr int kChangeSliceMs = 10;
 
-    static void MakeRaw(struct termios& tio) {
-        ::cfmakeraw(&tio);
-        tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP | ICRNL | INLCR | IGNCR | PARMRK);
-        tio.c_oflag &= ~OPOST;
-        tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-        tio.c_cflag |= CLOCAL | CREAD;
-        tio.c_cc[VMIN] = 0;
-        tio.c_cc[VTIME] = 0;
-    }
-
     int SetLine(int bit, bool on) {
         if (m_fd < 0) return EBADF;
         if (::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bit) == 0) return 0;
@@ -238,6 +225,23 @@ private:
 };
 
 }  // namespace
+
+void MakeSerialTermios(const SerialLineSettings& s, struct termios* tio) {
+    MakeRaw(*tio);
+    tio->c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    tio->c_cflag |= SizeFlag(s.dataBits);
+    switch (s.parity) {
+    case 'O': tio->c_cflag |= PARENB | PARODD; break;
+    case 'E': tio->c_cflag |= PARENB; break;
+    case 'M': tio->c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case 'S': tio->c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    if (s.stopBits != 1) tio->c_cflag |= CSTOPB;   // 2, or 1.5 with 5 data bits
+    if (s.ctsOutFlow || s.rtsControl == 2) tio->c_cflag |= CRTSCTS;
+    if (s.xonOut) tio->c_iflag |= IXON;
+    if (s.xonIn) tio->c_iflag |= IXOFF;
+}
 
 std::unique_ptr<SerialDevice> CreateTermiosDevice() { return std::make_unique<TermiosSerialDevice>(); }
 
