@@ -1,0 +1,209 @@
+// ecrctl, the example host, run as a separate program against the shared
+// library: its help, its usage errors, a family this version does not
+// serve, a whole job against an emulated register and Ctrl-C.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulators/elcom50/elcom50_emulator.h"
+
+extern char** environ;
+
+namespace {
+
+const std::string kEcrctl = std::string(ORVANTA_BINARY_DIR) + "/tools/ecrctl";
+
+struct Result {
+    int status = -1;     // exit status, or -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs ecrctl with the arguments; `whileRunning` (if any) is called with the
+// child's pid while it runs.
+Result RunEcrctl(const std::vector<std::string>& args, const std::function<void(pid_t)>& whileRunning = nullptr) {
+    Result r;
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return r;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
+    posix_spawn_file_actions_addclose(&fa, outPipe[0]);
+    posix_spawn_file_actions_addclose(&fa, errPipe[0]);
+    std::vector<std::string> all{kEcrctl};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, kEcrctl.c_str(), &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    if (rc != 0) {
+        close(outPipe[0]);
+        close(errPipe[0]);
+        return r;
+    }
+    std::thread reader([&] {
+        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+        int open = 2;
+        while (open > 0) {
+            if (poll(fds, 2, 60000) <= 0) break;
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+                char buf[4096];
+                ssize_t n = read(fds[i].fd, buf, sizeof buf);
+                if (n <= 0) {
+                    fds[i].fd = -1;
+                    --open;
+                    continue;
+                }
+                (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+            }
+        }
+    });
+    if (whileRunning) whileRunning(pid);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    reader.join();
+    close(outPipe[0]);
+    close(errPipe[0]);
+    if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+    return r;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(Ecrctl, HelpDocumentsEveryJob) {
+    Result r = RunEcrctl({"--help"});
+    ASSERT_EQ(r.status, 0);
+    for (const char* job : {"read-sales", "clear-sales", "read-plu-all", "read-plu", "program-plu", "update-plu",
+                            "delete-plu", "delete-plu-all", "read-dept", "read-dept-list", "program-dept",
+                            "read-units", "program-units", "read-status", "read-vat", "read-from-plu",
+                            "delete-from-plu", "program-barcode"})
+        EXPECT_TRUE(Contains(r.out, std::string("  ") + job + " ")) << job;
+    for (const char* option : {"--type", "--port", "--baud", "--kind", "--address", "--flags", "--csv-out",
+                               "--csv", "--numbers", "Ctrl-C"})
+        EXPECT_TRUE(Contains(r.out, option)) << option;
+}
+
+TEST(Ecrctl, UnservedFamilyEndsWithTheClearErrorAndAFailureStatus) {
+    Result r = RunEcrctl({"--type", "85", "--port", "2", "read-vat"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "999999")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "Brak obsługi urządzenia tego typu w tej wersji biblioteki")) << r.err;
+    // The events of the refused start are shown too.
+    EXPECT_TRUE(Contains(r.err, "(6)")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "(8)")) << r.err;
+}
+
+TEST(Ecrctl, TypeOutsideTheTableFails) {
+    Result r = RunEcrctl({"--type", "51", "read-status", "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "System kas fiskalnych - błąd systemu !")) << r.err;
+}
+
+TEST(Ecrctl, UsageErrors) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"read-vat"},                                   // no type
+        {"--type", "1"},                                // no job
+        {"--type", "1", "read-vat", "read-status"},     // two jobs
+        {"--type", "1", "make-coffee"},                 // unknown job
+        {"--type", "x1", "read-vat"},                   // bad number
+        {"--type", "1", "--bogus", "read-vat"},         // unknown option
+        {"--type", "1", "program-plu"},                 // no CSV file
+        {"--type", "1", "program-plu", "--csv", "/nonexistent/goods.csv"},
+        {"--type", "1", "read-plu"},                    // no numbers
+        {"--type", "1", "--port", "300.1.1.1", "read-vat"},
+    };
+    for (const auto& args : cases) {
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        SCOPED_TRACE(joined);
+        Result r = RunEcrctl(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(Contains(r.err, "ecrctl: ")) << r.err;
+    }
+}
+
+class EcrctlRegister : public ::testing::Test {
+protected:
+    static constexpr int kPort = 11;
+    void SetUp() override {
+        reg.Start();
+        reg.SetTaxGroup(1, "23.00", 1);
+        reg.SetTaxGroup(2, "8.00", 1);
+    }
+    std::string port = std::to_string(kPort);
+    orv::test::Elcom50Emulator reg{kPort, 24};
+};
+
+TEST_F(EcrctlRegister, ProgramsGoodsFromCsvAndReadsThemBack) {
+    char path[] = "/tmp/ecrctl_goods_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    {
+        std::ofstream csv(path);
+        csv << "number;code;name;vat;dept;price;unit\n"
+            << "1;5901234123457;Mleko łaciate;1;1;3.49;1\n"
+            << "2;;Chleb;2;1;4,20;1\n";
+    }
+    Result pgm = RunEcrctl({"--type", "16", "--port", port, "program-plu", "--csv", path});
+    unlink(path);
+    ASSERT_EQ(pgm.status, 0) << pgm.err;
+    EXPECT_TRUE(Contains(pgm.err, "Programowanie danych o towarach")) << pgm.err;
+    EXPECT_TRUE(Contains(pgm.err, "100%")) << pgm.err;
+    EXPECT_TRUE(Contains(pgm.err, "ecrctl: done")) << pgm.err;
+    EXPECT_TRUE(reg.Plu(1).has_value());
+    EXPECT_TRUE(reg.Plu(2).has_value());
+
+    Result read = RunEcrctl({"--type", "16", "--port", port, "read-plu", "--numbers", "1-2", "--csv-out", "--quiet"});
+    ASSERT_EQ(read.status, 0) << read.err;
+    EXPECT_TRUE(Contains(read.out, "number;code;name;vat;dept;price;unit\n")) << read.out;
+    EXPECT_TRUE(Contains(read.out, "Mleko łaciate")) << read.out;
+    EXPECT_TRUE(Contains(read.out, "3.49")) << read.out;
+    EXPECT_TRUE(Contains(read.out, "Chleb")) << read.out;
+    EXPECT_TRUE(Contains(read.out, "4.20")) << read.out;
+}
+
+TEST_F(EcrctlRegister, ReadsVatRatesAsATable) {
+    Result r = RunEcrctl({"--type", "17", "--port", port, "read-vat"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "A      23.00")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "B      8.00")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "(8 records)")) << r.out;
+}
+
+TEST_F(EcrctlRegister, CtrlCBreaksTheJobOff) {
+    // The register stops answering once the goods are being read.
+    reg.Inject({"GETREC", "", orv::test::Elcom50Emulator::Answer::Silence, "", -1});
+    auto t0 = std::chrono::steady_clock::now();
+    Result r = RunEcrctl({"--type", "16", "--port", port, "read-plu-all"}, [&](pid_t pid) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (reg.CountRequests("GETREC") == 0 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        kill(pid, SIGINT);
+    });
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(Contains(r.err, "breaking the job off")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "error -7")) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+}
+
+}  // namespace
