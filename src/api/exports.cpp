@@ -203,6 +203,7 @@ ECR_EXPORT int ECR_CALL EcrCreate(EcrWindow window) {
         CLogicECR& s6 = DefaultLogic();
         Serial().SetCallback(nullptr);
         if (Serial().SetNotifyWindow(window, 0) == 1) {
+            Socket().ClearConnectError();
             Socket().SetCallback(nullptr);
             Socket().SetNotifyWindow(window, 0);
             SetCurrentLogic(&s6);

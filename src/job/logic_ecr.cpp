@@ -24,13 +24,6 @@ struct ConfirmText {
     explicit ConfirmText(const std::string& s) { StrNCopyZ(text, s.c_str(), 63); }
 };
 
-// The transport may not offer a way to drop its connection; then there is
-// nothing to close.
-template <class Socket>
-void CloseSocket(Socket* socket) {
-    if constexpr (requires { socket->Close(); }) socket->Close();
-}
-
 }  // namespace
 
 CLogicECR::CLogicECR() = default;
@@ -110,7 +103,7 @@ int CLogicECR::Prepare() {
         if (m_pProtocol && m_pProtocol->m_nPort != 0 && m_pProtocol->m_nPort != record->port)
             m_pSerial->Close(m_pProtocol->m_nPort, 0);
     }
-    if (m_pSocket) CloseSocket(m_pSocket);
+    if (m_pSocket) m_pSocket->CloseSocket();
     return 0;
 }
 

@@ -549,15 +549,18 @@ public:
     }
 };
 
-TEST_F(JobFramework, FailedOpenLeavesTheSerialPortFree) {
+TEST_F(JobFramework, FailedOpenLeavesTheSerialPortAndTheSocketFree) {
     orv::test::EmulatorBase device(kPort);
     device.Start();
+    ASSERT_EQ(socket.Create(), 0);
+    ASSERT_TRUE(socket.Handle().IsOpen());
     LineThenFail failing;
     EXPECT_FALSE(RunJob(failing, 15, &serial, &socket));
     EXPECT_EQ(failing.GetErrorCode(), 9999);
-    // The port is free again.
+    // The port is free again, and the socket closed.
     EXPECT_EQ(serial.Open(kPort, 1024, 1024, 9600, 8, 'N', 1), 0);
     serial.Close(kPort, 0);
+    EXPECT_FALSE(socket.Handle().IsOpen());
     device.Stop();
 }
 
