@@ -95,6 +95,7 @@ size_t Elcom50Emulator::PluCount() const {
 
 void Elcom50Emulator::SetSale(uint32_t number, const std::string& quantity, const std::string& amount) {
     std::lock_guard<std::mutex> lk(m_state);
+    if (!m_plu.count(number)) m_plu[number].name.assign(m_model == 25 ? 42 : 24, ' ');
     PluRow& row = m_plu[number];
     row.quantity = quantity;
     row.amount = amount;
@@ -317,7 +318,9 @@ std::string Elcom50Emulator::GetRecord(const std::vector<std::string>& params) {
     if (table == "PLU") {
         if (n < 1 || n > maxRecord()) return Code(kEl50UnknownRecord);
         auto it = m_plu.find(static_cast<uint32_t>(n));
-        PluRow row = it == m_plu.end() ? PluRow() : it->second;
+        PluRow row;
+        if (it != m_plu.end()) row = it->second;
+        else row.name.assign(m_model == 25 ? 42 : 24, ' ');
         for (size_t c = 1; c < m_head.size(); ++c) out.push_back(*PluColumn(row, m_head[c]));
     } else if (table == "DPT" || table == "MEASUREUNIT") {
         const std::vector<std::string>& names = table == "DPT" ? m_dept : m_unit;

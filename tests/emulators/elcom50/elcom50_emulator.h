@@ -10,7 +10,8 @@
 //   reg.Requests();                      // every request line, LF cut off
 //
 // Tables hold the texts as the register received them; a PLU that was never
-// written reads back with an empty name, tax group 0 and department 0.
+// written reads back with a blank name (spaces to the model's name width),
+// tax group 0 and department 0.
 // The register refuses everything but CONNECT while not connected
 // (0x8007000A) and SETREC/GETREC without a header (0x8006001B).
 #pragma once
