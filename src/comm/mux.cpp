@@ -41,6 +41,18 @@ public:
                ((status & MS_RLSD_ON) ? 8 : 0);
     }
 
+    // Stores line options 2 (cleared when asked) and 3, the DTR and RTS
+    // modes and XON/XOFF off, without reopening the port.
+    void StoreOptions(bool clearOption2, int option3, int lineMode) {
+        CTelepathy::LineOptions options = m_serial.GetLineOptions();
+        if (clearOption2) options.option2 = 0;
+        options.option3 = option3;
+        options.dtrMode = lineMode;
+        options.rtsMode = lineMode;
+        options.xonXoff = 0;
+        m_serial.StoreLineOptions(options);
+    }
+
 private:
     CTelepathyECR& m_owner;
     CTelepathy& m_serial;
@@ -120,13 +132,7 @@ int CTelepathyECR::SelectMuxChannel(int port, int type, int channel) {
     serial.SetCtsWait(port, 0);
     if (step.Failed()) return 0;
     // Stored as they are: the setters would reopen the port once for each.
-    CTelepathy::LineOptions options = serial.GetLineOptions();
-    options.option2 = 0;
-    options.option3 = 0;
-    options.dtrMode = 1;
-    options.rtsMode = 1;
-    options.xonXoff = 0;
-    serial.StoreLineOptions(options);
+    step.StoreOptions(true, 0, 1);
     serial.Reopen(port);
     if (step.Failed()) return 0;
 
@@ -158,12 +164,7 @@ int CTelepathyECR::SelectMuxChannel(int port, int type, int channel) {
     if (step.Failed()) return 0;
     // Handshake modes for the device behind the multiplexer, applied at the
     // next reopen of the port.
-    options = serial.GetLineOptions();
-    options.option3 = 1;
-    options.dtrMode = 2;
-    options.rtsMode = 2;
-    options.xonXoff = 0;
-    serial.StoreLineOptions(options);
+    step.StoreOptions(false, 1, 2);
     serial.FlushOutput(port);
     serial.FlushInput(port);
     return 1;
