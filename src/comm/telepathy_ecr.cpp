@@ -68,7 +68,7 @@ int CTelepathyECR::Open(int port, int baud) {
     return 1;
 }
 
-int CTelepathyECR::WritePort(const CChrArr& bytes, int seconds) { return m_pSerial->Write(m_nPort, bytes, seconds); }
+int CTelepathyECR::WriteForSendAll(const CChrArr& bytes, int seconds) { return m_pSerial->Write(m_nPort, bytes, seconds); }
 
 int CTelepathyECR::SendAll(const CChrArr& bytes) {
     if (bytes.IsEmpty()) return 1;
@@ -76,7 +76,7 @@ int CTelepathyECR::SendAll(const CChrArr& bytes) {
         m_nError = kNoTransport;
         return 0;
     }
-    int written = WritePort(bytes, 5);
+    int written = WriteForSendAll(bytes, 5);
     int code = m_pSerial->GetError(m_nPort);
     if (code != 0) {
         m_nError = code;

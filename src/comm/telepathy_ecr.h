@@ -69,7 +69,7 @@ public:
 
 private:
     // The one write of SendAll (a seam for transports that report counts).
-    virtual int WritePort(const CChrArr& bytes, int seconds);
+    virtual int WriteForSendAll(const CChrArr& bytes, int seconds);
 
     int m_saleLogFd = -1;
     int m_nSaleLogOpen = 0;

@@ -154,7 +154,7 @@ TEST_F(ProtocolPortTest, SendAllWritesTheExactBytesOnAPty) {
 // serial error (a real short write always carries one).
 class ShortWriteProtocol : public CTelepathyECR {
 private:
-    int WritePort(const CChrArr& bytes, int) override { return bytes.GetLength() - 1; }
+    int WriteForSendAll(const CChrArr& bytes, int) override { return bytes.GetLength() - 1; }
 };
 
 TEST_F(ProtocolPortTest, ShortWriteWithoutSerialErrorGives999999) {
