@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "emulators/elcom50/elcom50_emulator.h"
 #include "fakes/recording_host.h"
 #include "orvanta/ecr.h"
 #include "util/cp1250.h"
@@ -145,6 +146,36 @@ TEST(SharedLibrary, OutOfTableTypesAndNullRecords) {
     EXPECT_EQ(lib.Error(), -1);
     EXPECT_EQ(lib.IsDone(), 1);
     EXPECT_EQ(lib.BreakJob(), 0);
+    Host().Reset();
+}
+
+TEST(SharedLibrary, UnloadBreaksOffARunningJobAndJoinsItsWorker) {
+    constexpr int kPort = 12;
+    orv::test::Elcom50Emulator reg(kPort, 24);
+    reg.Start();
+    // The register goes silent once the goods are being read.
+    reg.Inject({"GETREC", "", orv::test::Elcom50Emulator::Answer::Silence, "", -1});
+    Host().Reset();
+    auto t0 = std::chrono::steady_clock::now();
+    {
+        Library lib;
+        ASSERT_NE(lib.handle, nullptr) << dlerror();
+        ASSERT_EQ(lib.Create(nullptr), 1);
+        EcrDeviceRecord dev = DeviceRecord(16, kPort);
+        ASSERT_EQ(lib.ReadAllPLU(&dev, &RecordingHost::OnItemRead), 1);
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (reg.CountRequests("GETREC") == 0 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ASSERT_GT(reg.CountRequests("GETREC"), 0);
+        EXPECT_EQ(lib.IsDone(), 0);
+        t0 = std::chrono::steady_clock::now();
+    }   // unloaded here, with the job still waiting for its answer
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+    // The job ended as broken off, and closed, before its objects went away.
+    auto failed = Host().EventsWithCode(ECR_EVENT_FAILED);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].value, -7);
+    EXPECT_EQ(Host().EventCodes().back(), ECR_EVENT_CLOSED);
     Host().Reset();
 }
 
