@@ -111,7 +111,7 @@ uint32_t ToUnsigned(const CChrArr& field) { return static_cast<uint32_t>(StrToNu
 
 void CopyText(char* dst, const CChrArr& src, int width) {
     const int n = src.GetLength() < width ? src.GetLength() : width;
-    std::memcpy(dst, src.data(), static_cast<size_t>(n));
+    if (n > 0) std::memcpy(dst, src.data(), static_cast<size_t>(n));
     dst[n] = 0;
 }
 
