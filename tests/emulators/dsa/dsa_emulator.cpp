@@ -1,5 +1,6 @@
 #include "emulators/dsa/dsa_emulator.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace orv::test {
@@ -100,15 +101,21 @@ int DsaEmulator::AcksReceived() const {
     std::lock_guard<std::mutex> lk(m_stateMutex);
     return m_acks;
 }
+bool DsaEmulator::WaitForAcks(int n, int timeoutMs) const {
+    std::unique_lock<std::mutex> lk(m_stateMutex);
+    return m_ackCv.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return m_acks >= n; });
+}
 int DsaEmulator::NaksSent() const {
     std::lock_guard<std::mutex> lk(m_stateMutex);
     return m_naks;
 }
 void DsaEmulator::ClearLog() {
-    std::lock_guard<std::mutex> lk(m_stateMutex);
-    m_requests.clear();
-    m_acks = 0;
-    m_naks = 0;
+    {
+        std::lock_guard<std::mutex> lk(m_stateMutex);
+        m_requests.clear();
+        m_acks = 0;
+        m_naks = 0;
+    }
     ClearReceived();
 }
 void DsaEmulator::QueueErr(const std::string& command, int code) {
@@ -126,9 +133,7 @@ void DsaEmulator::SetCommandHook(std::function<void(const DsaRequest&)> hook) {
 
 int DsaEmulator::PluDigits() const {
     switch (m_model) {
-    case DsaModel::Dsa45B:
-    case DsaModel::Dsa4000M2:
-    case DsaModel::Dsa4000M3: return 5;
+    case DsaModel::Dsa45B: return 5;
     case DsaModel::Dsp500: return 7;
     default: return 4;
     }
@@ -145,6 +150,7 @@ void DsaEmulator::OnReceive(const uint8_t* data, size_t n) {
                 {
                     std::lock_guard<std::mutex> lk(m_stateMutex);
                     ++m_acks;
+                    m_ackCv.notify_all();
                     if (!m_pending.empty()) {
                         next = m_pending.front();
                         m_pending.erase(m_pending.begin());
@@ -243,7 +249,10 @@ void DsaEmulator::SendReply(const std::string& data) {
         case FrameFault::BadChecksum:
             f[f.size() - 2] = static_cast<uint8_t>(f[f.size() - 2] == '9' ? '0' : f[f.size() - 2] + 1);
             break;
-        case FrameFault::NoEtx: f.back() = 'X'; break;
+        case FrameFault::NoEtx:   // the frame runs on instead of ending
+            f.back() = 'X';
+            f.push_back('X');
+            break;
         case FrameFault::Junk: {
             Bytes junk = Garbage(5, Bytes{kStx, kEtx, kAck});
             f.insert(f.begin(), junk.begin(), junk.end());
@@ -289,8 +298,17 @@ std::string DsaEmulator::DeptRecord(uint32_t number) const {
     return r;
 }
 
+int DsaEmulator::LineDigits() const {
+    switch (m_model) {
+    case DsaModel::Dsa45B:
+    case DsaModel::Dsa4000M2:
+    case DsaModel::Dsa4000M3: return 5;
+    default: return 4;
+    }
+}
+
 std::string DsaEmulator::SaleLine(const DsaEmuSale& s) const {
-    return "01" + Num(s.plu, PluDigits()) + Num(s.quantity, 9) + Num(s.value, 9);
+    return "01" + Num(s.plu, LineDigits()) + Num(s.quantity, 9) + Num(s.value, 9);
 }
 
 std::string DsaEmulator::Handle(const DsaRequest& req) {

@@ -23,6 +23,7 @@
 // all, or no ACK either).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -94,6 +95,8 @@ public:
     std::vector<DsaRequest> Requests() const;
     std::vector<std::string> Commands() const;
     int AcksReceived() const;
+    // Waits (real time) until the PC has sent at least n ACKs.
+    bool WaitForAcks(int n, int timeoutMs = 2000) const;
     int NaksSent() const;
     void ClearLog();
 
@@ -120,11 +123,13 @@ private:
     std::string PluRecord(uint32_t number) const;
     std::string DeptRecord(uint32_t number) const;
     std::string SaleLine(const DsaEmuSale& s) const;
-    int PluDigits() const;
+    int PluDigits() const;    // PLU number in records and queries
+    int LineDigits() const;   // PLU number in sale lines
     int CommandLength() const { return m_model == DsaModel::Dsp500 ? 3 : 4; }
 
     const DsaModel m_model;
     mutable std::mutex m_stateMutex;
+    mutable std::condition_variable m_ackCv;
     std::map<uint32_t, DsaEmuPlu> m_plus;
     std::map<uint32_t, DsaEmuDept> m_depts;
     std::vector<DsaEmuSale> m_sales;
