@@ -26,10 +26,6 @@
     ORV_UNSERVED(CAD_ECR)                  \
     ORV_UNSERVED(CCR_ECR)                  \
     ORV_UNSERVED(COP_ECR)                  \
-    ORV_UNSERVED(CD1_ECR)                  \
-    ORV_UNSERVED(CD5_ECR)                  \
-    ORV_UNSERVED(CDS_ECR)                  \
-    ORV_UNSERVED(CDSP_ECR)                 \
     ORV_UNSERVED(CD8_ECR)                  \
     ORV_UNSERVED(CEL_ECR)                  \
     ORV_UNSERVED(CEMS_ECR)                 \
