@@ -160,6 +160,17 @@ bool Elcom50Emulator::Connected() const {
     return m_connected;
 }
 
+void Elcom50Emulator::SetRecording(bool on) {
+    std::lock_guard<std::mutex> lk(m_state);
+    m_recording = on;
+    if (!on) m_requests.clear();
+}
+
+void Elcom50Emulator::SetAnswerDelay(int ms) {
+    std::lock_guard<std::mutex> lk(m_state);
+    m_delayMs = ms < 0 ? 0 : ms;
+}
+
 void Elcom50Emulator::Inject(const Injection& injection) {
     std::lock_guard<std::mutex> lk(m_state);
     m_injections.push_back(injection);
@@ -204,9 +215,11 @@ void Elcom50Emulator::HandleLine(const std::string& line) {
     Injection inj;
     bool injected = false;
     std::string data;
+    int delayMs = 0;
     {
         std::lock_guard<std::mutex> lk(m_state);
-        m_requests.push_back(line);
+        if (m_recording) m_requests.push_back(line);
+        delayMs = m_delayMs;
         injected = TakeInjection(command, params, inj);
         if (fields.size() < 2 || fields[1] != "REQ") {
             data = Code(kEl50MissingParameter);
@@ -235,7 +248,8 @@ void Elcom50Emulator::HandleLine(const std::string& line) {
         case Answer::Raw: reply = inj.text; break;
         }
     }
-    Reply(Bytes(reply.begin(), reply.end()));
+    if (delayMs > 0) SendAfter(delayMs, Bytes(reply.begin(), reply.end()));
+    else Reply(Bytes(reply.begin(), reply.end()));
 }
 
 // The data part of the answer (status first) to one request; under m_state.

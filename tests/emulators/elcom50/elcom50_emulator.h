@@ -86,6 +86,10 @@ public:
     int CountRequests(const std::string& command) const;
     bool Connected() const;
 
+    // ---- long runs (the simulator) ----
+    void SetRecording(bool on);                            // off: request lines are not kept
+    void SetAnswerDelay(int ms);                           // every answer that much later
+
     // ---- wrong answers ----
     void Inject(const Injection& injection);
     void ClearInjections();
@@ -115,6 +119,8 @@ private:
     std::vector<std::string> m_head;     // table, then columns
     bool m_connected = false;
     int m_zReports = 0;
+    bool m_recording = true;
+    int m_delayMs = 0;
 };
 
 // Status codes the emulator answers with.
