@@ -159,18 +159,25 @@ void ECR_CALL RecordingHost::OnSale(const EcrItemRecord* item, const EcrSaleReco
     h.m_sales.push_back(s);
 }
 
-void ECR_CALL RecordingHost::OnItemProgram(const EcrItemRecord* item, int code, const char text[64]) {
+// One confirmation of a programmed item, department or unit.
+template <class Rec>
+void RecordingHost::RecordConfirm(ConfirmKind kind, Rec HostConfirm::*field, const Rec* rec, int code,
+                                  const char* text) {
     RecordingHost& h = Instance();
     HostConfirm c;
-    c.kind = ConfirmKind::Item;
-    if (item) {
-        c.item = *item;
-        c.number = item->number;
+    c.kind = kind;
+    if (rec) {
+        c.*field = *rec;
+        c.number = rec->number;
     }
     c.code = code;
     c.text = Text64(text);
     std::lock_guard<std::mutex> lock(h.m_mutex);
     h.m_confirms.push_back(c);
+}
+
+void ECR_CALL RecordingHost::OnItemProgram(const EcrItemRecord* item, int code, const char text[64]) {
+    RecordConfirm(ConfirmKind::Item, &HostConfirm::item, item, code, text);
 }
 
 void ECR_CALL RecordingHost::OnDeptRead(const EcrDeptRecord* dept) {
@@ -180,17 +187,7 @@ void ECR_CALL RecordingHost::OnDeptRead(const EcrDeptRecord* dept) {
 }
 
 void ECR_CALL RecordingHost::OnDeptProgram(const EcrDeptRecord* dept, int code, const char text[64]) {
-    RecordingHost& h = Instance();
-    HostConfirm c;
-    c.kind = ConfirmKind::Dept;
-    if (dept) {
-        c.dept = *dept;
-        c.number = dept->number;
-    }
-    c.code = code;
-    c.text = Text64(text);
-    std::lock_guard<std::mutex> lock(h.m_mutex);
-    h.m_confirms.push_back(c);
+    RecordConfirm(ConfirmKind::Dept, &HostConfirm::dept, dept, code, text);
 }
 
 void ECR_CALL RecordingHost::OnUnitRead(const EcrUnitRecord* unit) {
@@ -200,17 +197,7 @@ void ECR_CALL RecordingHost::OnUnitRead(const EcrUnitRecord* unit) {
 }
 
 void ECR_CALL RecordingHost::OnUnitProgram(const EcrUnitRecord* unit, int code, const char text[64]) {
-    RecordingHost& h = Instance();
-    HostConfirm c;
-    c.kind = ConfirmKind::Unit;
-    if (unit) {
-        c.unit = *unit;
-        c.number = unit->number;
-    }
-    c.code = code;
-    c.text = Text64(text);
-    std::lock_guard<std::mutex> lock(h.m_mutex);
-    h.m_confirms.push_back(c);
+    RecordConfirm(ConfirmKind::Unit, &HostConfirm::unit, unit, code, text);
 }
 
 EcrDeviceRecord DeviceRecord(int type, int port, int baud, int kind) {

@@ -89,6 +89,9 @@ public:
 
 private:
     RecordingHost() = default;
+    template <class Rec>
+    static void RecordConfirm(ConfirmKind kind, Rec HostConfirm::*field, const Rec* rec, int code,
+                              const char* text);
 
     mutable std::mutex m_mutex;
     std::vector<HostEvent> m_events;
