@@ -201,25 +201,15 @@ int COlfe_SComm::ReadModemBits(int* bits) {
     return e;
 }
 
-bool COlfe_SComm::GetCTSHolding() {
+bool COlfe_SComm::ModemLine(int bit) {
     int bits = 0;
-    return ReadModemBits(&bits) == 0 && (bits & orv::platform::kModemCts);
+    return ReadModemBits(&bits) == 0 && (bits & bit) != 0;
 }
 
-bool COlfe_SComm::GetCDHolding() {
-    int bits = 0;
-    return ReadModemBits(&bits) == 0 && (bits & orv::platform::kModemRlsd);
-}
-
-bool COlfe_SComm::GetDSRHolding() {
-    int bits = 0;
-    return ReadModemBits(&bits) == 0 && (bits & orv::platform::kModemDsr);
-}
-
-bool COlfe_SComm::GetRingHolding() {
-    int bits = 0;
-    return ReadModemBits(&bits) == 0 && (bits & orv::platform::kModemRing);
-}
+bool COlfe_SComm::GetCTSHolding() { return ModemLine(orv::platform::kModemCts); }
+bool COlfe_SComm::GetCDHolding() { return ModemLine(orv::platform::kModemRlsd); }
+bool COlfe_SComm::GetDSRHolding() { return ModemLine(orv::platform::kModemDsr); }
+bool COlfe_SComm::GetRingHolding() { return ModemLine(orv::platform::kModemRing); }
 
 void COlfe_SComm::SetDTREnable(bool on) {
     m_dcb.dtrControl = on ? (m_dtrMode == 2 ? 2 : m_dtrMode == 1 ? 1 : 0) : 0;

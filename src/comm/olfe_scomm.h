@@ -162,4 +162,5 @@ protected:
 
 private:
     uint32_t ApplySettings();
+    bool ModemLine(int bit);   // one modem status bit; false when unreadable
 };

@@ -216,73 +216,43 @@ int CTelepathy::SetBaud(int port, int baud) {
     return r != 0 ? r : old;
 }
 
-int CTelepathy::SetCtsWait(int port, int value) {
+int CTelepathy::SetOption(int port, int LineOptions::*field, int value) {
     m_error = 0;
-    const int old = m_options.ctsWait;
+    const int old = m_options.*field;
     if (!PortUsable(port)) return old;
     if (value != old) {
-        m_options.ctsWait = value;
+        m_options.*field = value;
         Reopen(port);
     }
     return old;
 }
 
-int CTelepathy::SetLineOption2(int port, int value) {
-    m_error = 0;
-    const int old = m_options.option2;
-    if (!PortUsable(port)) return old;
-    if (value != old) {
-        m_options.option2 = value;
-        Reopen(port);
-    }
-    return old;
-}
+int CTelepathy::SetCtsWait(int port, int value) { return SetOption(port, &LineOptions::ctsWait, value); }
+int CTelepathy::SetLineOption2(int port, int value) { return SetOption(port, &LineOptions::option2, value); }
+int CTelepathy::SetLineOption3(int port, int value) { return SetOption(port, &LineOptions::option3, value); }
+int CTelepathy::SetXonXoff(int port, int value) { return SetOption(port, &LineOptions::xonXoff, value); }
 
-int CTelepathy::SetLineOption3(int port, int value) {
+int CTelepathy::SetLineMode(int port, bool dtr, int mode) {
     m_error = 0;
-    const int old = m_options.option3;
+    int& stored = dtr ? m_options.dtrMode : m_options.rtsMode;
+    const int old = stored;
     if (!PortUsable(port)) return old;
-    if (value != old) {
-        m_options.option3 = value;
-        Reopen(port);
+    stored = mode;
+    const bool on = mode == 1 || mode == 2;
+    if (dtr) {
+        m_dtrMode = mode;   // the line follows the new mode at once
+        SetDTREnable(on);
+    } else {
+        m_rtsMode = mode;
+        SetRTSEnable(on);
     }
-    return old;
-}
-
-int CTelepathy::SetXonXoff(int port, int value) {
-    m_error = 0;
-    const int old = m_options.xonXoff;
-    if (!PortUsable(port)) return old;
-    if (value != old) {
-        m_options.xonXoff = value;
-        Reopen(port);
-    }
-    return old;
-}
-
-int CTelepathy::SetDtrMode(int port, int mode) {
-    m_error = 0;
-    const int old = m_options.dtrMode;
-    if (!PortUsable(port)) return old;
-    m_options.dtrMode = mode;
-    m_dtrMode = mode;   // the line follows the new mode at once
-    SetDTREnable(mode == 1 || mode == 2);
-    if (mode != old && (mode == 2 || (mode != 1 && mode != 2))) Reopen(port);
+    if (mode != old && (mode == 2 || !on)) Reopen(port);
     if (m_error == 0 && m_lost) m_error = -6;
     return old;
 }
 
-int CTelepathy::SetRtsMode(int port, int mode) {
-    m_error = 0;
-    const int old = m_options.rtsMode;
-    if (!PortUsable(port)) return old;
-    m_options.rtsMode = mode;
-    m_rtsMode = mode;
-    SetRTSEnable(mode == 1 || mode == 2);
-    if (mode != old && (mode == 2 || (mode != 1 && mode != 2))) Reopen(port);
-    if (m_error == 0 && m_lost) m_error = -6;
-    return old;
-}
+int CTelepathy::SetDtrMode(int port, int mode) { return SetLineMode(port, true, mode); }
+int CTelepathy::SetRtsMode(int port, int mode) { return SetLineMode(port, false, mode); }
 
 // ---- state ----
 

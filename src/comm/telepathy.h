@@ -78,6 +78,8 @@ private:
     CChrArr TakeAll();                         // the receive buffer and everything the port holds
     int WaitCts(int t);                        // 0, -5, -6 or -7
     int MapPortError(uint32_t code);
+    int SetOption(int port, int LineOptions::*field, int value);   // stores, reopens on a change; old value
+    int SetLineMode(int port, bool dtr, int mode);                  // DTR or RTS mode; old value
 
     CChrArr m_buffer;                          // taken from the port object, not yet handed out
     LineOptions m_options;

@@ -250,75 +250,20 @@ void FakeSerialLine::HangUp() {
     Signal();
 }
 
-std::vector<uint8_t> FakeSerialLine::Written() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_written;
-}
-
-size_t FakeSerialLine::OutputQueued() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_out.size();
-}
-
-size_t FakeSerialLine::InputQueued() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_in.size();
-}
-
-std::vector<FakeSerialLine::LineChange> FakeSerialLine::LineChanges() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_changes;
-}
-
-bool FakeSerialLine::Dtr() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_dtr;
-}
-
-bool FakeSerialLine::Rts() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_rts;
-}
-
-SerialLineSettings FakeSerialLine::Settings() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_settings;
-}
-
-int FakeSerialLine::ConfigureCount() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_configures;
-}
-
-int FakeSerialLine::OpenCount() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_opens;
-}
-
-int FakeSerialLine::CloseCount() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_closes;
-}
-
-bool FakeSerialLine::IsOpen() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_open;
-}
-
-std::string FakeSerialLine::LastPath() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_path;
-}
-
-int FakeSerialLine::InputFlushes() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_inFlushes;
-}
-
-int FakeSerialLine::OutputFlushes() const {
-    std::lock_guard<std::mutex> lk(m_mutex);
-    return m_outFlushes;
-}
+std::vector<uint8_t> FakeSerialLine::Written() const { return Locked(m_written); }
+size_t FakeSerialLine::OutputQueued() const { return Locked(m_out).size(); }
+size_t FakeSerialLine::InputQueued() const { return Locked(m_in).size(); }
+std::vector<FakeSerialLine::LineChange> FakeSerialLine::LineChanges() const { return Locked(m_changes); }
+bool FakeSerialLine::Dtr() const { return Locked(m_dtr); }
+bool FakeSerialLine::Rts() const { return Locked(m_rts); }
+SerialLineSettings FakeSerialLine::Settings() const { return Locked(m_settings); }
+int FakeSerialLine::ConfigureCount() const { return Locked(m_configures); }
+int FakeSerialLine::OpenCount() const { return Locked(m_opens); }
+int FakeSerialLine::CloseCount() const { return Locked(m_closes); }
+bool FakeSerialLine::IsOpen() const { return Locked(m_open); }
+std::string FakeSerialLine::LastPath() const { return Locked(m_path); }
+int FakeSerialLine::InputFlushes() const { return Locked(m_inFlushes); }
+int FakeSerialLine::OutputFlushes() const { return Locked(m_outFlushes); }
 
 void FakeSerialLine::ClearRecords() {
     std::lock_guard<std::mutex> lk(m_mutex);

@@ -78,6 +78,11 @@ private:
     friend class FakeSerialDevice;
     FakeSerialLine();
     void Signal();                        // wakes device waits (call with m_mutex held)
+    template <typename T>
+    T Locked(const T& field) const {      // a copy of one field under the lock
+        std::lock_guard<std::mutex> lk(m_mutex);
+        return field;
+    }
 
     mutable std::mutex m_mutex;
     int m_eventFd = -1;
