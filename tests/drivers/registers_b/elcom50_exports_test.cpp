@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "drivers/registers_b/elcom50_items.h"
 #include "emulators/elcom50/elcom50_emulator.h"
 #include "fakes/recording_host.h"
 #include "orvanta/ecr.h"
@@ -31,16 +32,9 @@ bool WaitDone() {
 }
 
 EcrItemRecord Item(uint32_t number, const char* name, const char* code, double price, uint32_t vat) {
-    EcrItemRecord r;
-    std::memset(&r, 0, sizeof r);
-    r.number = number;
-    std::strncpy(r.name, name, sizeof r.name - 1);
-    std::strncpy(r.code, code, sizeof r.code - 1);
-    r.price = price;
-    r.vat_group = vat;
+    EcrItemRecord r = orv::test::HostItem(number, name, price, vat, code);
     r.department = 2;
     r.unit = 0;          // sent as 1
-    r.linked_plu = 0;
     r.attr2 = 1;         // other price allowed
     return r;
 }

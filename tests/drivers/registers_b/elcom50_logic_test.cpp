@@ -9,6 +9,7 @@
 #include "api/job_block.h"
 #include "comm/telepathy.h"
 #include "drivers/registers_b/cel50_ecr.h"
+#include "drivers/registers_b/elcom50_items.h"
 #include "emulators/elcom50/elcom50_emulator.h"
 #include "fakes/recording_host.h"
 #include "platform/clock.h"
@@ -27,18 +28,7 @@ enum Job : uint32_t {
     kReadAllDept = 9, kPgmDept = 11, kReadAllUnit = 12, kPgmUnit = 13, kReadStatus = 14, kReadVat = 15,
 };
 
-EcrItemRecord Item(uint32_t number, const char* name, double price, uint32_t vat = 1) {
-    EcrItemRecord r;
-    std::memset(&r, 0, sizeof r);
-    r.number = number;
-    std::strncpy(r.name, name, sizeof r.name - 1);
-    std::strncpy(r.code, "5901234123457", sizeof r.code - 1);
-    r.price = price;
-    r.vat_group = vat;
-    r.department = 1;
-    r.unit = 1;
-    return r;
-}
+using orv::test::HostItem;
 
 class Elcom50JobBase : public ::testing::Test {
 protected:
@@ -91,8 +81,8 @@ INSTANTIATE_TEST_SUITE_P(Types, Elcom50Jobs, ::testing::Values(16, 17),
 
 TEST_P(Elcom50Jobs, WidthsAndLimitsFollowTheType) {
     const bool wide = Type() == 17;
-    std::vector<EcrItemRecord> items = {Item(1980, "Abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJK", 1.0),
-                                        Item(14980, "Zeta", 2.0)};
+    std::vector<EcrItemRecord> items = {HostItem(1980, "Abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJK", 1.0),
+                                        HostItem(14980, "Zeta", 2.0)};
     const bool ok = RunItems(kPgmPlu, items);
     auto row = m_emu.Plu(1980);
     ASSERT_TRUE(row.has_value());
@@ -124,7 +114,7 @@ TEST_P(Elcom50Jobs, WidthsAndLimitsFollowTheType) {
 TEST_P(Elcom50Jobs, ThreeItemsFirstTwoFail) {
     m_emu.Inject({"SETREC", "PLU\t1", Answer::Status, "2147942409"});
     m_emu.Inject({"SETREC", "PLU\t2", Answer::Status, "3"});
-    std::vector<EcrItemRecord> items = {Item(1, "A", 1.0), Item(2, "B", 2.0), Item(3, "C", 3.0)};
+    std::vector<EcrItemRecord> items = {HostItem(1, "A", 1.0), HostItem(2, "B", 2.0), HostItem(3, "C", 3.0)};
     EXPECT_TRUE(RunItems(kPgmPlu, items));
     const auto six = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
     ASSERT_EQ(six.size(), 1u);
@@ -148,7 +138,7 @@ TEST_P(Elcom50Jobs, ThreeItemsFirstTwoFail) {
 
 TEST_P(Elcom50Jobs, FailingLastItemIsConfirmedWithoutEvent6) {
     m_emu.Inject({"SETREC", "PLU\t2", Answer::Status, "2147942409"});
-    std::vector<EcrItemRecord> items = {Item(1, "A", 1.0), Item(2, "B", 2.0)};
+    std::vector<EcrItemRecord> items = {HostItem(1, "A", 1.0), HostItem(2, "B", 2.0)};
     EXPECT_FALSE(RunItems(kPgmPlu, items));
     EXPECT_EQ(Host().CountEvents(ECR_EVENT_DEVICE_ERROR), 0);
     ASSERT_EQ(Host().Confirmations().size(), 1u);
@@ -160,7 +150,7 @@ TEST_P(Elcom50Jobs, FailingLastItemIsConfirmedWithoutEvent6) {
 TEST_P(Elcom50Jobs, BreakEndsTheLoopWithoutAConfirmation) {
     orv::platform::SetTimeScale(1.0);   // the silent answer must outlast the break
     m_emu.Inject({"SETREC", "PLU\t2", Answer::Silence, ""});
-    std::vector<EcrItemRecord> items = {Item(1, "A", 1.0), Item(2, "B", 2.0), Item(3, "C", 3.0)};
+    std::vector<EcrItemRecord> items = {HostItem(1, "A", 1.0), HostItem(2, "B", 2.0), HostItem(3, "C", 3.0)};
     Prepare(kPgmPlu);
     g_jobBlock.items = items.data();
     g_jobBlock.count = 3;
@@ -196,7 +186,7 @@ TEST_P(Elcom50Jobs, ReadPluGoesOnAfter202AndStopsOnOtherErrors) {
     m_emu.SetPlu(1, row);
     m_emu.SetPlu(3, row);
     m_emu.Inject({"GETREC", "PLU\t2", Answer::MissingFields, "4"});
-    std::vector<EcrItemRecord> items = {Item(1, "", 0), Item(2, "", 0), Item(3, "", 0)};
+    std::vector<EcrItemRecord> items = {HostItem(1, "", 0), HostItem(2, "", 0), HostItem(3, "", 0)};
     EXPECT_TRUE(RunItems(kReadPlu, items));
     const auto got = Host().Items();
     ASSERT_EQ(got.size(), 2u);
@@ -230,7 +220,7 @@ TEST_P(Elcom50Jobs, ReadPluGoesOnAfter202AndStopsOnOtherErrors) {
 TEST_P(Elcom50Jobs, ErrorSurvivesDisconnect) {
     m_emu.Inject({"SETREC", "", Answer::Status, "2147942409"});
     m_emu.Inject({"DISCONNECT", "", Answer::Status, "2147942410"});
-    std::vector<EcrItemRecord> items = {Item(1, "A", 1.0)};
+    std::vector<EcrItemRecord> items = {HostItem(1, "A", 1.0)};
     EXPECT_FALSE(RunItems(kPgmPlu, items));
     EXPECT_EQ(m_logic.GetErrorCode(), 24);
     EXPECT_STREQ(m_logic.GetErrorMessage(), PL("Kasa zajęta"));
@@ -356,7 +346,7 @@ TEST_P(Elcom50Jobs, UnitsDepartmentsAndDeleting) {
     // Deleting sets the tax group to 0 whatever the item says.
     Host().Reset();
     m_emu.ClearRequests();
-    std::vector<EcrItemRecord> items = {Item(5, "A", 1.0, 0)};
+    std::vector<EcrItemRecord> items = {HostItem(5, "A", 1.0, 0)};
     EXPECT_TRUE(RunItems(kDelPlu, items));
     EXPECT_EQ(m_emu.Requests().at(2), "SETREC\tREQ\tPLU\t5\t0");
     EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_ITEM).at(0).text, "PLU - 5");
