@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -206,6 +207,19 @@ TEST_F(ProtocolPortTest, ClosePortClearsTheErrorAndCloses) {
     EXPECT_FALSE(line->IsOpen());
     EXPECT_EQ(line->CloseCount(), closes + 1);
     EXPECT_EQ(m_serial.GetError(1), -3);
+
+    // Output the device never takes: the close waits a second, then closes.
+    ASSERT_EQ(m_protocol.Open(1), 1);
+    line->SetAutoDrain(false);
+    m_serial.Write(1, CChrArr("stuck"), 0);
+    ASSERT_GT(line->OutputQueued(), 0u);
+    const auto t0 = std::chrono::steady_clock::now();
+    m_protocol.ClosePort();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(m_protocol.GetError(), 0);
+    EXPECT_FALSE(line->IsOpen());
+    EXPECT_GE(ms, 40);    // 1 library second = 50 ms here
+    EXPECT_LT(ms, 1000);
 }
 
 }  // namespace
