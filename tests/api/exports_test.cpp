@@ -378,7 +378,7 @@ TEST_F(Exports, CreateClearsTheErrorOfTheDefaultObject) {
 
 TEST_F(Exports, UnservedFamilyIsRefusedAtStartWithAClearError) {
     api::ClearTestLogics();
-    dev.type = 85;   // Novitus Next
+    dev.type = 64;   // Elcom: a family this version does not serve
     EXPECT_EQ(EcrReadVAT(&dev, &RecordingHost::OnVat), 0);
     EXPECT_EQ(EcrIsDone(), 1);
     EXPECT_EQ(EcrError(), 999999);
@@ -433,19 +433,21 @@ TEST_F(Exports, DeleteDestroysTheFiscalControlOnlyAfterItsTypes) {
     CountingControls controls;
     orv::platform::SetControlFactory(&controls);
     ASSERT_TRUE(orv::platform::CreateFiscalControl(nullptr));
+    CFakeLogic p3{"CP3_ECR"}, proxima{"CMPR_ECR"};
+    api::SetTestLogic("CP3_ECR", &p3);
+    api::SetTestLogic("CMPR_ECR", &proxima);
 
-    ASSERT_EQ(EcrDelAllPLU(&dev, nullptr), 1);   // type 1
-    ASSERT_TRUE(WaitDone());
-    EXPECT_EQ(EcrDelete(), 1);
-    EXPECT_TRUE(orv::platform::FiscalControlWindow().IsCreated());
-
-    dev.type = 113;   // Proxima: no control of its own here
-    EXPECT_EQ(EcrDelAllPLU(&dev, nullptr), 0);
-    EXPECT_EQ(EcrDelete(), 1);
-    EXPECT_TRUE(orv::platform::FiscalControlWindow().IsCreated());
-
+    for (int type : {1, 113}) {   // Proxima has no control of its own here
+        SCOPED_TRACE(type);
+        dev.type = type;
+        ASSERT_EQ(EcrDelAllPLU(&dev, nullptr), 1);
+        ASSERT_TRUE(WaitDone());
+        EXPECT_EQ(EcrDelete(), 1);
+        EXPECT_TRUE(orv::platform::FiscalControlWindow().IsCreated());
+    }
     dev.type = 26;
-    EXPECT_EQ(EcrDelAllPLU(&dev, nullptr), 0);   // not served: refused, the record copy stays
+    ASSERT_EQ(EcrDelAllPLU(&dev, nullptr), 1);
+    ASSERT_TRUE(WaitDone());
     EXPECT_EQ(EcrDelete(), 1);
     EXPECT_FALSE(orv::platform::FiscalControlWindow().IsCreated());
     EXPECT_EQ(controls.destroyed, 1);

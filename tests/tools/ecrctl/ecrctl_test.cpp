@@ -103,7 +103,7 @@ TEST(Ecrctl, HelpDocumentsEveryJob) {
 }
 
 TEST(Ecrctl, UnservedFamilyEndsWithTheClearErrorAndAFailureStatus) {
-    Result r = RunEcrctl({"--type", "85", "--port", "2", "read-vat"});
+    Result r = RunEcrctl({"--type", "64", "--port", "2", "read-vat"});   // Elcom: not served
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.err, "999999")) << r.err;
     EXPECT_TRUE(Contains(r.err, "Brak obsługi urządzenia tego typu w tej wersji biblioteki")) << r.err;
