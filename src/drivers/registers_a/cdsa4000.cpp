@@ -24,32 +24,19 @@ DsaDeptLayout CDsa4000::DeptLayout() const {
 // The sale read "2051" uses the layout of the clearing stream of the same
 // model and ends at its end marker without a confirmation.
 DsaStreamSpec CDsa4000::SaleStream(bool clearing) const {
-    DsaStreamSpec s;
     const uint32_t capacity = Capacity();
+    DsaStreamSpec s;
     if (m_nModel == 1) {
-        s.command = clearing ? "3060" : "2051";
-        s.request = "010001";
-        s.lineLength = 24;
-        s.pluPos = 3;
-        s.pluDigits = 4;
-        s.endMarker = 9999;
-        s.quantityPos = 7;
-        s.valuePos = 16;
+        s = SaleLines(clearing ? "3060" : "2051", "010001", 4, 9999, static_cast<int>(capacity));
     } else {
-        s.command = clearing ? (m_nModel == 2 ? "3060" : "3055") : "2051";
-        char req[32];
-        std::snprintf(req, sizeof req, "0100001%05u", capacity);
-        s.request = req;
-        s.lineLength = 25;
-        s.pluPos = 3;
-        s.pluDigits = 5;
-        s.endMarker = m_nModel == 2 ? 32767 : 99999;
-        s.quantityPos = 8;
-        s.valuePos = 17;
+        char request[32];
+        std::snprintf(request, sizeof request, "0100001%05u", capacity);
+        const char* clear = m_nModel == 2 ? "3060" : "3055";
+        s = SaleLines(clearing ? clear : "2051", request, 5, m_nModel == 2 ? 32767 : 99999,
+                      static_cast<int>(capacity));
     }
-    s.confirm = (clearing && m_nModel != 3) ? "3061" : "";
+    if (clearing && m_nModel != 3) s.confirm = "3061";
     s.firstPercent = static_cast<int>(100u / capacity);
-    s.percentDivisor = static_cast<int>(capacity);
     s.unsignedPercent = true;
     return s;
 }

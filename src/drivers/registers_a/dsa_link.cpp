@@ -95,6 +95,21 @@ const char* ErrorTableA(int code) {
     }
 }
 
+DsaStreamSpec SaleLines(const std::string& command, const std::string& request, int pluDigits, uint32_t endMarker,
+                        int percentDivisor) {
+    DsaStreamSpec s;
+    s.command = command;
+    s.request = request;
+    s.pluPos = 3;
+    s.pluDigits = pluDigits;
+    s.lineLength = 20 + pluDigits;
+    s.quantityPos = 3 + pluDigits;
+    s.valuePos = 12 + pluDigits;
+    s.endMarker = endMarker;
+    s.percentDivisor = percentDivisor;
+    return s;
+}
+
 CDsaLink::CDsaLink(const DsaTraits& traits) : m_traits(traits) {
     m_nWait = 1;
     m_nRetry = 5;
@@ -406,6 +421,17 @@ CChrArr TextField(const char* text, size_t cap, int width) {
 
 // ---------------------------------------------------------------- builders
 
+int CDsaLink::CheckPluNumber(uint32_t number) {
+    // 1..capacity, and it must fit the number field of the records.
+    uint64_t fieldMax = 1;
+    for (int i = 0; i < PluLayout().numberDigits; ++i) fieldMax *= 10;
+    if (number < 1 || number > Capacity() || number > fieldMax - 1) {
+        m_nError = 105;
+        return 0;
+    }
+    return 1;
+}
+
 int CDsaLink::BuildDeptRecord(const DsaDeptRecord& rec, CChrArr& out) {
     out.RemoveAll();
     if (rec.number < 1 || rec.number > DeptCount()) {
@@ -442,12 +468,7 @@ int CDsaLink::BuildDeptRecord(const DsaDeptRecord& rec, CChrArr& out) {
 int CDsaLink::BuildPluRecord(const DsaPluRecord& rec, CChrArr& out) {
     out.RemoveAll();
     const DsaPluLayout layout = PluLayout();
-    const uint64_t fieldMax = layout.numberDigits >= 9 ? 999999999ull
-                                                       : static_cast<uint64_t>(std::pow(10.0, layout.numberDigits)) - 1;
-    if (rec.number < 1 || rec.number > Capacity() || rec.number > fieldMax) {
-        m_nError = 105;
-        return 0;
-    }
+    if (!CheckPluNumber(rec.number)) return 0;
     uint64_t price = 0;
     if (!ToWhole(rec.price, 100.0, 999999999.0, price)) {
         m_nError = 109;
@@ -486,11 +507,7 @@ int CDsaLink::BuildPluRecord(const DsaPluRecord& rec, CChrArr& out) {
 int CDsaLink::BuildDeleteRecord(uint32_t number, CChrArr& out) {
     out.RemoveAll();
     const DsaPluLayout layout = PluLayout();
-    const uint64_t fieldMax = static_cast<uint64_t>(std::pow(10.0, layout.numberDigits)) - 1;
-    if (number < 1 || number > Capacity() || number > fieldMax) {
-        m_nError = 105;
-        return 0;
-    }
+    if (!CheckPluNumber(number)) return 0;
     CChrArr r = Number(number, layout.numberDigits);
     r += ChrSpaces(16);
     r += "000000000";
@@ -504,11 +521,7 @@ int CDsaLink::BuildDeleteRecord(uint32_t number, CChrArr& out) {
 int CDsaLink::BuildPriceChange(DsaPluRecord& rec, CChrArr& out) {
     out.RemoveAll();
     const DsaPluLayout layout = PluLayout();
-    const uint64_t fieldMax = static_cast<uint64_t>(std::pow(10.0, layout.numberDigits)) - 1;
-    if (rec.number < 1 || rec.number > Capacity() || rec.number > fieldMax) {
-        m_nError = 105;
-        return 0;
-    }
+    if (!CheckPluNumber(rec.number)) return 0;
     uint64_t price = 0;
     if (!ToWhole(rec.price, 100.0, 999999999.0, price)) {
         m_nError = 109;
@@ -600,11 +613,7 @@ int CDsaLink::ReadDeptRecord(DsaDeptRecord& rec) {
 int CDsaLink::QueryPlu(uint32_t number, DsaPluRecord& rec) {
     m_nError = 0;
     const DsaPluLayout layout = PluLayout();
-    const uint64_t fieldMax = static_cast<uint64_t>(std::pow(10.0, layout.numberDigits)) - 1;
-    if (number < 1 || number > Capacity() || number > fieldMax) {
-        m_nError = 105;
-        return 0;
-    }
+    if (!CheckPluNumber(number)) return 0;
     const int len = layout.Length();
     CChrArr cmd("4202");
     if (!SendFrame(cmd, Number(number, layout.numberDigits))) return 0;

@@ -90,6 +90,11 @@ struct DsaStreamSpec {
     bool unsignedPercent = false;
 };
 
+// A stream of sale lines "xx" + PLU number (4 or 5 digits) + quantity (9) +
+// value (9), with the given request and end.
+DsaStreamSpec SaleLines(const std::string& command, const std::string& request, int pluDigits, uint32_t endMarker,
+                        int percentDivisor);
+
 class CDsaLink : public CTelepathyECR {
 public:
     static constexpr uint8_t STX = 0x02;
@@ -139,6 +144,7 @@ public:
     static CChrArr Decode(const CChrArr& text);
 
     // ---- record builders (1, or 0 with the range error) ----
+    int CheckPluNumber(uint32_t number);   // 105 outside 1..capacity or the field
     int BuildDeptRecord(const DsaDeptRecord& rec, CChrArr& out);
     int BuildPluRecord(const DsaPluRecord& rec, CChrArr& out);
     int BuildDeleteRecord(uint32_t number, CChrArr& out);

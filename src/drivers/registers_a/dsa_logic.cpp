@@ -122,29 +122,22 @@ int CDsaLogic::ReadStatus(int, EcrStatusRecord*, double*) { return Unsupported()
 
 // ---------------------------------------------------------------- sale streams
 
-int CDsaLogic::ReadSale(int, EcrSaleCallback) {
+int CDsaLogic::RunSaleStream(bool clearing) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    int r = m_link.ReadSales([this](const DsaPluRecord&, const DsaSaleLine& line) {
+    auto toHost = [this](const DsaPluRecord&, const DsaSaleLine& line) {
         EcrItemRecord item;
         EcrSaleRecord sale;
         ToHostSale(line, item, sale);
         SendSale(&item, &sale);
-    });
+    };
+    int r = clearing ? m_link.ClearSales(toHost) : m_link.ReadSales(toHost);
     if (r != 1) TakeLinkError();
     return r;
 }
 
-int CDsaLogic::ClearSale(int, EcrSaleCallback) {
-    Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    int r = m_link.ClearSales([this](const DsaPluRecord&, const DsaSaleLine& line) {
-        EcrItemRecord item;
-        EcrSaleRecord sale;
-        ToHostSale(line, item, sale);
-        SendSale(&item, &sale);
-    });
-    if (r != 1) TakeLinkError();
-    return r;
-}
+int CDsaLogic::ReadSale(int, EcrSaleCallback) { return RunSaleStream(false); }
+
+int CDsaLogic::ClearSale(int, EcrSaleCallback) { return RunSaleStream(true); }
 
 // ---------------------------------------------------------------- reads
 
@@ -191,7 +184,7 @@ int CDsaLogic::ReadAllPLU(int, EcrItemReadCallback) {
 
 int CDsaLogic::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) {
     if (!items) {
-        SetError(-1, GetErrorText(-1));
+        SetError(-1, PL("Niewłaściwe parametry zadania"));
         return 0;
     }
     if (count <= 0) count = 1;

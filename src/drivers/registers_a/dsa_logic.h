@@ -54,6 +54,8 @@ protected:
     int Unsupported();
     // Copies the protocol's code and text into the logic object.
     void TakeLinkError() { TakeProtocolError(m_link); }
+    // Event 9, then the sale read or clearing stream to the host.
+    int RunSaleStream(bool clearing);
     // One item of the programming machine (kind of job in try4059).
     int ProgramItem(DsaPluRecord& rec, bool& try4059);
     // The closing command after a programming loop whose result is r.

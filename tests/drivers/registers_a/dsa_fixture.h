@@ -49,6 +49,15 @@ protected:
         return *m_emu;
     }
 
+    // Ends the device of one case of a table (the next case starts anew).
+    void StopDevice() {
+        if (m_emu) m_emu->Stop();
+        m_serial.reset();
+        m_emu.reset();
+        m_spy.reset();
+        Host().Reset();
+    }
+
     // Opens a protocol object on the emulator's line.
     void OpenLink(CDsaLink& link, int baud = 9600) {
         link.SetSerial(m_serial.get());

@@ -62,9 +62,7 @@ TEST_F(DsaTest, RequestFramesAreByteExact) {
         ASSERT_TRUE(emu.WaitForCount(1, 2000));
         EXPECT_EQ(Hex(FirstFrame(emu.Received())), Hex(HexBytes(c.hex)));
         link->Close();
-        m_emu->Stop();
-        m_serial.reset();
-        m_emu.reset();
+        StopDevice();
     }
 }
 
@@ -137,9 +135,7 @@ TEST_F(DsaTest, BadRepliesFailAfterTheRetriesWithTheirCode) {
         EXPECT_EQ(emu.AcksReceived(), 0);   // a bad frame is never acknowledged
         EXPECT_EQ(emu.Requests().size(), 1u);   // and the request is not repeated
         dsa.Close();
-        m_emu->Stop();
-        m_serial.reset();
-        m_emu.reset();
+        StopDevice();
     }
 }
 

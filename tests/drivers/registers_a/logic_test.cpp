@@ -78,6 +78,12 @@ protected:
         EXPECT_EQ(m_logic->Open(kDsaPort, &m_device), 1) << m_logic->GetErrorCode();
         return *m_logic;
     }
+    // Closes the logic object and ends the device of one case of a table.
+    void CloseDevice() {
+        if (m_logic) m_logic->Close(kDsaPort);
+        m_logic.reset();
+        StopDevice();
+    }
     void TearDown() override {
         if (m_logic) m_logic->Close(kDsaPort);
         DsaTest::TearDown();
@@ -155,12 +161,7 @@ TEST_F(DsaLogicTest, ProgrammingMachine) {
             EXPECT_EQ(emu.Plu(7).dept, c.itemDept);
         }
         EXPECT_EQ(Texts(5).at(0), std::string("Nazwa - ") + PL("Mąka"));
-        m_logic->Close(kDsaPort);
-        m_logic.reset();
-        m_emu->Stop();
-        m_serial.reset();
-        m_emu.reset();
-        Host().Reset();
+        CloseDevice();
     }
 }
 
@@ -290,12 +291,7 @@ TEST_F(DsaLogicTest, ClosingCommandIsTriedTwice) {
         if (c.result == 0) {
             EXPECT_EQ(logic.GetErrorCode(), 1030);
         }
-        m_logic->Close(kDsaPort);
-        m_logic.reset();
-        m_emu->Stop();
-        m_serial.reset();
-        m_emu.reset();
-        Host().Reset();
+        CloseDevice();
     }
 }
 
@@ -360,12 +356,7 @@ TEST_F(DsaLogicTest, ReadAllDeptSkipsTaxGroupZeroExceptOnThe45B) {
         ASSERT_EQ(ev.size(), count);
         EXPECT_EQ(ev.back().text, "DEPT - " + std::to_string(count));
         EXPECT_EQ(ev.back().percent, 100);
-        m_logic->Close(kDsaPort);
-        m_logic.reset();
-        m_emu->Stop();
-        m_serial.reset();
-        m_emu.reset();
-        Host().Reset();
+        CloseDevice();
     }
 }
 
@@ -549,12 +540,7 @@ TEST_F(DsaLogicTest, Stream4000Models) {
         EXPECT_TRUE(m_emu->WaitForAcks(c.acks));
         EXPECT_EQ(m_emu->AcksReceived(), c.acks);
         EXPECT_TRUE(m_emu->Sales().empty());
-        m_logic->Close(kDsaPort);
-        m_logic.reset();
-        m_emu->Stop();
-        m_serial.reset();
-        m_emu.reset();
-        Host().Reset();
+        CloseDevice();
     }
 }
 
@@ -609,12 +595,7 @@ TEST_F(DsaLogicTest, BreakEndsEveryLoopWithoutAConfirmation) {
         ASSERT_FALSE(cmds.empty());
         EXPECT_EQ(cmds.back(), c.command);
         EXPECT_EQ(std::count(cmds.begin(), cmds.end(), c.command), c.nth);
-        m_logic->Close(kDsaPort);
-        m_logic.reset();
-        m_emu->Stop();
-        m_serial.reset();
-        m_emu.reset();
-        Host().Reset();
+        CloseDevice();
     }
 }
 
