@@ -85,7 +85,11 @@ bool g_csvOut = false;
 bool g_progressShown = false;
 volatile sig_atomic_t g_interrupted = 0;
 
-void OnSigint(int) { g_interrupted = 1; }
+// The first Ctrl-C breaks the job off; a second one quits at once.
+void OnSigint(int) {
+    if (g_interrupted) _exit(130);
+    g_interrupted = 1;
+}
 
 void EndProgressLine() {
     if (g_progressShown) {
@@ -487,8 +491,9 @@ void PrintHelp() {
         "  --quiet         do not print the events\n"
         "  --help          this text\n"
         "\n"
-        "Ctrl-C breaks the running job off. The exit status is 0 when the job\n"
-        "succeeded, 1 when it failed or was refused, 2 for a usage error.\n");
+        "Ctrl-C breaks the running job off (a second Ctrl-C quits at once). The\n"
+        "exit status is 0 when the job succeeded, 1 when it failed or was\n"
+        "refused, 2 for a usage error.\n");
 }
 
 int32_t ParsePort(const std::string& s) {
