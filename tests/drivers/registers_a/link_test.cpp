@@ -203,6 +203,11 @@ TEST(DsaCharset, PolishLettersUseTheDeviceCode) {
         EXPECT_LE(coded[i], 0x91);
     }
     EXPECT_EQ(Cp(CDsaLink::Decode(coded)), Cp(letters));
+    // The library's table agrees with the emulator's own, byte for byte.
+    for (int b = 0; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        EXPECT_EQ(Cp(CDsaLink::Encode(CChrArr(one))), DsaEmulator::DeviceText(one)) << b;
+    }
     // Every byte of the device code decodes once, not twice.
     EXPECT_EQ(Cp(CDsaLink::Decode(CChrArr("\x43"))), "B");
 }

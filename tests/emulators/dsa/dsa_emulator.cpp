@@ -43,6 +43,32 @@ Bytes DsaEmulator::Frame(int seq, const std::string& data) {
     return f;
 }
 
+std::string DsaEmulator::DeviceText(const std::string& cp1250) {
+    // The device code: these CP1250 bytes in order, then 0x7F, are written
+    // as 0x42, 0x43, ...; other bytes are unchanged.
+    static const unsigned char order[] = {
+        0xA5, 'B', 'C', 0xC6, 'D', 'E', 0xCA, 'F', 'G', 'H', 'I', 'J', 'K', 'L', 0xA3, 'M', 'N', 0xD1, 'O', 0xD3,
+        'P', 'R', 'S', 0x8C, 'T', 'U', 'W', 'X', 'Y', 'Z', 0x8F, 0xAF, 'Q', 'V', '[', '\\', ']', '^', '_', '`',
+        'a', 0xB9, 'b', 'c', 0xE6, 'd', 'e', 0xEA, 'f', 'g', 'h', 'i', 'j', 'k', 'l', 0xB3, 'm', 'n', 0xF1, 'o',
+        0xF3, 'p', 'r', 's', 0x9C, 't', 'u', 'w', 'x', 'y', 'z', 0x9F, 0xBF, 'q', 'v', '{', '|', '}', '~', 0x7F};
+    static_assert(sizeof order == 80, "80 device characters");
+    std::string out = cp1250;
+    for (char& c : out) {
+        for (size_t k = 0; k < sizeof order; ++k) {
+            if (static_cast<unsigned char>(c) == order[k]) {
+                c = static_cast<char>(0x42 + k);
+                break;
+            }
+        }
+    }
+    return out;
+}
+
+void DsaEmulator::SetRecordRequests(bool on) {
+    std::lock_guard<std::mutex> lk(m_stateMutex);
+    m_record = on;
+}
+
 // ---- state ----
 
 void DsaEmulator::SetPlu(uint32_t number, const DsaEmuPlu& plu) {
@@ -199,7 +225,7 @@ void DsaEmulator::HandleFrame(const Bytes& frame) {
     std::function<void(const DsaRequest&)> hook;
     {
         std::lock_guard<std::mutex> lk(m_stateMutex);
-        m_requests.push_back(req);
+        if (m_record) m_requests.push_back(req);
         m_pending.clear();
         hook = m_hook;
     }

@@ -107,6 +107,12 @@ public:
     // break the job off at a given command).
     void SetCommandHook(std::function<void(const DsaRequest&)> hook);
 
+    // Requests are kept for Requests() (default on; a long simulator run
+    // turns it off).
+    void SetRecordRequests(bool on);
+    // CP1250 text in the device's character code (for loading goods).
+    static std::string DeviceText(const std::string& cp1250);
+
     // A reply frame as this device builds it (also for byte checks).
     static Bytes Frame(int seq, const std::string& data);
     // Helpers for tests.
@@ -141,6 +147,7 @@ private:
     int m_lastSeq = -1;
     int m_acks = 0;
     int m_naks = 0;
+    bool m_record = true;
 
     // Emulator thread only.
     Bytes m_buffer;
