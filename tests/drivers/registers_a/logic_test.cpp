@@ -665,3 +665,29 @@ TEST_F(DsaLogicTest, Dsp500ProgrammingIsNotAvailable) {
 
 }  // namespace
 }  // namespace orv::test
+
+namespace orv::test {
+namespace {
+
+TEST_F(DsaLogicTest, OpenFailureKeepsTheTransportError) {
+    StartDevice(DsaModel::Dsa100M0);
+    CD1_ECR logic;
+    const EcrDeviceRecord dev = DeviceRecord(15, 9, 9600);
+    setenv("ECR_COM9", "/nonexistent/dsa-port", 1);
+    logic.SetSerial(m_serial.get());
+    EXPECT_EQ(logic.Open(9, &dev), 0);
+    unsetenv("ECR_COM9");
+    EXPECT_LT(logic.GetErrorCode(), 0);
+    EXPECT_STRNE(logic.GetErrorMessage(), "");
+    // Without a serial object nothing is opened.
+    CD1_ECR bare;
+    EXPECT_EQ(bare.Open(kDsaPort, &dev), 0);
+    EXPECT_EQ(bare.GetErrorCode(), 999999);
+    // The emulator's port still opens afterwards.
+    const EcrDeviceRecord good = DeviceRecord(15, kDsaPort, 9600);
+    EXPECT_EQ(logic.Open(kDsaPort, &good), 1);
+    logic.Close(kDsaPort);
+}
+
+}  // namespace
+}  // namespace orv::test
