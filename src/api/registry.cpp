@@ -94,9 +94,10 @@ struct Registry {
 #undef ORV_POINTER
     }};
 
-    ~Registry() {
-        // A job still running is broken off and its worker joined before
-        // any object it uses goes away.
+    ~Registry() { StopJobs(); }
+
+    // A job still running is broken off and its worker joined.
+    void StopJobs() {
         serial.Break();
         socket.Break();
         for (CLogicECR* o : objects) o->Break();
@@ -223,7 +224,17 @@ CLogicECR& CurrentOrDefault() {
     return c ? *c : DefaultLogic();
 }
 
+namespace {
+// Built when the first job starts, so it goes away before every static
+// object built at load (the transports' and the platform's included): a
+// job still running at unload is stopped while all it uses still exists.
+struct StopJobsAtUnload {
+    ~StopJobsAtUnload() { TheRegistry().StopJobs(); }
+};
+}  // namespace
+
 int StartJob(CLogicECR* logic, EcrWindow window, uint32_t message) {
+    static StopJobsAtUnload stopJobsAtUnload;
     logic->SetError(0, std::string());
     logic->SetSerial(&Serial());
     logic->SetSocket(&Socket());
