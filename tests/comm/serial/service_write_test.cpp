@@ -61,6 +61,14 @@ TEST_F(SerialTest, EchoDeviceAt8E1OnAPseudoTerminal) {
     EXPECT_TRUE(back == data);
     ASSERT_TRUE(dev.WaitForCount(3000, 2000));
     EXPECT_EQ(dev.Received(), data.bytes());
+
+    // Reopening at 8E1 (a line option change) works as well.
+    EXPECT_EQ(port.SetCtsWait(1, 1), 0);
+    EXPECT_EQ(port.GetError(1), 0);
+    EXPECT_TRUE(port.GetPortOpen());
+    EXPECT_EQ(port.Write(1, Bytes("again"), 5), 5);
+    EXPECT_EQ(Str(port.Read(1, 5, 5)), "again");
+    EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(port.Close(1, 1), 0);
 }
 
