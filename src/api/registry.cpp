@@ -18,7 +18,7 @@
 
 // ---- Served families ----
 #include "drivers/registers_b/cel50_ecr.h"
-// #include "drivers/elzab/cs6_ecr.h"
+#include "drivers/elzab/cs6_ecr.h"
 #include "drivers/registers_a/cd1_ecr.h"
 #include "drivers/registers_a/cd5_ecr.h"
 #include "drivers/registers_a/cds_ecr.h"

@@ -31,7 +31,7 @@ TEST_F(ElzabLinkTest, AnswerByteMapsToCode) {
     };
     Register(kTypeModel13, 13);
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.answer);
+        SCOPED_TRACE(static_cast<int>(c.answer));
         Host().Reset();
         reg->QueueAnswer(0xD0, c.answer);
         EXPECT_EQ(Run([&] { return EcrReadVAT(&device, RecordingHost::OnVat); }), c.code);

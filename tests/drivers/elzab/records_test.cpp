@@ -212,7 +212,7 @@ TEST_F(ElzabRecordsTest, BlockWriteThenInlineLongName) {
                       {0, 0, 0, 0, 0, 0},
                       {0x94, 0x11, 0x00, 0x00},
                       {0x00}});
-    Bytes second = Cat({{0x01, 0x03, 0x00}, B("abica 1kg"), Spaces(7)});
+    Bytes second = Cat({{0x01, 0x03, 0x00}, B("rabica 1kg"), Spaces(6)});
     EXPECT_EQ(reg->Received(), Cat({Cmd(0xC0), Cmd(0xD0), Cmd(0x9E, data), Cmd(0x6B, second)})) << Hex(reg->Received());
 }
 

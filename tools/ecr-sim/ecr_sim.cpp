@@ -1,0 +1,269 @@
+// ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
+// (or ecrctl) without hardware.
+//
+//   ecr-sim [--device elzab] [--type N | --model M] [--port N] [--register NN]
+//           [--goods FILE.csv] [--delay MS]
+//
+// The first line on standard output is the variable to give the library,
+// e.g. "ECR_COM1=/dev/pts/4"; the simulator then runs until SIGINT or
+// SIGTERM. Goods files hold one item per line:
+//   number;name;vat group;department;price[;barcode[;unit]]
+// (comma also separates; a line whose first field is not a number, such as a
+// header, is skipped; names are UTF-8 or code page 1250).
+//
+// Devices are listed in Devices() below: each entry names the device, says
+// what it is and builds its emulator from the options.
+#include <signal.h>
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "emulators/elzab/elzab_emulator.h"
+
+namespace {
+
+struct Options {
+    std::string device = "elzab";
+    int port = 1;
+    int type = 27;
+    int model = -1;            // from the type unless given
+    int registerNumber = 0;
+    int delayMs = 0;
+    std::string goods;
+};
+
+[[noreturn]] void Usage(const char* why) {
+    if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
+    std::fprintf(stderr,
+                 "usage: ecr-sim [--device elzab] [--type N | --model M] [--port N] [--register NN]\n"
+                 "               [--goods FILE.csv] [--delay MS]\n"
+                 "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
+    std::exit(2);
+}
+
+int ToInt(const char* text, const char* what) {
+    char* end = nullptr;
+    long v = std::strtol(text, &end, 10);
+    if (!text[0] || *end) Usage((std::string("not a number for ") + what).c_str());
+    return static_cast<int>(v);
+}
+
+// UTF-8 Polish letters to code page 1250; text that is not UTF-8 is taken
+// as code page 1250 already.
+std::string ToCp1250(const std::string& s) {
+    static const std::map<unsigned, unsigned char> letters = {
+        {0x0104, 0xA5}, {0x0106, 0xC6}, {0x0118, 0xCA}, {0x0141, 0xA3}, {0x0143, 0xD1}, {0x00D3, 0xD3},
+        {0x015A, 0x8C}, {0x0179, 0x8F}, {0x017B, 0xAF}, {0x0105, 0xB9}, {0x0107, 0xE6}, {0x0119, 0xEA},
+        {0x0142, 0xB3}, {0x0144, 0xF1}, {0x00F3, 0xF3}, {0x015B, 0x9C}, {0x017A, 0x9F}, {0x017C, 0xBF}};
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        if ((c & 0xE0) == 0xC0 && i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xC0) == 0x80) {
+            unsigned cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3Fu);
+            auto it = letters.find(cp);
+            out += it != letters.end() ? static_cast<char>(it->second) : '?';
+            i += 2;
+            continue;
+        }
+        out += static_cast<char>(c);   // already a single-byte code page
+        ++i;
+    }
+    return out;
+}
+
+std::vector<std::string> SplitFields(const std::string& line) {
+    std::vector<std::string> f;
+    std::string cur;
+    for (char ch : line) {
+        if (ch == ';' || ch == ',' || ch == '\t') {
+            f.push_back(cur);
+            cur.clear();
+        } else if (ch != '\r') {
+            cur += ch;
+        }
+    }
+    f.push_back(cur);
+    for (auto& s : f) {
+        while (!s.empty() && s.front() == ' ') s.erase(s.begin());
+        while (!s.empty() && s.back() == ' ') s.pop_back();
+        if (s.size() >= 2 && s.front() == '"' && s.back() == '"') s = s.substr(1, s.size() - 2);
+    }
+    return f;
+}
+
+bool AllDigits(const std::string& s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// Price text with a dot or a comma, independent of the locale.
+bool ParsePrice(const std::string& s, double& v) {
+    long long whole = 0, frac = 0, scale = 1;
+    bool dot = false, any = false;
+    for (char c : s) {
+        if (c == '.' || (c == ',' && !dot)) {
+            if (dot) return false;
+            dot = true;
+        } else if (c >= '0' && c <= '9') {
+            any = true;
+            if (dot) {
+                if (scale < 1000000) {
+                    frac = frac * 10 + (c - '0');
+                    scale *= 10;
+                }
+            } else {
+                whole = whole * 10 + (c - '0');
+            }
+        } else {
+            return false;
+        }
+    }
+    v = static_cast<double>(whole) + static_cast<double>(frac) / static_cast<double>(scale);
+    return any;
+}
+
+// ---------------------------------------------------------------- Elzab ----
+
+int ElzabModelForType(int type) {
+    static const std::map<int, int> models = {
+        {2, 2},   {3, 3},   {4, 8},   {77, 8},  {5, 10},  {76, 10}, {6, 5},   {20, 32},  {22, 33},  {24, 34},
+        {27, 13}, {28, 14}, {29, 15}, {78, 15}, {30, 16}, {31, 17}, {32, 18}, {46, 19},  {53, 23},  {63, 24},
+        {79, 25}, {80, 26}, {81, 27}, {94, 28}, {95, 29}, {98, 30}, {99, 31}, {102, 20}, {300, 20}, {700, 21},
+        {701, 22}};
+    auto it = models.find(type);
+    return it == models.end() ? 1 : it->second;
+}
+
+int LoadElzabGoods(orv::test::ElzabEmulator& reg, const std::string& path) {
+    std::ifstream in(path);
+    if (!in) {
+        std::fprintf(stderr, "ecr-sim: cannot read %s\n", path.c_str());
+        std::exit(1);
+    }
+    std::string line;
+    int n = 0, lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        auto f = SplitFields(line);
+        if (f.size() < 5 || !AllDigits(f[0])) continue;
+        double price = 0;
+        if (!AllDigits(f[2]) || !AllDigits(f[3]) || !ParsePrice(f[4], price)) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (vat group, department or price)\n", path.c_str(), lineNo);
+            continue;
+        }
+        uint64_t barcode = f.size() > 5 && AllDigits(f[5]) && f[5].size() <= 13 ? std::stoull(f[5]) : 0;
+        int unit = f.size() > 6 && AllDigits(f[6]) ? std::atoi(f[6].c_str()) : 1;
+        reg.AddPlu(static_cast<uint32_t>(std::stoul(f[0])), ToCp1250(f[1]), static_cast<uint8_t>(std::atoi(f[2].c_str())),
+                   static_cast<uint8_t>(std::atoi(f[3].c_str())), price, barcode, static_cast<uint8_t>(unit));
+        ++n;
+    }
+    return n;
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeElzab(const Options& o) {
+    int model = o.model > 0 ? o.model : ElzabModelForType(o.type);
+    auto reg = std::make_unique<orv::test::ElzabEmulator>(o.port, static_cast<uint32_t>(model));
+    reg->SetRecording(false);
+    reg->SetRegisterNumber(static_cast<uint32_t>(o.registerNumber));
+    reg->SetAnswerDelay(o.delayMs);
+    reg->SetDept(1, ToCp1250("Ogólny"));
+    int n = o.goods.empty() ? 0 : LoadElzabGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: Elzab register, model %d (device type %d), register number %02d, %d goods, %u PLU numbers\n",
+                 model, o.model > 0 ? 0 : o.type, o.registerNumber % 100, n, reg->PluCapacity());
+    return reg;
+}
+
+// ------------------------------------------------------------- devices ----
+
+struct Device {
+    const char* name;
+    const char* what;
+    std::function<std::unique_ptr<orv::test::EmulatorBase>(const Options&)> make;
+};
+
+const std::vector<Device>& Devices() {
+    static const std::vector<Device> devices = {
+        {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab},
+    };
+    return devices;
+}
+
+Options ParseArgs(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc) Usage(("missing value for " + a).c_str());
+            return argv[++i];
+        };
+        if (a == "--device") o.device = value();
+        else if (a == "--port") o.port = ToInt(value(), "--port");
+        else if (a == "--type") o.type = ToInt(value(), "--type");
+        else if (a == "--model") o.model = ToInt(value(), "--model");
+        else if (a == "--register") o.registerNumber = ToInt(value(), "--register");
+        else if (a == "--goods") o.goods = value();
+        else if (a == "--delay") o.delayMs = ToInt(value(), "--delay");
+        else if (a == "--help" || a == "-h") Usage(nullptr);
+        else Usage(("unknown option " + a).c_str());
+    }
+    if (o.port < 1 || o.port > 16) Usage("--port must be 1..16");
+    if (o.delayMs < 0) Usage("--delay must not be negative");
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o = ParseArgs(argc, argv);
+    const Device* dev = nullptr;
+    for (const Device& d : Devices())
+        if (o.device == d.name) dev = &d;
+    if (!dev) {
+        std::fprintf(stderr, "ecr-sim: unknown device '%s'; known:", o.device.c_str());
+        for (const Device& d : Devices()) std::fprintf(stderr, " %s (%s)", d.name, d.what);
+        std::fprintf(stderr, "\n");
+        return 2;
+    }
+
+    // The signals are taken by sigtimedwait below, never by another thread.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::unique_ptr<orv::test::EmulatorBase> emu = dev->make(o);
+    emu->Start();
+    std::printf("ECR_COM%d=%s\n", o.port, emu->pty().slavePath().c_str());
+    std::fflush(stdout);
+
+    for (;;) {
+        struct timespec second = {1, 0};
+        int sig = sigtimedwait(&stop, nullptr, &second);
+        if (sig > 0) break;
+        // Nothing is kept for a later look: forget the traffic history.
+        emu->ClearReceived();
+        emu->ClearSent();
+    }
+    emu->Stop();
+    std::fprintf(stderr, "ecr-sim: stopped\n");
+    return 0;
+}
