@@ -282,9 +282,12 @@ ECR_EXPORT const char* ECR_CALL EcrErrMsg(void) {
 }
 
 ECR_EXPORT int ECR_CALL EcrBreakJob(void) {
-    Serial().Break();
-    Socket().Break();
-    CurrentOrDefault().Break();
+    try {
+        Serial().Break();
+        Socket().Break();
+        CurrentOrDefault().Break();
+    } catch (...) {
+    }
     return IsBusy() ? 1 : 0;
 }
 
