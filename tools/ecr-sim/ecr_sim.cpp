@@ -6,10 +6,11 @@
 //
 // The first line on standard output is the variable to give the library,
 // e.g. "ECR_COM1=/dev/pts/4"; the simulator then runs until SIGINT or
-// SIGTERM. Goods files hold one item per line:
-//   number;name;vat group;department;price[;barcode[;unit]]
-// (comma also separates; a line whose first field is not a number, such as a
-// header, is skipped; names are UTF-8 or code page 1250).
+// SIGTERM. Goods files hold one item per line, as ecrctl reads them:
+//   number;code;name;VAT group;department;price[;unit]
+// (a comma separates in a line without ';'; a line whose first field is not a number, such as a
+// header, is skipped; names are UTF-8 or code page 1250; the code is the
+// barcode, up to 13 digits).
 //
 // Devices are listed in Devices() below: each entry names the device, says
 // what it is and builds its emulator from the options.
@@ -85,11 +86,13 @@ std::string ToCp1250(const std::string& s) {
     return out;
 }
 
+// Fields are separated by ';', or by ',' in a line without ';'.
 std::vector<std::string> SplitFields(const std::string& line) {
+    const char sep = line.find(';') != std::string::npos ? ';' : ',';
     std::vector<std::string> f;
     std::string cur;
     for (char ch : line) {
-        if (ch == ';' || ch == ',' || ch == '\t') {
+        if (ch == sep) {
             f.push_back(cur);
             cur.clear();
         } else if (ch != '\r') {
@@ -161,16 +164,16 @@ int LoadElzabGoods(orv::test::ElzabEmulator& reg, const std::string& path) {
     while (std::getline(in, line)) {
         ++lineNo;
         auto f = SplitFields(line);
-        if (f.size() < 5 || !AllDigits(f[0])) continue;
+        if (f.size() < 6 || !AllDigits(f[0]) || f[0].size() > 5) continue;
         double price = 0;
-        if (!AllDigits(f[2]) || !AllDigits(f[3]) || !ParsePrice(f[4], price)) {
-            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (vat group, department or price)\n", path.c_str(), lineNo);
+        if (!AllDigits(f[3]) || !AllDigits(f[4]) || !ParsePrice(f[5], price)) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (VAT group, department or price)\n", path.c_str(), lineNo);
             continue;
         }
-        uint64_t barcode = f.size() > 5 && AllDigits(f[5]) && f[5].size() <= 13 ? std::stoull(f[5]) : 0;
+        uint64_t barcode = AllDigits(f[1]) && f[1].size() <= 13 ? std::stoull(f[1]) : 0;
         int unit = f.size() > 6 && AllDigits(f[6]) ? std::atoi(f[6].c_str()) : 1;
-        reg.AddPlu(static_cast<uint32_t>(std::stoul(f[0])), ToCp1250(f[1]), static_cast<uint8_t>(std::atoi(f[2].c_str())),
-                   static_cast<uint8_t>(std::atoi(f[3].c_str())), price, barcode, static_cast<uint8_t>(unit));
+        reg.AddPlu(static_cast<uint32_t>(std::stoul(f[0])), ToCp1250(f[2]), static_cast<uint8_t>(std::atoi(f[3].c_str())),
+                   static_cast<uint8_t>(std::atoi(f[4].c_str())), price, barcode, static_cast<uint8_t>(unit));
         ++n;
     }
     return n;
@@ -183,6 +186,17 @@ std::unique_ptr<orv::test::EmulatorBase> MakeElzab(const Options& o) {
     reg->SetRegisterNumber(static_cast<uint32_t>(o.registerNumber));
     reg->SetAnswerDelay(o.delayMs);
     reg->SetDept(1, ToCp1250("Ogólny"));
+    // The register's clock shows the local time of the start.
+    time_t now = time(nullptr);
+    struct tm lt {};
+    localtime_r(&now, &lt);
+    const int parts[5] = {lt.tm_year % 100, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min};
+    orv::test::Bytes digits;
+    for (int v : parts) {
+        digits.push_back(static_cast<uint8_t>(v / 10));
+        digits.push_back(static_cast<uint8_t>(v % 10));
+    }
+    reg->SetStatus(0x31, "SIM00000001", digits, 1, {0, 0, 0, 0});
     int n = o.goods.empty() ? 0 : LoadElzabGoods(*reg, o.goods);
     std::fprintf(stderr, "ecr-sim: Elzab register, model %d (device type %d), register number %02d, %d goods, %u PLU numbers\n",
                  model, o.model > 0 ? 0 : o.type, o.registerNumber % 100, n, reg->PluCapacity());
