@@ -23,6 +23,8 @@
 #include "drivers/registers_a/cd5_ecr.h"
 #include "drivers/registers_a/cds_ecr.h"
 #include "drivers/registers_a/cdsp_ecr.h"
+#include "drivers/scales/ccas_xml_ecr.h"
+#include "drivers/scales/cmpr_ecr.h"
 
 namespace orv::unserved {
 

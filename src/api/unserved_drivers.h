@@ -32,8 +32,6 @@
     ORV_UNSERVED(CHI_ECR)                  \
     ORV_UNSERVED(CHT_ECR)                  \
     ORV_UNSERVED(CNCR_ECR)                 \
-    ORV_UNSERVED(CCAS_ECR)                 \
-    ORV_UNSERVED(CCAS_XML_ECR)             \
     ORV_UNSERVED(CLP_ECR)                  \
     ORV_UNSERVED(CLP16_ECR)                \
     ORV_UNSERVED(CDI_ECR)                  \
@@ -44,5 +42,4 @@
     ORV_UNSERVED(CDG_ECR)                  \
     ORV_UNSERVED(CEP_ECR)                  \
     ORV_UNSERVED(CMX_ECR)                  \
-    ORV_UNSERVED(CMP_ECR)                  \
-    ORV_UNSERVED(CMPR_ECR)
+    ORV_UNSERVED(CMP_ECR)

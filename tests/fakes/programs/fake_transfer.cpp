@@ -1,0 +1,119 @@
+// A stand-in for the vendors' transfer programs. Tests copy or link it into
+// a per-test working directory under a program's name; its role comes from
+// that name:
+//   CASCale.exe <job file>   keeps a copy of the job file and, for a read
+//                            job, writes the prepared result to the job's
+//                            <OUTPUTFILE>;
+//   wmplw.exe <export file>  keeps copies of pargat.ini and the export file;
+//   any other name           only records the call.
+// Every call (numbered from 0 in the order of the calls) leaves in the
+// working directory:
+//   fake_calls.txt     one line per call: name, working directory, then the
+//                      arguments, separated by tabs (written last);
+//   fake_pid           the process id of the latest call;
+//   call<N>_<file>     byte-exact copies of the files the call read.
+// Control files in the working directory:
+//   fake_result_<N> or fake_result  the result file to write (CASCale.exe);
+//   fake_sleep         seconds to wait before finishing (after the records);
+//   fake_ignore_term   when present, SIGTERM is ignored;
+//   fake_exit          the exit code (default 0).
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+bool ReadFile(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int CallNumber() {
+    std::string calls;
+    if (!ReadFile("fake_calls.txt", calls)) return 0;
+    int n = 0;
+    for (char c : calls)
+        if (c == '\n') ++n;
+    return n;
+}
+
+// Keeps a copy of a file the program reads, as call<N>_<name>.
+std::string CopyRead(const std::string& path, int call) {
+    std::string bytes;
+    if (!ReadFile(path, bytes)) return std::string();
+    WriteFile("call" + std::to_string(call) + "_" + BaseName(path), bytes);
+    return bytes;
+}
+
+std::string Between(const std::string& text, const std::string& open, const std::string& close) {
+    const size_t a = text.find(open);
+    if (a == std::string::npos) return std::string();
+    const size_t b = text.find(close, a + open.size());
+    if (b == std::string::npos) return std::string();
+    return text.substr(a + open.size(), b - a - open.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string name = BaseName(argc > 0 ? argv[0] : "");
+    const int call = CallNumber();
+    char cwd[4096] = {0};
+    if (!::getcwd(cwd, sizeof cwd)) cwd[0] = 0;
+
+    std::string output;
+    if (name == "CASCale.exe" && argc > 1) {
+        const std::string job = CopyRead(argv[1], call);
+        output = Between(job, "<OUTPUTFILE>", "</OUTPUTFILE>");
+    } else if (name == "wmplw.exe") {
+        CopyRead("pargat.ini", call);
+        if (argc > 1) CopyRead(argv[1], call);
+    }
+
+    std::string line = name + "\t" + cwd;
+    for (int i = 1; i < argc; ++i) line += std::string("\t") + argv[i];
+    {
+        std::ofstream calls("fake_calls.txt", std::ios::binary | std::ios::app);
+        calls << line << "\n";
+    }
+    WriteFile("fake_pid", std::to_string(::getpid()));
+
+    if (Exists("fake_ignore_term")) ::signal(SIGTERM, SIG_IGN);
+    std::string text;
+    if (ReadFile("fake_sleep", text)) {
+        const double seconds = std::strtod(text.c_str(), nullptr);
+        if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
+
+    if (!output.empty()) {
+        std::string result;
+        if (ReadFile("fake_result_" + std::to_string(call), result) || ReadFile("fake_result", result))
+            WriteFile(output, result);
+    }
+
+    int code = 0;
+    if (ReadFile("fake_exit", text)) code = std::atoi(text.c_str());
+    return code;
+}
