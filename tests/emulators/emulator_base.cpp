@@ -60,6 +60,12 @@ void EmulatorBase::Stop() {
     m_thread.join();
 }
 
+void EmulatorBase::Disconnect() {
+    Stop();
+    std::lock_guard<std::mutex> wl(m_writeMutex);
+    m_pty->CloseMaster();
+}
+
 void EmulatorBase::Wake() {
     uint64_t one = 1;
     ssize_t r = write(m_wakeFd, &one, sizeof one);

@@ -69,6 +69,10 @@ public:
 
     void Start();
     void Stop();                    // joins the thread within 50 ms
+    // The device goes away: stops the thread and closes the master, so the
+    // library's side sees a hang-up (-6). Use this rather than
+    // pty().CloseMaster() while the emulator runs.
+    void Disconnect();
     PtyPair& pty() { return *m_pty; }
     int port() const { return m_pty->port(); }
 

@@ -128,6 +128,19 @@ TEST(PtyHarness, MasterGoneHangsUpSlave) {
     close(fd);
 }
 
+TEST(PtyHarness, DisconnectHangsUpTheLibrarySide) {
+    EmulatorBase dev(6);
+    dev.Start();
+    int fd = OpenPort(6);
+    ASSERT_GE(fd, 0);
+    dev.Disconnect();
+    EXPECT_FALSE(dev.Send(B("late")));
+    struct pollfd p = {fd, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 1000), 1);
+    EXPECT_TRUE(p.revents & POLLHUP);
+    close(fd);
+}
+
 TEST(PtyHarness, StopsQuicklyWhileIdleAndAfterSpareClosed) {
     EmulatorBase dev(5);
     dev.Start();
