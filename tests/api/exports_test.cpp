@@ -125,6 +125,19 @@ TEST_F(Exports, IsDoneIsZeroWhileTheJobRunsAndBreakReportsBusy) {
     EXPECT_EQ(EcrBreakJob(), 0);
 }
 
+TEST_F(Exports, CreateWhileAJobRunsChangesNothing) {
+    Gate gate;
+    gate.HoldAt(ECR_EVENT_WAIT);
+    ASSERT_EQ(EcrReadVAT(&dev, &RecordingHost::OnVat), 1);
+    gate.WaitHeld();
+    EXPECT_EQ(EcrCreate(nullptr), 0);
+    EXPECT_EQ(EcrIsDone(), 0);   // still the running job's object
+    gate.Release();
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 0);
+    EXPECT_EQ(Host().EventCodes(), (Codes{1, 2, 4, 10, 11}));
+}
+
 TEST_F(Exports, BreakWithoutAJobReturnsZeroAndTheNextJobStartsClean) {
     // The object of the last job is the current one.
     ASSERT_EQ(EcrDelAllPLU(&dev, nullptr), 1);
