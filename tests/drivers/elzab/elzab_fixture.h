@@ -32,6 +32,9 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
+// The doubles of the host records are 4-byte aligned: read them by value.
+inline double Value(double v) { return v; }
+
 inline EcrItemRecord Item(uint32_t number, const char* name, uint32_t vat, uint32_t dept, double price,
                           const char* code = "", uint32_t unit = 1) {
     EcrItemRecord it;

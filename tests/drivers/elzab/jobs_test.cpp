@@ -164,7 +164,7 @@ TEST_F(ElzabJobsTest, PluWalkSkipsUndefinedAndRetriesFailures) {
     EXPECT_EQ(std::string(items[1].name).substr(0, 4), PL("Pięć"));
     EXPECT_STREQ(items[1].code, "5901234123457");
     EXPECT_EQ(items[2].number, 511u);
-    EXPECT_DOUBLE_EQ(items[2].price, 0.01);
+    EXPECT_DOUBLE_EQ(Value(items[2].price), 0.01);
     auto progress = Host().EventsWithCode(ECR_EVENT_ITEM);
     ASSERT_EQ(progress.size(), 511u);
     EXPECT_EQ(progress[0].text, "Pobieranie danych PLU - 1");
@@ -398,7 +398,7 @@ TEST_F(ElzabJobsTest, ReadSaleMode2ReadsTheLongRecords) {
     EXPECT_EQ(sales[0].sale.plu, 12u);
     EXPECT_DOUBLE_EQ(sales[0].sale.quantity, 2.5);
     EXPECT_DOUBLE_EQ(sales[0].sale.value, 12.5);
-    EXPECT_DOUBLE_EQ(sales[0].item.price, 5.0);
+    EXPECT_DOUBLE_EQ(Value(sales[0].item.price), 5.0);
     EXPECT_EQ(sales[0].item.vat_group, 2u);
     EXPECT_EQ(sales[1].sale.plu, 13u);
 }

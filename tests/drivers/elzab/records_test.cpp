@@ -165,9 +165,9 @@ TEST_F(ElzabRecordsTest, ShortNameModelsPadWithSpaces) {
     EXPECT_EQ(items[0].vat_group, 2u);
     EXPECT_EQ(items[0].department, 3u);
     EXPECT_EQ(items[0].unit, 2u);
-    EXPECT_DOUBLE_EQ(items[0].price, 4.99);
+    EXPECT_DOUBLE_EQ(Value(items[0].price), 4.99);
     EXPECT_EQ(items[0].linked_plu, 0u);
-    EXPECT_EQ(items[0].vat_rate, 0.0);
+    EXPECT_EQ(Value(items[0].vat_rate), 0.0);
 }
 
 TEST_F(ElzabRecordsTest, VatReplyShortForm) {
