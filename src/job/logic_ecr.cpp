@@ -115,7 +115,11 @@ int CLogicECR::OpenDevice(const EcrDeviceRecord* record) {
         return 0;
     }
     // The job's own callback is installed first, so event 1 reaches it.
+    // Protocols on TCP report through the socket object: with no window
+    // messages on this platform the callback is the host's only way to see
+    // their events, so the socket gets it too.
     m_pSerial->SetCallback(g_jobBlock.progressCb);
+    if (m_pSocket) m_pSocket->SetCallback(g_jobBlock.progressCb);
     Notify(ECR_EVENT_OPENING, std::string(), 0, 0);
 
     int r = 0;

@@ -201,6 +201,21 @@ TEST_F(JobFramework, OpenFailureWithoutACodeTakesTheProtocolsCode) {
     EXPECT_EQ(Host().EventCodes(), (Codes{1, 8, 8}));
 }
 
+TEST_F(JobFramework, EventsSentThroughTheSocketReachTheJobsCallback) {
+    class OverTcp : public CFakeLogic {
+    public:
+        int ReadAllPLU(int, EcrItemReadCallback) override {
+            GetSocket()->Notify(ECR_EVENT_ITEM, "over tcp", 50, 0);
+            return 1;
+        }
+    } tcp;
+    ASSERT_TRUE(RunJob(tcp, 3, &serial, &socket));
+    auto items = Host().EventsWithCode(ECR_EVENT_ITEM);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].text, "over tcp");
+    EXPECT_EQ(items[0].percent, 50);
+}
+
 TEST_F(JobFramework, WithoutASerialObjectTheJobIsRefusedWithASystemError) {
     EXPECT_FALSE(RunJob(logic, 15, nullptr, &socket));
     EXPECT_EQ(logic.GetErrorCode(), 999999);
