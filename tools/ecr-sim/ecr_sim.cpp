@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "emulators/elcom50/elcom50_emulator.h"
 #include "emulators/elzab/elzab_emulator.h"
 
 namespace {
@@ -203,6 +204,65 @@ std::unique_ptr<orv::test::EmulatorBase> MakeElzab(const Options& o) {
     return reg;
 }
 
+// ------------------------------------------------------------ Elcom 50 ----
+
+int LoadElcom50Goods(orv::test::Elcom50Emulator& reg, const std::string& path) {
+    std::ifstream in(path);
+    if (!in) {
+        std::fprintf(stderr, "ecr-sim: cannot read %s\n", path.c_str());
+        std::exit(1);
+    }
+    const size_t width = reg.model() == 25 ? 42 : 24;
+    std::string line;
+    int n = 0, lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        auto f = SplitFields(line);
+        if (f.size() < 6 || !AllDigits(f[0]) || f[0].size() > 5) continue;
+        const long number = std::stol(f[0]);
+        double price = 0;
+        if (number < 1 || number > reg.maxRecord() || !AllDigits(f[3]) || !AllDigits(f[4]) || !ParsePrice(f[5], price)) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, VAT group, department or price)\n", path.c_str(), lineNo);
+            continue;
+        }
+        // Kept as the register keeps a written PLU.
+        orv::test::Elcom50Emulator::PluRow row;
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", price);
+        row.price = text;
+        row.name = ToCp1250(f[2]).substr(0, width);
+        row.name.resize(width, ' ');
+        row.tax = f[3];
+        row.dpt = f[4];
+        row.barcode = AllDigits(f[1]) ? f[1].substr(0, 18) : std::string();
+        row.barcode.insert(0, 18 - row.barcode.size(), '0');
+        row.unit = f.size() > 6 && AllDigits(f[6]) ? f[6] : "1";
+        row.link = "0000";
+        reg.SetPlu(static_cast<uint32_t>(number), row);
+        ++n;
+    }
+    return n;
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeElcom50(const Options& o) {
+    const int model = o.model == 24 || o.model == 25 ? o.model : (o.type == 17 ? 25 : 24);
+    auto reg = std::make_unique<orv::test::Elcom50Emulator>(o.port, model);
+    reg->SetRecording(false);
+    reg->SetAnswerDelay(o.delayMs);
+    reg->SetDept(1, ToCp1250("Ogólny"));
+    reg->SetUnit(1, "szt");
+    reg->SetUnit(2, "kg");
+    reg->SetTaxGroup(1, "23.00", 1);
+    reg->SetTaxGroup(2, "8.00", 1);
+    reg->SetTaxGroup(3, "5.00", 1);
+    reg->SetTaxGroup(4, "0.00", 1);
+    reg->SetTaxGroup(5, "0.00", 2);
+    int n = o.goods.empty() ? 0 : LoadElcom50Goods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: Elcom 50 register, model %d (device type %d), %d goods, %d PLU numbers\n", model,
+                 model == 25 ? 17 : 16, n, reg->maxRecord());
+    return reg;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -214,6 +274,7 @@ struct Device {
 const std::vector<Device>& Devices() {
     static const std::vector<Device> devices = {
         {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab},
+        {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
     };
     return devices;
 }
