@@ -7,7 +7,8 @@
 namespace orv::test {
 
 CFakeLogic::CFakeLogic(std::string name) : m_name(std::move(name)) {}
-CFakeLogic::~CFakeLogic() = default;
+// A job still running (a test that failed half-way) ends before the object goes.
+CFakeLogic::~CFakeLogic() { Shutdown(); }
 
 std::vector<std::string> CFakeLogic::Calls() const {
     std::lock_guard<std::mutex> lock(m_mutex);
