@@ -90,6 +90,25 @@ int CS6_ECR::FailWith(int code) {
     return 0;
 }
 
+// One record read, tried up to six times: 1 read, 0 not defined (202),
+// -1 failed (the error is set; after the sixth failure event 6 is sent).
+int CS6_ECR::ReadWithRetries(const std::function<int()>& read) {
+    for (int attempt = 1;; ++attempt) {
+        if (read()) return 1;
+        int e = m_sys.m_nError;
+        if (e == 202) return 0;
+        if (e == -7) {
+            Fail();
+            return -1;
+        }
+        if (attempt >= kAttempts) {
+            Fail();
+            Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
+            return -1;
+        }
+    }
+}
+
 bool CS6_ECR::CheckRegister() {
     if (m_sys.CheckEcrNumber()) return true;
     Fail();
@@ -232,39 +251,14 @@ int CS6_ECR::ReadSaleCounters(EcrSaleCallback cb) {
     for (uint32_t n = 1; n <= capacity; ++n) {
         Notify(ECR_EVENT_ITEM, Format("Pobieranie danych PLU - %u", n), Percent(n, capacity), 0);
         ElzabSale sale;
-        bool defined = false;
-        for (int attempt = 1;; ++attempt) {
-            if (m_sys.ReadPluSaleCounter(n, sale)) {
-                defined = true;
-                break;
-            }
-            int e = m_sys.m_nError;
-            if (e == 202) break;
-            if (e == -7) return Fail();
-            if (attempt >= kAttempts) {
-                Fail();
-                Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
-                return 0;
-            }
-        }
-        if (!defined || sale.quantityRaw == 0) continue;
+        int defined = ReadWithRetries([&] { return m_sys.ReadPluSaleCounter(n, sale); });
+        if (defined < 0) return 0;
+        if (defined == 0 || sale.quantityRaw == 0) continue;
 
         ElzabPlu plu;
-        bool named = false;
-        for (int attempt = 1;; ++attempt) {
-            if (m_sys.ReadPluRecord(n, plu)) {
-                named = true;
-                break;
-            }
-            int e = m_sys.m_nError;
-            if (e == 202) break;
-            if (e == -7) return Fail();
-            if (attempt >= kAttempts) {
-                Fail();
-                Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
-                return 0;
-            }
-        }
+        int found = ReadWithRetries([&] { return m_sys.ReadPluRecord(n, plu); });
+        if (found < 0) return 0;
+        bool named = found == 1;
         Notify(ECR_EVENT_ITEM, named ? std::string(plu.name) : std::string(), Percent(n, capacity), 0);
         DeliverSale(cb, sale, named ? &plu : nullptr);
         std::string line = Format("\r\n$%u\t", n) + QuantityText(sale.quantityRaw, sale.decimals) +
@@ -325,21 +319,12 @@ int CS6_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
     for (uint32_t n = 1; n <= capacity; ++n) {
         Notify(ECR_EVENT_ITEM, Format("Pobieranie danych PLU - %u", n), Percent(n, capacity), 0);
         ElzabPlu plu;
-        for (int attempt = 1;; ++attempt) {
-            if (m_sys.ReadPluRecord(n, plu)) {
-                EcrItemRecord item;
-                PluToItem(plu, item);
-                SendPLU(&item);
-                break;
-            }
-            int e = m_sys.m_nError;
-            if (e == 202) break;
-            if (e == -7) return Fail();
-            if (attempt >= kAttempts) {
-                Fail();
-                Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
-                return 0;
-            }
+        int found = ReadWithRetries([&] { return m_sys.ReadPluRecord(n, plu); });
+        if (found < 0) return 0;
+        if (found == 1) {
+            EcrItemRecord item;
+            PluToItem(plu, item);
+            SendPLU(&item);
         }
     }
     return 1;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "drivers/elzab/system600.h"
@@ -46,6 +47,7 @@ private:
     int Fail();                          // copies the protocol's error; returns 0
     int FailWith(int code);              // sets a code and its text; returns 0
     bool CheckRegister();
+    int ReadWithRetries(const std::function<int()>& read);
     int WalkCapacity(uint32_t& capacity);
     int ReadSaleCounters(EcrSaleCallback cb);
     void DeliverSale(EcrSaleCallback cb, const ElzabSale& sale, const ElzabPlu* plu);
