@@ -110,11 +110,22 @@ TEST_F(Elcom50Protocol, ReplyHeadAndDataPart) {
     }
 }
 
-TEST_F(Elcom50Protocol, SilentRegisterTimesOutAndNextFieldSplits) {
+TEST_F(Elcom50Protocol, SilenceNoiseAndFieldSplitting) {
     m_emu.Inject({"GETDEVINFO", "", Answer::Silence, ""});
     CChrArr data;
     EXPECT_EQ(Exchange("GETDEVINFO", "", data), 0);
     EXPECT_EQ(m_proto.m_nError, -5);
+
+    // Noise without a line end runs into the time-out; an endless line stops
+    // at 2048 bytes.
+    m_emu.Inject({"GETDEVINFO", "", Answer::Raw, "\x01\x7f\xff noise"});
+    EXPECT_EQ(Exchange("GETDEVINFO", "", data), 0);
+    EXPECT_EQ(m_proto.m_nError, -5);
+    m_emu.Inject({"GETDEVINFO", "", Answer::Raw, std::string(3000, 'x')});
+    EXPECT_EQ(Exchange("GETDEVINFO", "", data), 0);
+    EXPECT_EQ(m_proto.m_nError, -8);
+    // The next exchange starts clean.
+    EXPECT_EQ(Exchange("GETDEVINFO", "", data), 1);
 
     CChrArr rest("a\t\tb");
     EXPECT_EQ(CElcom50::NextField(rest).ToString(), "a");
