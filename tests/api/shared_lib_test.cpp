@@ -150,6 +150,32 @@ TEST(SharedLibrary, OutOfTableTypesAndNullRecords) {
     Host().Reset();
 }
 
+TEST(SharedLibrary, ServedFamilyRunsAWholeJob) {
+    constexpr int kPort = 13;
+    orv::test::Elcom50Emulator reg(kPort, 24);
+    reg.Start();
+    reg.SetTaxGroup(1, "23.00", 1);
+    reg.SetTaxGroup(2, "8.00", 1);
+    Host().Reset();
+    Library lib;
+    ASSERT_NE(lib.handle, nullptr) << dlerror();
+    ASSERT_EQ(lib.Create(nullptr), 1);
+    EcrDeviceRecord dev = DeviceRecord(16, kPort);
+    ASSERT_EQ(lib.ReadVAT(&dev, &RecordingHost::OnVat), 1);
+    ASSERT_TRUE(lib.WaitDone());
+    EXPECT_EQ(lib.Error(), 0);
+    EXPECT_STREQ(lib.ErrMsg(), "");
+    auto codes = Host().EventCodes();   // the driver adds its own events between
+    ASSERT_GE(codes.size(), 5u);
+    EXPECT_EQ(std::vector<int>(codes.begin(), codes.begin() + 3), (std::vector<int>{1, 2, 4}));
+    EXPECT_EQ(std::vector<int>(codes.end() - 2, codes.end()), (std::vector<int>{10, 11}));
+    auto vat = Host().VatCalls();
+    ASSERT_EQ(vat.size(), 1u);
+    EXPECT_EQ(vat[0][0], 23.0);
+    EXPECT_EQ(vat[0][1], 8.0);
+    Host().Reset();
+}
+
 TEST(SharedLibrary, UnloadBreaksOffARunningJobAndJoinsItsWorker) {
     constexpr int kPort = 12;
     orv::test::Elcom50Emulator reg(kPort, 24);
