@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "emulators/elcom50/elcom50_emulator.h"
+#include "emulators/dsa/dsa_emulator.h"
 #include "emulators/elzab/elzab_emulator.h"
 
 namespace {
@@ -263,6 +264,61 @@ std::unique_ptr<orv::test::EmulatorBase> MakeElcom50(const Options& o) {
     return reg;
 }
 
+// ----------------------------------------------------------------- DSA ----
+
+int LoadDsaGoods(orv::test::DsaEmulator& reg, const std::string& path, uint32_t capacity) {
+    std::ifstream in(path);
+    if (!in) {
+        std::fprintf(stderr, "ecr-sim: cannot read %s\n", path.c_str());
+        std::exit(1);
+    }
+    std::string line;
+    int n = 0, lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        auto f = SplitFields(line);
+        if (f.size() < 6 || !AllDigits(f[0]) || f[0].size() > 7) continue;
+        const long number = std::stol(f[0]);
+        double price = 0;
+        if (number < 1 || number > static_cast<long>(capacity) || !AllDigits(f[4]) || !ParsePrice(f[5], price)) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, department or price)\n", path.c_str(), lineNo);
+            continue;
+        }
+        orv::test::DsaEmuPlu plu;
+        plu.name = orv::test::DsaEmulator::DeviceText(ToCp1250(f[2]));
+        plu.price = static_cast<uint64_t>(price * 100.0 + 0.1);
+        plu.dept = static_cast<uint32_t>(std::stoul(f[4]));
+        plu.barcode = AllDigits(f[1]) ? f[1].substr(0, 13) : std::string();
+        reg.SetPlu(static_cast<uint32_t>(number), plu);
+        ++n;
+    }
+    return n;
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeDsa(const Options& o) {
+    using orv::test::DsaModel;
+    static const std::map<int, std::pair<DsaModel, uint32_t>> models = {
+        {15, {DsaModel::Dsa100M0, 2730}},  {37, {DsaModel::Dsa100M1, 4500}},  {40, {DsaModel::Dsa45B, 3000}},
+        {13, {DsaModel::Dsa4000M1, 4560}}, {14, {DsaModel::Dsa4000M2, 13320}}, {36, {DsaModel::Dsa4000M3, 20000}}};
+    auto it = models.find(o.type);
+    if (it == models.end()) Usage("--device dsa needs --type 13, 14, 15, 36, 37 or 40");
+    auto reg = std::make_unique<orv::test::DsaEmulator>(o.port, it->second.first);
+    reg->SetRecordRequests(false);
+    const char* names[] = {"Ogólny", "Pieczywo", "Napoje"};
+    for (uint32_t d = 1; d <= 3; ++d) {
+        orv::test::DsaEmuDept dept;
+        dept.name = orv::test::DsaEmulator::DeviceText(ToCp1250(names[d - 1]));
+        dept.name.resize(16, ' ');
+        dept.tax = d;
+        dept.limit = 999999999;
+        reg->SetDept(d, dept);
+    }
+    int n = o.goods.empty() ? 0 : LoadDsaGoods(*reg, o.goods, it->second.second);
+    std::fprintf(stderr, "ecr-sim: DSA register (device type %d), %d goods, %u PLU numbers\n", o.type, n,
+                 it->second.second);
+    return reg;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -275,6 +331,7 @@ const std::vector<Device>& Devices() {
     static const std::vector<Device> devices = {
         {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab},
         {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
+        {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
     };
     return devices;
 }
