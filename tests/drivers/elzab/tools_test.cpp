@@ -1,0 +1,186 @@
+// The traffic dumps of the Elzab link, and the device simulator as a person
+// integrating a host uses it: start it, read the port line, run jobs, stop it.
+#include "elzab_fixture.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace orv::test {
+namespace {
+
+// A fresh TMPDIR for the test's lifetime.
+class ScratchTmp {
+public:
+    ScratchTmp() {
+        char tmpl[] = "/tmp/elzab_tools_XXXXXX";
+        m_path = mkdtemp(tmpl);
+        const char* old = std::getenv("TMPDIR");
+        m_hadOld = old != nullptr;
+        if (old) m_old = old;
+        setenv("TMPDIR", m_path.c_str(), 1);
+    }
+    ~ScratchTmp() {
+        if (m_hadOld)
+            setenv("TMPDIR", m_old.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+        std::string cmd = "rm -rf '" + m_path + "'";
+        if (std::system(cmd.c_str()) != 0) {
+        }
+    }
+    // name -> content of every file whose name starts with prefix.
+    std::map<std::string, std::string> Files(const std::string& prefix) const {
+        std::map<std::string, std::string> out;
+        DIR* d = opendir(m_path.c_str());
+        while (dirent* e = d ? readdir(d) : nullptr) {
+            std::string name = e->d_name;
+            if (name.rfind(prefix, 0) != 0) continue;
+            std::ifstream f(m_path + "/" + name, std::ios::binary);
+            std::stringstream ss;
+            ss << f.rdbuf();
+            out[name] = ss.str();
+        }
+        if (d) closedir(d);
+        return out;
+    }
+
+private:
+    std::string m_path, m_old;
+    bool m_hadOld = false;
+};
+
+bool AnyFileIs(const std::map<std::string, std::string>& files, const std::string& content) {
+    for (const auto& [name, text] : files)
+        if (text == content) return true;
+    return false;
+}
+
+class ElzabToolsTest : public ElzabTest {};
+
+// Commands, data blocks and replies land in the dumps; a reply that never
+// came leaves an empty file.
+TEST_F(ElzabToolsTest, TrafficDumps) {
+    ScratchTmp tmp;
+    Register(27, 13);
+    orv::platform::SetTimeScale(0.05);
+    reg->AddPlu(1, "Chleb", 1, 1, 3.5);
+    EcrItemRecord q = Item(1, "", 0, 0, 0);
+    EXPECT_EQ(Run([&] { return EcrReadPLU(&device, &q, 1, RecordingHost::OnItemRead); }), 0);
+    auto sent = tmp.Files("XWS_");
+    auto received = tmp.Files("XWR_");
+    EXPECT_TRUE(AnyFileIs(sent, "\x1B\xC0"));
+    EXPECT_TRUE(AnyFileIs(sent, "\x1B\xAC"));
+    EXPECT_TRUE(AnyFileIs(sent, std::string("\x01\x00", 2)));
+    EXPECT_TRUE(AnyFileIs(received, "\x06"));
+    EXPECT_TRUE(AnyFileIs(received, std::string(1, '\0')));   // the status byte
+    EXPECT_TRUE(AnyFileIs(tmp.Files("XWT_"), "00"));          // the register number
+
+    reg->QueueSilence(0xD0);
+    EXPECT_EQ(Run([&] { return EcrReadVAT(&device, RecordingHost::OnVat); }), 100);
+    EXPECT_TRUE(AnyFileIs(tmp.Files("XWR_"), ""));
+}
+
+std::string SimulatorPath() { return std::string(ORVANTA_BINARY_DIR) + "/tools/ecr-sim"; }
+
+// Starts the simulator with its output on a pipe; returns the first line.
+struct Simulator {
+    pid_t pid = -1;
+    FILE* out = nullptr;
+
+    std::string Start(const std::vector<std::string>& args) {
+        // Everything the child needs is made before the fork.
+        std::string path = SimulatorPath();
+        std::vector<std::string> copy = args;
+        std::vector<char*> argv;
+        argv.push_back(path.data());
+        for (auto& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int fds[2];
+        if (pipe(fds) != 0) return {};
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            close(fds[1]);
+            execv(path.c_str(), argv.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        out = fdopen(fds[0], "r");
+        char line[256] = {};
+        if (!out || !fgets(line, sizeof line, out)) return {};
+        std::string s = line;
+        if (!s.empty() && s.back() == '\n') s.pop_back();
+        return s;
+    }
+    int Stop(int sig) {
+        if (pid <= 0) return -1;
+        kill(pid, sig);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        if (out) fclose(out);
+        out = nullptr;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    ~Simulator() { Stop(SIGKILL); }
+};
+
+TEST_F(ElzabToolsTest, SimulatorServesJobsUntilSignalled) {
+    if (access(SimulatorPath().c_str(), X_OK) != 0) GTEST_SKIP() << "ecr-sim is not built";
+    ScratchTmp tmp;
+    std::string goods = std::string(std::getenv("TMPDIR")) + "/goods.csv";
+    {
+        std::ofstream f(goods);
+        f << "number;code;name;VAT group;department;price;unit\n"
+             "1;5901234123457;Chleb \xC5\xBCytni;2;1;4.50;1\n"   // UTF-8 "żytni"
+             "7;;Mleko;2;1;3,29;2\n";
+    }
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        Simulator sim;
+        std::string line = sim.Start({"--port", "3", "--type", "27", "--goods", goods});
+        ASSERT_EQ(line.rfind("ECR_COM3=/dev/pts/", 0), 0u) << line;
+        const char* old = std::getenv("ECR_COM3");
+        std::string saved = old ? old : "";
+        setenv("ECR_COM3", line.substr(9).c_str(), 1);
+
+        Host().Reset();
+        device = DeviceRecord(27, 3, 9600, 0);
+        EcrItemRecord q[] = {Item(1, "", 0, 0, 0), Item(7, "", 0, 0, 0)};
+        EXPECT_EQ(Run([&] { return EcrReadPLU(&device, q, 2, RecordingHost::OnItemRead); }), 0) << ErrMsg();
+        auto items = Host().Items();
+        ASSERT_EQ(items.size(), 2u);
+        EXPECT_EQ(std::string(items[0].name).substr(0, 11), "Chleb \xBFytni");   // code page 1250
+        EXPECT_STREQ(items[0].code, "5901234123457");
+        EXPECT_DOUBLE_EQ(Value(items[1].price), 3.29);
+        EXPECT_EQ(items[1].unit, 2u);
+        EcrItemRecord added = Item(8, "Nowy", 1, 1, 1.0);
+        EXPECT_EQ(Run([&] { return EcrPgmPLU(&device, &added, 1, RecordingHost::OnItemProgram); }), 0);
+
+        EXPECT_EQ(sim.Stop(sig), 0);
+        if (old)
+            setenv("ECR_COM3", saved.c_str(), 1);
+        else
+            unsetenv("ECR_COM3");
+    }
+}
+
+TEST_F(ElzabToolsTest, SimulatorRefusesUnknownDevices) {
+    if (access(SimulatorPath().c_str(), X_OK) != 0) GTEST_SKIP() << "ecr-sim is not built";
+    std::string cmd = SimulatorPath() + " --device nosuch >/dev/null 2>&1";
+    int status = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+}  // namespace
+}  // namespace orv::test
