@@ -144,7 +144,7 @@ CChrArr CSystem600::ReadBytes(int n) {
     return got;
 }
 
-int CSystem600::ReadAnswer() {
+int CSystem600::ReadAnswerByte() {
     CChrArr b = ReadBytes(1);
     if (b.GetLength() < 1) {
         // A silent register is 0 + 100; a transport failure keeps its code.
@@ -155,7 +155,7 @@ int CSystem600::ReadAnswer() {
 }
 
 int CSystem600::ExpectAck() {
-    int b = ReadAnswer();
+    int b = ReadAnswerByte();
     if (b < 0) return 0;
     if (!IsAck(b)) {
         m_nError = b + 100;

@@ -100,7 +100,7 @@ public:
     CChrArr ReadBytes(int n);           // does not clear the error
     // The answer byte (0..255), or -1 when nothing came (error set: 100 for
     // a silent register, else the transport's code).
-    int ReadAnswer();
+    int ReadAnswerByte();
     static bool IsAck(int b) { return b == kAck; }
     static bool IsNak(int b) { return b == kNak; }
     std::string GetErrorText(int code) override;
