@@ -153,6 +153,29 @@ TEST_F(DsaTest, BadChecksumWaitsOutTheRetryCount) {
     EXPECT_GE(took, orv::platform::ScaledMillis(4 * 5.0));
 }
 
+TEST_F(DsaTest, FirstReplyByteIsAwaitedLong) {
+    struct Case {
+        int delayMs;   // real time; 10 ms is one second of library time here
+        int result;
+        int code;
+    } cases[] = {
+        {300, 1, 0},    // 30 s: within the first wait of 50 s
+        {1000, 0, -5},  // 100 s: past 50 s and four more waits of 5 s
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.delayMs);
+        DsaEmulator& emu = StartDevice(DsaModel::Dsa100M1);
+        CDsa100 dsa;
+        dsa.m_nModel = 1;
+        OpenLink(dsa);
+        emu.SetAnswerDelay(c.delayMs);
+        EXPECT_EQ(dsa.CloseGoods(), c.result);
+        EXPECT_EQ(dsa.m_nError, c.code);
+        dsa.Close();
+        StopDevice();
+    }
+}
+
 TEST_F(DsaTest, ErrAnswerIsAcknowledgedReportedAndPaused) {
     DsaEmulator& emu = StartDevice(DsaModel::Dsa100M1);
     CDsa100 dsa;

@@ -152,6 +152,11 @@ void DsaEmulator::QueueFrameFault(FrameFault fault) {
     std::lock_guard<std::mutex> lk(m_stateMutex);
     m_frameFaults.push_back(fault);
 }
+void DsaEmulator::SetAnswerDelay(int ms) {
+    std::lock_guard<std::mutex> lk(m_stateMutex);
+    m_delayMs = ms;
+}
+
 void DsaEmulator::SetCommandHook(std::function<void(const DsaRequest&)> hook) {
     std::lock_guard<std::mutex> lk(m_stateMutex);
     m_hook = std::move(hook);
@@ -245,12 +250,23 @@ void DsaEmulator::Answer(const std::string& data) {
         }
     }
     if (noAck) return;
+    int delay;
+    {
+        std::lock_guard<std::mutex> lk(m_stateMutex);
+        delay = m_delayMs;
+    }
     Send(Bytes{kAck});
+    if (delay > 0) {
+        if (!noReply && !data.empty()) SendAfter(delay, ReplyFrame(data));
+        return;
+    }
     if (noReply || data.empty()) return;
     SendReply(data);
 }
 
-void DsaEmulator::SendReply(const std::string& data) {
+void DsaEmulator::SendReply(const std::string& data) { Send(ReplyFrame(data)); }
+
+Bytes DsaEmulator::ReplyFrame(const std::string& data) {
     int seq;
     bool haveFault = false;
     FrameFault fault = FrameFault::BadChecksum;
@@ -287,7 +303,7 @@ void DsaEmulator::SendReply(const std::string& data) {
         default: break;
         }
     }
-    Send(f);
+    return f;
 }
 
 // ---- commands ----

@@ -103,6 +103,8 @@ public:
     // ---- faults ----
     void QueueErr(const std::string& command, int code);
     void QueueFrameFault(FrameFault fault);
+    // Sends every reply frame this many (real) milliseconds after the ACK.
+    void SetAnswerDelay(int ms);
     // Called on the emulator thread for each good request (for instance to
     // break the job off at a given command).
     void SetCommandHook(std::function<void(const DsaRequest&)> hook);
@@ -125,6 +127,7 @@ private:
     void HandleFrame(const Bytes& frame);
     void Answer(const std::string& data);           // ACK, then the reply frame
     void SendReply(const std::string& data);        // the reply frame (faults applied)
+    Bytes ReplyFrame(const std::string& data);      // builds it, taking the next sequence number
     std::string Handle(const DsaRequest& req);      // reply data, "" = no reply frame
     std::string PluRecord(uint32_t number) const;
     std::string DeptRecord(uint32_t number) const;
@@ -148,6 +151,7 @@ private:
     int m_acks = 0;
     int m_naks = 0;
     bool m_record = true;
+    int m_delayMs = 0;
 
     // Emulator thread only.
     Bytes m_buffer;
