@@ -571,6 +571,7 @@ TEST_F(DsaLogicTest, BreakEndsEveryLoopWithoutAConfirmation) {
     depts[1] = Dept(2, "B", 1, 0.0);
     const BreakCase cases[] = {
         {"PgmDEPT", 37, 11, "4001", 1, [](CDsaLogic& l) { return l.PgmDEPT(kDsaPort, depts, 2, nullptr); }},
+        {"closing command", 37, 11, "4065", 1, [](CDsaLogic& l) { return l.PgmDEPT(kDsaPort, depts, 2, nullptr); }},
         {"PgmPLU", 37, 5, "4059", 1, [](CDsaLogic& l) { return l.PgmPLU(kDsaPort, items, 2, nullptr, 0); }},
         {"PgmPLU change", 15, 5, "4002", 1, [](CDsaLogic& l) { return l.PgmPLU(kDsaPort, items, 2, nullptr, 1); }},
         {"DelPLU", 40, 7, "4002", 1, [](CDsaLogic& l) { return l.DelPLU(kDsaPort, items, 2, nullptr); }},
