@@ -11,6 +11,8 @@
 //   fake_calls.txt     one line per call: name, working directory, then the
 //                      arguments, separated by tabs (written last);
 //   fake_pid           the process id of the latest call;
+//   fake_env           the value of ORVANTA_FAKE_TAG in its environment,
+//                      when that is set;
 //   call<N>_<file>     byte-exact copies of the files the call read.
 // Control files in the working directory:
 //   fake_result_<N> or fake_result  the result file to write (CASCale.exe);
@@ -78,6 +80,7 @@ std::string Between(const std::string& text, const std::string& open, const std:
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (Exists("fake_ignore_term")) ::signal(SIGTERM, SIG_IGN);
     const std::string name = BaseName(argc > 0 ? argv[0] : "");
     const int call = CallNumber();
     char cwd[4096] = {0};
@@ -99,8 +102,8 @@ int main(int argc, char** argv) {
         calls << line << "\n";
     }
     WriteFile("fake_pid", std::to_string(::getpid()));
+    if (const char* tag = std::getenv("ORVANTA_FAKE_TAG")) WriteFile("fake_env", tag);
 
-    if (Exists("fake_ignore_term")) ::signal(SIGTERM, SIG_IGN);
     std::string text;
     if (ReadFile("fake_sleep", text)) {
         const double seconds = std::strtod(text.c_str(), nullptr);

@@ -1,0 +1,151 @@
+// The process runner: programs named by path and found in the current
+// directory only, arguments without a shell, the caller's environment and
+// working directory, exit codes, start failures, a break that terminates
+// the program (SIGTERM, then SIGKILL) and reaps it, and a host that lets the
+// system reap its children.
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "platform/break_signal.h"
+#include "platform/clock.h"
+#include "platform/process/work_dir.h"
+
+namespace {
+
+using orv::platform::BreakSignal;
+using orv::platform::ProcessResult;
+using orv::platform::SystemProcessRunner;
+using orv::test::WorkDir;
+
+class ProcessRunnerTest : public ::testing::Test {
+protected:
+    void TearDown() override { orv::platform::SetTimeScale(1.0); }
+
+    WorkDir dir;
+    SystemProcessRunner runner;
+    BreakSignal brk;
+};
+
+TEST_F(ProcessRunnerTest, PassesArgumentsUnchangedInTheCallersDirectoryAndEnvironment) {
+    dir.InstallFake("tool.exe");
+    ::setenv("ORVANTA_FAKE_TAG", "from the caller", 1);
+    // Blanks, quotes and shell characters reach the program as they stand.
+    const std::vector<std::string> args = {"a b", "\"q\"", "$(echo x);|&", ""};
+    const ProcessResult r = runner.Run("./tool.exe", args, &brk);
+    ::unsetenv("ORVANTA_FAKE_TAG");
+
+    ASSERT_EQ(r.outcome, orv::platform::kProcessEnded);
+    EXPECT_EQ(r.exitCode, 0);
+    const auto calls = dir.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    const std::vector<std::string> expected = {"tool.exe", dir.Path(), "a b", "\"q\"", "$(echo x);|&", ""};
+    EXPECT_EQ(calls[0], expected);
+    EXPECT_EQ(dir.Read("fake_env").value_or(""), "from the caller");
+}
+
+TEST_F(ProcessRunnerTest, ReportsTheExitCodeOfAProgramThatEnds) {
+    dir.InstallFake("tool.exe");
+    dir.Write("fake_exit", "3");
+    const ProcessResult r = runner.Run("./tool.exe", {}, &brk);
+    EXPECT_EQ(r.outcome, orv::platform::kProcessEnded);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.termSignal, 0);
+}
+
+TEST_F(ProcessRunnerTest, ProgramsAreNotSearchedAlongThePath) {
+    // The fake is on PATH under its own name, but not in this directory.
+    const char* oldPath = std::getenv("PATH");
+    const std::string saved = oldPath ? oldPath : "";
+    ::setenv("PATH", ORVANTA_FAKES_DIR, 1);
+    const ProcessResult bare = runner.Run("fake_transfer", {}, &brk);
+    const ProcessResult dotted = runner.Run("./fake_transfer", {}, &brk);
+    ::setenv("PATH", saved.c_str(), 1);
+
+    EXPECT_EQ(bare.outcome, orv::platform::kProcessNotStarted);
+    EXPECT_EQ(bare.startError, ENOENT);
+    EXPECT_EQ(dotted.outcome, orv::platform::kProcessNotStarted);
+    EXPECT_FALSE(dir.Exists("fake_calls.txt"));
+}
+
+TEST_F(ProcessRunnerTest, AFileThatCannotRunIsNotStarted) {
+    dir.Write("plain.exe", "not a program");
+    const ProcessResult r = runner.Run("./plain.exe", {}, &brk);
+    EXPECT_EQ(r.outcome, orv::platform::kProcessNotStarted);
+    EXPECT_NE(r.startError, 0);
+    EXPECT_EQ(runner.Run("", {}, &brk).outcome, orv::platform::kProcessNotStarted);
+}
+
+TEST_F(ProcessRunnerTest, ABreakTerminatesAHangingProgramAndReapsIt) {
+    dir.InstallFake("tool.exe");
+    dir.Write("fake_sleep", "60");
+    auto run = std::async(std::launch::async, [&] { return runner.Run("./tool.exe", {}, &brk); });
+    const int pid = dir.WaitForPid();
+    ASSERT_GT(pid, 0);
+    const auto start = std::chrono::steady_clock::now();
+    brk.Set();
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const ProcessResult r = run.get();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(r.outcome, orv::platform::kProcessBroken);
+    EXPECT_EQ(r.termSignal, SIGTERM);
+    EXPECT_TRUE(orv::test::ProcessGone(pid));
+}
+
+TEST_F(ProcessRunnerTest, AProgramIgnoringSigtermIsKilledAfterTheGracePeriod) {
+    orv::platform::SetTimeScale(0.1);   // grace period 0.3 s
+    dir.InstallFake("tool.exe");
+    dir.Write("fake_sleep", "60");
+    dir.Write("fake_ignore_term", "");
+    auto run = std::async(std::launch::async, [&] { return runner.Run("./tool.exe", {}, &brk); });
+    const int pid = dir.WaitForPid();
+    ASSERT_GT(pid, 0);
+    brk.Set();
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const ProcessResult r = run.get();
+    EXPECT_EQ(r.outcome, orv::platform::kProcessBroken);
+    EXPECT_EQ(r.termSignal, SIGKILL);
+    EXPECT_TRUE(orv::test::ProcessGone(pid));
+}
+
+TEST_F(ProcessRunnerTest, ABreakGivenBeforeTheStartStartsNothing) {
+    dir.InstallFake("tool.exe");
+    brk.Set();
+    EXPECT_EQ(runner.Run("./tool.exe", {}, &brk).outcome, orv::platform::kProcessBroken);
+    EXPECT_FALSE(dir.Exists("fake_calls.txt"));
+}
+
+TEST_F(ProcessRunnerTest, WaitsWithoutABreakSignal) {
+    dir.InstallFake("tool.exe");
+    dir.Write("fake_sleep", "0.2");
+    const ProcessResult r = runner.Run("./tool.exe", {"x"}, nullptr);
+    EXPECT_EQ(r.outcome, orv::platform::kProcessEnded);
+    EXPECT_EQ(dir.Calls().size(), 1u);
+}
+
+TEST_F(ProcessRunnerTest, AChildReapedByTheSystemCountsAsEnded) {
+    // A host that ignores SIGCHLD has its children reaped for it: waitpid
+    // then fails with ECHILD, which means the program is gone.
+    dir.InstallFake("tool.exe");
+    dir.Write("fake_sleep", "0.2");
+    struct sigaction old {};
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGCHLD, &ignore, &old);
+    auto run = std::async(std::launch::async, [&] { return runner.Run("./tool.exe", {}, &brk); });
+    const auto status = run.wait_for(std::chrono::seconds(10));
+    ::sigaction(SIGCHLD, &old, nullptr);
+    ASSERT_EQ(status, std::future_status::ready);
+    EXPECT_EQ(run.get().outcome, orv::platform::kProcessEnded);
+}
+
+}  // namespace

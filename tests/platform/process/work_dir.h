@@ -1,0 +1,108 @@
+// A private working directory for one test: created under /tmp, made the
+// current directory and the temporary directory (TMPDIR) for the test's
+// duration, removed afterwards. The fake transfer program can be placed in
+// it under any name.
+#pragma once
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orv::test {
+
+class WorkDir {
+public:
+    WorkDir() {
+        char pattern[] = "/tmp/orvanta_scales_XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        m_path = made ? made : "/tmp";
+        m_oldCwd = std::filesystem::current_path();
+        std::filesystem::current_path(m_path);
+        const char* tmp = std::getenv("TMPDIR");
+        if (tmp) m_oldTmp = tmp;
+        ::setenv("TMPDIR", m_path.c_str(), 1);
+    }
+    ~WorkDir() {
+        std::error_code ec;
+        std::filesystem::current_path(m_oldCwd, ec);
+        if (m_oldTmp)
+            ::setenv("TMPDIR", m_oldTmp->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+        std::filesystem::remove_all(m_path, ec);
+    }
+    WorkDir(const WorkDir&) = delete;
+    WorkDir& operator=(const WorkDir&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+    // The fake transfer program, linked in under `name`.
+    void InstallFake(const std::string& name) const {
+        std::filesystem::create_symlink(std::string(ORVANTA_FAKES_DIR) + "/fake_transfer", File(name));
+    }
+
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::optional<std::string> Read(const std::string& name) const {
+        std::ifstream in(File(name), std::ios::binary);
+        if (!in) return std::nullopt;
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    bool Exists(const std::string& name) const { return std::filesystem::exists(File(name)); }
+
+    // The fake's recorded calls, one line each, fields split at tabs.
+    std::vector<std::vector<std::string>> Calls() const {
+        std::vector<std::vector<std::string>> calls;
+        const std::string text = Read("fake_calls.txt").value_or("");
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            std::vector<std::string> fields;
+            const std::string line = text.substr(start, end - start);
+            size_t a = 0;
+            for (;;) {
+                size_t t = line.find('\t', a);
+                fields.push_back(line.substr(a, t == std::string::npos ? std::string::npos : t - a));
+                if (t == std::string::npos) break;
+                a = t + 1;
+            }
+            calls.push_back(fields);
+            start = end + 1;
+        }
+        return calls;
+    }
+
+    // Waits (at most 10 s) until the fake has written its process id.
+    int WaitForPid() const {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < end) {
+            const std::string text = Read("fake_pid").value_or("");
+            if (!text.empty()) return std::atoi(text.c_str());
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return 0;
+    }
+
+private:
+    std::string m_path;
+    std::filesystem::path m_oldCwd;
+    std::optional<std::string> m_oldTmp;
+};
+
+// True when no process with that id exists any more (it was reaped).
+inline bool ProcessGone(int pid) { return pid > 0 && ::kill(pid, 0) != 0; }
+
+}  // namespace orv::test
