@@ -13,7 +13,7 @@ public:
     uint32_t DeptCount() const override { return 20; }
     DsaPluLayout PluLayout() const override { return {4, true, m_nModel == 1}; }
     DsaDeptLayout DeptLayout() const override { return {39, 28, 29}; }
-    DsaStreamSpec SaleStream(bool clearing) const override;
+    DsaSaleStream SaleStream(bool clearing) const override;
     std::string CloseDeptCommand() const override { return m_nModel == 1 ? "4065" : ""; }
     std::string CloseGoodsCommand() const override { return m_nModel == 1 ? "4066" : ""; }
     DeviceErrorTable ErrorTable() const override { return m_nModel == 1 ? ErrorTableB : ErrorTableA; }

@@ -23,9 +23,9 @@ DsaDeptLayout CDsa4000::DeptLayout() const {
 
 // The sale read "2051" uses the layout of the clearing stream of the same
 // model and ends at its end marker without a confirmation.
-DsaStreamSpec CDsa4000::SaleStream(bool clearing) const {
+DsaSaleStream CDsa4000::SaleStream(bool clearing) const {
     const uint32_t capacity = Capacity();
-    DsaStreamSpec s;
+    DsaSaleStream s;
     if (m_nModel == 1) {
         s = SaleLines(clearing ? "3060" : "2051", "010001", 4, 9999, static_cast<int>(capacity));
     } else {

@@ -14,7 +14,7 @@ public:
     // PLU records and queries in the DSA 100 layout (4-digit numbers).
     DsaPluLayout PluLayout() const override { return {4, true, false}; }
     DsaDeptLayout DeptLayout() const override;
-    DsaStreamSpec SaleStream(bool clearing) const override;
+    DsaSaleStream SaleStream(bool clearing) const override;
     std::string CloseDeptCommand() const override { return m_nModel == 1 ? "4065" : ""; }
     std::string CloseGoodsCommand() const override { return m_nModel == 1 ? "4066" : ""; }
 };

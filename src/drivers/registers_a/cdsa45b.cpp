@@ -8,6 +8,6 @@ constexpr DsaTraits kDsa45BTraits{8, false, 0, 8, 'N', false};
 CDsa45B::CDsa45B() : CDsaLink(kDsa45BTraits) {}
 
 // The clearing ends at the end marker without a confirmation.
-DsaStreamSpec CDsa45B::SaleStream(bool clearing) const {
+DsaSaleStream CDsa45B::SaleStream(bool clearing) const {
     return SaleLines(clearing ? "3055" : "2051", "010000103000", 5, 99999, 3000);
 }

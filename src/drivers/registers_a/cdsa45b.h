@@ -14,7 +14,7 @@ public:
     // name, price, department, barcode; the register keeps no flag or stock.
     DsaPluLayout PluLayout() const override { return {5, false, true}; }
     DsaDeptLayout DeptLayout() const override { return {43, 28, 29}; }
-    DsaStreamSpec SaleStream(bool clearing) const override;
+    DsaSaleStream SaleStream(bool clearing) const override;
     std::string CloseDeptCommand() const override { return "4061"; }
     std::string CloseGoodsCommand() const override { return "4062"; }
 };

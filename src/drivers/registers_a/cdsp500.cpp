@@ -10,7 +10,7 @@ constexpr int kPluReplyLength = 440;
 
 CDsp500::CDsp500() : CDsaLink(kDsp500Traits) {}
 
-DsaStreamSpec CDsp500::SaleStream(bool) const { return DsaStreamSpec{}; }
+DsaSaleStream CDsp500::SaleStream(bool) const { return DsaSaleStream{}; }
 
 int CDsp500::QueryDept(uint32_t, DsaDeptRecord&) {
     m_nError = 110;

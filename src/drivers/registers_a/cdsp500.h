@@ -12,7 +12,7 @@ public:
     uint32_t DeptCount() const override { return 0; }
     DsaPluLayout PluLayout() const override { return {7, false, false}; }
     DsaDeptLayout DeptLayout() const override { return {0, 0, 0}; }
-    DsaStreamSpec SaleStream(bool clearing) const override;
+    DsaSaleStream SaleStream(bool clearing) const override;
 
     // "101": name (1-20), PLU number (21-27), price in hundredths (28-33),
     // barcode (38-44) of a 440-byte reply. Every read sets the flag to 1.

@@ -95,9 +95,9 @@ const char* ErrorTableA(int code) {
     }
 }
 
-DsaStreamSpec SaleLines(const std::string& command, const std::string& request, int pluDigits, uint32_t endMarker,
+DsaSaleStream SaleLines(const std::string& command, const std::string& request, int pluDigits, uint32_t endMarker,
                         int percentDivisor) {
-    DsaStreamSpec s;
+    DsaSaleStream s;
     s.command = command;
     s.request = request;
     s.pluPos = 3;
@@ -653,25 +653,25 @@ int CDsaLink::ReadSales(const DsaSaleLineFn& fn) { return RunSaleStream(SaleStre
 
 int CDsaLink::ClearSales(const DsaSaleLineFn& fn) { return RunSaleStream(SaleStream(true), fn); }
 
-int CDsaLink::RunSaleStream(const DsaStreamSpec& spec, const DsaSaleLineFn& fn) {
+int CDsaLink::RunSaleStream(const DsaSaleStream& stream, const DsaSaleLineFn& fn) {
     m_nError = 0;
-    CChrArr cmd(spec.command);
-    if (!SendFrame(cmd, CChrArr(spec.request))) return 0;
-    Notify(5, Format("PLU - %li", 1), spec.firstPercent, 0);
-    CChrArr data = CheckReply(cmd, spec.lineLength);
+    CChrArr cmd(stream.command);
+    if (!SendFrame(cmd, CChrArr(stream.request))) return 0;
+    Notify(5, Format("PLU - %li", 1), stream.firstPercent, 0);
+    CChrArr data = CheckReply(cmd, stream.lineLength);
     uint32_t k = 1;
     const uint32_t capacity = Capacity();
     for (;;) {
-        if (data.GetLength() != spec.lineLength) {
+        if (data.GetLength() != stream.lineLength) {
             if (m_nError == 0) m_nError = 9999;
             return 0;
         }
         const uint32_t noted = m_nSeq;
-        const uint32_t plu = Digits(data, spec.pluPos, spec.pluDigits);
-        if (plu == spec.endMarker) {
+        const uint32_t plu = Digits(data, stream.pluPos, stream.pluDigits);
+        if (plu == stream.endMarker) {
             Notify(5, "100 %", 100, 0);
-            if (spec.confirm.empty()) return 1;
-            CChrArr reply = CheckReply(CChrArr(spec.confirm), 2);
+            if (stream.confirm.empty()) return 1;
+            CChrArr reply = CheckReply(CChrArr(stream.confirm), 2);
             if (reply.GetLength() == 2) return 1;
             if (m_nError == 0) m_nError = 9999;
             return 0;
@@ -684,8 +684,8 @@ int CDsaLink::RunSaleStream(const DsaStreamSpec& spec, const DsaSaleLineFn& fn) 
         rec.number = plu;
         DsaSaleLine line;
         line.plu = plu;
-        line.quantity = Digits(data, spec.quantityPos, 9) / 1000.0;
-        line.value = Digits(data, spec.valuePos, 9) / 100.0;
+        line.quantity = Digits(data, stream.quantityPos, 9) / 1000.0;
+        line.value = Digits(data, stream.valuePos, 9) / 100.0;
         if (fn) fn(rec, line);
 
         ++k;
@@ -694,12 +694,12 @@ int CDsaLink::RunSaleStream(const DsaStreamSpec& spec, const DsaSaleLineFn& fn) 
             return 0;
         }
         const double scaled = std::trunc(static_cast<double>(k % 75) * 100.0);
-        const int divisor = spec.percentDivisor > 0 ? spec.percentDivisor : 1;
-        int percent = spec.unsignedPercent
+        const int divisor = stream.percentDivisor > 0 ? stream.percentDivisor : 1;
+        int percent = stream.unsignedPercent
                           ? static_cast<int>(static_cast<uint32_t>(scaled) / static_cast<uint32_t>(divisor))
                           : static_cast<int>(scaled) / divisor;
         Notify(5, Format("PLU - %li", static_cast<long>(k)), percent, 0);
-        data = CheckReply(cmd, spec.lineLength);
+        data = CheckReply(cmd, stream.lineLength);
         if (m_nError == -7) return 0;
         if (m_nSeq == noted) {   // no new line frame arrived
             m_nError = 9999;

@@ -75,7 +75,7 @@ struct DsaDeptLayout {
 };
 
 // A sale stream: the request, the line layout and how it ends.
-struct DsaStreamSpec {
+struct DsaSaleStream {
     std::string command;
     std::string request;
     int lineLength = 24;
@@ -92,7 +92,7 @@ struct DsaStreamSpec {
 
 // A stream of sale lines "xx" + PLU number (4 or 5 digits) + quantity (9) +
 // value (9), with the given request and end.
-DsaStreamSpec SaleLines(const std::string& command, const std::string& request, int pluDigits, uint32_t endMarker,
+DsaSaleStream SaleLines(const std::string& command, const std::string& request, int pluDigits, uint32_t endMarker,
                         int percentDivisor);
 
 class CDsaLink : public CTelepathyECR {
@@ -117,7 +117,7 @@ public:
     virtual uint32_t DeptCount() const = 0;
     virtual DsaPluLayout PluLayout() const = 0;
     virtual DsaDeptLayout DeptLayout() const = 0;
-    virtual DsaStreamSpec SaleStream(bool clearing) const = 0;
+    virtual DsaSaleStream SaleStream(bool clearing) const = 0;
     virtual std::string CloseDeptCommand() const { return std::string(); }
     virtual std::string CloseGoodsCommand() const { return std::string(); }
     virtual DeviceErrorTable ErrorTable() const { return ErrorTableB; }
@@ -165,7 +165,7 @@ public:
     int ReadPLURecord(DsaPluRecord& rec);
     int ReadSales(const DsaSaleLineFn& fn);
     int ClearSales(const DsaSaleLineFn& fn);
-    int RunSaleStream(const DsaStreamSpec& spec, const DsaSaleLineFn& fn);
+    int RunSaleStream(const DsaSaleStream& stream, const DsaSaleLineFn& fn);
 
     // The first sequence number of each Open is drawn from this generator;
     // tests seed it for repeatable frames.
