@@ -640,6 +640,25 @@ TEST_F(DsaLogicTest, Dsp500ReadsGoodsUntilTheFirstEmptyRecord) {
     EXPECT_EQ(logic.GetErrorCode(), -5);
 }
 
+TEST_F(DsaLogicTest, Dsp500ReadsListedGoods) {
+    CDsaLogic& logic = OpenDevice(109, 4);
+    DsaEmuPlu p;
+    p.name = DsaEmulator::DeviceText("Cukier");
+    p.price = 450;
+    m_emu->SetPlu(1, p);
+    m_emu->SetPlu(9999999, p);
+    EcrItemRecord items[3] = {Item(1, "", 0, 0), Item(2, "", 0, 0), Item(9999999, "", 0, 0)};
+    EXPECT_EQ(logic.ReadPLU(kDsaPort, items, 3, nullptr), 1);
+    auto got = Host().Items();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[1].number, 9999999u);
+    EXPECT_STREQ(got[1].name, "Cukier");
+    auto ev6 = Host().EventsWithCode(6);
+    ASSERT_EQ(ev6.size(), 1u);   // PLU 2 is not in the register
+    EXPECT_EQ(ev6[0].value, 202);
+    EXPECT_EQ(m_emu->Requests()[2].data, "9999999");
+}
+
 TEST_F(DsaLogicTest, Dsp500ProgrammingIsNotAvailable) {
     CDsaLogic& logic = OpenDevice(109, 5);
     EcrItemRecord items[3] = {Item(1, "X", 1.0, 0), Item(0, "Y", 1.0, 0), Item(2, "Z", -1.0, 0)};
