@@ -378,8 +378,9 @@ void ElzabEmulator::Handle(uint8_t command, const Bytes& data) {
         body = Answer(command, data, ackFirst);
     }
     Bytes answer;
+    answer.reserve(body.size() + 1);
     if (ackFirst) answer.push_back(kAck);
-    answer.insert(answer.end(), body.begin(), body.end());
+    for (uint8_t b : body) answer.push_back(b);
     if (command == 0xA8 && !answer.empty() && answer[0] == kAck) m_parse = Parse::ClearConfirm;
     if (scripted && script.act == Act::Short)
         answer.resize(std::min(answer.size(), static_cast<size_t>(std::max(script.arg, 0))));
