@@ -133,6 +133,7 @@ bool ParsePrice(const std::string& s, double& v) {
                     scale *= 10;
                 }
             } else {
+                if (whole > 100000000000LL) return false;   // far beyond any price
                 whole = whole * 10 + (c - '0');
             }
         } else {
@@ -168,12 +169,13 @@ int LoadElzabGoods(orv::test::ElzabEmulator& reg, const std::string& path) {
         auto f = SplitFields(line);
         if (f.size() < 6 || !AllDigits(f[0]) || f[0].size() > 5) continue;
         double price = 0;
-        if (!AllDigits(f[3]) || !AllDigits(f[4]) || !ParsePrice(f[5], price)) {
+        if (!AllDigits(f[3]) || !AllDigits(f[4]) || f[3].size() > 3 || f[4].size() > 3 || !ParsePrice(f[5], price) ||
+            price > 21474836.47) {
             std::fprintf(stderr, "ecr-sim: %s:%d: skipped (VAT group, department or price)\n", path.c_str(), lineNo);
             continue;
         }
         uint64_t barcode = AllDigits(f[1]) && f[1].size() <= 13 ? std::stoull(f[1]) : 0;
-        int unit = f.size() > 6 && AllDigits(f[6]) ? std::atoi(f[6].c_str()) : 1;
+        int unit = f.size() > 6 && AllDigits(f[6]) && f[6].size() <= 3 ? std::atoi(f[6].c_str()) : 1;
         reg.AddPlu(static_cast<uint32_t>(std::stoul(f[0])), ToCp1250(f[2]), static_cast<uint8_t>(std::atoi(f[3].c_str())),
                    static_cast<uint8_t>(std::atoi(f[4].c_str())), price, barcode, static_cast<uint8_t>(unit));
         ++n;
