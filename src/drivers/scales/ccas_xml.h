@@ -16,8 +16,9 @@
 #include "platform/process.h"
 #include "util/chrarr.h"
 
-#pragma pack(push, 1)
 // One goods record as the scale programs know it (texts CP1250, terminated).
+// Fields in the scale programs' order; the record never leaves the library
+// as bytes, so it keeps natural alignment.
 struct CasPluRecord {
     uint32_t plu;
     char barcode[14];        // at most 13 characters
@@ -38,7 +39,6 @@ struct CasDeptRecord {
     uint32_t number;
     char name[25];           // at most 24 characters
 };
-#pragma pack(pop)
 
 enum : int {
     CAS_ERR_PLU_RANGE = 105,     // PLU number outside 1..10000
