@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "drivers/scales/scale_file_job.h"
-#include "util/cp1250.h"
 
 CCAS_XML_ECR::CCAS_XML_ECR() = default;
 CCAS_XML_ECR::~CCAS_XML_ECR() = default;
@@ -11,19 +10,9 @@ CCAS_XML_ECR::~CCAS_XML_ECR() = default;
 std::string CCAS_XML_ECR::GetErrorText(int code) { return m_xml.GetErrorText(code); }
 
 int CCAS_XML_ECR::Open(int /*port*/, const EcrDeviceRecord* record) {
-    if (!record) {
-        SetError(-1, PL("Niewłaściwe parametry zadania"));
-        return 0;
-    }
-    if (!m_pSerial) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_xml.SetSerial(m_pSerial);
-    SetProtocol(&m_xml);
-    if (m_xml.Open(static_cast<uint32_t>(record->port), record->kind, record->word7, record->word8) != 1)
-        return ScaleProtocolFailed(*this, m_xml);
-    return 1;
+    return ScaleOpen(*this, m_xml, record, [&](uint32_t address) {
+        return m_xml.Open(address, record->kind, record->word7, record->word8);
+    });
 }
 
 int CCAS_XML_ECR::Close(int /*port*/) {

@@ -1,7 +1,6 @@
 #include "drivers/scales/cmpr_ecr.h"
 
 #include "drivers/scales/scale_file_job.h"
-#include "util/cp1250.h"
 
 CMPR_ECR::CMPR_ECR() = default;
 CMPR_ECR::~CMPR_ECR() = default;
@@ -9,18 +8,7 @@ CMPR_ECR::~CMPR_ECR() = default;
 std::string CMPR_ECR::GetErrorText(int code) { return m_proto.GetErrorText(code); }
 
 int CMPR_ECR::Open(int /*port*/, const EcrDeviceRecord* record) {
-    if (!record) {
-        SetError(-1, PL("Niewłaściwe parametry zadania"));
-        return 0;
-    }
-    if (!m_pSerial) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_proto.SetSerial(m_pSerial);
-    SetProtocol(&m_proto);
-    if (m_proto.Open(static_cast<uint32_t>(record->port)) != 1) return ScaleProtocolFailed(*this, m_proto);
-    return 1;
+    return ScaleOpen(*this, m_proto, record, [this](uint32_t address) { return m_proto.Open(address); });
 }
 
 int CMPR_ECR::Close(int /*port*/) { return 1; }

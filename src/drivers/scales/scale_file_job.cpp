@@ -39,6 +39,23 @@ int ScaleProtocolFailed(CLogicECR& logic, CTelepathyECR& protocol) {
     return 0;
 }
 
+int ScaleOpen(CLogicECR& logic, CTelepathyECR& protocol, const EcrDeviceRecord* record,
+              const std::function<int(uint32_t address)>& open) {
+    if (!record) {
+        logic.SetError(-1, PL("Niewłaściwe parametry zadania"));
+        return 0;
+    }
+    CTelepathy* serial = logic.GetSerial();
+    if (!serial) {
+        logic.SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
+        return 0;
+    }
+    protocol.SetSerial(serial);
+    logic.SetProtocol(&protocol);
+    if (open(static_cast<uint32_t>(record->port)) != 1) return ScaleProtocolFailed(logic, protocol);
+    return 1;
+}
+
 int ProgramThroughFile(CLogicECR& logic, CTelepathyECR& protocol, EcrItemRecord* items, int count,
                        const ScaleFileSteps& steps) {
     if (!items) {

@@ -45,6 +45,12 @@ struct ScaleFileSteps {
 int ProgramThroughFile(CLogicECR& logic, CTelepathyECR& protocol, EcrItemRecord* items, int count,
                        const ScaleFileSteps& steps);
 
+// The Open slot of a file-exchange scale: checks the record and the lent
+// serial object (the event sink and the break), registers the protocol
+// object and calls `open` with the scale's address (device record word 1).
+int ScaleOpen(CLogicECR& logic, CTelepathyECR& protocol, const EcrDeviceRecord* record,
+              const std::function<int(uint32_t address)>& open);
+
 // Takes the protocol's code (9999 when it holds none) and the logic's text
 // for it into the logic object; returns 0.
 int ScaleProtocolFailed(CLogicECR& logic, CTelepathyECR& protocol);
