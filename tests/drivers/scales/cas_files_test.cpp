@@ -137,6 +137,52 @@ TEST_F(CasJobFiles, ReadJobFiles) {
     EXPECT_EQ(dir.Read("call1_XWS_QUERY.xml").value_or(""), Golden("read_dept.xml", dir.Path()));
 }
 
+// Records the runs instead of spawning anything: the program exactly as
+// named, its arguments, and the job file as it stood at the run.
+class RecordingRunner : public orv::platform::ProcessRunner {
+public:
+    struct RunCall {
+        std::string program;
+        std::vector<std::string> args;
+        std::string job;
+    };
+    orv::platform::ProcessResult Run(const std::string& program, const std::vector<std::string>& args,
+                                     const orv::platform::BreakSignal*) override {
+        RunCall call{program, args, {}};
+        if (!args.empty()) {
+            std::ifstream in(args[0], std::ios::binary);
+            call.job.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        calls.push_back(call);
+        orv::platform::ProcessResult r;
+        r.outcome = outcome;
+        return r;
+    }
+    std::vector<RunCall> calls;
+    orv::platform::ProcessOutcome outcome = orv::platform::kProcessEnded;
+};
+
+TEST_F(CasJobFiles, TheProgramIsNamedFromTheCurrentDirectory) {
+    RecordingRunner runner;
+    logic.Protocol().SetProcessRunner(&runner);
+    std::vector<EcrItemRecord> items = {ScaleItem(21, "X", 0), ScaleItem(22, "Y", 0)};
+    EXPECT_EQ(Run(logic, 111, kJobDelPlu, &items), 0);
+    ASSERT_EQ(runner.calls.size(), 2u);
+    for (const auto& call : runner.calls) {
+        EXPECT_EQ(call.program, "./CASCale.exe");
+        EXPECT_EQ(call.args, std::vector<std::string>{dir.File("XWS_QUERY.xml")});
+    }
+    EXPECT_NE(runner.calls[1].job.find("PLUSTART=\"22\""), std::string::npos);
+    EXPECT_TRUE(dir.Calls().empty());   // nothing was spawned
+
+    // A program that cannot start fails each item with 9999.
+    runner.outcome = orv::platform::kProcessNotStarted;
+    Host().Reset();
+    EXPECT_EQ(Run(logic, 111, kJobDelPlu, &items), 9999);
+    EXPECT_EQ(Host().Confirmations().size(), 2u);
+    logic.Protocol().SetProcessRunner(nullptr);
+}
+
 TEST(CasAddress, MostSignificantByteFirst) {
     const struct {
         uint32_t word;

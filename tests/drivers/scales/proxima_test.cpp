@@ -151,6 +151,27 @@ TEST_F(ProximaJobs, ABreakEndsAHangingProgram) {
     EXPECT_TRUE(ProcessGone(pid));
 }
 
+TEST_F(ProximaJobs, TheProgramIsNamedFromTheCurrentDirectory) {
+    struct Runner : orv::platform::ProcessRunner {
+        orv::platform::ProcessResult Run(const std::string& p, const std::vector<std::string>& a,
+                                         const orv::platform::BreakSignal*) override {
+            program = p;
+            args = a;
+            orv::platform::ProcessResult r;
+            r.outcome = orv::platform::kProcessEnded;
+            return r;
+        }
+        std::string program;
+        std::vector<std::string> args;
+    } runner;
+    logic.Protocol().SetProcessRunner(&runner);
+    std::vector<EcrItemRecord> items = {ProximaItem(1, "A", 1, 0, 1, 1, "")};
+    EXPECT_EQ(Run(logic, 113, kJobPgmPlu, &items), 0);
+    logic.Protocol().SetProcessRunner(nullptr);
+    EXPECT_EQ(runner.program, "./wmplw.exe");
+    EXPECT_EQ(runner.args, std::vector<std::string>{"MEDESA.EXP"});
+}
+
 TEST_F(ProximaJobs, OnlyProgrammingDoesWork) {
     dir.InstallFake("wmplw.exe");
     std::vector<EcrItemRecord> items = {ProximaItem(1, "A", 1, 0, 1, 1, "")};
