@@ -111,6 +111,44 @@ TEST_F(CasResults, PluRecordsFromAUtf8File) {
     ExpectTheTwoRecords(ParsePlus(bare));
 }
 
+TEST_F(CasResults, DeclarationsNameTheEncoding) {
+    // The name "Łódź" in the bytes each declaration promises.
+    const std::string cp = "\xA3\xF3\x64\x9F";
+    const std::string utf = "\xC5\x81\xC3\xB3\x64\xC5\xBA";
+    const struct {
+        std::string head;
+        std::string name;
+    } cases[] = {
+        {"<?xml version='1.0' encoding='CP1250'?>", cp},
+        {"<?xml version=\"1.0\" encoding = \"Windows-1250\" standalone=\"yes\"?>", cp},
+        {"<?xml version=\"1.0\" encoding=\"utf-8\"?>", utf},
+        {"<?xml version=\"1.0\"?>", utf},
+        {"", utf},
+    };
+    for (const auto& c : cases) {
+        const auto recs = ParsePlus(c.head + "<A><REKORD><PLU>1</PLU><Nazwa01>" + c.name + "</Nazwa01></REKORD></A>");
+        ASSERT_EQ(recs.size(), 1u) << c.head;
+        EXPECT_STREQ(recs[0].name, cp.c_str()) << c.head;
+    }
+}
+
+TEST(CodePage1250, EveryDefinedByteRoundTrips) {
+    int undefined = 0;
+    for (int b = 1; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        const std::string utf8 = orv::scales::Cp1250ToUtf8(one);
+        if (utf8 == "?" && b != '?') {
+            ++undefined;
+            continue;
+        }
+        EXPECT_EQ(orv::scales::Utf8ToCp1250(utf8), one) << b;
+    }
+    EXPECT_EQ(undefined, 5);   // 0x81, 0x83, 0x88, 0x90, 0x98
+    EXPECT_EQ(orv::scales::Cp1250ToUtf8("\x80\xB3\x96\xFF"), "\xE2\x82\xAC\xC5\x82\xE2\x80\x93\xCB\x99");
+    // Outside the page, and malformed sequences, become '?'.
+    EXPECT_EQ(orv::scales::Utf8ToCp1250("\xE4\xB8\xAD|\xC5|\xF0\x9F\x98\x80|\xC0\xAF"), "?|?|?|??");
+}
+
 TEST_F(CasResults, PluTypeValues) {
     const struct {
         const char* text;
