@@ -93,6 +93,27 @@ void Terminate(pid_t pid, int pidFd, ProcessResult& result) {
     WaitEnded(pid, pidFd, -1, result);
 }
 
+// The program inherits standard input, output and error only.
+class SpawnActions {
+public:
+    SpawnActions() {
+        m_ok = ::posix_spawn_file_actions_init(&m_actions) == 0;
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+        if (m_ok) ::posix_spawn_file_actions_addclosefrom_np(&m_actions, 3);
+#endif
+    }
+    ~SpawnActions() {
+        if (m_ok) ::posix_spawn_file_actions_destroy(&m_actions);
+    }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+    const posix_spawn_file_actions_t* get() const { return m_ok ? &m_actions : nullptr; }
+
+private:
+    posix_spawn_file_actions_t m_actions{};
+    bool m_ok = false;
+};
+
 class SpawnAttributes {
 public:
     SpawnAttributes() {
@@ -145,10 +166,11 @@ ProcessResult SystemProcessRunner::Run(const std::string& program, const std::ve
     argv.push_back(nullptr);
 
     SpawnAttributes attributes;
+    SpawnActions actions;
     pid_t pid = -1;
     // posix_spawn, unlike posix_spawnp, takes the name as a path: a relative
     // name is found in the current directory only.
-    int rc = ::posix_spawn(&pid, program.c_str(), nullptr, attributes.get(), argv.data(), environ);
+    int rc = ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
     if (rc != 0) {
         result.startError = rc;
         return result;

@@ -11,6 +11,7 @@
 //   fake_calls.txt     one line per call: name, working directory, then the
 //                      arguments, separated by tabs (written last);
 //   fake_pid           the process id of the latest call;
+//   fake_fds           the descriptors above 2 it was started with;
 //   fake_env           the value of ORVANTA_FAKE_TAG in its environment,
 //                      when that is set;
 //   call<N>_<file>     byte-exact copies of the files the call read.
@@ -19,6 +20,7 @@
 //   fake_sleep         seconds to wait before finishing (after the records);
 //   fake_ignore_term   when present, SIGTERM is ignored;
 //   fake_exit          the exit code (default 0).
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -80,6 +82,9 @@ std::string Between(const std::string& text, const std::string& open, const std:
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::string inherited;
+    for (int fd = 3; fd < 1024; ++fd)
+        if (::fcntl(fd, F_GETFD) != -1) inherited += std::to_string(fd) + " ";
     if (Exists("fake_ignore_term")) ::signal(SIGTERM, SIG_IGN);
     const std::string name = BaseName(argc > 0 ? argv[0] : "");
     const int call = CallNumber();
@@ -102,6 +107,7 @@ int main(int argc, char** argv) {
         calls << line << "\n";
     }
     WriteFile("fake_pid", std::to_string(::getpid()));
+    WriteFile("fake_fds", inherited);
     if (const char* tag = std::getenv("ORVANTA_FAKE_TAG")) WriteFile("fake_env", tag);
 
     std::string text;

@@ -5,6 +5,7 @@
 // system reap its children.
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -50,6 +51,16 @@ TEST_F(ProcessRunnerTest, PassesArgumentsUnchangedInTheCallersDirectoryAndEnviro
     const std::vector<std::string> expected = {"tool.exe", dir.Path(), "a b", "\"q\"", "$(echo x);|&", ""};
     EXPECT_EQ(calls[0], expected);
     EXPECT_EQ(dir.Read("fake_env").value_or(""), "from the caller");
+}
+
+TEST_F(ProcessRunnerTest, TheProgramInheritsOnlyTheStandardDescriptors) {
+    dir.InstallFake("tool.exe");
+    const int leaked = ::open("/dev/null", O_RDONLY);   // without close-on-exec
+    ASSERT_GE(leaked, 3);
+    const ProcessResult r = runner.Run("./tool.exe", {}, &brk);
+    ::close(leaked);
+    ASSERT_EQ(r.outcome, orv::platform::kProcessEnded);
+    EXPECT_EQ(dir.Read("fake_fds").value_or("?"), "");
 }
 
 TEST_F(ProcessRunnerTest, ReportsTheExitCodeOfAProgramThatEnds) {
