@@ -106,6 +106,15 @@ TEST_F(CasJobFiles, CountZeroCountsAsOneAndANullArrayFails) {
     EXPECT_EQ(dir.Calls().size(), 1u);
 }
 
+TEST_F(CasJobFiles, AJobFileThatCannotBeWrittenFailsWith9999) {
+    ::setenv("TMPDIR", dir.File("missing").c_str(), 1);   // the fixture restores it
+    std::vector<EcrItemRecord> items = {ScaleItem(1, "A", 1.0)};
+    EXPECT_EQ(Run(logic, 111, kJobPgmPlu, &items), 9999);
+    EXPECT_EQ(Run(logic, 111, kJobDelPlu, &items), 9999);
+    EXPECT_EQ(Run(logic, 111, kJobReadAllPlu), 9999);
+    EXPECT_TRUE(dir.Calls().empty());
+}
+
 TEST_F(CasJobFiles, DeleteJobFile) {
     std::vector<EcrItemRecord> items = {ScaleItem(4321, "X", 0)};
     EXPECT_EQ(Run(logic, 111, kJobDelPlu, &items), 0);
