@@ -212,7 +212,7 @@ int CS6_ECR::ReadStatus(int /*port*/, EcrStatusRecord* status, double vat[8]) {
 
 // --------------------------------------------------------------- sales ----
 
-void CS6_ECR::DeliverSale(EcrSaleCallback /*cb*/, const ElzabSale& s, const ElzabPlu* plu) {
+void CS6_ECR::DeliverSale(EcrSaleCallback cb, const ElzabSale& s, const ElzabPlu* plu) {
     EcrItemRecord item;
     std::memset(&item, 0, sizeof(item));
     EcrSaleRecord sale;
@@ -229,7 +229,7 @@ void CS6_ECR::DeliverSale(EcrSaleCallback /*cb*/, const ElzabSale& s, const Elza
     sale.plu = s.plu;
     sale.quantity = s.quantity;
     sale.value = s.value;
-    SendSale(&item, &sale);
+    CallHost(cb, static_cast<const EcrItemRecord*>(&item), static_cast<const EcrSaleRecord*>(&sale));
 }
 
 int CS6_ECR::WalkCapacity(uint32_t& capacity) {
@@ -312,7 +312,7 @@ int CS6_ECR::ReadSaleReport3(int /*port*/, EcrSaleCallback cb) {
 
 // ----------------------------------------------------------------- PLU ----
 
-int CS6_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
+int CS6_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback cb) {
     if (!CheckRegister()) return 0;
     uint32_t capacity = 0;
     if (!WalkCapacity(capacity)) return 0;
@@ -324,13 +324,13 @@ int CS6_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
         if (found == 1) {
             EcrItemRecord item;
             PluToItem(plu, item);
-            SendPLU(&item);
+            CallHost(cb, static_cast<const EcrItemRecord*>(&item));
         }
     }
     return 1;
 }
 
-int CS6_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadCallback /*cb*/) {
+int CS6_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadCallback cb) {
     if (!items) return FailWith(-1);
     if (!CheckRegister()) return 0;
     if (count <= 0) count = 1;
@@ -352,7 +352,7 @@ int CS6_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
         if (ok) {
             EcrItemRecord item;
             PluToItem(plu, item);
-            SendPLU(&item);
+            CallHost(cb, static_cast<const EcrItemRecord*>(&item));
             result = 1;
             continue;
         }
@@ -459,7 +459,7 @@ int CS6_ECR::DelPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgra
 
 // ------------------------------------------------ departments and units ----
 
-int CS6_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
+int CS6_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback cb) {
     if (!CheckRegister()) return 0;
     uint32_t capacity = m_sys.GetDeptCapacity();
     for (uint32_t n = 1; n <= capacity; ++n) {
@@ -473,7 +473,7 @@ int CS6_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
         std::memset(&dept, 0, sizeof(dept));
         dept.number = n;
         StrNCopyZ(dept.name, name.c_str(), sizeof(dept.name) - 1);
-        SendDEPT(&dept);
+        CallHost(cb, static_cast<const EcrDeptRecord*>(&dept));
     }
     return 1;
 }
@@ -499,7 +499,7 @@ int CS6_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProgr
         opt);
 }
 
-int CS6_ECR::ReadAllUnit(int /*port*/, EcrUnitReadCallback /*cb*/) {
+int CS6_ECR::ReadAllUnit(int /*port*/, EcrUnitReadCallback cb) {
     if (!CheckRegister()) return 0;
     std::string names[16];
     if (!m_sys.ReadUnits(names)) return Fail();
@@ -509,7 +509,7 @@ int CS6_ECR::ReadAllUnit(int /*port*/, EcrUnitReadCallback /*cb*/) {
         std::memset(&unit, 0, sizeof(unit));
         unit.number = n;
         StrNCopyZ(unit.name, names[n - 1].c_str(), sizeof(unit.name) - 1);
-        SendUnit(&unit);
+        CallHost(cb, static_cast<const EcrUnitRecord*>(&unit));
     }
     return 1;
 }
