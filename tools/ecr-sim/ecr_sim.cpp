@@ -144,6 +144,27 @@ bool ParsePrice(const std::string& s, double& v) {
     return any;
 }
 
+// Calls fn(fields, line number) for every line of a goods file whose first
+// field is a number of at most maxDigits digits and that has at least six
+// fields; fn returns whether it took the line. Returns the count taken.
+int ForEachGoodsLine(const std::string& path, size_t maxDigits,
+                     const std::function<bool(const std::vector<std::string>&, int)>& fn) {
+    std::ifstream in(path);
+    if (!in) {
+        std::fprintf(stderr, "ecr-sim: cannot read %s\n", path.c_str());
+        std::exit(1);
+    }
+    std::string line;
+    int n = 0, lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        auto f = SplitFields(line);
+        if (f.size() < 6 || !AllDigits(f[0]) || f[0].size() > maxDigits) continue;
+        if (fn(f, lineNo)) ++n;
+    }
+    return n;
+}
+
 // ---------------------------------------------------------------- Elzab ----
 
 int ElzabModelForType(int type) {
@@ -157,30 +178,19 @@ int ElzabModelForType(int type) {
 }
 
 int LoadElzabGoods(orv::test::ElzabEmulator& reg, const std::string& path) {
-    std::ifstream in(path);
-    if (!in) {
-        std::fprintf(stderr, "ecr-sim: cannot read %s\n", path.c_str());
-        std::exit(1);
-    }
-    std::string line;
-    int n = 0, lineNo = 0;
-    while (std::getline(in, line)) {
-        ++lineNo;
-        auto f = SplitFields(line);
-        if (f.size() < 6 || !AllDigits(f[0]) || f[0].size() > 5) continue;
+    return ForEachGoodsLine(path, 5, [&](const std::vector<std::string>& f, int lineNo) {
         double price = 0;
         if (!AllDigits(f[3]) || !AllDigits(f[4]) || f[3].size() > 3 || f[4].size() > 3 || !ParsePrice(f[5], price) ||
             price > 21474836.47) {
             std::fprintf(stderr, "ecr-sim: %s:%d: skipped (VAT group, department or price)\n", path.c_str(), lineNo);
-            continue;
+            return false;
         }
         uint64_t barcode = AllDigits(f[1]) && f[1].size() <= 13 ? std::stoull(f[1]) : 0;
         int unit = f.size() > 6 && AllDigits(f[6]) && f[6].size() <= 3 ? std::atoi(f[6].c_str()) : 1;
         reg.AddPlu(static_cast<uint32_t>(std::stoul(f[0])), ToCp1250(f[2]), static_cast<uint8_t>(std::atoi(f[3].c_str())),
                    static_cast<uint8_t>(std::atoi(f[4].c_str())), price, barcode, static_cast<uint8_t>(unit));
-        ++n;
-    }
-    return n;
+        return true;
+    });
 }
 
 std::unique_ptr<orv::test::EmulatorBase> MakeElzab(const Options& o) {
@@ -210,23 +220,13 @@ std::unique_ptr<orv::test::EmulatorBase> MakeElzab(const Options& o) {
 // ------------------------------------------------------------ Elcom 50 ----
 
 int LoadElcom50Goods(orv::test::Elcom50Emulator& reg, const std::string& path) {
-    std::ifstream in(path);
-    if (!in) {
-        std::fprintf(stderr, "ecr-sim: cannot read %s\n", path.c_str());
-        std::exit(1);
-    }
     const size_t width = reg.model() == 25 ? 42 : 24;
-    std::string line;
-    int n = 0, lineNo = 0;
-    while (std::getline(in, line)) {
-        ++lineNo;
-        auto f = SplitFields(line);
-        if (f.size() < 6 || !AllDigits(f[0]) || f[0].size() > 5) continue;
+    return ForEachGoodsLine(path, 5, [&](const std::vector<std::string>& f, int lineNo) {
         const long number = std::stol(f[0]);
         double price = 0;
         if (number < 1 || number > reg.maxRecord() || !AllDigits(f[3]) || !AllDigits(f[4]) || !ParsePrice(f[5], price)) {
             std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, VAT group, department or price)\n", path.c_str(), lineNo);
-            continue;
+            return false;
         }
         // Kept as the register keeps a written PLU.
         orv::test::Elcom50Emulator::PluRow row;
@@ -242,9 +242,8 @@ int LoadElcom50Goods(orv::test::Elcom50Emulator& reg, const std::string& path) {
         row.unit = f.size() > 6 && AllDigits(f[6]) ? f[6] : "1";
         row.link = "0000";
         reg.SetPlu(static_cast<uint32_t>(number), row);
-        ++n;
-    }
-    return n;
+        return true;
+    });
 }
 
 std::unique_ptr<orv::test::EmulatorBase> MakeElcom50(const Options& o) {
@@ -269,22 +268,12 @@ std::unique_ptr<orv::test::EmulatorBase> MakeElcom50(const Options& o) {
 // ----------------------------------------------------------------- DSA ----
 
 int LoadDsaGoods(orv::test::DsaEmulator& reg, const std::string& path, uint32_t capacity) {
-    std::ifstream in(path);
-    if (!in) {
-        std::fprintf(stderr, "ecr-sim: cannot read %s\n", path.c_str());
-        std::exit(1);
-    }
-    std::string line;
-    int n = 0, lineNo = 0;
-    while (std::getline(in, line)) {
-        ++lineNo;
-        auto f = SplitFields(line);
-        if (f.size() < 6 || !AllDigits(f[0]) || f[0].size() > 7) continue;
+    return ForEachGoodsLine(path, 7, [&](const std::vector<std::string>& f, int lineNo) {
         const long number = std::stol(f[0]);
         double price = 0;
         if (number < 1 || number > static_cast<long>(capacity) || !AllDigits(f[4]) || !ParsePrice(f[5], price)) {
             std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, department or price)\n", path.c_str(), lineNo);
-            continue;
+            return false;
         }
         orv::test::DsaEmuPlu plu;
         plu.name = orv::test::DsaEmulator::DeviceText(ToCp1250(f[2]));
@@ -292,9 +281,8 @@ int LoadDsaGoods(orv::test::DsaEmulator& reg, const std::string& path, uint32_t 
         plu.dept = static_cast<uint32_t>(std::stoul(f[4]));
         plu.barcode = AllDigits(f[1]) ? f[1].substr(0, 13) : std::string();
         reg.SetPlu(static_cast<uint32_t>(number), plu);
-        ++n;
-    }
-    return n;
+        return true;
+    });
 }
 
 std::unique_ptr<orv::test::EmulatorBase> MakeDsa(const Options& o) {

@@ -42,6 +42,15 @@ protected:
         EXPECT_TRUE(RunJob(logic, job, &serial, nullptr, 20000) || logic.GetErrorCode() != 0);
         return logic.GetErrorCode();
     }
+    // Programs one item (kind 0) through the object.
+    int ProgramDirect(EcrItemRecord& item) {
+        PrepareJobBlock(5, device);
+        g_jobBlock.items = &item;
+        g_jobBlock.count = 1;
+        g_jobBlock.kind = 0;
+        RunJob(logic, 5, &serial, nullptr);
+        return logic.GetErrorCode();
+    }
     CTelepathy serial;
     CS6_ECR logic;
 };
@@ -49,12 +58,7 @@ protected:
 TEST_F(ElzabDirectTest, Type24HasLongNamesOfModel34) {
     Register(24, 34);
     EcrItemRecord it = Item(20000, "Kawa ziarnista Arabica 1kg", 1, 1, 45.0);
-    PrepareJobBlock(5, device);
-    g_jobBlock.items = &it;
-    g_jobBlock.count = 1;
-    g_jobBlock.kind = 0;
-    RunJob(logic, 5, &serial, nullptr);
-    EXPECT_EQ(logic.GetErrorCode(), 0) << logic.GetErrorMessage();
+    EXPECT_EQ(ProgramDirect(it), 0) << logic.GetErrorMessage();
     EXPECT_EQ(reg->Commands(), (std::vector<uint8_t>{0xC0, 0xD0, 0x9E, 0x6B}));
     EXPECT_EQ(logic.Protocol().GetModel(), 34u);
 }
@@ -62,12 +66,7 @@ TEST_F(ElzabDirectTest, Type24HasLongNamesOfModel34) {
 TEST_F(ElzabDirectTest, Type300IsModel20) {
     Register(300, 20);
     EcrItemRecord it = Item(17, "A", 1, 1, 1.0);
-    PrepareJobBlock(5, device);
-    g_jobBlock.items = &it;
-    g_jobBlock.count = 1;
-    g_jobBlock.kind = 0;
-    RunJob(logic, 5, &serial, nullptr);
-    EXPECT_EQ(logic.GetErrorCode(), 0) << logic.GetErrorMessage();
+    EXPECT_EQ(ProgramDirect(it), 0) << logic.GetErrorMessage();
     EXPECT_EQ(reg->GetPlu(17)->barcode, 2900170000000ull);
     EXPECT_EQ(reg->Commands(), (std::vector<uint8_t>{0xC0, 0xA9}));   // model 20 reads no rates
 }

@@ -4,7 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -48,6 +55,47 @@ inline EcrItemRecord Item(uint32_t number, const char* name, uint32_t vat, uint3
     it.unit = unit;
     return it;
 }
+
+// A fresh TMPDIR for the test's lifetime.
+class ScratchTmp {
+public:
+    ScratchTmp() {
+        char tmpl[] = "/tmp/elzab_tools_XXXXXX";
+        m_path = mkdtemp(tmpl);
+        const char* old = std::getenv("TMPDIR");
+        m_hadOld = old != nullptr;
+        if (old) m_old = old;
+        setenv("TMPDIR", m_path.c_str(), 1);
+    }
+    ~ScratchTmp() {
+        if (m_hadOld)
+            setenv("TMPDIR", m_old.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+        std::string cmd = "rm -rf '" + m_path + "'";
+        if (std::system(cmd.c_str()) != 0) {
+        }
+    }
+    // name -> content of every file whose name starts with prefix.
+    std::map<std::string, std::string> Files(const std::string& prefix) const {
+        std::map<std::string, std::string> out;
+        DIR* d = opendir(m_path.c_str());
+        while (dirent* e = d ? readdir(d) : nullptr) {
+            std::string name = e->d_name;
+            if (name.rfind(prefix, 0) != 0) continue;
+            std::ifstream f(m_path + "/" + name, std::ios::binary);
+            std::stringstream ss;
+            ss << f.rdbuf();
+            out[name] = ss.str();
+        }
+        if (d) closedir(d);
+        return out;
+    }
+
+private:
+    std::string m_path, m_old;
+    bool m_hadOld = false;
+};
 
 class ElzabTest : public ::testing::Test {
 protected:

@@ -2,13 +2,6 @@
 // clearing of sales counters.
 #include "elzab_fixture.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
 #include "util/cp1250.h"
 
 namespace orv::test {
@@ -281,46 +274,8 @@ TEST_F(ElzabJobsTest, StatusFailureCallsNoCallback) {
 
 // -------------------------------------------------------------- sales ----
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/elzab_test_XXXXXX";
-        m_path = mkdtemp(tmpl);
-        const char* old = std::getenv("TMPDIR");
-        if (old) m_old = old;
-        m_hadOld = old != nullptr;
-        setenv("TMPDIR", m_path.c_str(), 1);
-    }
-    ~TempDir() {
-        if (m_hadOld)
-            setenv("TMPDIR", m_old.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-        std::string cmd = "rm -rf '" + m_path + "'";
-        if (std::system(cmd.c_str()) != 0) {
-        }
-    }
-    // Content of the one file whose name starts with prefix.
-    std::string Read(const std::string& prefix) const {
-        DIR* d = opendir(m_path.c_str());
-        std::string found;
-        while (dirent* e = d ? readdir(d) : nullptr)
-            if (std::string(e->d_name).rfind(prefix, 0) == 0) found = e->d_name;
-        if (d) closedir(d);
-        if (found.empty()) return std::string();
-        std::ifstream f(m_path + "/" + found, std::ios::binary);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        return ss.str();
-    }
-
-private:
-    std::string m_path, m_old;
-    bool m_hadOld = false;
-};
-
 TEST_F(ElzabJobsTest, ReadSaleMode0ReadsStreamsThenCounters) {
-    TempDir tmp;
+    ScratchTmp tmp;
     Register(53, 23);
     reg->AddPlu(3, "Chleb", 1, 1, 3.5, 5901234123457ull);
     reg->AddPlu(7, "Mleko", 1, 1, 2.79);
@@ -353,8 +308,9 @@ TEST_F(ElzabJobsTest, ReadSaleMode0ReadsStreamsThenCounters) {
     EXPECT_TRUE(reg->GetCounter(3));
     EXPECT_EQ(reg->ClearsDone(), 0);
 
-    std::string log = tmp.Read("XWSALE_");
-    EXPECT_EQ(log, "#1\r\n#\r\n#\r\n$3\t12.345\t4321\t\r\n$7\t-2.000\t-558\t");
+    auto logs = tmp.Files("XWSALE_");
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs.begin()->second, "#1\r\n#\r\n#\r\n$3\t12.345\t4321\t\r\n$7\t-2.000\t-558\t");
 }
 
 TEST_F(ElzabJobsTest, SaleCounterWalkGivesUpAfterSixFailures) {
