@@ -30,18 +30,20 @@ port_line=$(grep -m1 '^ECR_COM1=' "$work/sim.out") || { echo "simulator did not 
 export "${port_line?}"
 echo "Simulated Elzab register on ${ECR_COM1}"
 
+# Goods: number;code;name;VAT group;department;price;unit (names in UTF-8 here;
+# ecrctl hands them to the library in CP1250, as a host does).
 cat >"$work/goods.csv" <<'CSV'
-number,code,name,vat_group,department,price,unit
-1,5901234123457,Chleb żytni,1,1,4.99,1
-2,5900000000017,Mleko 2%,2,1,3.49,1
-3,,Jabłka luzem,3,2,5.20,2
+number;code;name;VAT group;department;price;unit
+1;5901234123457;Chleb żytni;1;1;4.99;1
+2;5900000000017;Mleko 2%;2;1;3.49;1
+3;;Jabłka luzem;3;2;5.20;2
 CSV
 
 ecrctl=("$bin/tools/ecrctl" --type 27 --port 1 --baud 9600)
 echo; echo "== Programming goods"
 "${ecrctl[@]}" program-plu --csv "$work/goods.csv"
 echo; echo "== Reading the goods back"
-"${ecrctl[@]}" read-plu-all
+"${ecrctl[@]}" read-plu --numbers 1,2,3
 echo; echo "== VAT rates"
 "${ecrctl[@]}" read-vat
 echo; echo "== Status"
