@@ -247,6 +247,40 @@ TEST_F(ElzabRecordsTest, ShortWriteWithPreStepAndNoAck) {
     EXPECT_EQ(p->barcode, 5901234123457ull);
 }
 
+// The bare status byte of 0x02 is the register's verdict; a failed 0xFE
+// pre-step sends no 0x02 at all.
+TEST_F(ElzabRecordsTest, ShortWriteFailures) {
+    struct Case {
+        bool preStep;   // the fault hits 0xFE, else 0x02
+        uint8_t byte;
+        int code;
+        const char* text;
+        std::vector<uint8_t> commands;
+    };
+    const Case cases[] = {
+        {false, 0x05, 105, PL("Błędny numer towaru"), {0xC0, 0xD0, 0xFE, 0x02}},
+        {false, 0x02, 102, PL("Błąd w nazwie towaru"), {0xC0, 0xD0, 0xFE, 0x02}},
+        {true, 0x15, 121, PL("Nieokreślony błąd"), {0xC0, 0xD0, 0xFE}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        Register(701, 22);
+        Host().Reset();
+        if (c.preStep)
+            reg->QueueAnswer(0xFE, c.byte);
+        else
+            reg->QueueStatus(0x02, c.byte);
+        EcrItemRecord it = Item(9, "Mleko", 1, 1, 2.79);
+        EXPECT_EQ(Run([&] { return EcrPgmPLU(&device, &it, 1, RecordingHost::OnItemProgram); }), c.code);
+        EXPECT_EQ(reg->Commands(), c.commands);
+        auto confirms = Host().Confirmations();
+        ASSERT_EQ(confirms.size(), 1u);
+        EXPECT_EQ(confirms[0].code, c.code);
+        EXPECT_EQ(confirms[0].text, c.text);
+        EXPECT_FALSE(reg->GetPlu(9));
+    }
+}
+
 TEST_F(ElzabRecordsTest, ShortWriteRefusesUnitAbove16) {
     Register(701, 22);
     EcrItemRecord it = Item(1, "Mleko", 1, 1, 2.79, "", 17);

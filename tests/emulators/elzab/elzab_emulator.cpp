@@ -374,6 +374,7 @@ void ElzabEmulator::Handle(uint8_t command, const Bytes& data) {
     Bytes body;
     if (scripted && script.act == Act::Status) {
         body = {static_cast<uint8_t>(script.arg)};
+        ackFirst = command != 0x02;   // the 0x02 write has no ACK, only the status byte
     } else {
         body = Answer(command, data, ackFirst);
     }

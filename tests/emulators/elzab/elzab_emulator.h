@@ -120,7 +120,7 @@ public:
     // ---- faults, per command (-1: any command), in order ----
     void QueueSilence(int command, int times = 1);             // no answer at all
     void QueueAnswer(int command, uint8_t answer, int times = 1);  // this byte instead of ACK, nothing more
-    void QueueStatus(int command, uint8_t status, int times = 1);  // ACK, then this status byte
+    void QueueStatus(int command, uint8_t status, int times = 1);  // ACK (none for 0x02), then this status byte
     void QueueShortReply(int command, int bytes, int times = 1);   // only the first bytes of the answer
     void QueueStale(int command, const Bytes& extra);          // extra bytes after the answer
     void QueueDelay(int command, int ms);                      // the answer ms later
