@@ -115,6 +115,29 @@ TEST_F(ElzabDirectTest, Kind10SelectsTheChannelByByte) {
     FakeSerialLine::Uninstall();
 }
 
+// A selection that fails on the line keeps the transport's code with its own
+// text (the multiplexer's texts are for its codes 1 and 2); a channel that
+// does not fit the byte is the multiplexer's "bad channel". Either way the
+// line is closed again.
+TEST_F(ElzabDirectTest, Kind10FailuresCloseTheLine) {
+    auto line = FakeSerialLine::Create();
+    device = DeviceRecord(1, 1, 9600, 10);
+    device.word6 = 3;
+    line->SetWriteError(EIO);
+    EXPECT_EQ(RunDirect(8), -6);
+    EXPECT_EQ(std::string(logic.GetErrorMessage()), PL("Błąd obsługi portu szeregowego: utrata połączenia"));
+    EXPECT_FALSE(line->IsOpen());
+
+    line->SetWriteError(0);
+    line->ClearRecords();
+    device.word6 = 256;
+    EXPECT_EQ(RunDirect(8), 1);
+    EXPECT_EQ(std::string(logic.GetErrorMessage()), PL("Błędny numer kanału multipleksera"));
+    EXPECT_TRUE(line->Written().empty());
+    EXPECT_FALSE(line->IsOpen());
+    FakeSerialLine::Uninstall();
+}
+
 // Kind 2 through the exports: channels 1..4 by the levels of DTR and RTS.
 TEST_F(ElzabDirectTest, Kind2SelectsTheChannelByLineLevels) {
     struct Case {

@@ -375,15 +375,39 @@ TEST_F(ElzabJobsTest, ClearSaleReadsTheRemainingSalesThenClears) {
     ASSERT_TRUE(reg->WaitUntil([](const Bytes& b) { return !b.empty() && b.back() == 0x06; }, 2000));
 }
 
+// The bound: the first clear and three rounds, each ending in a clear, so
+// four clears in all; the fourth 201 (the third of the rounds) fails the job.
+// Every round's sales reach the host.
 TEST_F(ElzabJobsTest, ClearSaleGivesUpAfterThreeRounds) {
-    Register(53, 23);
-    reg->SetNotAllRead(100);
-    EXPECT_EQ(Run([&] { return EcrClearSale(&device, RecordingHost::OnSale); }), 201);
-    EXPECT_EQ(ErrMsg(), std::string(PL("Nie możliwe do wykonania ponieważ nie wszytkie dane zostały przeczytane")));
-    int clears = 0;
-    for (uint8_t c : reg->Commands()) clears += c == 0xA8;
-    EXPECT_EQ(clears, 4);
-    EXPECT_EQ(reg->ClearsDone(), 0);
+    struct Case {
+        int notAllRead;   // clears answered 201
+        int code;
+        int rounds;
+    };
+    const Case cases[] = {{2, 0, 2}, {3, 0, 3}, {4, 201, 3}, {100, 201, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.notAllRead);
+        Register(53, 23);
+        Host().Reset();
+        reg->SetNotAllRead(c.notAllRead);
+        reg->AddStreamRecord(ElzabEmulator::kA3, {5, 2, 0, 700, 0, 0});
+        EXPECT_EQ(Run([&] { return EcrClearSale(&device, RecordingHost::OnSale); }), c.code);
+        int clears = 0, rounds = 0;
+        for (uint8_t cmd : reg->Commands()) {
+            clears += cmd == 0xA8;
+            rounds += cmd == 0xA2;
+        }
+        EXPECT_EQ(rounds, c.rounds);
+        EXPECT_EQ(clears, c.rounds + 1);
+        EXPECT_EQ(Host().Sales().size(), static_cast<size_t>(c.rounds));   // the stream stays until a clear
+        EXPECT_EQ(Host().CountEvents(ECR_EVENT_BULK), 1 + 3 * c.rounds);
+        if (c.code == 0) {
+            ASSERT_TRUE(reg->WaitUntil([](const Bytes& b) { return !b.empty() && b.back() == 0x06; }, 2000));
+            continue;
+        }
+        EXPECT_EQ(ErrMsg(), std::string(PL("Nie możliwe do wykonania ponieważ nie wszytkie dane zostały przeczytane")));
+        EXPECT_EQ(reg->ClearsDone(), 0);
+    }
 }
 
 }  // namespace
