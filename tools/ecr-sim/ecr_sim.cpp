@@ -180,14 +180,19 @@ int ElzabModelForType(int type) {
 int LoadElzabGoods(orv::test::ElzabEmulator& reg, const std::string& path) {
     return ForEachGoodsLine(path, 5, [&](const std::vector<std::string>& f, int lineNo) {
         double price = 0;
-        if (!AllDigits(f[3]) || !AllDigits(f[4]) || f[3].size() > 3 || f[4].size() > 3 || !ParsePrice(f[5], price) ||
-            price > 21474836.47) {
-            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (VAT group, department or price)\n", path.c_str(), lineNo);
+        const unsigned long number = std::stoul(f[0]);
+        // The register keeps the group, department and unit in one byte each.
+        auto byteField = [](const std::string& t) { return AllDigits(t) && t.size() <= 3 && std::atoi(t.c_str()) <= 255; };
+        const bool unitGiven = f.size() > 6 && AllDigits(f[6]);
+        if (number < 1 || number > reg.PluCapacity() || !byteField(f[3]) || !byteField(f[4]) ||
+            (unitGiven && !byteField(f[6])) || !ParsePrice(f[5], price) || price > 21474836.47) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, VAT group, department, unit or price)\n",
+                         path.c_str(), lineNo);
             return false;
         }
         uint64_t barcode = AllDigits(f[1]) && f[1].size() <= 13 ? std::stoull(f[1]) : 0;
-        int unit = f.size() > 6 && AllDigits(f[6]) && f[6].size() <= 3 ? std::atoi(f[6].c_str()) : 1;
-        reg.AddPlu(static_cast<uint32_t>(std::stoul(f[0])), ToCp1250(f[2]), static_cast<uint8_t>(std::atoi(f[3].c_str())),
+        int unit = unitGiven ? std::atoi(f[6].c_str()) : 1;
+        reg.AddPlu(static_cast<uint32_t>(number), ToCp1250(f[2]), static_cast<uint8_t>(std::atoi(f[3].c_str())),
                    static_cast<uint8_t>(std::atoi(f[4].c_str())), price, barcode, static_cast<uint8_t>(unit));
         return true;
     });

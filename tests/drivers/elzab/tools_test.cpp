@@ -101,7 +101,10 @@ TEST_F(ElzabToolsTest, SimulatorServesJobsUntilSignalled) {
         std::ofstream f(goods);
         f << "number;code;name;VAT group;department;price;unit\n"
              "1;5901234123457;Chleb \xC5\xBCytni;2;1;4.50;1\n"   // UTF-8 "żytni"
-             "7;;Mleko;2;1;3,29;2\n";
+             "7;;Mleko;2;1;3,29;2\n"
+             "9;;Grupa 300;300;1;1.00\n"   // a group beyond its byte: skipped, not wrapped
+             "10;;Jednostka 256;1;1;1.00;256\n"
+             "20000;;Poza pojemnoscia;1;1;1.00\n";
     }
     for (int sig : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(sig);
@@ -114,10 +117,14 @@ TEST_F(ElzabToolsTest, SimulatorServesJobsUntilSignalled) {
 
         Host().Reset();
         device = DeviceRecord(27, 3, 9600, 0);
-        EcrItemRecord q[] = {Item(1, "", 0, 0, 0), Item(7, "", 0, 0, 0)};
-        EXPECT_EQ(Run([&] { return EcrReadPLU(&device, q, 2, RecordingHost::OnItemRead); }), 0) << ErrMsg();
+        EcrItemRecord q[] = {Item(1, "", 0, 0, 0), Item(9, "", 0, 0, 0), Item(10, "", 0, 0, 0), Item(7, "", 0, 0, 0)};
+        EXPECT_EQ(Run([&] { return EcrReadPLU(&device, q, 4, RecordingHost::OnItemRead); }), 0) << ErrMsg();
         auto items = Host().Items();
         ASSERT_EQ(items.size(), 2u);
+        auto missing = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
+        ASSERT_EQ(missing.size(), 2u);
+        EXPECT_EQ(missing[0].value, 202);
+        EXPECT_EQ(missing[1].value, 202);
         EXPECT_EQ(std::string(items[0].name).substr(0, 11), "Chleb \xBFytni");   // code page 1250
         EXPECT_STREQ(items[0].code, "5901234123457");
         EXPECT_DOUBLE_EQ(Value(items[1].price), 3.29);
