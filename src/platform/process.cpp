@@ -178,10 +178,15 @@ ProcessResult SystemProcessRunner::Run(const std::string& program, const std::ve
 
     const int pidFd = OpenPidFd(pid);
     bool usePidFd = pidFd >= 0;
+    // The break's descriptor wakes the wait at once. Without one, or once it
+    // has woken the wait with no break behind it (a break given just as the
+    // job started and cleared again leaves it readable for good), the flag
+    // is looked at every 50 ms instead.
+    bool watchBreakFd = brk && brk->fd() >= 0;
     for (;;) {
         if (usePidFd) {
-            pollfd p[2] = {{pidFd, POLLIN, 0}, {brk ? brk->fd() : -1, POLLIN, 0}};
-            int n = ::poll(p, brk && brk->fd() >= 0 ? 2 : 1, -1);
+            pollfd p[2] = {{pidFd, POLLIN, 0}, {watchBreakFd ? brk->fd() : -1, POLLIN, 0}};
+            int n = ::poll(p, watchBreakFd ? 2 : 1, brk && !watchBreakFd ? 50 : -1);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) usePidFd = false;   // wait the plain way below
             if (n > 0 && p[0].revents != 0) {
@@ -189,6 +194,7 @@ ProcessResult SystemProcessRunner::Run(const std::string& program, const std::ve
                 result.outcome = kProcessEnded;
                 break;
             }
+            if (n > 0 && brk && !brk->IsSet()) watchBreakFd = false;
         } else {
             if (Reap(pid, false, result)) {
                 result.outcome = kProcessEnded;

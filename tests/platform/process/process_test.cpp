@@ -8,12 +8,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/break_signal.h"
@@ -124,6 +128,40 @@ TEST_F(ProcessRunnerTest, AProgramIgnoringSigtermIsKilledAfterTheGracePeriod) {
     const ProcessResult r = run.get();
     EXPECT_EQ(r.outcome, orv::platform::kProcessBroken);
     EXPECT_EQ(r.termSignal, SIGKILL);
+    EXPECT_TRUE(orv::test::ProcessGone(pid));
+}
+
+// CPU time the calling thread has used, in seconds.
+double ThreadCpuSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+TEST_F(ProcessRunnerTest, AWakeUpWithoutABreakNeitherSpinsNorHidesALaterBreak) {
+    // A break given as the job started and cleared again can leave the
+    // break's descriptor readable with no break set.
+    dir.InstallFake("tool.exe");
+    dir.Write("fake_sleep", "0.5");
+    const uint64_t one = 1;
+    ASSERT_EQ(::write(brk.fd(), &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    const double cpu = ThreadCpuSeconds();
+    const ProcessResult r = runner.Run("./tool.exe", {}, &brk);
+    EXPECT_EQ(r.outcome, orv::platform::kProcessEnded);
+    EXPECT_LT(ThreadCpuSeconds() - cpu, 0.2);   // it waited, it did not spin
+
+    // A real break after such a wake-up still ends the wait in time.
+    dir.Write("fake_sleep", "60");
+    ::unlink(dir.File("fake_pid").c_str());
+    auto run = std::async(std::launch::async, [&] { return runner.Run("./tool.exe", {}, &brk); });
+    const int pid = dir.WaitForPid();
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto start = std::chrono::steady_clock::now();
+    brk.Set();
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(run.get().outcome, orv::platform::kProcessBroken);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_TRUE(orv::test::ProcessGone(pid));
 }
 
