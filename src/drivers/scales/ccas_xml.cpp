@@ -346,7 +346,9 @@ int CCas_XML::ReadDepartments(const DeptCallback& callback) {
 // The file as UTF-8 text, whichever of the two encodings it declares.
 int CCas_XML::LoadResult(const std::string& path, std::string& utf8) {
     m_nError = CAS_ERR_GENERAL;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that something other than a plain file standing
+    // under the name (a FIFO nobody writes to) cannot hold the job forever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return 0;
     struct stat st {};
     std::string bytes;

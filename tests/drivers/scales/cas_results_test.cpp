@@ -3,8 +3,12 @@
 // encodings, malformed and missing files), the records the host gets, stale
 // result files, a missing program, and a break during the program's run.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -179,6 +183,18 @@ TEST_F(CasResults, BadFilesFailWith9999) {
     EXPECT_EQ(xml.ParseDeptFile(dir.File("missing.xml"), [&](const CasDeptRecord& d) { depts.push_back(d); }), 0);
     EXPECT_EQ(xml.m_nError, 9999);
     EXPECT_EQ(xml.ParsePLUFile(dir.Path(), nullptr), 0);   // a directory
+    EXPECT_EQ(xml.m_nError, 9999);
+    // A FIFO under the name is refused at once, not waited on.
+    ASSERT_EQ(::mkfifo(dir.File("fifo.xml").c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [&] { return xml.ParsePLUFile(dir.File("fifo.xml"), nullptr); });
+    const bool prompt = read.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!prompt) {
+        // Let a reader stuck in the open go on, so the test ends.
+        const int writer = ::open(dir.File("fifo.xml").c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+    }
+    EXPECT_TRUE(prompt);
+    EXPECT_EQ(read.get(), 0);
     EXPECT_EQ(xml.m_nError, 9999);
 }
 
