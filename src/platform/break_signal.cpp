@@ -46,7 +46,15 @@ static int PollOnce(int fd, short events, const BreakSignal* brk, int timeoutMs)
         if (fds[0].revents & events) return kWaitReady;
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return kWaitLost;
     }
-    return 2;  // woken without a result (stale break wake-up): look again
+    // Woken by the break descriptor while the flag is clear: a wake-up left
+    // over from a Set that raced a Clear. Drain it, or every later poll would
+    // return at once and the wait would spin.
+    if (brk && brk->fd() >= 0 && (fds[n - 1].revents & POLLIN)) {
+        uint64_t v;
+        while (read(brk->fd(), &v, sizeof v) > 0) {
+        }
+    }
+    return 2;  // woken without a result: look again
 }
 
 int WaitForFd(int fd, short events, const BreakSignal* brk, int timeoutMs) {

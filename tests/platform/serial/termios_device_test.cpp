@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,6 +21,26 @@ namespace {
 
 int64_t Ms(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// CPU time this thread has used, in milliseconds.
+int64_t ThreadCpuMs() {
+    struct rusage ru {};
+    getrusage(RUSAGE_THREAD, &ru);
+    return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000;
+}
+
+// A break set from another thread 30 ms into an unlimited input wait ends
+// it within 50 ms.
+void ExpectBreakEndsAnInputWait(SerialDevice& dev, BreakSignal& brk) {
+    std::thread breaker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        brk.Set();
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(dev.Wait(SerialWaitFor::Input, &brk, -1), kWaitBroken);
+    EXPECT_LT(Ms(t0), 30 + 50);
+    breaker.join();
 }
 
 }  // namespace
@@ -164,14 +185,7 @@ TEST(TermiosDevice, WaitsEndOnBreakTimeOutAndHangUp) {
     EXPECT_EQ(dev->Wait(SerialWaitFor::Change, &brk, 0), kWaitTimeout);
     EXPECT_EQ(dev->Wait(SerialWaitFor::Room, &brk, 0), kWaitReady);
 
-    std::thread breaker([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        brk.Set();
-    });
-    t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(dev->Wait(SerialWaitFor::Input, &brk, -1), kWaitBroken);
-    EXPECT_LT(Ms(t0), 30 + 50);
-    breaker.join();
+    ExpectBreakEndsAnInputWait(*dev, brk);
     brk.Clear();
 
     std::thread gone([&] {
@@ -190,6 +204,29 @@ TEST(TermiosDevice, WaitsEndOnBreakTimeOutAndHangUp) {
     EXPECT_LT(dev->InputPending(), 0);
     EXPECT_LT(dev->Write(&b, 1), 0);
     dev->Close();
+}
+
+TEST(TermiosDevice, StaleBreakWakeUpDoesNotMakeAWaitSpin) {
+    PtyPair pty(0);
+    auto dev = CreateTermiosDevice();
+    ASSERT_EQ(dev->Open(pty.slavePath()), 0);
+    BreakSignal brk;
+    // A Set racing a Clear can leave the descriptor readable with the flag
+    // clear (the flag cleared after the Set, the wake-up written after the
+    // Clear drained): the waits must sleep all the same.
+    const uint64_t one = 1;
+    ASSERT_EQ(write(brk.fd(), &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    ASSERT_FALSE(brk.IsSet());
+
+    const int64_t cpu0 = ThreadCpuMs();
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(dev->Wait(SerialWaitFor::Input, &brk, 300), kWaitTimeout);
+    EXPECT_GE(Ms(t0), 299);
+    EXPECT_EQ(SleepUnlessBroken(&brk, 100), kWaitTimeout);
+    EXPECT_LT(ThreadCpuMs() - cpu0, 60) << "the waits spun instead of sleeping";
+
+    // A real break still ends a wait at once.
+    ExpectBreakEndsAnInputWait(*dev, brk);
 }
 
 TEST(SerialDeviceFactory, InstalledFactoryMakesTheDevices) {
