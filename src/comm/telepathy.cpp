@@ -209,7 +209,7 @@ int CTelepathy::SetBaud(int port, int baud) {
         m_error = -1;
         return 0;
     }
-    if (!PortUsable(port)) return 0;
+    if (!PortUsable(port)) return m_error;   // the reopen's error: -3
     const int old = m_openBaud;
     m_openBaud = baud;
     int r = Reopen(port);
