@@ -72,6 +72,35 @@ TEST_F(SerialTest, EchoDeviceAt8E1OnAPseudoTerminal) {
     EXPECT_EQ(port.Close(1, 1), 0);
 }
 
+TEST_F(SerialTest, SevenBitLinesOpenAndReopenOnAPseudoTerminal) {
+    // A pseudo-terminal carries 8 bits without parity whatever it is told;
+    // lines of 7 data bits with parity open, reopen and pass ASCII there.
+    struct Case { int bits; char parity; int stop; };
+    const Case cases[] = {{7, 'O', 1}, {7, 'E', 1}, {7, 'N', 2}, {7, 'S', 1}};
+    for (const Case& c : cases) {
+        EmulatorBase dev(1);
+        dev.SetResponder([](EmulatorBase& self, const uint8_t* d, size_t n) { self.Send(orv::test::Bytes(d, d + n)); });
+        dev.Start();
+        CTelepathy port;
+        const std::string name = std::to_string(c.bits) + c.parity + std::to_string(c.stop);
+        ASSERT_EQ(port.Open(1, 1024, 1024, 9600, c.bits, c.parity, c.stop), 0) << name;
+        EXPECT_EQ(port.Write(1, Bytes("\x02" "ABC\r"), 5), 5) << name;
+        EXPECT_EQ(Str(port.Read(1, 5, 5)), "\x02" "ABC\r") << name;
+        // Reopens: a new rate, then a line option.
+        EXPECT_EQ(port.SetBaud(1, 19200), 9600) << name;
+        EXPECT_EQ(port.GetError(1), 0) << name;
+        EXPECT_EQ(port.SetCtsWait(1, 1), 0) << name;
+        EXPECT_EQ(port.GetError(1), 0) << name;
+        ASSERT_TRUE(port.GetPortOpen()) << name;
+        EXPECT_EQ(port.Write(1, Bytes("again"), 5), 5) << name;
+        EXPECT_EQ(Str(port.Read(1, 5, 5)), "again") << name;
+        EXPECT_EQ(port.GetSettings(), "19200," + std::string(1, c.parity) + ",7," + std::to_string(c.stop)) << name;
+        EXPECT_EQ(port.Close(1, 1), 0) << name;
+        dev.Stop();
+    }
+    EXPECT_TRUE(Messages().empty());
+}
+
 TEST_F(SerialTest, FlushOutputOnAPseudoTerminalLosesNothing) {
     PtyPair pty(1);
     CTelepathy port;
