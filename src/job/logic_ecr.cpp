@@ -122,6 +122,9 @@ int CLogicECR::OpenDevice(const EcrDeviceRecord* record) {
     if (m_pSocket) m_pSocket->SetCallback(g_jobBlock.progressCb);
     Notify(ECR_EVENT_OPENING, std::string(), 0, 0);
 
+    // An open that fails without a code must not be reported with the code
+    // the protocol kept from an earlier job.
+    if (m_pProtocol) m_pProtocol->m_nError = 0;
     int r = 0;
     try {
         r = Open(record->port, record);

@@ -143,6 +143,9 @@ int CLogicECR::ItemLoop(Rec* items, int count, const std::function<std::string(c
         m_nError = 0;
         m_szError[0] = 0;
         int r = fn(rec, i);
+        // A failure whose code stayed in the protocol object is taken first,
+        // so a break reported only there also ends the loop.
+        if (r != 1) EnsureFailureCode();
         if (m_nError == -7) {
             // Broken off by the user: no confirmation, the loop ends here.
             if (m_szError[0] == 0) SetErrorText(GetErrorText(-7));
@@ -154,7 +157,6 @@ int CLogicECR::ItemLoop(Rec* items, int count, const std::function<std::string(c
             continue;
         }
         result = 0;
-        EnsureFailureCode();
         if (opt.event6OnFirstFailure && !firstFailureSeen && i != count - 1)
             Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
         firstFailureSeen = true;

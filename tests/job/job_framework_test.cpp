@@ -192,6 +192,18 @@ TEST_F(JobFramework, OpenCountsOnlyExactlyOne) {
     EXPECT_STREQ(logic.GetErrorMessage(), PL("System kas fiskalnych - błąd systemu !"));
 }
 
+TEST_F(JobFramework, OpenFailureWithoutACodeIgnoresAnEarlierJobsProtocolCode) {
+    logic.readVat = SlotScript{0, 0, "", 77};   // an earlier job leaves 77 in the protocol
+    ASSERT_TRUE(Run(15));
+    ASSERT_EQ(logic.GetErrorCode(), 77);
+    Host().Reset();
+    logic.open = SlotScript{0, 0, ""};
+    EXPECT_FALSE(Run(15));
+    EXPECT_EQ(logic.GetErrorCode(), 999999);
+    EXPECT_STREQ(logic.GetErrorMessage(), PL("System kas fiskalnych - błąd systemu !"));
+    EXPECT_EQ(Host().EventCodes(), (Codes{1, 6, 8}));
+}
+
 TEST_F(JobFramework, OpenFailureWithoutACodeTakesTheProtocolsCode) {
     logic.open = SlotScript{0, 0, "", -3};
     logic.errorTexts[-3] = "port not open";
@@ -508,6 +520,18 @@ TEST_F(ItemLoop, BreakEndsTheLoopAtOnceWithoutAConfirmation) {
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].value, -7);
     EXPECT_FALSE(failed[0].text.empty());
+}
+
+TEST_F(ItemLoop, BreakLeftOnlyInTheProtocolAlsoEndsTheLoop) {
+    // The item function fails without copying the protocol's -7.
+    logic.itemFailures[0] = SlotScript{0, 0, "", -7};
+    ASSERT_TRUE(Run(5));
+    EXPECT_EQ(Percents(), (std::vector<int>{33}));
+    EXPECT_TRUE(Host().Confirmations().empty());
+    EXPECT_EQ(logic.GetErrorCode(), -7);
+    auto failed = Host().EventsWithCode(ECR_EVENT_FAILED);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].value, -7);
 }
 
 TEST_F(ItemLoop, AcceptedItemsAreConfirmedWhenAsked) {
