@@ -59,7 +59,7 @@ int JobExport(const EcrDeviceRecord* record, uint32_t job, Store store) noexcept
     try {
         if (IsBusy()) return 0;
         if (!record) {
-            CurrentOrDefault().SetError(-1, kBadParametersText);
+            CurrentForRefusal().SetError(-1, kBadParametersText);
             return 0;
         }
         EcrSetupJob(record);
@@ -67,7 +67,7 @@ int JobExport(const EcrDeviceRecord* record, uint32_t job, Store store) noexcept
         return EcrDispatch(job);
     } catch (...) {
         BusyFlag().store(false, std::memory_order_release);
-        CLogicECR& current = CurrentOrDefault();
+        CLogicECR& current = CurrentForRefusal();
         if (!current.IsRunning()) current.SetError(999999, kSystemErrorText);
         return 0;
     }

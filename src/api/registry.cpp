@@ -226,6 +226,12 @@ CLogicECR& CurrentOrDefault() {
     return c ? *c : DefaultLogic();
 }
 
+CLogicECR& CurrentForRefusal() {
+    if (CLogicECR* c = CurrentLogic()) return *c;
+    SetCurrentLogic(&DefaultLogic());
+    return DefaultLogic();
+}
+
 namespace {
 // Built when the first job starts, so it goes away before every static
 // object built at load (the transports' and the platform's included): a
@@ -252,7 +258,7 @@ int EcrDispatch(uint32_t jobCode) {
     CLogicECR* logic = SelectLogic(g_jobBlock.device.type, g_jobBlock.device.kind);
     if (!logic) {
         g_busy.store(false, std::memory_order_release);
-        CLogicECR& current = CurrentOrDefault();
+        CLogicECR& current = CurrentForRefusal();
         if (current.GetErrorCode() == 0) current.SetError(999999, kSystemErrorText);
         return 0;
     }

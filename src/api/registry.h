@@ -33,6 +33,10 @@ CLogicECR* CurrentLogic();
 void SetCurrentLogic(CLogicECR* logic);
 // The current object, or the CS6_ECR object while there is none.
 CLogicECR& CurrentOrDefault();
+// The object an error of a refused job goes to: the current one; while there
+// is none, the CS6_ECR object, which becomes current so that EcrError and
+// EcrErrMsg report that error.
+CLogicECR& CurrentForRefusal();
 
 // Stores the job code, selects the object by the record copy's type code
 // and kind, and starts it. 1 when the job runs; 0 (busy flag cleared, error

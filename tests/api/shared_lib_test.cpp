@@ -108,6 +108,35 @@ TEST(SharedLibraryDeathTest, FreshLibraryBeforeCreate) {
         ::testing::ExitedWithCode(0), "");
 }
 
+// A host that skips EcrCreate still learns why its job was refused.
+TEST(SharedLibraryDeathTest, RefusedJobBeforeCreateReportsItsOwnError) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Library lib;
+            if (!lib.handle) std::_Exit(10);
+            if (lib.ReadVAT(nullptr, nullptr) != 0) std::_Exit(11);
+            if (lib.Error() != -1) std::_Exit(12);
+            if (std::string(lib.ErrMsg()) != PL("Niewłaściwe parametry zadania")) std::_Exit(13);
+            if (lib.IsDone() != 1) std::_Exit(14);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            Library lib;
+            if (!lib.handle) std::_Exit(10);
+            EcrDeviceRecord dev{};
+            dev.type = 51;
+            if (lib.ReadVAT(&dev, nullptr) != 0) std::_Exit(11);
+            if (lib.Error() != 999999) std::_Exit(12);
+            if (std::string(lib.ErrMsg()) != PL("System kas fiskalnych - błąd systemu !")) std::_Exit(13);
+            if (lib.IsDone() != 1) std::_Exit(14);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST(SharedLibrary, UnservedFamiliesAreRefusedAtStartWithAClearError) {
     Library lib;
     ASSERT_NE(lib.handle, nullptr) << dlerror();
