@@ -284,10 +284,13 @@ struct UsageError {
     std::string text;
 };
 
+// Decimal (a leading zero does not make it octal), or hexadecimal with 0x.
 long long ParseNumber(const std::string& s, const char* what) {
+    const size_t digits = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
+    const bool hex = s.size() > digits + 1 && s[digits] == '0' && (s[digits + 1] == 'x' || s[digits + 1] == 'X');
     errno = 0;
     char* end = nullptr;
-    long long v = std::strtoll(s.c_str(), &end, 0);
+    long long v = std::strtoll(s.c_str(), &end, hex ? 16 : 10);
     if (s.empty() || errno != 0 || *end != 0) throw UsageError{std::string("bad number for ") + what + ": '" + s + "'"};
     return v;
 }

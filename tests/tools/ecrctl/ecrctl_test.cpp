@@ -118,6 +118,17 @@ TEST(Ecrctl, TypeOutsideTheTableFails) {
     EXPECT_TRUE(Contains(r.err, "System kas fiskalnych - błąd systemu !")) << r.err;
 }
 
+TEST(Ecrctl, NumbersWithALeadingZeroAreDecimal) {
+    // 051 is type 51 (outside the table), not 41 read as octal (a scale).
+    Result r = RunEcrctl({"--type", "051", "--port", "09", "read-vat", "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "System kas fiskalnych - błąd systemu !")) << r.err;
+    // Hexadecimal stays available with 0x.
+    r = RunEcrctl({"--type", "0x40", "--flags", "0x2", "read-vat", "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "Brak obsługi urządzenia tego typu w tej wersji biblioteki")) << r.err;
+}
+
 TEST(Ecrctl, UsageErrors) {
     const std::vector<std::vector<std::string>> cases = {
         {"read-vat"},                                   // no type
