@@ -329,6 +329,24 @@ TEST_F(CasReadJobs, ABreakDuringAProgrammingRunEndsItWithoutConfirmations) {
     EXPECT_EQ(Host().Confirmations()[0].code, 105);
 }
 
+TEST_F(CasReadJobs, ABreakDuringADeleteRunEndsTheLoopWithoutAConfirmation) {
+    dir.InstallFake("CASCale.exe");
+    dir.Write("fake_sleep", "60");
+    std::vector<EcrItemRecord> items = {ScaleItem(1, "A", 0), ScaleItem(2, "B", 0), ScaleItem(3, "C", 0)};
+    int pid = 0;
+    std::thread breaker([&] {
+        pid = dir.WaitForPid();
+        serial.Break();
+        logic.Break();
+    });
+    EXPECT_EQ(Run(logic, 111, kJobDelPlu, &items), -7);
+    breaker.join();
+    EXPECT_TRUE(ProcessGone(pid));
+    EXPECT_EQ(dir.Calls().size(), 1u);   // the later items were not started
+    EXPECT_TRUE(Host().Confirmations().empty());
+    EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_ITEM).size(), 1u);
+}
+
 TEST_F(CasReadJobs, ABreakDuringThePauseStartsNoProgram) {
     orv::platform::SetTimeScale(1.0);   // a real one-second pause
     dir.InstallFake("CASCale.exe");
