@@ -262,6 +262,29 @@ TEST_F(TcpTransport, ReadUntilWithoutTerminator) {
     EXPECT_EQ(-1, eth.GetError());
 }
 
+TEST_F(TcpTransport, ReceiveTakesOneChunkOfAtMost1024BytesAndWaitsAtLeastASecond) {
+    orv::platform::SetTimeScale(0.05);   // one second lasts 50 ms
+    LoopbackPeer peer;
+    Connect(peer);
+    std::string sent(1500, '\0');
+    for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 13);
+    peer.Send(sent);
+    std::string got = Str(eth.Receive(2));
+    EXPECT_EQ(0, eth.GetError());
+    ASSERT_EQ(1024u, got.size());
+    for (int i = 0; i < 20 && got.size() < sent.size(); ++i) got += Str(eth.Receive(2));
+    EXPECT_EQ(sent, got);
+    EXPECT_EQ(0, eth.GetInputCount(0));   // nothing went to the read buffer
+
+    // Nothing comes: t = 0 still waits one whole second, then -5.
+    const auto t0 = Clock::now();
+    EXPECT_TRUE(Str(eth.Receive(0)).empty());
+    const long ms = MillisSince(t0);
+    EXPECT_EQ(-5, eth.GetError());
+    EXPECT_GE(ms, 50);
+    EXPECT_LE(ms, 100 + 60);
+}
+
 TEST_F(TcpTransport, FindAndFlushInput) {
     LoopbackPeer peer;
     Connect(peer);
