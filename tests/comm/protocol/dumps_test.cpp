@@ -216,6 +216,26 @@ TEST(DataLog, ClosedLogWritesNothing) {
     EXPECT_EQ(ReadFile(dir.File(OnlyFileWithPrefix(dir, "XWDATA_"))), " -> AB\r\n");
 }
 
+TEST(DataLog, SecondLogOfTheSameSecondReplacesTheFirst) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ScopedTempDir dir;
+        const std::time_t start = std::time(nullptr);
+        CTelepathyECR first;
+        first.OpenDataLog();
+        first.WriteDataLog(CChrArr("first, a longer entry"), 'L');
+        first.CloseDataLog();
+        CTelepathyECR second;
+        second.OpenDataLog();
+        second.WriteDataLog(CChrArr("second"), 'L');
+        second.CloseDataLog();
+        if (std::time(nullptr) != start) continue;   // the second ticked in between: try again
+        const std::string name = OnlyFileWithPrefix(dir, "XWDATA_");
+        EXPECT_EQ(ReadFile(dir.File(name)), " -> second\r\n");
+        return;
+    }
+    GTEST_SKIP() << "the clock ticked during every attempt";
+}
+
 TEST(SaleLog, AppendsTheRawBytes) {
     ScopedTempDir dir;
     CTelepathyECR protocol;
