@@ -60,8 +60,9 @@ public:
     int Create();                       // a fresh socket; an open one is closed first
     void CloseSocket();                 // Link::Closed, flags cleared
     orv::platform::TcpSocket& Handle() { return m_socket; }
-    // Starts a connect: 1 connected at once (OnConnect(0)), 0 under way
-    // (Link::Connecting), else the failure (Link::Failed, connect error set).
+    // Starts a connect: 0 when connected at once (OnConnect(0)) or under way
+    // (Link::Connecting), else the Winsock code of the failure (Link::Failed,
+    // connect error set).
     int StartConnect(uint32_t ip, uint16_t port);
 
     // Waits up to timeoutMs (-1 without limit) for the connect or for data
