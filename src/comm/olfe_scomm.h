@@ -119,7 +119,8 @@ public:
 
     // Handshaking mode from the line options: 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both.
     static int DeriveHandshaking(int xonXoff, int rtsMode, int ctsWait);
-    // The error number of a failed device open (errno): 2 not found, 5 in use, 31 other.
+    // The error number of a failed device open (errno): 2 not found (also a node
+    // whose hardware is missing), 5 in use, 31 other.
     static uint32_t OpenErrorNumber(int err);
 
 protected:

@@ -24,9 +24,17 @@ TEST_F(SerialTest, OpenRefusesBadMissingAndBusyPorts) {
     PtyPair pty(2);
     setenv("ECR_COM5", "/nonexistent/ttyX", 1);
     setenv("ECR_COM6", "/dev/null", 1);   // not a serial device
+    // A node whose device cannot be reached opens with EIO (like /dev/ttyS1
+    // without its hardware): a pseudo-terminal slave that is still locked.
+    const int locked = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(locked, 0);
+    ASSERT_EQ(grantpt(locked), 0);
+    char lockedName[128];
+    ASSERT_EQ(ptsname_r(locked, lockedName, sizeof lockedName), 0);
+    setenv("ECR_COM7", lockedName, 1);
     CTelepathy port;
     struct Case { int port; int expect; };
-    for (const Case& c : {Case{17, -1}, Case{0, -1}, Case{-3, -1}, Case{5, -2}, Case{6, -2}}) {
+    for (const Case& c : {Case{17, -1}, Case{0, -1}, Case{-3, -1}, Case{5, -2}, Case{6, -2}, Case{7, -2}}) {
         EXPECT_EQ(OpenDefault(port, c.port), c.expect) << "port " << c.port;
         EXPECT_EQ(port.GetError(), c.expect);
         EXPECT_EQ(CTelepathy::GetProbeError(), c.expect);
@@ -34,6 +42,8 @@ TEST_F(SerialTest, OpenRefusesBadMissingAndBusyPorts) {
     }
     unsetenv("ECR_COM5");
     unsetenv("ECR_COM6");
+    unsetenv("ECR_COM7");
+    close(locked);
 
     ASSERT_EQ(OpenDefault(port, 2), 0);
     // Same port again, and any other number while a port is open.
