@@ -162,11 +162,12 @@ int CDsaLogic::ReadAllDEPT(int, EcrDeptReadCallback) {
 }
 
 int CDsaLogic::ReadAllPLU(int, EcrItemReadCallback) {
+    // The progress runs over the numbers asked for, so it ends at 100 also
+    // where the loop stops below the capacity.
     const uint32_t limit = ReadAllLimit();
-    const uint32_t capacity = m_link.Capacity();
     int result = 0;
     for (uint32_t p = 1; p <= limit; ++p) {
-        int percent = static_cast<int>(std::trunc(p * 100.0)) / static_cast<int>(capacity);
+        int percent = static_cast<int>(std::trunc(p * 100.0)) / static_cast<int>(limit);
         Notify(ECR_EVENT_ITEM, Numbered("PLU - %li", static_cast<long>(p)), percent, 0);
         DsaPluRecord rec;
         rec.number = p;

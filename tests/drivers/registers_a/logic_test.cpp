@@ -408,6 +408,18 @@ TEST_F(DsaLogicTest, ReadAllPluWalksTheCapacity) {
     EXPECT_EQ(Host().EventsWithCode(5).back().percent, 100);
 }
 
+TEST_F(DsaLogicTest, ReadAllPluProgressFollowsTheNumbersAskedFor) {
+    // Model 2 holds 13320 PLUs but its queries carry 4 digits: the loop asks
+    // for 1..9999, and its progress is measured against those.
+    CDsaLogic& logic = OpenDevice(14, 3);
+    BreakAt("4202", 200);
+    EXPECT_EQ(logic.ReadAllPLU(kDsaPort, nullptr), 0);
+    auto ev = Host().EventsWithCode(5);
+    ASSERT_FALSE(ev.empty());
+    EXPECT_EQ(ev.back().text, "PLU - 200");
+    EXPECT_EQ(ev.back().percent, 2);   // 200 * 100 / 9999
+}
+
 // ---------------------------------------------------------------- sale streams
 
 std::vector<DsaEmuSale> ThreeSales() { return {{12, 1500, 2999}, {13, 250, 100}, {2730, 1000, 99999}}; }
