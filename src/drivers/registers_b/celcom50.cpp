@@ -639,11 +639,14 @@ int CElcom50::ReadTaxGroups(double rates[8]) {
             if (!RequestStatus("GETREC", params, data)) return 0;
             const CChrArr rate = NextField(data);
             const CChrArr type = NextField(data);
-            if (!IsNumber(rate) || !IsNumber(type)) {
+            // The rate counts only for a group of type 1; an exempt or unused
+            // group may leave it empty.
+            const bool typed = IsNumber(type);
+            const uint32_t kind = typed ? ToUnsigned(type) : 0;
+            if (!typed || (kind == 1 && !IsNumber(rate))) {
                 m_nError = EL50_ERR_BAD_REPLY;
                 return 0;
             }
-            const uint32_t kind = ToUnsigned(type);
             rates[g - 1] = kind == 1 ? TextToDouble(rate) : kind == 2 ? -1.0 : -3.0;
         }
         return 1;

@@ -453,7 +453,17 @@ TEST_F(Elcom50Protocol, TaxGroupsOfEachType) {
     EXPECT_EQ(m_emu.CountRequests("GETREC"), 7);
     EXPECT_EQ(m_emu.Requests()[2], "GETREC\tREQ\tTAXGROUP\t1");
 
-    m_emu.Inject({"GETREC", "TAXGROUP\t3", Answer::MissingFields, "1"});
+    // Only a group of type 1 needs its rate; an exempt or unused group may
+    // leave it empty.
+    m_emu.Inject({"GETREC", "TAXGROUP\t5", Answer::Raw, "GETREC\tRSP\t0\t\t2\n"});
+    m_emu.Inject({"GETREC", "TAXGROUP\t6", Answer::Raw, "GETREC\tRSP\t0\t\t0\n"});
+    ASSERT_EQ(m_proto.ReadTaxGroups(rates), 1) << m_proto.m_nError;
+    for (int i = 0; i < 8; ++i) EXPECT_DOUBLE_EQ(rates[i], expected[i]) << i;
+
+    m_emu.Inject({"GETREC", "TAXGROUP\t3", Answer::MissingFields, "1"});   // type missing
+    EXPECT_EQ(m_proto.ReadTaxGroups(rates), 0);
+    EXPECT_EQ(m_proto.m_nError, 999);
+    m_emu.Inject({"GETREC", "TAXGROUP\t1", Answer::Raw, "GETREC\tRSP\t0\t\t1\n"});   // rate missing
     EXPECT_EQ(m_proto.ReadTaxGroups(rates), 0);
     EXPECT_EQ(m_proto.m_nError, 999);
     m_emu.Inject({"GETREC", "TAXGROUP\t2", Answer::Status, "8"});
