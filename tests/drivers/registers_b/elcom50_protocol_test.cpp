@@ -226,6 +226,48 @@ TEST_F(Elcom50Protocol, DeleteDepartmentAndUnitRecords) {
     EXPECT_EQ(m_emu.Requests(), expected);
 }
 
+TEST_F(Elcom50Protocol, ReadRequestLines) {
+    const std::string connect = "CONNECT\tREQ";
+    const std::string disconnect = "DISCONNECT\tREQ";
+    Elcom50Plu p;
+    p.number = 1980;
+    ASSERT_EQ(m_proto.ReadPlu(p), 1) << m_proto.m_nError;
+    EXPECT_EQ(m_emu.Requests(),
+              (std::vector<std::string>{connect,
+                                        "SETHEAD\tREQ\tPLU\tPLU_PRICE\tPLU_NAME\tPLU_TAXRATE\tPLU_BARCODE\tPLU_DPT"
+                                        "\tPLU_UNIT\tPLU_LINK\tPLU_OTHERPRICE\tPLU_QUANTITY\tPLU_AMOUNT",
+                                        "GETREC\tREQ\tPLU\t1980", disconnect}));
+
+    m_emu.ClearRequests();
+    std::string text;
+    ASSERT_EQ(m_proto.ReadDeviceInfo(text), 1);
+    EXPECT_EQ(m_emu.Requests(), (std::vector<std::string>{connect, "GETDEVINFO\tREQ", disconnect}));
+
+    // Table reads: the header, then one GETREC per row.
+    double rates[8];
+    Elcom50Dept depts[kEl50Departments];
+    Elcom50Unit units[kEl50Units];
+    struct Table {
+        std::function<int()> read;
+        const char* head;
+        const char* row;   // GETREC parameters without the row number
+        int rows;
+    } tables[] = {
+        {[&] { return m_proto.ReadTaxGroups(rates); }, "TAXGROUP\tTAXGROUP_RATE\tTAXGROUP_TYPE", "TAXGROUP\t", 7},
+        {[&] { return m_proto.ReadDepartments(depts); }, "DPT\tDPT_NAME", "DPT\t", 20},
+        {[&] { return m_proto.ReadUnits(units); }, "MEASUREUNIT\tMEASUREUNIT_NAME", "MEASUREUNIT\t", 8},
+    };
+    for (const Table& t : tables) {
+        SCOPED_TRACE(t.head);
+        m_emu.ClearRequests();
+        ASSERT_EQ(t.read(), 1) << m_proto.m_nError;
+        std::vector<std::string> expected = {connect, std::string("SETHEAD\tREQ\t") + t.head};
+        for (int n = 1; n <= t.rows; ++n) expected.push_back(std::string("GETREC\tREQ\t") + t.row + std::to_string(n));
+        expected.push_back(disconnect);
+        EXPECT_EQ(m_emu.Requests(), expected);
+    }
+}
+
 TEST_F(Elcom50Protocol, RangeChecksSendNothing) {
     struct Case {
         const char* what;
