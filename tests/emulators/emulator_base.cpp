@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -188,10 +189,20 @@ void EmulatorBase::ClearSent() {
 bool EmulatorBase::Send(const Bytes& bytes) {
     if (bytes.empty()) return true;
     std::lock_guard<std::mutex> wl(m_writeMutex);
-    bool ok = m_pty->WriteMaster(bytes.data(), bytes.size());
-    if (ok) {
+    // Recorded before the write: once the library can read the bytes,
+    // Sent() already holds them. A failed send takes its record back.
+    size_t mark;
+    {
         std::lock_guard<std::mutex> lk(m_mutex);
+        mark = m_sent.size();
         m_sent.insert(m_sent.end(), bytes.begin(), bytes.end());
+    }
+    bool ok = m_pty->WriteMaster(bytes.data(), bytes.size());
+    if (!ok) {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        if (m_sent.size() >= mark + bytes.size())
+            m_sent.erase(m_sent.begin() + static_cast<std::ptrdiff_t>(mark),
+                         m_sent.begin() + static_cast<std::ptrdiff_t>(mark + bytes.size()));
     }
     return ok;
 }
