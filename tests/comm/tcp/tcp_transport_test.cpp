@@ -420,12 +420,15 @@ TEST_F(TcpTransport, BreakEndsEveryWaitWithinFiftyMilliseconds) {
         bool silent;       // wait for a connect that never completes
         std::function<int(CTelepathyEth&)> wait;   // gives the code the wait ended with
     };
+    // Made (and freed) outside the timed wait: a sanitizer build takes long
+    // over 64 MiB.
+    const CChrArr big(64 << 20, 'x');
     const std::vector<Case> cases = {
         {"Read", false, [](CTelepathyEth& e) { e.Read(0, 4, -1); return e.GetError(); }},
         {"ReadUntil", false, [](CTelepathyEth& e) { e.ReadUntil(0, 0x03, 10, -1); return e.GetError(); }},
         {"Receive", false, [](CTelepathyEth& e) { e.Receive(-1); return e.GetError(); }},
         {"WaitConnected", true, [](CTelepathyEth& e) { e.WaitConnected(); return e.GetError(); }},
-        {"Write", false, [](CTelepathyEth& e) { e.Write(0, CChrArr(64 << 20, 'x'), -1); return e.GetError(); }},
+        {"Write", false, [&big](CTelepathyEth& e) { e.Write(0, big, -1); return e.GetError(); }},
         {"Delay", false, [](CTelepathyEth& e) { return e.GetSocket()->Delay(30.0); }},
     };
     for (const Case& c : cases) {
