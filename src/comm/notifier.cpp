@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "util/host_call.h"
+
 void CProgressNotifier::SetWindow(EcrWindow window, uint32_t message) {
     m_window = window;
     m_message = message;
@@ -21,7 +23,7 @@ void CProgressNotifier::Notify(int event, const std::string& text, int percent, 
     m_block.percent = static_cast<uint32_t>(percent);
     m_block.value = static_cast<uint32_t>(value);
 
-    if (m_callback != nullptr) m_callback(event, m_block.text, percent, value);
+    CallHost(m_callback, event, static_cast<const char*>(m_block.text), percent, value);
 
     if (m_window != nullptr && m_message != 0) {
         orv::platform::PostWindowMessage(m_window, m_message, static_cast<uintptr_t>(static_cast<uint32_t>(event)),

@@ -16,13 +16,7 @@
 #include "job/thread_job.h"
 #include "orvanta/ecr.h"
 #include "util/cp1250.h"
-
-// Calls a host callback; a null callback is the empty function. Every call
-// into the host goes through here.
-template <class Fn, class... Args>
-inline void CallHost(Fn fn, Args... args) {
-    if (fn) fn(args...);
-}
+#include "util/host_call.h"
 
 class CLogicECR : public CThreadJob {
 public:
