@@ -30,14 +30,7 @@ namespace {
 
 using Codes = std::vector<int>;
 
-bool WaitDone(int ms = 10000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!EcrIsDone()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+bool WaitDone(int ms = 10000) { return orv::test::WaitEcrDone(ms); }
 
 // Holds the worker at a given event until released.
 class Gate {

@@ -248,6 +248,28 @@ bool RunJob(CLogicECR& logic, uint32_t job, CTelepathy* serial, CTelepathySocket
     return started;
 }
 
+bool WaitEcrDone(int timeoutMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!EcrIsDone()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+EcrItemRecord HostItemRecord(const ItemFields& f) {
+    EcrItemRecord r;
+    std::memset(&r, 0, sizeof r);
+    r.number = f.number;
+    std::strncpy(r.name, f.name, sizeof r.name - 1);
+    std::strncpy(r.code, f.code, sizeof r.code - 1);
+    r.price = f.price;
+    r.vat_group = f.vat;
+    r.department = f.dept;
+    r.unit = f.unit;
+    return r;
+}
+
 std::string Utf8(const std::string& cp1250) {
     static const struct {
         unsigned char cp;

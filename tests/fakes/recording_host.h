@@ -125,6 +125,22 @@ bool RunJob(CLogicECR& logic, uint32_t job, CTelepathy* serial, CTelepathySocket
 // Waits until the logic object's worker has ended; false on time-out.
 bool WaitJobEnd(const CLogicECR& logic, int timeoutMs = 30000);
 
+// Polls EcrIsDone as a host does; false when the job has not ended within
+// timeoutMs.
+bool WaitEcrDone(int timeoutMs = 30000);
+
+// The fields a host fills in a goods record; every other field is zero.
+struct ItemFields {
+    uint32_t number = 0;
+    const char* name = "";
+    const char* code = "";
+    double price = 0.0;
+    uint32_t vat = 0;
+    uint32_t dept = 0;
+    uint32_t unit = 0;
+};
+EcrItemRecord HostItemRecord(const ItemFields& f);
+
 // CP1250 text as UTF-8 (for readable test messages).
 std::string Utf8(const std::string& cp1250);
 

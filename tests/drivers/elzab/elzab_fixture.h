@@ -44,16 +44,8 @@ inline double Value(double v) { return v; }
 
 inline EcrItemRecord Item(uint32_t number, const char* name, uint32_t vat, uint32_t dept, double price,
                           const char* code = "", uint32_t unit = 1) {
-    EcrItemRecord it;
-    std::memset(&it, 0, sizeof it);
-    it.number = number;
-    std::strncpy(it.code, code, sizeof it.code - 1);
-    std::strncpy(it.name, name, sizeof it.name - 1);
-    it.vat_group = vat;
-    it.department = dept;
-    it.price = price;
-    it.unit = unit;
-    return it;
+    return HostItemRecord(
+        {.number = number, .name = name, .code = code, .price = price, .vat = vat, .dept = dept, .unit = unit});
 }
 
 // A fresh TMPDIR for the test's lifetime.
@@ -128,14 +120,7 @@ protected:
         return *reg;
     }
 
-    static bool WaitDone(int timeoutMs) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!EcrIsDone()) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
-    }
+    static bool WaitDone(int timeoutMs) { return WaitEcrDone(timeoutMs); }
 
     // Starts a job through an export, waits for it, returns EcrError().
     int Run(const std::function<int()>& start, int timeoutMs = 30000) {

@@ -11,24 +11,10 @@
 namespace orv::test {
 namespace {
 
-bool WaitDone() {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (EcrIsDone() == 0) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+bool WaitDone() { return WaitEcrDone(60000); }
 
 EcrItemRecord Item(uint32_t number, const char* name, const char* code, double price, uint32_t dept) {
-    EcrItemRecord r;
-    std::memset(&r, 0, sizeof r);
-    r.number = number;
-    std::strncpy(r.name, name, sizeof r.name - 1);
-    std::strncpy(r.code, code, sizeof r.code - 1);
-    r.price = price;
-    r.department = dept;
-    return r;
+    return HostItemRecord({.number = number, .name = name, .code = code, .price = price, .dept = dept});
 }
 
 EcrDeptRecord Dept(uint32_t number, const char* name, uint32_t tax) {

@@ -22,14 +22,7 @@ using orv::test::RecordingHost;
 
 constexpr int kPort = 6;
 
-bool WaitDone() {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (EcrIsDone() == 0) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+bool WaitDone() { return orv::test::WaitEcrDone(60000); }
 
 EcrItemRecord Item(uint32_t number, const char* name, const char* code, double price, uint32_t vat) {
     EcrItemRecord r = orv::test::HostItem(number, name, price, vat, code);

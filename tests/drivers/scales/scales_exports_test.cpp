@@ -17,14 +17,7 @@ namespace {
 
 using namespace orv::test;
 
-bool WaitDone() {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (EcrIsDone() == 0) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+bool WaitDone() { return WaitEcrDone(30000); }
 
 class ScalesExports : public ScaleTest {
 protected:

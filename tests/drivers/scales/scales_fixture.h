@@ -26,15 +26,7 @@ constexpr uint32_t kScaleAddress = 0xC0A80132u;
 
 inline EcrItemRecord ScaleItem(uint32_t number, const char* name, double price, uint32_t dept = 1,
                                const char* code = "") {
-    EcrItemRecord r;
-    std::memset(&r, 0, sizeof r);
-    r.number = number;
-    std::strncpy(r.name, name, sizeof r.name - 1);
-    std::strncpy(r.code, code, sizeof r.code - 1);
-    r.price = price;
-    r.vat_group = 1;
-    r.department = dept;
-    return r;
+    return HostItemRecord({.number = number, .name = name, .code = code, .price = price, .vat = 1, .dept = dept});
 }
 
 // A golden file of this folder, with "@DIR@" replaced by `dir`.
