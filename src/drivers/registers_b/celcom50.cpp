@@ -585,26 +585,32 @@ int CElcom50::ReadPlu(Elcom50Plu& record) {
     });
 }
 
-int CElcom50::ReadDepartments(Elcom50Dept table[kEl50Departments]) {
-    for (int i = 0; i < kEl50Departments; ++i) {
-        table[i] = Elcom50Dept();
-        table[i].number = static_cast<uint32_t>(i + 1);
-    }
+int CElcom50::ReadNameRows(const char* head, const char* table, int count, const std::string& progressText,
+                           const std::function<void(int row, const CChrArr& name)>& store) {
     return ConnectionBody([&] {
-        if (!SetHead(CChrArr(kDeptHead))) return 0;
-        for (int n = 1; n <= kEl50Departments; ++n) {
-            CChrArr params("DPT\t");
+        if (!SetHead(CChrArr(head))) return 0;
+        for (int n = 1; n <= count; ++n) {
+            CChrArr params(table);
+            params += '\t';
             params += Num(static_cast<uint32_t>(n));
             CChrArr data;
             if (!RequestStatus("GETREC", params, data)) return 0;
             CChrArr name = NextField(data);
             if (name.IsEmpty()) name = "---";
-            Notify(ECR_EVENT_ITEM, Format(PL("Pobieranie danych o działach tow. - %i"), n),
-                   Percent(n, kEl50Departments), 0);
-            CopyText(table[n - 1].name, name, GetNameWidth());
+            Notify(ECR_EVENT_ITEM, Format(progressText.c_str(), n), Percent(n, count), 0);
+            store(n, name);
         }
         return 1;
     });
+}
+
+int CElcom50::ReadDepartments(Elcom50Dept table[kEl50Departments]) {
+    for (int i = 0; i < kEl50Departments; ++i) {
+        table[i] = Elcom50Dept();
+        table[i].number = static_cast<uint32_t>(i + 1);
+    }
+    return ReadNameRows(kDeptHead, "DPT", kEl50Departments, PL("Pobieranie danych o działach tow. - %i"),
+                        [&](int n, const CChrArr& name) { CopyText(table[n - 1].name, name, GetNameWidth()); });
 }
 
 int CElcom50::ReadUnits(Elcom50Unit table[kEl50Units]) {
@@ -612,20 +618,8 @@ int CElcom50::ReadUnits(Elcom50Unit table[kEl50Units]) {
         table[i] = Elcom50Unit();
         table[i].number = static_cast<uint32_t>(i + 1);
     }
-    return ConnectionBody([&] {
-        if (!SetHead(CChrArr(kUnitHead))) return 0;
-        for (int n = 1; n <= kEl50Units; ++n) {
-            CChrArr params("MEASUREUNIT\t");
-            params += Num(static_cast<uint32_t>(n));
-            CChrArr data;
-            if (!RequestStatus("GETREC", params, data)) return 0;
-            CChrArr name = NextField(data);
-            if (name.IsEmpty()) name = "---";
-            Notify(ECR_EVENT_ITEM, Format("Pobieranie danych jed.miary - %i", n), Percent(n, kEl50Units), 0);
-            CopyText(table[n - 1].name, name, kEl50UnitNameWidth);
-        }
-        return 1;
-    });
+    return ReadNameRows(kUnitHead, "MEASUREUNIT", kEl50Units, "Pobieranie danych jed.miary - %i",
+                        [&](int n, const CChrArr& name) { CopyText(table[n - 1].name, name, kEl50UnitNameWidth); });
 }
 
 int CElcom50::ReadTaxGroups(double rates[8]) {

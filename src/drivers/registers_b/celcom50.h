@@ -144,6 +144,10 @@ private:
     int ConnectExchange(const char* command);
     int ReadPluFields(CChrArr& data, Elcom50Plu& plu, Elcom50Sale& sale) const;
     int WalkPlu(const std::function<void(const Elcom50Plu&, const Elcom50Sale&)>& each);
+    // Reads rows 1..count of a name table ("DPT", "MEASUREUNIT"): an empty
+    // name is taken as "---"; progressText holds one %i for the row number.
+    int ReadNameRows(const char* head, const char* table, int count, const std::string& progressText,
+                     const std::function<void(int row, const CChrArr& name)>& store);
     int FailIfClear(int code);
 
     int m_nModel = 24;
