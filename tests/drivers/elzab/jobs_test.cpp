@@ -46,14 +46,16 @@ TEST_F(ElzabJobsTest, BreakEndsTheItemLoopWithoutConfirmation) {
     for (uint32_t i = 1; i <= 3; ++i) items.push_back(Item(i, "A", 1, 1, 1.0));
     reg->QueueStatus(0xA9, 0x00);   // the first write goes through
     reg->QueueSilence(0xA9);        // the second is never answered
+    std::thread breaker;   // the host's thread breaks the job off while the register stays silent
     Host().SetEventHook([&](const HostEvent& e) {
         if (e.code == ECR_EVENT_ITEM && e.text == "Programowanie danych PLU 2")
-            std::thread([] {
+            breaker = std::thread([] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 EcrBreakJob();
-            }).detach();
+            });
     });
     EXPECT_EQ(Run([&] { return EcrPgmPLU(&device, items.data(), 3, RecordingHost::OnItemProgram); }, 5000), -7);
+    if (breaker.joinable()) breaker.join();
     EXPECT_TRUE(Host().Confirmations().empty());
     EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_ITEM).size(), 2u);
     EXPECT_EQ(reg->Commands(), (std::vector<uint8_t>{0xC0, 0xD0, 0xA9, 0xA9}));
