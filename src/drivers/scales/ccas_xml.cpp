@@ -81,7 +81,12 @@ uint32_t UnsignedValue(const std::string& cp1250) {
     return static_cast<uint32_t>(StrToNum(CChrArr(cp1250), 10, 0));
 }
 
-double HundredthsValue(const std::string& cp1250) { return TextToDouble(CChrArr(cp1250)) / 100.0; }
+// Hundredths as currency units; a value that is no finite number ("nan",
+// "inf", an exponent beyond the double range) counts as not given: 0.
+double HundredthsValue(const std::string& cp1250) {
+    const double v = TextToDouble(CChrArr(cp1250)) / 100.0;
+    return std::isfinite(v) ? v : 0.0;
+}
 
 // Depth first over the tree below (and including) root, each node before
 // its children, children in sibling order. No recursion: nesting depth is
@@ -119,12 +124,14 @@ int RunTransferProgram(CTelepathyECR& protocol, orv::platform::ProcessRunner& ru
         protocol.m_nError = -7;
         return 0;
     }
-    if (r.outcome != orv::platform::kProcessEnded) {
+    // A program ended by a signal (a crash, or killed from outside) did not
+    // finish its job, whatever it left behind.
+    if (r.outcome != orv::platform::kProcessEnded || r.termSignal != 0) {
         protocol.m_nError = CAS_ERR_GENERAL;
         return 0;
     }
-    // The program's own outcome (exit code, messages) is not inspected: a
-    // program that ended is a finished job.
+    // The exit code is not inspected: the vendors' programs give it no
+    // documented meaning, and a program that ended by itself finished its job.
     return 1;
 }
 

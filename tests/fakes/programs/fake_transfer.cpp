@@ -19,7 +19,9 @@
 //   fake_result_<N> or fake_result  the result file to write (CASCale.exe);
 //   fake_sleep         seconds to wait before finishing (after the records);
 //   fake_ignore_term   when present, SIGTERM is ignored;
-//   fake_exit          the exit code (default 0).
+//   fake_exit          the exit code (default 0);
+//   fake_signal        a signal number: the program ends by that signal
+//                      (after writing the result), as a crash would.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -122,6 +124,11 @@ int main(int argc, char** argv) {
             WriteFile(output, result);
     }
 
+    if (ReadFile("fake_signal", text)) {
+        const int sig = std::atoi(text.c_str());
+        ::signal(sig, SIG_DFL);
+        ::raise(sig);
+    }
     int code = 0;
     if (ReadFile("fake_exit", text)) code = std::atoi(text.c_str());
     return code;
