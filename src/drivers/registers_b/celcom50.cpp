@@ -218,8 +218,10 @@ CChrArr CElcom50::ReadReply(int maxLength) {
     }
     CChrArr reply = m_pSerial->ReadUntil(m_nPort, kLf, maxLength, kIoSeconds);
     DumpReadUntil(reply);
-    if (reply.IsEmpty() || reply[reply.GetLength() - 1] != kLf) {
-        const int err = m_pSerial->GetError(m_nPort);
+    // A line longer than the limit is handed over whole with an overflow
+    // error, and may well end with its LF: the error decides, not the byte.
+    const int err = m_pSerial->GetError(m_nPort);
+    if (err != 0 || reply.IsEmpty() || reply.GetLength() > maxLength || reply[reply.GetLength() - 1] != kLf) {
         m_nError = err < 0 ? err : -5;
         return CChrArr();
     }
@@ -362,7 +364,10 @@ int CElcom50::RequestStatus(const char* command, const CChrArr& params, CChrArr&
         return 0;
     }
     if (status != 0) {
-        m_nError = MapErrorCode(status);
+        // A register's code never stands for a transport failure or a user
+        // break (-1 .. -10): such a status is a bad answer.
+        const int code = MapErrorCode(status);
+        m_nError = code <= -1 && code >= -10 ? EL50_ERR_BAD_REPLY : code;
         return 0;
     }
     return 1;
@@ -454,6 +459,11 @@ int CElcom50::ReadPluFields(CChrArr& data, Elcom50Plu& plu, Elcom50Sale& sale) c
     }
     if (f[1].IsEmpty() || f[7].IsEmpty()) return 0;
     plu.price = TextToDouble(f[0]);
+    sale.quantity = TextToDouble(f[8]);
+    sale.amount = TextToDouble(f[9]);
+    // Hundreds of digits still read as a number, an infinite one: no host
+    // gets that as a price or a figure.
+    if (!std::isfinite(plu.price) || !std::isfinite(sale.quantity) || !std::isfinite(sale.amount)) return 0;
     CopyText(plu.name, f[1], GetNameWidth());
     plu.taxGroup = ToUnsigned(f[2]);
     CopyText(plu.barcode, f[3], kEl50BarcodeWidth);
@@ -464,8 +474,6 @@ int CElcom50::ReadPluFields(CChrArr& data, Elcom50Plu& plu, Elcom50Sale& sale) c
     sale.number = 0;
     std::memcpy(sale.name, plu.name, sizeof sale.name);
     std::memcpy(sale.barcode, plu.barcode, sizeof sale.barcode);
-    sale.quantity = TextToDouble(f[8]);
-    sale.amount = TextToDouble(f[9]);
     return 1;
 }
 
@@ -637,11 +645,12 @@ int CElcom50::ReadTaxGroups(double rates[8]) {
             // group may leave it empty.
             const bool typed = IsNumber(type);
             const uint32_t kind = typed ? ToUnsigned(type) : 0;
-            if (!typed || (kind == 1 && !IsNumber(rate))) {
+            const double value = kind == 1 && IsNumber(rate) ? TextToDouble(rate) : 0.0;
+            if (!typed || (kind == 1 && (!IsNumber(rate) || !std::isfinite(value)))) {
                 m_nError = EL50_ERR_BAD_REPLY;
                 return 0;
             }
-            rates[g - 1] = kind == 1 ? TextToDouble(rate) : kind == 2 ? -1.0 : -3.0;
+            rates[g - 1] = kind == 1 ? value : kind == 2 ? -1.0 : -3.0;
         }
         return 1;
     });

@@ -23,10 +23,7 @@ using Answer = Elcom50Emulator::Answer;
 
 constexpr int kPort = 4;
 
-enum Job : uint32_t {
-    kReadSale = 1, kClearSale = 2, kReadAllPlu = 3, kReadPlu = 4, kPgmPlu = 5, kDelPlu = 7,
-    kReadAllDept = 9, kPgmDept = 11, kReadAllUnit = 12, kPgmUnit = 13, kReadStatus = 14, kReadVat = 15,
-};
+using enum orv::test::Elcom50Job;
 
 using orv::test::HostItem;
 

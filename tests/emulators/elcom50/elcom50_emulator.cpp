@@ -1,5 +1,6 @@
 #include "emulators/elcom50/elcom50_emulator.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace orv::test {
@@ -171,6 +172,12 @@ void Elcom50Emulator::SetAnswerDelay(int ms) {
     m_delayMs = ms < 0 ? 0 : ms;
 }
 
+void Elcom50Emulator::SetChunking(int maxChunk, int gapMs) {
+    std::lock_guard<std::mutex> lk(m_state);
+    m_chunkMax = maxChunk < 0 ? 0 : maxChunk;
+    m_chunkGapMs = gapMs < 0 ? 0 : gapMs;
+}
+
 void Elcom50Emulator::Inject(const Injection& injection) {
     std::lock_guard<std::mutex> lk(m_state);
     m_injections.push_back(injection);
@@ -216,10 +223,14 @@ void Elcom50Emulator::HandleLine(const std::string& line) {
     bool injected = false;
     std::string data;
     int delayMs = 0;
+    int chunkMax = 0;
+    int chunkGapMs = 0;
     {
         std::lock_guard<std::mutex> lk(m_state);
         if (m_recording) m_requests.push_back(line);
         delayMs = m_delayMs;
+        chunkMax = m_chunkMax;
+        chunkGapMs = m_chunkGapMs;
         injected = TakeInjection(command, params, inj);
         if (fields.size() < 2 || fields[1] != "REQ") {
             data = Code(kEl50MissingParameter);
@@ -247,6 +258,17 @@ void Elcom50Emulator::HandleLine(const std::string& line) {
         case Answer::Silence: return;
         case Answer::Raw: reply = inj.text; break;
         }
+    }
+    if (chunkMax > 0) {
+        int at = delayMs;
+        for (size_t i = 0; i < reply.size();) {
+            m_chunkSeed = m_chunkSeed * 1103515245u + 12345u;
+            const size_t n = std::min(reply.size() - i, 1 + static_cast<size_t>((m_chunkSeed >> 16) % chunkMax));
+            SendAfter(at, Bytes(reply.begin() + static_cast<long>(i), reply.begin() + static_cast<long>(i + n)));
+            i += n;
+            at += chunkGapMs;
+        }
+        return;
     }
     if (delayMs > 0) SendAfter(delayMs, Bytes(reply.begin(), reply.end()));
     else Reply(Bytes(reply.begin(), reply.end()));

@@ -89,6 +89,9 @@ public:
     // ---- long runs (the simulator) ----
     void SetRecording(bool on);                            // off: request lines are not kept
     void SetAnswerDelay(int ms);                           // every answer that much later
+    // Every answer in pieces of 1..maxChunk bytes (a fixed pseudo-random
+    // sequence), each gapMs after the one before; maxChunk 0 turns it off.
+    void SetChunking(int maxChunk, int gapMs);
 
     // ---- wrong answers ----
     void Inject(const Injection& injection);
@@ -121,6 +124,9 @@ private:
     int m_zReports = 0;
     bool m_recording = true;
     int m_delayMs = 0;
+    int m_chunkMax = 0;
+    int m_chunkGapMs = 0;
+    uint32_t m_chunkSeed = 1;
 };
 
 // Status codes the emulator answers with.
