@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +63,15 @@ std::string ToCp1250(const std::string& utf8) {
             continue;
         }
         size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+        bool wellFormed = len > 1 && i + len <= utf8.size();
+        for (size_t k = 1; wellFormed && k < len; ++k)
+            wellFormed = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;
+        if (!wellFormed) {
+            // Not UTF-8: the byte is taken as CP1250 already (a file saved
+            // in the Windows code page), and the text after it is kept.
+            out += utf8[i++];
+            continue;
+        }
         std::string seq = utf8.substr(i, len);
         char mapped = '?';
         for (const Letter& l : kLetters)
@@ -137,7 +148,7 @@ struct Table {
 Table g_table;
 
 std::string CsvField(const std::string& s) {
-    if (s.find_first_of(";\"\n") == std::string::npos) return s;
+    if (s.find_first_of(";\"\r\n") == std::string::npos) return s;
     std::string q = "\"";
     for (char c : s) {
         if (c == '"') q += '"';
@@ -284,15 +295,24 @@ struct UsageError {
     std::string text;
 };
 
-// Decimal (a leading zero does not make it octal), or hexadecimal with 0x.
-long long ParseNumber(const std::string& s, const char* what) {
+// Decimal (a leading zero does not make it octal), or hexadecimal with 0x;
+// the whole text, and within [low, high] (by default what a record's
+// unsigned 32-bit field holds), so that nothing is cut to another value.
+long long ParseNumber(const std::string& s, const char* what, long long low = 0, long long high = UINT32_MAX) {
     const size_t digits = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
     const bool hex = s.size() > digits + 1 && s[digits] == '0' && (s[digits + 1] == 'x' || s[digits + 1] == 'X');
     errno = 0;
     char* end = nullptr;
     long long v = std::strtoll(s.c_str(), &end, hex ? 16 : 10);
-    if (s.empty() || errno != 0 || *end != 0) throw UsageError{std::string("bad number for ") + what + ": '" + s + "'"};
+    if (s.empty() || errno != 0 || end != s.c_str() + s.size() || v < low || v > high)
+        throw UsageError{std::string("bad number for ") + what + ": '" + s + "'"};
     return v;
+}
+
+// A device record word: a signed value, or the same 32 bits written
+// unsigned (an address as one number).
+int32_t ParseWord(const std::string& s, const char* what) {
+    return static_cast<int32_t>(static_cast<uint32_t>(ParseNumber(s, what, INT32_MIN, UINT32_MAX)));
 }
 
 double ParseDouble(const std::string& s, const char* what) {
@@ -302,7 +322,9 @@ double ParseDouble(const std::string& s, const char* what) {
     std::istringstream in(t);
     in.imbue(std::locale::classic());
     double v = 0;
-    if (!(in >> v)) throw UsageError{std::string("bad number for ") + what + ": '" + s + "'"};
+    // The whole text: "1,234.56" is no price of 1.234.
+    if (!(in >> v) || !(in >> std::ws).eof() || !std::isfinite(v))
+        throw UsageError{std::string("bad number for ") + what + ": '" + s + "'"};
     return v;
 }
 
@@ -336,9 +358,20 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
     std::string lineText;
     bool first = true;
     while (std::getline(in, lineText)) {
+        // A byte-order mark (spreadsheets write one) is no part of the text.
+        if (first && lineText.compare(0, 3, "\xEF\xBB\xBF") == 0) lineText.erase(0, 3);
         if (!lineText.empty() && lineText.back() == '\r') lineText.pop_back();
         if (lineText.empty() || lineText[0] == '#') continue;
-        char sep = lineText.find(';') != std::string::npos ? ';' : ',';
+        // ';' when the line has one outside quotes, else ','.
+        char sep = ',';
+        bool inQuotes = false;
+        for (char c : lineText) {
+            if (c == '"') inQuotes = !inQuotes;
+            if (c == ';' && !inQuotes) {
+                sep = ';';
+                break;
+            }
+        }
         std::vector<std::string> fields;
         std::string field;
         bool quoted = false;
@@ -509,7 +542,7 @@ int32_t ParsePort(const std::string& s) {
             throw UsageError{"bad address for --port: '" + s + "'"};
         return static_cast<int32_t>((a << 24) | (b << 16) | (c << 8) | d);
     }
-    return static_cast<int32_t>(ParseNumber(s, "--port"));
+    return ParseWord(s, "--port");
 }
 
 Options ParseArgs(int argc, char** argv) {
@@ -523,7 +556,7 @@ Options ParseArgs(int argc, char** argv) {
             if (i + 1 >= argc) throw UsageError{a + " needs a value"};
             return argv[++i];
         };
-        auto word = [&](int32_t& field) { field = static_cast<int32_t>(ParseNumber(value(), a.c_str())); };
+        auto word = [&](int32_t& field) { field = ParseWord(value(), a.c_str()); };
         if (a == "--help" || a == "-h") o.help = true;
         else if (a == "--type") { word(o.dev.type); haveType = true; }
         else if (a == "--port") o.dev.port = ParsePort(value());
@@ -536,7 +569,7 @@ Options ParseArgs(int argc, char** argv) {
         else if (a == "--word8") word(o.dev.word8);
         else if (a == "--word9") word(o.dev.word9);
         else if (a == "--word11") word(o.dev.word11);
-        else if (a == "--flags") o.dev.flags = static_cast<uint32_t>(ParseNumber(value(), "--flags"));
+        else if (a == "--flags") o.dev.flags = static_cast<uint32_t>(ParseWord(value(), "--flags"));
         else if (a == "--address") CopyText(o.dev.address, sizeof o.dev.address, value());
         else if (a == "--csv") o.csv = value();
         else if (a == "--numbers") o.numbers = value();
