@@ -1,0 +1,219 @@
+// The serial service against a hostile line on a pseudo-terminal: replies in
+// random chunks with random pauses, garbage without terminators, breaks at
+// random moments and a device that vanishes mid-reply. Whatever happens, every
+// byte the device sent is handed out once and in order, every call ends in
+// its bound, and a break ends any wait within 50 ms without burning CPU.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "comm/telepathy.h"
+#include "emulators/pty_pair.h"
+#include "platform/clock.h"
+#include "platform/message_hook.h"
+#include "robust_util.h"
+
+using orv::test::PtyPair;
+using robust::Clock;
+using robust::MillisSince;
+using robust::Random;
+
+namespace {
+
+constexpr int kPort = 6;
+constexpr int kUnitMs = 50;          // one library second in these tests
+constexpr uint8_t kTerm = 0x03;
+
+class SerialRobust : public ::testing::Test {
+protected:
+    void SetUp() override {
+        orv::platform::SetTimeScale(kUnitMs / 1000.0);
+        orv::platform::SetMessageHook([](orv::platform::MessageKind, const std::string&, int def) { return def; });
+    }
+    void TearDown() override {
+        orv::platform::SetMessageHook(nullptr);
+        orv::platform::SetTimeScale(1.0);
+    }
+};
+
+// One random reading call. Returns the bytes handed out; err gets the
+// service's error, t the time-out given.
+CChrArr RandomRead(CTelepathy& port, Random& rnd, int& err, int& t, int& n, int& op) {
+    t = rnd.Chance(30) ? 0 : 1;
+    op = rnd.Int(0, 4);
+    CChrArr out;
+    switch (op) {
+    case 0:
+        n = rnd.Int(1, rnd.Chance(20) ? 1024 : 60);
+        out = port.Read(kPort, n, t);
+        break;
+    case 1:
+        n = rnd.Int(1, rnd.Chance(20) ? 1024 : 80);
+        out = port.ReadUntil(kPort, kTerm, n, t);
+        break;
+    case 2:
+        n = 0;
+        out = port.Read(kPort, 0, t);
+        break;
+    case 3:
+        n = 0;
+        port.GetInputCount(kPort);
+        break;
+    default:
+        n = 0;
+        port.FindInInput(kPort, kTerm);
+        break;
+    }
+    err = port.GetError(kPort);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(SerialRobust, RandomChunksPausesAndBreaksLoseOrReorderNoByte) {
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        Random rnd(seed);
+        const std::string stream = rnd.Stream(12000, kTerm);
+        PtyPair pty(kPort);
+        CTelepathy port;
+        ASSERT_EQ(port.Open(kPort, 1024, 1024, 9600, 8, 'N', 1), 0);
+
+        std::thread writer([&, seed] {
+            Random w(seed * 7919u + 1);
+            size_t off = 0;
+            while (off < stream.size()) {
+                const size_t n = std::min(stream.size() - off, static_cast<size_t>(w.Int(1, w.Chance(10) ? 900 : 64)));
+                if (!pty.WriteMaster(stream.data() + off, n, 5000)) return;
+                off += n;
+                if (w.Chance(40)) std::this_thread::sleep_for(std::chrono::microseconds(w.Int(0, 4000)));
+            }
+        });
+        std::atomic<bool> stop{false};
+        std::thread breaker([&, seed] {
+            Random b(seed * 104729u + 3);
+            while (!stop.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(b.Int(1, 25)));
+                port.Break();
+            }
+        });
+
+        std::string got;
+        const auto start = Clock::now();
+        int calls = 0;
+        while (got.size() < stream.size() && MillisSince(start) < 20000) {
+            int err = 0, t = 0, n = 0, op = 0;
+            const auto t0 = Clock::now();
+            CChrArr out = RandomRead(port, rnd, err, t, n, op);
+            const long ms = MillisSince(t0);
+            ++calls;
+            SCOPED_TRACE("call " + std::to_string(calls) + " op " + std::to_string(op) + " n " + std::to_string(n));
+            // A wait of t seconds lasts at most t + 1 of them.
+            EXPECT_LE(ms, (t + 1) * kUnitMs + 150);
+            EXPECT_TRUE(err == 0 || err == -5 || err == -7 || err == -8) << err;
+            const std::string part = out.ToString();
+            if (op == 0 && err == 0) {
+                EXPECT_EQ(part.size(), static_cast<size_t>(n));
+            }
+            if (op == 1 && err == 0) {
+                ASSERT_FALSE(part.empty());
+                EXPECT_EQ(static_cast<uint8_t>(part.back()), kTerm);
+                EXPECT_LE(part.size(), static_cast<size_t>(n));
+                EXPECT_EQ(part.find(static_cast<char>(kTerm)), part.size() - 1);
+            }
+            if (op == 1 && err == -8) {
+                EXPECT_GE(part.size(), static_cast<size_t>(n));
+            }
+            ASSERT_EQ(part, stream.substr(got.size(), part.size())) << "bytes lost or reordered at " << got.size();
+            got += part;
+            if (err == -7) port.ClearBreak();
+        }
+        stop = true;
+        breaker.join();
+        writer.join();
+        port.ClearBreak();
+        EXPECT_EQ(got.size(), stream.size());
+        // Nothing more is pending.
+        EXPECT_TRUE(port.Read(kPort, 0, 0).IsEmpty());
+        EXPECT_EQ(port.GetError(kPort), -5);
+
+        // The device vanishes while a read waits without limit: -6 at once,
+        // and what came before it is not handed out twice.
+        const std::string tail = "tail";
+        ASSERT_TRUE(pty.WriteMaster(tail.data(), tail.size()));
+        auto waiting = std::async(std::launch::async, [&] {
+            CChrArr r = port.Read(kPort, 10, -1);
+            return std::make_pair(r.ToString(), port.GetError(kPort));
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(rnd.Int(0, 30)));
+        const auto t0 = Clock::now();
+        pty.CloseSpare();
+        pty.CloseMaster();
+        ASSERT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready) << "a lost device hangs the read";
+        auto [bytes, err] = waiting.get();
+        EXPECT_LT(MillisSince(t0), 100);
+        EXPECT_EQ(err, -6);
+        EXPECT_EQ(bytes, tail.substr(0, bytes.size()));
+        // Every later wait knows at once.
+        const auto t1 = Clock::now();
+        port.ReadUntil(kPort, kTerm, 10, -1);
+        EXPECT_EQ(port.GetError(kPort), -6);
+        EXPECT_LT(MillisSince(t1), 50);
+        port.Close(kPort, 0);
+    }
+}
+
+// A break at a random moment of a wait (or before it) ends it with -7 within
+// 50 ms; the thread that waited used next to no CPU.
+TEST_F(SerialRobust, BreakAtRandomMomentsEndsEveryWaitQuicklyWithoutSpinning) {
+    PtyPair pty(kPort);
+    CTelepathy port;
+    ASSERT_EQ(port.Open(kPort, 1024, 1024, 9600, 8, 'N', 1), 0);
+    Random rnd(77);
+    for (int i = 0; i < 24; ++i) {
+        SCOPED_TRACE("round " + std::to_string(i));
+        const int kind = rnd.Int(0, 3);
+        const int delay = rnd.Int(-1, 60);   // -1: the break comes before the call
+        if (delay < 0) port.Break();
+        // Some bytes without the awaited count or terminator may be there.
+        const std::string partial(static_cast<size_t>(rnd.Int(0, 3)), 'x');
+        if (!partial.empty()) {
+            ASSERT_TRUE(pty.WriteMaster(partial.data(), partial.size()));
+        }
+        auto waiting = std::async(std::launch::async, [&] {
+            const double cpu0 = robust::ThreadCpuMillis();
+            switch (kind) {
+            case 0: port.Read(kPort, 50, -1); break;
+            case 1: port.ReadUntil(kPort, kTerm, 50, 1000); break;
+            case 2: port.Read(kPort, 0, 1000); break;
+            default: port.Delay(1000.0); break;
+            }
+            return std::make_pair(port.GetError(kPort), robust::ThreadCpuMillis() - cpu0);
+        });
+        Clock::time_point t0 = Clock::now();
+        if (delay >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            t0 = Clock::now();
+            port.Break();
+        }
+        ASSERT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+        auto [err, cpu] = waiting.get();
+        const long ms = MillisSince(t0);
+        if (kind == 2 && !partial.empty() && delay >= 0) {
+            // Read(0) hands out what is there at once, unless the break
+            // comes before the bytes have crossed the pseudo-terminal.
+            EXPECT_TRUE(err == 0 || err == -7) << err;
+        } else {
+            EXPECT_EQ(err, -7);
+            EXPECT_LT(ms, 50);
+        }
+        EXPECT_LT(cpu, 20.0) << "the wait burns CPU";
+        port.ClearBreak();
+        port.FlushInput(kPort);
+        EXPECT_EQ(port.GetInputCount(kPort), 0);
+    }
+    port.Close(kPort, 0);
+}
