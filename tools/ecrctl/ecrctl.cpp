@@ -7,6 +7,7 @@
 #include <orvanta/ecr.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -352,6 +353,9 @@ std::vector<long long> ParseNumbers(const std::string& list) {
 // Reads a CSV file (separator ';', or ',' when a line has no ';'); a first
 // line whose first field is not a number is a header and is skipped.
 std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
+    // A plain file only: a directory or a device (/dev/zero) is no table.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) throw UsageError{"cannot read " + path + " (no plain file)"};
     std::ifstream in(path);
     if (!in) throw UsageError{"cannot read " + path};
     std::vector<std::vector<std::string>> rows;
@@ -521,6 +525,7 @@ void PrintHelp() {
         "  goods:        number;code;name;VAT group;department;price;unit[;VAT rate]\n"
         "  departments:  number;name;VAT group;price\n"
         "  units:        number;name\n"
+        "Texts in UTF-8 (bytes that are not UTF-8 are taken as Windows-1250).\n"
         "\n"
         "Output options:\n"
         "  --csv-out       print the records as CSV instead of a table\n"

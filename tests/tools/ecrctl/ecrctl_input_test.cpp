@@ -68,6 +68,8 @@ TEST(EcrctlInput, NumbersAndPricesThatDoNotFitAreUsageErrors) {
         {"--type", "51", "--port", "-1.2.3.4", "read-vat"},
         {"--type", "51", "--type"},
         {"--type", "", "read-vat"},
+        {"--type", "51", "program-plu", "--csv", "/dev/zero"},   // endless, no lines
+        {"--type", "51", "program-plu", "--csv", "/tmp"},
     };
     for (const auto& args : options) {
         SCOPED_TRACE(Joined(args));

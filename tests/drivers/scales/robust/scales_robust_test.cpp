@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <pugixml.hpp>
 #include <random>
@@ -28,6 +30,11 @@ namespace {
 
 using namespace orv::test;
 using Clock = std::chrono::steady_clock;
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 template <size_t N>
 bool Terminated(const char (&field)[N]) {
@@ -449,6 +456,72 @@ TEST_F(ScaleProgramFaults, ProgrammingWithACrashingProgramIsNoSuccess) {
     const auto confirms = Host().Confirmations();
     ASSERT_FALSE(confirms.empty());
     for (const auto& c : confirms) EXPECT_EQ(c.code, 9999);
+}
+
+// A temporary directory whose name holds XML's special characters: the job
+// file stays well formed and names the result file exactly; one that
+// cannot be written to fails the job.
+TEST_F(ScaleProgramFaults, OddTemporaryDirectories) {
+    dir.InstallFake("CASCale.exe");
+    const std::string odd = dir.File("a&b<c>d\"e'f \x01g");
+    std::filesystem::create_directory(odd);
+    ::setenv("TMPDIR", (odd + "//").c_str(), 1);
+    EXPECT_EQ(Run(logic, 111, kJobReadAllPlu), 9999);   // the fake does not decode the name
+    const auto calls = dir.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    ASSERT_EQ(calls[0].size(), 3u);
+    EXPECT_EQ(calls[0][2], odd + "/XWS_QUERY.xml");
+    const std::string job = orv::scales::Cp1250ToUtf8(dir.Read("call0_XWS_QUERY.xml").value_or(""));
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_buffer(job.data(), job.size(), pugi::parse_default, pugi::encoding_utf8));
+    // Control bytes become blanks in the file, like those of host names.
+    std::string expected = odd + "/XWR_PLU.XML";
+    for (char& c : expected)
+        if (static_cast<uint8_t>(c) < 0x20) c = ' ';
+    EXPECT_EQ(std::string(doc.child("CAS_POLSKA").child("Komunikacja").child_value("OUTPUTFILE")), expected);
+
+    for (const char* bad : {"/nonexistent/dir", "/dev/null"}) {
+        SCOPED_TRACE(bad);
+        ::setenv("TMPDIR", bad, 1);
+        Host().Reset();
+        EXPECT_EQ(Run(logic, 111, kJobReadAllPlu), 9999);
+        std::vector<EcrItemRecord> items = {ScaleItem(1, "A", 1.0)};
+        EXPECT_EQ(Run(logic, 111, kJobPgmPlu, &items), 9999);
+        EXPECT_EQ(Host().CountEvents(ECR_EVENT_SUCCEEDED), 0);
+    }
+    ::setenv("TMPDIR", dir.Path().c_str(), 1);
+    EXPECT_EQ(dir.Calls().size(), 1u);   // no program ran without a job file
+}
+
+// A break reaches what the program started in turn.
+TEST_F(ScaleProgramFaults, ABreakEndsTheProgramsOwnChildrenToo) {
+    dir.Write("CASCale.exe", "#!/bin/sh\nsleep 60 &\necho $! > child_pid\necho $$ > fake_pid\nwait\n");
+    ::chmod(dir.File("CASCale.exe").c_str(), 0755);
+    int child = 0;
+    std::thread breaker([&] {
+        dir.WaitForPid();
+        const auto end = Clock::now() + std::chrono::seconds(10);
+        while (child == 0 && Clock::now() < end) {
+            child = std::atoi(dir.Read("child_pid").value_or("0").c_str());
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        serial.Break();
+        logic.Break();
+    });
+    EXPECT_EQ(Run(logic, 111, kJobReadAllPlu), -7);
+    breaker.join();
+    ASSERT_GT(child, 0);
+    // The orphan is reaped by whoever adopted it, if anyone: ended is gone
+    // or a zombie.
+    auto ended = [child] {
+        if (ProcessGone(child)) return true;
+        const std::string stat = ReadText("/proc/" + std::to_string(child) + "/stat");
+        const size_t close = stat.rfind(')');
+        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+    };
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (!ended() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(ended());
 }
 
 // A break at a random moment of a read, a programming or a delete job: the
