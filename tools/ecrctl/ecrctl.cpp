@@ -399,6 +399,8 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
                 field += c;
             }
         }
+        // A quote left open would swallow the fields after it.
+        if (quoted) throw UsageError{"a quote is not closed in " + path + ": '" + lineText + "'"};
         fields.push_back(field);
         if (first) {
             first = false;

@@ -45,13 +45,14 @@ TEST(EcrctlInput, NumbersAndPricesThatDoNotFitAreUsageErrors) {
         {"price beyond a double", "1;;Mleko;1;1;1e999\n"},
         {"number with a zero byte in it", std::string("1;;Mleko;1;1;3.49\n2") + '\0' + ";;Ser;1;1;1.00\n"},
         {"second line without a number", "1;;Mleko;1;1;3.49\n;;Ser;1;1;1.00\n"},
+        {"quote left open", "1;;\"Mleko;1;1;3.49\n"},
     };
     for (const auto& f : files) {
         SCOPED_TRACE(f.what);
         dir.Write("goods.csv", f.csv);
         const Result r = RunEcrctl({"--type", kNoDevice, "program-plu", "--csv", dir.File("goods.csv"), "--quiet"});
         EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_TRUE(Contains(r.err, "ecrctl: bad number") || Contains(r.err, "ecrctl: ")) << r.err;
+        EXPECT_TRUE(Contains(r.err, "ecrctl: ")) << r.err;
     }
     const std::vector<std::vector<std::string>> options = {
         {"--type", "4294967297", "read-vat"},
