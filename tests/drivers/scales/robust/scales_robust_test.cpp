@@ -6,6 +6,7 @@
 // seed-driven and bounded.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -575,6 +576,54 @@ TEST_F(ScaleProgramFaults, BreaksAtRandomMoments) {
         // A fresh line for the next round.
         serial.ClearBreak();
     }
+}
+
+// The process runner alone: short and hanging programs, breaks set and
+// cleared at random moments (also before the start and after the end).
+// Each run ends as the program or the break decides, soon after a break,
+// and leaves no child unreaped.
+TEST(ProcessRunnerRobust, BreaksAtRandomMomentsLeaveNothingBehind) {
+    orv::platform::SetTimeScale(0.02);   // grace before SIGKILL: 60 ms
+    orv::platform::SystemProcessRunner runner;
+    for (uint32_t seed = 1; seed <= 60; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rng(seed);
+        const int exitCode = static_cast<int>(rng() % 256);
+        const bool hang = rng() % 2;
+        const bool ignoreTerm = hang && rng() % 2;
+        const std::string script = std::string(ignoreTerm ? "trap '' TERM; " : "") +
+                                   (hang ? "sleep 5; " : "") + "exit " + std::to_string(exitCode);
+        orv::platform::BreakSignal brk;
+        if (rng() % 5 == 0) {   // a break given and taken back before the start
+            brk.Set();
+            brk.Clear();
+        }
+        const int delayMs = static_cast<int>(rng() % 60);
+        const bool breakAtAll = hang || rng() % 2;
+        Clock::time_point brokeAt = Clock::time_point::max();
+        std::thread breaker([&] {
+            if (!breakAtAll) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            brokeAt = Clock::now();
+            brk.Set();
+        });
+        const orv::platform::ProcessResult r = runner.Run("/bin/sh", {"-c", script}, &brk);
+        const auto ended = Clock::now();
+        breaker.join();
+        if (r.outcome == orv::platform::kProcessEnded) {
+            EXPECT_FALSE(hang);
+            EXPECT_EQ(r.exitCode, exitCode);
+            EXPECT_EQ(r.termSignal, 0);
+        } else {
+            ASSERT_EQ(r.outcome, orv::platform::kProcessBroken);
+            EXPECT_TRUE(breakAtAll);
+            // 50 ms, plus the grace for a program that ignores SIGTERM.
+            EXPECT_LT(ended - brokeAt, std::chrono::milliseconds(ignoreTerm ? 60 + 300 : 300));
+        }
+        int status = 0;
+        EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);   // no child of ours is left
+    }
+    orv::platform::SetTimeScale(1.0);
 }
 
 }  // namespace
