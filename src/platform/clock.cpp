@@ -20,7 +20,7 @@ int64_t MonotonicMillis() {
 
 int64_t ScaledMillis(double seconds) {
     double ms = seconds * 1000.0 * TimeScale();
-    if (ms <= 0) return 0;
+    if (!(ms > 0)) return 0;   // NaN too: converting it to an integer is undefined
     if (ms > 1e15) return static_cast<int64_t>(1e15);
     return static_cast<int64_t>(std::ceil(ms));
 }

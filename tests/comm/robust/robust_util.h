@@ -2,12 +2,15 @@
 // and the CPU time of the calling thread.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <time.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <random>
 #include <string>
+#include <thread>
 
 namespace robust {
 
@@ -22,6 +25,28 @@ inline double ThreadCpuMillis() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// Checks one write of `size` bytes that returned count n with error err:
+// broken off (-7, counted in `broken`) only when a break was given, within
+// 50 ms of it and short of the whole; otherwise complete with 0.
+inline void CheckWrite(int n, int err, int size, bool breakGiven, long msSinceBreak, int& broken) {
+    EXPECT_GE(n, 0);
+    if (err == -7) {
+        ++broken;
+        EXPECT_TRUE(breakGiven);
+        EXPECT_LT(msSinceBreak, 50);
+        EXPECT_LT(n, size);
+    } else {
+        EXPECT_EQ(err, 0);
+        EXPECT_EQ(n, size);
+    }
+}
+
+// Waits up to ms until the counter reaches size.
+inline void WaitForCount(const std::atomic<size_t>& counter, size_t size, int ms = 10000) {
+    const auto t0 = Clock::now();
+    while (counter.load() < size && MillisSince(t0) < ms) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 class Random {

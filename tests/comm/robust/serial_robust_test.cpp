@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <future>
+#include <poll.h>
+#include <unistd.h>
 #include <string>
 #include <thread>
 
@@ -215,5 +217,93 @@ TEST_F(SerialRobust, BreakAtRandomMomentsEndsEveryWaitQuicklyWithoutSpinning) {
         port.FlushInput(kPort);
         EXPECT_EQ(port.GetInputCount(kPort), 0);
     }
+    port.Close(kPort, 0);
+}
+
+// Writes of random sizes (many chunks) to a device that reads in random
+// pieces with pauses, broken off at random moments: the count each write
+// reports is exactly what the device got, in order; a device that vanishes
+// mid-write ends it with -6 and the count of what went out.
+TEST_F(SerialRobust, WriteCountsAreWhatTheDeviceGetsWhenBrokenOrLost) {
+    Random rnd(2024);
+    PtyPair pty(kPort);
+    CTelepathy port;
+    ASSERT_EQ(port.Open(kPort, 1024, 1024, 9600, 8, 'N', 1), 0);
+
+    std::string expected;
+    std::string received;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> hold{false};        // the device stops reading
+    std::atomic<size_t> receivedSize{0};
+    const int master = pty.master();
+    std::thread device([&] {
+        Random r(5);
+        char buf[8192];
+        while (!stop.load()) {
+            if (hold.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 5) != 1) continue;
+            const ssize_t n = read(master, buf, static_cast<size_t>(r.Int(1, static_cast<int>(sizeof buf))));
+            if (n > 0) {
+                received.append(buf, static_cast<size_t>(n));
+                receivedSize = received.size();
+            }
+            if (r.Chance(20)) std::this_thread::sleep_for(std::chrono::milliseconds(r.Int(0, 10)));
+        }
+    });
+    int broken = 0;
+    for (int i = 0; i < 30; ++i) {
+        SCOPED_TRACE("write " + std::to_string(i));
+        const bool brk = rnd.Chance(50);
+        const int size = brk ? rnd.Int(1, 300000) : rnd.Int(1, rnd.Chance(30) ? 100000 : 3000);
+        std::string data(static_cast<size_t>(size), '\0');
+        for (char& c : data) c = static_cast<char>(rnd.Byte());
+        hold = brk;
+        const int t = rnd.Chance(50) ? -1 : 100;
+        auto writing = std::async(std::launch::async, [&] {
+            const double cpu0 = robust::ThreadCpuMillis();
+            const int n = port.Write(kPort, CChrArr(data), t);
+            return std::make_tuple(n, port.GetError(kPort), robust::ThreadCpuMillis() - cpu0);
+        });
+        Clock::time_point t0 = Clock::now();
+        if (brk) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(rnd.Int(0, 40)));
+            t0 = Clock::now();
+            port.Break();
+        }
+        ASSERT_EQ(writing.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        auto [n, err, cpu] = writing.get();
+        robust::CheckWrite(n, err, size, brk, MillisSince(t0), broken);
+        EXPECT_LT(cpu, 20.0) << "a write waiting for room burns CPU";
+        expected += data.substr(0, static_cast<size_t>(n));
+        hold = false;
+        port.ClearBreak();
+    }
+    EXPECT_GT(broken, 0) << "no write was broken off mid-way";
+    robust::WaitForCount(receivedSize, expected.size());
+    stop = true;
+    device.join();
+    ASSERT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected) << "the device got other bytes than the counts say";
+
+    // The device vanishes while a write waits for room.
+    const std::string big(200000, 'z');
+    auto writing = std::async(std::launch::async, [&] {
+        const int n = port.Write(kPort, CChrArr(big), -1);
+        return std::make_pair(n, port.GetError(kPort));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto t1 = Clock::now();
+    pty.CloseSpare();
+    pty.CloseMaster();
+    ASSERT_EQ(writing.wait_for(std::chrono::seconds(3)), std::future_status::ready) << "a lost device hangs the write";
+    auto [n, err] = writing.get();
+    EXPECT_LT(MillisSince(t1), 100);
+    EXPECT_EQ(err, -6);
+    EXPECT_GE(n, 0);
+    EXPECT_LT(n, static_cast<int>(big.size()));
     port.Close(kPort, 0);
 }

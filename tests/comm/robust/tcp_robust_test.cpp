@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <future>
 #include <string>
 #include <thread>
@@ -209,16 +211,7 @@ TEST_F(TcpRobust, WriteCountsAreWhatThePeerGetsWhenBrokenAtRandomMoments) {
         }
         ASSERT_EQ(writing.wait_for(std::chrono::seconds(20)), std::future_status::ready);
         auto [n, err, cpu] = writing.get();
-        if (err == -7) {
-            ++broken;
-            EXPECT_TRUE(brk);
-            EXPECT_LT(MillisSince(t0), 50);
-            EXPECT_LT(n, static_cast<int>(data.size()));
-        } else {
-            EXPECT_EQ(err, 0);
-            EXPECT_EQ(n, static_cast<int>(data.size()));
-        }
-        EXPECT_GE(n, 0);
+        robust::CheckWrite(n, err, size, brk, MillisSince(t0), broken);
         EXPECT_LT(cpu, 2000.0);
         expected += data.substr(0, static_cast<size_t>(n));
         hold = false;
@@ -226,12 +219,82 @@ TEST_F(TcpRobust, WriteCountsAreWhatThePeerGetsWhenBrokenAtRandomMoments) {
     }
     EXPECT_GT(broken, 0) << "no write was broken off mid-way";
     // The peer gets exactly the counted bytes.
-    const auto t0 = Clock::now();
-    while (receivedSize.load() < expected.size() && MillisSince(t0) < 10000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    robust::WaitForCount(receivedSize, expected.size());
     stop = true;
     reader.join();
     received += peer.Receive(1, 100);
     ASSERT_EQ(received.size(), expected.size());
     EXPECT_TRUE(received == expected) << "the peer got other bytes than the counts say";
+}
+
+// A break at a random moment of a wait (or before it) ends it with -7 within
+// 50 ms; the waiting thread used next to no CPU; the connection stays usable.
+TEST_F(TcpRobust, BreakAtRandomMomentsEndsEveryWaitQuicklyWithoutSpinning) {
+    LoopbackPeer peer;
+    Connect(peer);
+    Random rnd(515);
+    for (int i = 0; i < 24; ++i) {
+        SCOPED_TRACE("round " + std::to_string(i));
+        const int kind = rnd.Int(0, 3);
+        const int delay = rnd.Int(-1, 60);   // -1: the break comes before the call
+        if (delay < 0) sock.Break();
+        const std::string partial(static_cast<size_t>(kind == 3 ? 0 : rnd.Int(0, 3)), 'x');
+        if (!partial.empty()) peer.Send(partial);
+        auto waiting = std::async(std::launch::async, [&] {
+            const double cpu0 = robust::ThreadCpuMillis();
+            int err = 0;
+            switch (kind) {
+            case 0: eth.Read(0, 50, -1); err = eth.GetError(); break;
+            case 1: eth.ReadUntil(0, kTerm, 50, 1000); err = eth.GetError(); break;
+            case 2: eth.Receive(-1); err = eth.GetError(); break;
+            default: err = sock.Delay(1000.0); break;
+            }
+            return std::make_pair(err, robust::ThreadCpuMillis() - cpu0);
+        });
+        Clock::time_point t0 = Clock::now();
+        if (delay >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            t0 = Clock::now();
+            sock.Break();
+        }
+        ASSERT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+        auto [err, cpu] = waiting.get();
+        if (kind == 2 && !partial.empty() && delay >= 0) {
+            // Receive hands out what came, unless the break was first.
+            EXPECT_TRUE(err == 0 || err == -7) << err;
+        } else {
+            EXPECT_EQ(err, -7);
+            EXPECT_LT(MillisSince(t0), 50);
+        }
+        EXPECT_LT(cpu, 20.0) << "the wait burns CPU";
+        sock.ClearBreak();
+        eth.FlushInput(0);
+        // Still connected: an echo goes both ways.
+        EXPECT_EQ(eth.Write(0, CChrArr("ping\n"), 1), 5);
+        EXPECT_EQ(peer.Receive(5), "ping\n");
+        peer.Send("pong\n");
+        EXPECT_EQ(eth.ReadUntil(0, kTerm, 10, 1).ToString(), "pong\n");
+        EXPECT_EQ(eth.GetError(), 0);
+    }
+}
+
+// Pauses of any length, NaN and infinities included, end in their bound or
+// at the break, and never turn into undefined arithmetic.
+TEST_F(TcpRobust, DelayOfOddLengthsEndsInItsBound) {
+    const double odd[] = {std::nan(""), -std::numeric_limits<double>::infinity(), -1.0, 0.0, 1e-9, 0.5};
+    for (double seconds : odd) {
+        SCOPED_TRACE(seconds);
+        const auto t0 = Clock::now();
+        EXPECT_EQ(sock.Delay(seconds), 0);
+        EXPECT_LT(MillisSince(t0), kUnitMs);
+    }
+    // A pause without a practical end ends at the break.
+    auto waiting = std::async(std::launch::async, [&] { return sock.Delay(std::numeric_limits<double>::infinity()); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto t0 = Clock::now();
+    sock.Break();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), -7);
+    EXPECT_LT(MillisSince(t0), 50);
+    sock.ClearBreak();
 }
