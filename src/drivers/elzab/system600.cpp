@@ -86,10 +86,19 @@ int CSystem600::SendCommand(uint8_t command) {
         m_nError = -3;
         return 0;
     }
+    if (!DropStaleInput()) return 0;
+    CChrArr cmd;
+    cmd.Add(kEsc);
+    cmd.Add(command);
+    return WriteBytes(cmd);
+}
+
+// Before a command: bytes the register sent after its last answer would be
+// taken for the answer to the next one. Let the rest arrive, then drop them.
+int CSystem600::DropStaleInput() {
     m_nError = m_pSerial->WaitOutputDrained(m_nPort, kIoTimeout);
     if (m_nError != 0) return 0;
     if (m_pSerial->GetInputCount(m_nPort) > 0) {
-        // Stale bytes from the register: let the rest arrive, then drop them.
         m_pSerial->Delay(0.1);
         if (m_pSerial->IsAborted()) {
             m_nError = -7;
@@ -97,10 +106,7 @@ int CSystem600::SendCommand(uint8_t command) {
         }
         m_pSerial->FlushInput(m_nPort);
     }
-    CChrArr cmd;
-    cmd.Add(kEsc);
-    cmd.Add(command);
-    return WriteBytes(cmd);
+    return 1;
 }
 
 int CSystem600::WriteBytes(const CChrArr& bytes) {
@@ -454,7 +460,11 @@ int CSystem600::WritePlu(const ElzabPlu& plu, bool updateMode) {
         block.Add(kEsc);
         block.Add(kWritePluBlock);
         block += PluData(plu);
-        if (!WriteBytes(block)) return 0;
+        if (!m_pSerial) {
+            m_nError = -3;
+            return 0;
+        }
+        if (!DropStaleInput() || !WriteBytes(block)) return 0;
         if (!ExpectAck()) return 0;
         if (!ReadStatusByte(false)) return 0;
         if (!HasLongNames(m_nModel)) return 1;
@@ -465,7 +475,7 @@ int CSystem600::WritePlu(const ElzabPlu& plu, bool updateMode) {
         second.Add(0x01);
         second += ElzabWord(plu.number);
         second += name.Mid(kLongNamePart, kLongNamePart);
-        if (!WriteBytes(second)) return 0;
+        if (!DropStaleInput() || !WriteBytes(second)) return 0;
         if (!ExpectAck()) return 0;
         return ReadStatusByte(false);
     }

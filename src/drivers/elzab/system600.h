@@ -165,6 +165,7 @@ public:
     static double QuantityFromWire(int32_t raw, uint8_t decimals);
 
 private:
+    int DropStaleInput();
     int ExpectAck();
     int ReadStatusByte(bool raw);
     int ReadReply(int n, CChrArr& reply);

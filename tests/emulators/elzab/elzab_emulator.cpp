@@ -257,6 +257,11 @@ void ElzabEmulator::SetAnswerDelay(int ms) {
     std::lock_guard<std::mutex> lk(m_stateMutex);
     m_answerDelay = ms;
 }
+void ElzabEmulator::SetChunking(int maxGapMs, uint32_t seed) {
+    std::lock_guard<std::mutex> lk(m_stateMutex);
+    m_chunkGap = maxGapMs;
+    m_chunkSeed = seed ? seed : 1;
+}
 void ElzabEmulator::ClearScripts() {
     std::lock_guard<std::mutex> lk(m_stateMutex);
     m_scripts.clear();
@@ -387,11 +392,30 @@ void ElzabEmulator::Handle(uint8_t command, const Bytes& data) {
         answer.resize(std::min(answer.size(), static_cast<size_t>(std::max(script.arg, 0))));
     if (scripted && script.act == Act::Stale) answer.insert(answer.end(), script.bytes.begin(), script.bytes.end());
     int delay;
+    int chunkGap;
     {
         std::lock_guard<std::mutex> lk(m_stateMutex);
         delay = m_answerDelay;
+        chunkGap = m_chunkGap;
     }
     if (scripted && script.act == Act::Delay) delay += script.arg;
+    if (chunkGap > 0 && !answer.empty()) {
+        // Random pieces at increasing times, so they arrive in order.
+        size_t pos = 0;
+        while (pos < answer.size()) {
+            uint32_t r;
+            {
+                std::lock_guard<std::mutex> lk(m_stateMutex);
+                m_chunkSeed = m_chunkSeed * 1103515245u + 12345u;
+                r = m_chunkSeed >> 8;
+            }
+            size_t len = std::min(answer.size() - pos, static_cast<size_t>(1 + r % 7));
+            delay += 1 + static_cast<int>((r >> 4) % static_cast<uint32_t>(chunkGap));
+            SendAfter(delay, Bytes(answer.begin() + static_cast<long>(pos), answer.begin() + static_cast<long>(pos + len)));
+            pos += len;
+        }
+        return;
+    }
     if (delay > 0)
         SendAfter(delay, answer);
     else

@@ -125,6 +125,9 @@ public:
     void QueueStale(int command, const Bytes& extra);          // extra bytes after the answer
     void QueueDelay(int command, int ms);                      // the answer ms later
     void SetAnswerDelay(int ms);                               // every answer ms later
+    // Every answer in random pieces, each up to maxGapMs after the one before
+    // (0: in one piece). The pieces follow a fixed sequence from seed.
+    void SetChunking(int maxGapMs, uint32_t seed = 1);
     void ClearScripts();
 
     // ---- what the library sent ----
@@ -176,6 +179,8 @@ private:
     std::array<uint8_t, 4> m_flags{};
     std::deque<Script> m_scripts;
     int m_answerDelay = 0;
+    int m_chunkGap = 0;
+    uint32_t m_chunkSeed = 1;
     bool m_recording = true;
     std::vector<Frame> m_frames;
 
