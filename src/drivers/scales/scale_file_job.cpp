@@ -65,7 +65,14 @@ int ProgramThroughFile(CLogicECR& logic, CTelepathyECR& protocol, EcrItemRecord*
     if (!steps.begin()) return ScaleProtocolFailed(logic, protocol);
 
     int written = 0;
+    CTelepathy* serial = logic.GetSerial();
     const int result = logic.ItemLoop(items, count, ScaleItemText, [&](EcrItemRecord& item, int) {
+        // Writing a record never waits, so the break is looked at here: it
+        // ends the loop at once, as it would a device's exchange.
+        if (serial && serial->IsAborted()) {
+            protocol.m_nError = -7;
+            return ScaleProtocolFailed(logic, protocol);
+        }
         CasPluRecord rec = CasPluFromItem(item);
         if (steps.write(rec)) {
             ++written;
@@ -75,10 +82,11 @@ int ProgramThroughFile(CLogicECR& logic, CTelepathyECR& protocol, EcrItemRecord*
     });
     const bool broken = logic.GetErrorCode() == -7;
 
-    // The last item's code stays in the logic object unless a later step fails.
-    if (!steps.finish()) return ScaleProtocolFailed(logic, protocol);
+    // The last item's code stays in the logic object unless a later step
+    // fails; a break stays the job's outcome even then.
+    const bool finished = steps.finish() != 0;
     if (broken) return 0;
-    CTelepathy* serial = logic.GetSerial();
+    if (!finished) return ScaleProtocolFailed(logic, protocol);
     if (serial && serial->Delay(1.0) == -7) {
         protocol.m_nError = -7;
         return ScaleProtocolFailed(logic, protocol);

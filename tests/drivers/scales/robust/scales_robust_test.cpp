@@ -525,6 +525,36 @@ TEST_F(ScaleProgramFaults, ABreakEndsTheProgramsOwnChildrenToo) {
     EXPECT_TRUE(ended());
 }
 
+// Writing records never waits, so a break given during a long programming
+// loop must still end it at once: no further item, no confirmation after
+// the break, no program run, -7.
+TEST_F(ScaleProgramFaults, ABreakEndsALongProgrammingLoopAtOnce) {
+    dir.InstallFake("CASCale.exe");
+    dir.InstallFake("wmplw.exe");
+    std::vector<EcrItemRecord> items;
+    for (uint32_t i = 0; i < 20000; ++i) items.push_back(ScaleItem(i % 7 ? 1 + i % 10000 : 0, "Ser", 1.0));
+    for (int type : {111, 113}) {
+        SCOPED_TRACE(type);
+        Host().Reset();
+        int events = 0;
+        size_t confirmsAtBreak = 0;
+        CCAS_XML_ECR cas;
+        CMPR_ECR proxima;
+        CLogicECR& logic = type == 111 ? static_cast<CLogicECR&>(cas) : static_cast<CLogicECR&>(proxima);
+        Host().SetEventHook([&](const HostEvent& e) {
+            if (e.code != ECR_EVENT_ITEM || ++events != 100) return;
+            confirmsAtBreak = Host().Confirmations().size();
+            serial.Break();
+            logic.Break();
+        });
+        EXPECT_EQ(Run(logic, type, kJobPgmPlu, &items), -7);
+        Host().SetEventHook(nullptr);
+        EXPECT_EQ(events, 100);
+        EXPECT_EQ(Host().Confirmations().size(), confirmsAtBreak);
+        EXPECT_TRUE(dir.Calls().empty());
+    }
+}
+
 // A break at a random moment of a read, a programming or a delete job: the
 // job ends soon with -7 (or had ended by itself), the program is gone, and
 // nothing refused or half-done is reported as accepted.
