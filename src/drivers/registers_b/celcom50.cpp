@@ -193,6 +193,12 @@ int CElcom50::SendLine(const CChrArr& line) {
 int CElcom50::SendRequest(const CChrArr& command, const CChrArr& params) {
     m_nError = 0;
     if (!m_pSerial) return FailIfClear(-3);
+    // A reply that is already there completes an exchange without any wait
+    // that would notice a break: the break is looked at before each request.
+    if (m_pSerial->IsAborted()) {
+        m_nError = -7;
+        return 0;
+    }
     const int drained = m_pSerial->WaitOutputDrained(m_nPort, kIoSeconds);
     if (drained != 0) {
         m_nError = drained < 0 ? drained : -5;
@@ -286,7 +292,14 @@ int CElcom50::ConnectExchange(const char* command) {
     return 1;
 }
 
-int CElcom50::Connect() { return ConnectExchange("CONNECT"); }
+int CElcom50::Connect() {
+    // No new connection after a break (closing one still goes out).
+    if (m_pSerial && m_pSerial->IsAborted()) {
+        m_nError = -7;
+        return 0;
+    }
+    return ConnectExchange("CONNECT");
+}
 
 int CElcom50::Disconnect() {
     m_nError = 0;

@@ -494,6 +494,25 @@ TEST_F(Elcom50Robust, RegisterVanishingMidReplyEndsTheJob) {
         EXPECT_NE(m_logic.GetErrorCode(), -7);
         const bool reported = Host().CountEvents(ECR_EVENT_FAILED) == 1 || !Host().Confirmations().empty();
         EXPECT_TRUE(reported);
+
+        // The register stays away: the next job fails at once as well (its
+        // line does not open, or the job fails).
+        Host().Reset();
+        JobData next = MakeJobData(rng, job);
+        orv::test::PrepareJobBlock(job, orv::test::DeviceRecord(16, kPort));
+        next.Into(job);
+        const int64_t t0 = orv::platform::MonotonicMillis();
+        const bool started = orv::test::RunJob(m_logic, job, &m_serial, nullptr, 20000);
+        EXPECT_LT(orv::platform::MonotonicMillis() - t0, 5000);
+        EXPECT_NE(m_logic.GetErrorCode(), 0);
+        EXPECT_NE(m_logic.GetErrorCode(), -7);
+        if (started) {
+            ExpectHonestEnd(m_logic.GetErrorCode(), where + " after");
+            EXPECT_TRUE(Host().CountEvents(ECR_EVENT_FAILED) == 1 || !Host().Confirmations().empty());
+        } else {
+            EXPECT_EQ(Host().CountEvents(ECR_EVENT_SUCCEEDED), 0);
+            EXPECT_GE(Host().CountEvents(ECR_EVENT_SYSTEM_ERROR), 1);
+        }
     }
 }
 
@@ -734,6 +753,32 @@ TEST(Elcom50RobustExports, BreakAtRandomMomentsEndsTheJobQuickly) {
         reg.Stop();
     }
     orv::platform::SetTimeScale(1.0);
+}
+
+// A host that breaks from inside its own progress callback (on the worker's
+// thread): the job sends nothing more and ends with -7.
+TEST(Elcom50RobustExports, BreakFromInsideACallback) {
+    orv::platform::SetTimeScale(1.0);
+    ASSERT_EQ(EcrCreate(nullptr), 1);
+    for (int at : {1, 7, 300}) {
+        SCOPED_TRACE(at);
+        Host().Reset();
+        Elcom50Emulator reg(kPort, 24);
+        reg.Start();
+        const std::string text = "Pobieranie danych PLU - " + std::to_string(at);
+        Host().SetEventHook([&](const orv::test::HostEvent& e) {
+            if (e.code == ECR_EVENT_ITEM && e.text == text) EcrBreakJob();
+        });
+        const EcrDeviceRecord dev = orv::test::DeviceRecord(16, kPort);
+        ASSERT_EQ(EcrReadAllPLU(&dev, &RecordingHost::OnItemRead), 1);
+        ASSERT_TRUE(orv::test::WaitEcrDone(10000));
+        Host().SetEventHook(nullptr);
+        EXPECT_EQ(EcrError(), -7);
+        EXPECT_EQ(Host().CountEvents(ECR_EVENT_FAILED), 1);
+        // Not one request after the break, however fast the replies come.
+        EXPECT_EQ(reg.CountRequests("GETREC"), at);
+        reg.Stop();
+    }
 }
 
 }  // namespace
