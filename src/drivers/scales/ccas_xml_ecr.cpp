@@ -63,13 +63,28 @@ EcrDeptRecord CCAS_XML_ECR::ToHost(const CasDeptRecord& rec) {
     return dept;
 }
 
+// Handing a result file's records over never waits on the scale, but the
+// host may take its time with each: a break stops the hand-over before the
+// next record, and the job ends with -7.
+bool CCAS_XML_ECR::HandOverBroken() {
+    if (!m_handOverBroken && m_pSerial && m_pSerial->IsAborted()) m_handOverBroken = true;
+    return m_handOverBroken;
+}
+
+int CCAS_XML_ECR::HandOverResult(int read) {
+    if (m_handOverBroken) m_xml.m_nError = -7;
+    return read && !m_handOverBroken ? 1 : ScaleProtocolFailed(*this, m_xml);
+}
+
 int CCAS_XML_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
+    m_handOverBroken = false;
     const int r = m_xml.ReadPLUs([this](const CasPluRecord& rec) {
+        if (HandOverBroken()) return;
         const EcrItemRecord item = ToHost(rec);
         SendPLU(&item);
     });
-    return r ? 1 : ScaleProtocolFailed(*this, m_xml);
+    return HandOverResult(r);
 }
 
 int CCAS_XML_ECR::ReadPLU(int /*port*/, EcrItemRecord* /*items*/, int /*count*/, EcrItemReadCallback /*cb*/) {
@@ -95,11 +110,13 @@ int CCAS_XML_ECR::DelPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemP
 
 int CCAS_XML_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
+    m_handOverBroken = false;
     const int r = m_xml.ReadDepartments([this](const CasDeptRecord& rec) {
+        if (HandOverBroken()) return;
         const EcrDeptRecord dept = ToHost(rec);
         SendDEPT(&dept);
     });
-    return r ? 1 : ScaleProtocolFailed(*this, m_xml);
+    return HandOverResult(r);
 }
 
 int CCAS_XML_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* /*depts*/, int /*count*/, EcrDeptProgramCallback /*cb*/) {

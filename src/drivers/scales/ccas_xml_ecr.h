@@ -35,5 +35,9 @@ public:
     static EcrDeptRecord ToHost(const CasDeptRecord& rec);
 
 private:
+    bool HandOverBroken();        // true once a break was seen during a hand-over
+    int HandOverResult(int read); // the read slot's result: 1, or 0 (-7 after a break)
+
     CCas_XML m_xml;
+    bool m_handOverBroken = false;
 };

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -552,6 +553,50 @@ TEST_F(ScaleProgramFaults, ABreakEndsALongProgrammingLoopAtOnce) {
         EXPECT_EQ(events, 100);
         EXPECT_EQ(Host().Confirmations().size(), confirmsAtBreak);
         EXPECT_TRUE(dir.Calls().empty());
+    }
+}
+
+// A host that takes its time with each record read: a break given while
+// the records of a result file are handed over stops the hand-over before
+// the next record, and the job ends with -7.
+struct SlowHost {
+    static inline std::atomic<int> handed{0};
+    static inline CTelepathy* serial = nullptr;
+    static inline CLogicECR* logic = nullptr;
+    static void Count() {
+        if (++handed == 100) {
+            serial->Break();
+            logic->Break();
+        }
+    }
+    static void ECR_CALL OnItem(const EcrItemRecord*) { Count(); }
+    static void ECR_CALL OnDept(const EcrDeptRecord*) { Count(); }
+};
+
+TEST_F(ScaleProgramFaults, ABreakStopsTheHandOverOfALongResult) {
+    dir.InstallFake("CASCale.exe");
+    for (const uint32_t job : {kJobReadAllPlu, kJobReadAllDept}) {
+        SCOPED_TRACE(job);
+        std::string result = "<A>";
+        for (int i = 1; i <= 5000; ++i)
+            result += job == kJobReadAllPlu ? "<REKORD><PLU>" + std::to_string(i) + "</PLU></REKORD>"
+                                            : "<REKORD NO=\"" + std::to_string(i) + "\" NAME=\"D\"/>";
+        dir.Write("fake_result", result + "</A>");
+        Host().Reset();
+        CCAS_XML_ECR fresh;
+        SlowHost::handed = 0;
+        SlowHost::serial = &serial;
+        SlowHost::logic = &fresh;
+        EcrDeviceRecord dev = DeviceRecord(111, static_cast<int>(kScaleAddress));
+        PrepareJobBlock(job, dev);
+        g_jobBlock.itemReadCb = &SlowHost::OnItem;
+        g_jobBlock.deptReadCb = &SlowHost::OnDept;
+        RunJob(fresh, job, &serial, &socket);
+        EXPECT_EQ(fresh.GetErrorCode(), -7);
+        EXPECT_EQ(SlowHost::handed.load(), 100);
+        const auto failed = Host().EventsWithCode(ECR_EVENT_FAILED);
+        ASSERT_EQ(failed.size(), 1u);
+        EXPECT_EQ(failed[0].value, -7);
     }
 }
 
