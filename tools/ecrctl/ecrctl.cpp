@@ -535,8 +535,8 @@ void PrintHelp() {
         "  --help          this text\n"
         "\n"
         "Ctrl-C breaks the running job off (a second Ctrl-C quits at once). The\n"
-        "exit status is 0 when the job succeeded, 1 when it failed or was\n"
-        "refused, 2 for a usage error.\n");
+        "exit status is 0 when the job succeeded with every record accepted, 1\n"
+        "when it failed, was refused or refused a record, 2 for a usage error.\n");
 }
 
 int32_t ParsePort(const std::string& s) {
@@ -758,6 +758,13 @@ int main(int argc, char** argv) {
     }
     if (code != 0) {
         std::fprintf(stderr, "ecrctl: the job failed: error %d: %s\n", code, text.c_str());
+        return 1;
+    }
+    // The job's code follows its last record: earlier refusals must not
+    // pass for success with a script that looks only at the status.
+    if (!g_rejections.empty()) {
+        std::fprintf(stderr, "ecrctl: the job ended, but %zu record%s refused\n", g_rejections.size(),
+                     g_rejections.size() == 1 ? " was" : "s were");
         return 1;
     }
     if (!g_quiet) std::fprintf(stderr, "ecrctl: done\n");

@@ -148,4 +148,17 @@ TEST(EcrctlInput, SpreadsheetFilesReachTheScaleUnchanged) {
     EXPECT_TRUE(Contains(dir.Read("pargat.ini").value_or(""), "IP_DESTI=192.168.1.50\r\n"));
 }
 
+// The job's code follows its last record; a record refused before it still
+// makes the run a failure for a script.
+TEST(EcrctlInput, ARefusedRecordIsNoSuccess) {
+    WorkDir dir;
+    dir.InstallFake("wmplw.exe");
+    dir.Write("goods.csv", "0;;Zero;1;1;1.00\n2;;Dwa;1;1;2.00\n");
+    const Result r = RunEcrctl({"--type", "113", "program-plu", "--csv", dir.File("goods.csv"), "--quiet"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(Contains(r.out, "item 0 refused: 105 PROXIMA TXT")) << r.out;
+    EXPECT_TRUE(Contains(r.err, "1 record was refused")) << r.err;
+    EXPECT_EQ(dir.Read("MEDESA.EXP").value_or("").size(), 140u);   // the other one was sent
+}
+
 }  // namespace
