@@ -96,15 +96,28 @@ int CLogicECR::Prepare() {
     const EcrDeviceRecord* record = &g_jobBlock.device;
     if (OpenDevice(record) == 1) return 1;
     Finish(record);
-    // One failed open must not keep the process's only port (or the socket)
-    // held: every later job would find it in use.
+    ReleaseTransports(record);
+    return 0;
+}
+
+void CLogicECR::StartFailed() {
+    const EcrDeviceRecord* record = &g_jobBlock.device;
+    SetError(kSystemError, kSystemErrorText);
+    Notify(ECR_EVENT_SYSTEM_ERROR, m_szError, 0, kSystemError);
+    Finish(record);
+    m_bConnected = 0;
+    ReleaseTransports(record);
+}
+
+void CLogicECR::ReleaseTransports(const EcrDeviceRecord* record) {
+    // One failed start must not keep the process's only port (or the
+    // socket) held: every later job would find it in use.
     if (m_pSerial) {
         m_pSerial->Close(record->port, 0);
         if (m_pProtocol && m_pProtocol->m_nPort != 0 && m_pProtocol->m_nPort != record->port)
             m_pSerial->Close(m_pProtocol->m_nPort, 0);
     }
     if (m_pSocket) m_pSocket->CloseSocket();
-    return 0;
 }
 
 int CLogicECR::OpenDevice(const EcrDeviceRecord* record) {

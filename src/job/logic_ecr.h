@@ -25,6 +25,7 @@ public:
 
     int Run() override;
     int Prepare() override;
+    void StartFailed() override;
 
     // ---- device slots (1 success; anything else failure) ----
     virtual std::string GetErrorText(int code) = 0;
@@ -114,6 +115,7 @@ protected:
     uint8_t m_bConnected = 0;
 
 private:
+    void ReleaseTransports(const EcrDeviceRecord* record);   // closes the port(s) and the socket
     void Confirm(const EcrItemRecord* r, int code, const std::string& t) { ConfirmPLU(r, code, t); }
     void Confirm(const EcrDeptRecord* r, int code, const std::string& t) { ConfirmDEPT(r, code, t); }
     void Confirm(const EcrUnitRecord* r, int code, const std::string& t) { ConfirmUnit(r, code, t); }

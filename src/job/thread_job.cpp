@@ -42,6 +42,10 @@ bool CThreadJob::Start(EcrWindow window, uint32_t message) {
     try {
         m_thread = std::thread(&CThreadJob::ThreadProc, this);
     } catch (const std::system_error&) {
+        try {
+            StartFailed();
+        } catch (...) {
+        }
         m_running.store(false, std::memory_order_release);
         return false;
     }

@@ -17,6 +17,9 @@ public:
 
     virtual int Run() = 0;       // job body, worker thread
     virtual int Prepare() = 0;   // caller's thread; exactly 1 lets the worker start
+    // Caller's thread: Prepare succeeded but no worker could be started
+    // (the process may start no more threads); undoes what Prepare did.
+    virtual void StartFailed() {}
 
     // Running already: returns whether a worker exists, nothing else happens.
     // Otherwise stores window and message, clears the break flag and the

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include <pthread.h>
 #include <termios.h>
 
 #include "api/registry.h"
@@ -73,15 +74,28 @@ public:
 
 bool WaitDone(int ms) { return orv::test::WaitEcrDone(ms); }
 
+// The line-reading logic in place of the CS6_ECR object, on a pseudo-terminal.
+class BreakThroughExports : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(WaitDone(10000));
+        orv::platform::SetMessageHook([](orv::platform::MessageKind, const std::string&, int def) { return def; });
+        api::SetTestLogic("CS6_ECR", &logic);
+        ASSERT_EQ(EcrCreate(nullptr), 1);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(WaitDone(10000));
+        api::ClearTestLogics();
+        orv::platform::SetMessageHook(nullptr);
+    }
+
+    LineReaderLogic logic;
+    PtyPair pty{kPort};
+};
+
 }  // namespace
 
-TEST(BreakThroughExports, BreakAtRandomMomentsEndsALineReadingJobAtOnceAndLosesNothing) {
-    ASSERT_TRUE(WaitDone(10000));
-    orv::platform::SetMessageHook([](orv::platform::MessageKind, const std::string&, int def) { return def; });
-    LineReaderLogic logic;
-    api::SetTestLogic("CS6_ECR", &logic);
-    ASSERT_EQ(EcrCreate(nullptr), 1);
-    PtyPair pty(kPort);
+TEST_F(BreakThroughExports, BreakAtRandomMomentsEndsALineReadingJobAtOnceAndLosesNothing) {
     std::mt19937 gen(8080);
     auto rnd = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen); };
 
@@ -136,6 +150,43 @@ TEST(BreakThroughExports, BreakAtRandomMomentsEndsALineReadingJobAtOnceAndLosesN
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         tcflush(pty.master(), TCIOFLUSH);
     }
-    api::ClearTestLogics();
-    orv::platform::SetMessageHook(nullptr);
+}
+
+// A host whose process cannot start one more thread (a container's task
+// limit, memory pressure): the job is refused with a nonzero code, and the
+// device it had opened is closed again, so the next job opens the port
+// instead of finding it in use forever.
+TEST_F(BreakThroughExports, AJobWhoseWorkerCannotStartClosesItsDevice) {
+    EcrDeviceRecord dev = orv::test::DeviceRecord(1, kPort);
+
+    // No new thread can get its stack.
+    pthread_attr_t normal;
+    ASSERT_EQ(pthread_getattr_default_np(&normal), 0);
+    pthread_attr_t huge;
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, static_cast<size_t>(1) << 47);
+    ASSERT_EQ(pthread_setattr_default_np(&huge), 0);
+    Host().Reset();
+    const int r = EcrReadAllPLU(&dev, &RecordingHost::OnItemRead);
+    pthread_setattr_default_np(&normal);
+    pthread_attr_destroy(&huge);
+    pthread_attr_destroy(&normal);
+    if (r == 1) {
+        ASSERT_TRUE(WaitDone(10000));
+        GTEST_SKIP() << "threads start here even with a stack larger than the address space";
+    }
+    EXPECT_EQ(EcrIsDone(), 1);
+    EXPECT_NE(EcrError(), 0);
+    const auto codes = Host().EventCodes();
+    ASSERT_FALSE(codes.empty());
+    EXPECT_EQ(codes.front(), ECR_EVENT_OPENING);
+    EXPECT_EQ(codes.back(), ECR_EVENT_CLOSED) << "the opened device was not closed";
+
+    // The next job opens the port and runs.
+    Host().Reset();
+    ASSERT_EQ(EcrReadAllPLU(&dev, &RecordingHost::OnItemRead), 1) << orv::test::Utf8(EcrErrMsg());
+    ASSERT_TRUE(pty.WriteMaster("1;abc\n\n", 7));
+    ASSERT_TRUE(WaitDone(10000));
+    EXPECT_EQ(EcrError(), 0) << orv::test::Utf8(EcrErrMsg());
+    EXPECT_EQ(Host().Items().size(), 1u);
 }

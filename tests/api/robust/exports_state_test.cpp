@@ -7,6 +7,7 @@
 // EcrError's code and text, that a successful one ends with event 10, that
 // every failed item is confirmed with its nonzero code (and no item twice),
 // and that texts handed to the host are terminated within their size.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -72,6 +73,17 @@ private:
     bool m_held = false;
     bool m_open = false;
 };
+
+// Threads of the process now.
+int ThreadCount() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (const dirent* e = readdir(d))
+            if (e->d_name[0] != '.') ++n;
+        closedir(d);
+    }
+    return n;
+}
 
 constexpr int kNotAvailable = 25;
 constexpr int kSystemError = 999999;
@@ -191,6 +203,7 @@ void CheckJobOutcome(const Expectation& x, const std::vector<orv::test::HostEven
 
 TEST_F(ExportsState, RandomHostSequencesKeepTheBusyFlagJobBlockAndErrorRules) {
     CFakeLogic* fakes[] = {&s6, &em, &md, &mdusb};
+    const int threadsBefore = ThreadCount();
     int started = 0, failedJobs = 0, refused = 0, confirmChecks = 0;
     for (uint32_t seed = 1; seed <= 8; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
@@ -479,6 +492,8 @@ TEST_F(ExportsState, RandomHostSequencesKeepTheBusyFlagJobBlockAndErrorRules) {
             CheckJobOutcome(pending, Host().Events(), EcrError(), EcrErrMsg());
         }
     }
+    // Every worker is gone once its job has ended: none piles up.
+    EXPECT_LE(ThreadCount(), threadsBefore + 1);
     // The sequences reached every kind of outcome.
     EXPECT_GT(started, 100);
     EXPECT_GT(failedJobs, 30);

@@ -2,6 +2,7 @@
 // and the CPU time of the calling thread.
 #pragma once
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <time.h>
 
@@ -47,6 +48,16 @@ inline void CheckWrite(int n, int err, int size, bool breakGiven, long msSinceBr
 inline void WaitForCount(const std::atomic<size_t>& counter, size_t size, int ms = 10000) {
     const auto t0 = Clock::now();
     while (counter.load() < size && MillisSince(t0) < ms) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+// Descriptors the process holds now.
+inline int OpenDescriptors() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
 }
 
 class Random {

@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <future>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <unistd.h>
 #include <string>
 #include <thread>
@@ -306,4 +308,55 @@ TEST_F(SerialRobust, WriteCountsAreWhatTheDeviceGetsWhenBrokenOrLost) {
     EXPECT_GE(n, 0);
     EXPECT_LT(n, static_cast<int>(big.size()));
     port.Close(kPort, 0);
+}
+
+// Storms of opens, reopens, refused opens (a port held elsewhere, a missing
+// port, a second open) and closes leave no descriptor or lock behind: the
+// port opens and carries bytes after every one of them.
+TEST_F(SerialRobust, OpenCloseStormsLeakNothing) {
+    Random rnd(909);
+    PtyPair pty(kPort);
+    setenv("ECR_COM16", "/nonexistent/tty", 1);
+    CTelepathy port;
+    const int before = robust::OpenDescriptors();
+    for (int i = 0; i < 150; ++i) {
+        SCOPED_TRACE("step " + std::to_string(i));
+        switch (rnd.Int(0, 5)) {
+        case 0: {
+            // Held elsewhere (another open file with the lock).
+            port.Close(kPort, 0);
+            const int other = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            ASSERT_GE(other, 0);
+            ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+            EXPECT_EQ(port.Open(kPort, 1024, 1024, 9600, 8, 'N', 1), -4);
+            close(other);
+            break;
+        }
+        case 1: EXPECT_EQ(port.Open(16, 1024, 1024, 9600, 8, 'N', 1), -2); break;
+        case 2: {
+            const int first = port.Open(kPort, 1024, 1024, 9600, 8, 'N', 1);
+            EXPECT_TRUE(first == 0 || first == -4);
+            EXPECT_EQ(port.Open(kPort, 1024, 1024, 9600, 8, 'N', 1), -4);
+            break;
+        }
+        case 3:
+            port.SetBaud(kPort, rnd.Chance(50) ? 19200 : 9600);
+            port.SetDtrMode(kPort, rnd.Int(0, 2));
+            port.SetXonXoff(kPort, rnd.Int(0, 1));
+            break;
+        case 4: port.Open(kPort, rnd.Int(-5, 70000), rnd.Int(-5, 70000), rnd.Int(-1, 300000), rnd.Int(0, 9), 'Q', rnd.Int(0, 4)); break;
+        default: port.Close(kPort, rnd.Int(0, 1)); break;
+        }
+        if (port.GetError(kPort) == -3 || rnd.Chance(30)) {
+            // Whatever came before, the port opens (or is open) and works.
+            const int e = port.Open(kPort, 1024, 1024, 9600, 8, 'N', 1);
+            EXPECT_TRUE(e == 0 || e == -4) << e;
+            ASSERT_TRUE(pty.WriteMaster("ok\n", 3));
+            EXPECT_EQ(port.ReadUntil(kPort, '\n', 10, 2).ToString(), "ok\n");
+            EXPECT_EQ(port.GetError(kPort), 0);
+        }
+    }
+    port.Close(kPort, 0);
+    unsetenv("ECR_COM16");
+    EXPECT_LE(robust::OpenDescriptors(), before) << "descriptors leak";
 }

@@ -298,3 +298,49 @@ TEST_F(TcpRobust, DelayOfOddLengthsEndsInItsBound) {
     EXPECT_LT(MillisSince(t0), 50);
     sock.ClearBreak();
 }
+
+// Storms of connects that succeed, are refused, are reset or are replaced by
+// the next one leave no descriptor behind and no stale state: every connect
+// after them behaves as the first.
+TEST_F(TcpRobust, ConnectStormsLeakNothing) {
+    Random rnd(606);
+    LoopbackPeer refusing(4, false);
+    const int before = robust::OpenDescriptors();
+    for (int i = 0; i < 150; ++i) {
+        SCOPED_TRACE("connect " + std::to_string(i));
+        switch (rnd.Int(0, 3)) {
+        case 0: {
+            EXPECT_EQ(eth.Connect(LoopbackPeer::kIp, refusing.port()), 1);
+            EXPECT_FALSE(eth.WaitConnected());
+            EXPECT_EQ(eth.GetError(), 10061);
+            break;
+        }
+        case 1: {
+            LoopbackPeer peer;
+            Connect(peer);
+            peer.Send("ab\n");
+            EXPECT_EQ(eth.ReadUntil(0, kTerm, 10, 1).ToString(), "ab\n");
+            if (rnd.Chance(50)) peer.Reset(); else peer.Close();
+            eth.Read(0, 1, 1);
+            EXPECT_EQ(eth.GetError(), -6);
+            break;
+        }
+        case 2: {
+            // A connect replaces a connection that is still up.
+            LoopbackPeer first, second;
+            Connect(first);
+            Connect(second);
+            second.Send("z");
+            EXPECT_EQ(eth.Read(0, 1, 1).ToString(), "z");
+            break;
+        }
+        default:
+            EXPECT_EQ(eth.Connect(0, 5001), 0);
+            EXPECT_EQ(eth.GetError(), 0);
+            break;
+        }
+        if (rnd.Chance(30)) eth.Close();
+    }
+    eth.Close();
+    EXPECT_LE(robust::OpenDescriptors(), before) << "descriptors leak";
+}
