@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <future>
+#include <memory>
+#include <mutex>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -265,9 +268,10 @@ TEST_F(SerialRobust, WriteCountsAreWhatTheDeviceGetsWhenBrokenOrLost) {
         for (char& c : data) c = static_cast<char>(rnd.Byte());
         hold = brk;
         const int t = rnd.Chance(50) ? -1 : 100;
+        const CChrArr payload(data);   // made outside the timed wait
         auto writing = std::async(std::launch::async, [&] {
             const double cpu0 = robust::ThreadCpuMillis();
-            const int n = port.Write(kPort, CChrArr(data), t);
+            const int n = port.Write(kPort, payload, t);
             return std::make_tuple(n, port.GetError(kPort), robust::ThreadCpuMillis() - cpu0);
         });
         Clock::time_point t0 = Clock::now();
@@ -357,6 +361,88 @@ TEST_F(SerialRobust, OpenCloseStormsLeakNothing) {
         }
     }
     port.Close(kPort, 0);
+    // Every rate the port class knows opens the line and carries bytes, odd
+    // line settings included.
+    for (int baud : {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000}) {
+        for (char parity : {'N', 'E', 'O', 'M', 'S'}) {
+            SCOPED_TRACE(std::to_string(baud) + parity);
+            ASSERT_EQ(port.Open(kPort, 1024, 1024, baud, parity == 'N' ? 8 : 7, parity, parity == 'M' ? 2 : 1), 0);
+            ASSERT_TRUE(pty.WriteMaster("ok\n", 3));
+            EXPECT_EQ(port.ReadUntil(kPort, '\n', 10, 2).ToString(), "ok\n");
+            EXPECT_EQ(port.Write(kPort, CChrArr("w"), 1), 1);
+            char c = 0;
+            pollfd p{pty.master(), POLLIN, 0};
+            EXPECT_EQ(poll(&p, 1, 1000), 1);
+            EXPECT_EQ(read(pty.master(), &c, 1), 1);
+            EXPECT_EQ(c, 'w');
+            port.Close(kPort, 0);
+        }
+    }
     unsetenv("ECR_COM16");
     EXPECT_LE(robust::OpenDescriptors(), before) << "descriptors leak";
+}
+
+// Operator questions whose hook answers late or never, broken off at random
+// moments: the question ends with the hook's answer when it came first, else
+// with -7 within 50 ms of the break; a late answer changes nothing later.
+TEST_F(SerialRobust, OperatorQuestionsBrokenAtRandomMoments) {
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool release = false;
+        int running = 0;
+        std::atomic<int> delayMs{0};
+    };
+    // Everything the hook touches lives as long as the last hook call, which
+    // may come after the test (a question broken off before its helper began).
+    auto shared = std::make_shared<Shared>();
+    orv::platform::SetMessageHook([shared](orv::platform::MessageKind, const std::string&, int) {
+        std::unique_lock<std::mutex> lock(shared->mutex);
+        ++shared->running;
+        const int d = shared->delayMs.load();
+        if (d < 0)
+            shared->cv.wait(lock, [&] { return shared->release; });   // never answers on its own
+        else
+            shared->cv.wait_for(lock, std::chrono::milliseconds(d), [&] { return shared->release; });
+        --shared->running;
+        shared->cv.notify_all();
+        return 5;
+    });
+    CTelepathy port;
+    Random rnd(4711);
+    for (int i = 0; i < 30; ++i) {
+        SCOPED_TRACE("question " + std::to_string(i));
+        const int hookDelay = rnd.Chance(25) ? -1 : rnd.Int(0, 60);
+        const int breakDelay = rnd.Chance(20) ? -1 : rnd.Int(0, 60);   // -1: no break
+        shared->delayMs = hookDelay;
+        if (hookDelay < 0 && breakDelay < 0) continue;   // would wait for the operator forever
+        auto asking = std::async(std::launch::async, [&] {
+            return port.AskOperator(orv::platform::MessageKind::Question, "?", 1);
+        });
+        Clock::time_point t0 = Clock::now();
+        if (breakDelay >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(breakDelay));
+            t0 = Clock::now();
+            port.Break();
+        }
+        ASSERT_EQ(asking.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+        const int answer = asking.get();
+        if (breakDelay < 0) {
+            EXPECT_EQ(answer, 5);
+        } else if (answer == -7) {
+            EXPECT_LT(MillisSince(t0), 50);
+        } else {
+            EXPECT_EQ(answer, 5);
+            EXPECT_TRUE(hookDelay >= 0 && hookDelay <= breakDelay + 20) << "answered after the break";
+        }
+        port.ClearBreak();
+    }
+    // Hooks still waiting answer now; none may touch anything gone.
+    {
+        std::unique_lock<std::mutex> lock(shared->mutex);
+        shared->release = true;
+        shared->cv.notify_all();
+        EXPECT_TRUE(shared->cv.wait_for(lock, std::chrono::seconds(3), [&] { return shared->running == 0; }));
+    }
+    orv::platform::SetMessageHook([](orv::platform::MessageKind, const std::string&, int def) { return def; });
 }

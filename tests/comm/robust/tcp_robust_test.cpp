@@ -198,9 +198,10 @@ TEST_F(TcpRobust, WriteCountsAreWhatThePeerGetsWhenBrokenAtRandomMoments) {
             c = static_cast<char>(x);
         }
         hold = brk;
+        const CChrArr payload(data);   // made outside the timed wait
         auto writing = std::async(std::launch::async, [&] {
             const double cpu0 = robust::ThreadCpuMillis();
-            int n = eth.Write(0, CChrArr(data), -1);
+            int n = eth.Write(0, payload, -1);
             return std::make_tuple(n, eth.GetError(), robust::ThreadCpuMillis() - cpu0);
         });
         Clock::time_point t0 = Clock::now();
