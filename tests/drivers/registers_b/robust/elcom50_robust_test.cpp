@@ -806,6 +806,10 @@ TEST(Elcom50RobustExports, BreakFromInsideACallback) {
         EXPECT_EQ(Host().CountEvents(ECR_EVENT_FAILED), 1);
         // Not one request after the break, however fast the replies come.
         EXPECT_EQ(reg.CountRequests("GETREC"), at);
+        // The register is not left connected.
+        EXPECT_TRUE(reg.WaitUntil([](const orv::test::Bytes& b) {
+            return std::string(b.begin(), b.end()).find("DISCONNECT\tREQ\n") != std::string::npos;
+        }, 2000));
         reg.Stop();
     }
 }
