@@ -5,6 +5,8 @@
 // ignore SIGTERM or write garbage; breaks at random moments. Every case is
 // seed-driven and bounded.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -699,6 +701,45 @@ TEST(ProcessRunnerRobust, BreaksAtRandomMomentsLeaveNothingBehind) {
         EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);   // no child of ours is left
     }
     orv::platform::SetTimeScale(1.0);
+}
+
+// A host out of descriptors: the runner cannot open its process descriptor
+// and waits the plain way, which must still report the program's end, see
+// a break soon and reap the program.
+TEST(ProcessRunnerRobust, WorksWithoutAFreeDescriptor) {
+    orv::platform::SetTimeScale(0.02);
+    orv::platform::SystemProcessRunner runner;
+    orv::platform::BreakSignal brk;   // made while descriptors are still free
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit tight = old;
+    tight.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::vector<int> filler;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
+    const bool exhausted = errno == EMFILE;
+
+    const orv::platform::ProcessResult ended = runner.Run("/bin/sh", {"-c", "exit 7"}, &brk);
+    std::thread breaker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        brk.Set();
+    });
+    const auto start = Clock::now();
+    const orv::platform::ProcessResult broken = runner.Run("/bin/sh", {"-c", "sleep 5"}, &brk);
+    const auto took = Clock::now() - start;
+    breaker.join();
+
+    for (int fd : filler) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    orv::platform::SetTimeScale(1.0);
+
+    EXPECT_TRUE(exhausted);
+    EXPECT_EQ(ended.outcome, orv::platform::kProcessEnded);
+    EXPECT_EQ(ended.exitCode, 7);
+    EXPECT_EQ(broken.outcome, orv::platform::kProcessBroken);
+    EXPECT_LT(took, std::chrono::milliseconds(200 + 300));
+    int status = 0;
+    EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);   // reaped
 }
 
 }  // namespace
