@@ -5,6 +5,8 @@
 // the device unchanged (checked through the Proxima scale's export file).
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <random>
 #include <string>
@@ -159,6 +161,28 @@ TEST(EcrctlInput, ARefusedRecordIsNoSuccess) {
     EXPECT_TRUE(Contains(r.out, "item 0 refused: 105 PROXIMA TXT")) << r.out;
     EXPECT_TRUE(Contains(r.err, "1 record was refused")) << r.err;
     EXPECT_EQ(dir.Read("MEDESA.EXP").value_or("").size(), 140u);   // the other one was sent
+}
+
+// Ctrl-C while the scale's transfer program hangs: the program is ended and
+// the run fails with -7, soon.
+TEST(EcrctlInput, CtrlCEndsAHangingTransferProgram) {
+    WorkDir dir;
+    dir.InstallFake("wmplw.exe");
+    dir.Write("fake_sleep", "60");
+    dir.Write("goods.csv", "1;;Ser;1;1;1.00\n");
+    int program = 0;
+    std::chrono::steady_clock::time_point interrupted{};
+    const Result r = RunEcrctl({"--type", "113", "program-plu", "--csv", dir.File("goods.csv"), "--quiet"},
+                               [&](pid_t pid) {
+                                   program = dir.WaitForPid();
+                                   interrupted = std::chrono::steady_clock::now();
+                                   ::kill(pid, SIGINT);
+                               });
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(8));   // 3 s grace at most
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(Contains(r.err, "error -7")) << r.err;
+    ASSERT_GT(program, 0);
+    EXPECT_TRUE(orv::test::ProcessGone(program));
 }
 
 }  // namespace
