@@ -3,6 +3,7 @@
 // library. No export lets an exception out or dereferences a null record.
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "api/job_block.h"
@@ -21,6 +22,13 @@ const char* const kSystemErrorText = PL("System kas fiskalnych - błąd systemu 
 const char* const kBadParametersText = PL("Niewłaściwe parametry zadania");
 
 std::atomic<bool> g_preCreated{false};
+
+// Held while a job export sets up and starts a job (and by EcrCreate), so
+// that a host calling from two threads never has two starts, or a start and
+// EcrIsDone, interleave: the other thread's call is refused (or told the job
+// is not done) instead of waiting. Recursive: a host callback during the
+// start runs on the starting thread.
+std::recursive_mutex g_startMutex;
 
 bool IsBusy() { return BusyFlag().load(std::memory_order_acquire); }
 
@@ -57,7 +65,8 @@ void EcrSetupJob(const EcrDeviceRecord* record) {
 template <class Store>
 int JobExport(const EcrDeviceRecord* record, uint32_t job, Store store) noexcept {
     try {
-        if (IsBusy()) return 0;
+        std::unique_lock<std::recursive_mutex> starting(g_startMutex, std::try_to_lock);
+        if (!starting.owns_lock() || IsBusy()) return 0;
         if (!record) {
             CurrentForRefusal().SetError(-1, kBadParametersText);
             return 0;
@@ -197,6 +206,8 @@ ECR_EXPORT int ECR_CALL EcrPgmExBarcode(const EcrDeviceRecord* dev, EcrItemRecor
 
 ECR_EXPORT int ECR_CALL EcrCreate(EcrWindow window) {
     try {
+        std::unique_lock<std::recursive_mutex> starting(g_startMutex, std::try_to_lock);
+        if (!starting.owns_lock()) return 0;   // a job is being started
         // Taking the transports from under a running job would let the next
         // job start beside it.
         if (IsBusy() && CurrentOrDefault().IsRunning()) return 0;
@@ -247,6 +258,9 @@ ECR_EXPORT int ECR_CALL EcrDelete(void) {
 
 ECR_EXPORT int ECR_CALL EcrIsDone(void) {
     if (!IsBusy()) return 1;
+    // A job being started on another thread is not done.
+    std::unique_lock<std::recursive_mutex> starting(g_startMutex, std::try_to_lock);
+    if (!starting.owns_lock()) return 0;
     CLogicECR* current = CurrentLogic();
     if (current && current->IsRunning()) return 0;
     BusyFlag().store(false, std::memory_order_release);

@@ -548,3 +548,37 @@ TEST_F(ExportsState, HostCallsWhileAJobIsHeldChangeNothing) {
         EXPECT_EQ(Host().EventCodes().back(), ECR_EVENT_CLOSED);
     }
 }
+
+// A host that calls the exports from two threads at once (a UI thread and a
+// timer, say): at most one job is ever under way; the other calls are refused.
+TEST_F(ExportsState, TwoHostThreadsNeverRunTwoJobsAtOnce) {
+    std::atomic<int> inJob{0};
+    std::atomic<int> overlaps{0};
+    Host().SetEventHook([&](const orv::test::HostEvent& e) {
+        if (e.code == ECR_EVENT_OPENING && inJob.fetch_add(1) != 0) overlaps.fetch_add(1);
+        if (e.code == ECR_EVENT_CLOSED) inJob.fetch_sub(1);
+    });
+    std::atomic<int> accepted{0};
+    std::atomic<bool> go{false};
+    auto host = [&](int which) {
+        EcrDeviceRecord dev = orv::test::DeviceRecord(which == 0 ? 1 : 20, 2);
+        while (!go.load()) {
+        }
+        for (int i = 0; i < 300; ++i) {
+            if ((i + which) % 2 == 0) {
+                if (EcrReadVAT(&dev, &RecordingHost::OnVat) == 1) accepted.fetch_add(1);
+            } else {
+                if (EcrDelAllPLU(&dev, nullptr) == 1) accepted.fetch_add(1);
+            }
+            EcrIsDone();
+        }
+    };
+    std::thread a(host, 0), b(host, 1);
+    go = true;
+    a.join();
+    b.join();
+    ASSERT_TRUE(orv::test::WaitEcrDone(10000));
+    Host().SetEventHook(nullptr);
+    EXPECT_EQ(overlaps.load(), 0) << "two jobs were under way at once";
+    EXPECT_GT(accepted.load(), 0);
+}
