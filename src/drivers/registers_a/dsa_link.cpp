@@ -205,6 +205,13 @@ int CDsaLink::SendFrame(const CChrArr& command, const CChrArr& data, bool anyLen
         m_nError = -3;
         return 0;
     }
+    // Once the user has broken the job off, no further request goes to the
+    // register (a break in a host callback must not let the next item's
+    // command through).
+    if (m_pSerial->IsAborted()) {
+        m_nError = -7;
+        return 0;
+    }
     m_nSeq = (m_nSeq + 1) % 100;
     m_pSerial->FlushOutput(m_nPort);
     m_pSerial->FlushInput(m_nPort);
@@ -295,6 +302,24 @@ CChrArr CDsaLink::ReadFrame(int length) {
                 int err = m_pSerial->GetError(m_nPort);
                 LogReceived(rest);
                 DumpReceived(CChrArr(1, STX) + rest);
+                // Line noise may hold an STX of its own: the frame is what
+                // follows the last STX before the first ETX, and when that
+                // ETX has not come yet, the rest of it is read on once.
+                const int etx = rest.Find(ETX);
+                const int stop = etx >= 0 ? etx : rest.GetLength();
+                int from = 0;
+                for (int at = rest.Find(STX); at >= 0 && at < stop; at = rest.Find(STX, at + 1)) from = at + 1;
+                if (from > 0) {
+                    rest = rest.Mid(from, (etx >= 0 ? etx + 1 : rest.GetLength()) - from);
+                    const int left = maxLen - rest.GetLength();
+                    if (etx < 0 && left > 0) {
+                        CChrArr more = m_pSerial->ReadUntil(m_nPort, ETX, left, 1);
+                        err = m_pSerial->GetError(m_nPort);
+                        LogReceived(more);
+                        DumpReceived(more);
+                        rest += more;
+                    }
+                }
                 int n = rest.GetLength();
                 if (n > 6) {
                     if (rest[n - 1] == ETX) {
@@ -412,11 +437,16 @@ bool CDsaLink::ToWhole(double value, double scale, double max, uint64_t& out) {
 }
 
 namespace {
-CChrArr TextField(const char* text, size_t cap, int width) {
-    size_t n = strnlen(text, cap);
-    CChrArr bytes(reinterpret_cast<const uint8_t*>(text), n);
-    return ChrPadRight(bytes, width, ' ');
+// A host text as it goes into a record: a control byte would break the
+// frame (an STX starts a new one on the register), so it is sent as a blank.
+CChrArr HostText(const char* text, size_t cap) {
+    CChrArr bytes(reinterpret_cast<const uint8_t*>(text), strnlen(text, cap));
+    for (int i = 0; i < bytes.GetLength(); ++i)
+        if (bytes[i] < 0x20) bytes[i] = ' ';
+    return bytes;
 }
+
+CChrArr TextField(const char* text, size_t cap, int width) { return ChrPadRight(HostText(text, cap), width, ' '); }
 }  // namespace
 
 // ---------------------------------------------------------------- builders
@@ -492,8 +522,7 @@ int CDsaLink::BuildPluRecord(const DsaPluRecord& rec, CChrArr& out) {
         r += Number(quantity, 7);
     }
     if (layout.barcode) {
-        size_t n = strnlen(rec.barcode, sizeof rec.barcode);
-        CChrArr code = ChrTrim(CChrArr(reinterpret_cast<const uint8_t*>(rec.barcode), n), ' ');
+        CChrArr code = ChrTrim(HostText(rec.barcode, sizeof rec.barcode), ' ');
         r += ChrPadRight(code, 13, ' ');
     }
     if (r.GetLength() != layout.Length()) {
@@ -701,7 +730,9 @@ int CDsaLink::RunSaleStream(const DsaSaleStream& stream, const DsaSaleLineFn& fn
         Notify(5, Format("PLU - %li", static_cast<long>(k)), percent, 0);
         data = CheckReply(cmd, stream.lineLength);
         if (m_nError == -7) return 0;
-        if (m_nSeq == noted) {   // no new line frame arrived
+        // A frame that was read but carries the last line's number is no
+        // new line; a frame that could not be read keeps its own code.
+        if (!data.IsEmpty() && m_nSeq == noted) {
             m_nError = 9999;
             return 0;
         }

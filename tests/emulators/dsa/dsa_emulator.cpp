@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace orv::test {
 
@@ -162,6 +163,27 @@ void DsaEmulator::SetCommandHook(std::function<void(const DsaRequest&)> hook) {
     m_hook = std::move(hook);
 }
 
+void DsaEmulator::SetMangler(Mangler mangler) {
+    std::lock_guard<std::mutex> lk(m_stateMutex);
+    m_mangler = std::move(mangler);
+}
+
+void DsaEmulator::Emit(char kind, const Bytes& bytes) {
+    Mangler mangler;
+    {
+        std::lock_guard<std::mutex> lk(m_stateMutex);
+        mangler = m_mangler;
+    }
+    if (!mangler) {
+        Send(bytes);
+        return;
+    }
+    for (const Piece& p : mangler(kind, bytes)) {
+        if (p.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(p.delayMs));
+        if (!p.bytes.empty()) Send(p.bytes);
+    }
+}
+
 int DsaEmulator::PluDigits() const {
     switch (m_model) {
     case DsaModel::Dsa45B: return 5;
@@ -255,7 +277,7 @@ void DsaEmulator::Answer(const std::string& data) {
         std::lock_guard<std::mutex> lk(m_stateMutex);
         delay = m_delayMs;
     }
-    Send(Bytes{kAck});
+    Emit('A', Bytes{kAck});
     if (delay > 0) {
         if (!noReply && !data.empty()) SendAfter(delay, ReplyFrame(data));
         return;
@@ -264,7 +286,7 @@ void DsaEmulator::Answer(const std::string& data) {
     SendReply(data);
 }
 
-void DsaEmulator::SendReply(const std::string& data) { Send(ReplyFrame(data)); }
+void DsaEmulator::SendReply(const std::string& data) { Emit('F', ReplyFrame(data)); }
 
 Bytes DsaEmulator::ReplyFrame(const std::string& data) {
     int seq;

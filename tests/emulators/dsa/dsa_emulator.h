@@ -108,6 +108,17 @@ public:
     // Called on the emulator thread for each good request (for instance to
     // break the job off at a given command).
     void SetCommandHook(std::function<void(const DsaRequest&)> hook);
+    // A hostile line: every byte string the device sends (kind 'A': the
+    // ACK of a request, 'F': a reply frame) goes through this function, which
+    // returns the pieces sent in its place, each after its own pause (real
+    // milliseconds, slept on the emulator thread, so the order holds). It
+    // runs on the emulator thread; set it before the job starts.
+    struct Piece {
+        int delayMs = 0;
+        Bytes bytes;
+    };
+    using Mangler = std::function<std::vector<Piece>(char kind, const Bytes& bytes)>;
+    void SetMangler(Mangler mangler);
 
     // Requests are kept for Requests() (default on; a long simulator run
     // turns it off).
@@ -127,6 +138,7 @@ private:
     void HandleFrame(const Bytes& frame);
     void Answer(const std::string& data);           // ACK, then the reply frame
     void SendReply(const std::string& data);        // the reply frame (faults applied)
+    void Emit(char kind, const Bytes& bytes);       // through the mangler, if any
     Bytes ReplyFrame(const std::string& data);      // builds it, taking the next sequence number
     std::string Handle(const DsaRequest& req);      // reply data, "" = no reply frame
     std::string PluRecord(uint32_t number) const;
@@ -146,6 +158,7 @@ private:
     std::vector<std::pair<std::string, int>> m_errs;
     std::vector<FrameFault> m_frameFaults;
     std::function<void(const DsaRequest&)> m_hook;
+    Mangler m_mangler;
     int m_seq = 50;
     int m_lastSeq = -1;
     int m_acks = 0;
