@@ -464,7 +464,14 @@ TEST_F(ElzabRobustTest, HostileAnswersFailCleanlyOrChangeNothing) {
         const Outcome& ref = Reference(index, sc);
         std::vector<FaultPlan> faults;
         int n = 1 + static_cast<int>(rng() % 3);
-        for (int k = 0; k < n; ++k) faults.push_back(RandomFault(rng, sc.commands, true));
+        // Every third run also sends its answers in pieces (then no stale
+        // bytes: their last pieces could come after the next command).
+        bool chunked = seed % 3 == 2;
+        for (int k = 0; k < n; ++k) faults.push_back(RandomFault(rng, sc.commands, !chunked));
+        if (chunked) {
+            uint32_t chunkSeed = rng();
+            faults.push_back({"answers in pieces", [=](ElzabEmulator& r) { r.SetChunking(2, chunkSeed); }});
+        }
         std::string what;
         for (const auto& f : faults) what += f.what + "; ";
         SCOPED_TRACE(std::string(sc.name) + " seed " + std::to_string(seed) + ": " + what);
@@ -502,8 +509,8 @@ TEST_F(ElzabRobustTest, StaleBytesBeforeTheBlockWriteAreDropped) {
 }
 
 // A break at a random moment ends the job with -7 within 50 ms (the register
-// answers every command 15 ms late), hands nothing wrong to the host, and the
-// next job runs normally.
+// answers every command 15 ms late, in pieces every other run), hands nothing
+// wrong to the host, and the next job runs normally.
 TEST_F(ElzabRobustTest, BreakAtRandomMomentsEndsTheJobAtOnce) {
     orv::platform::SetTimeScale(1.0);
     auto scenarios = Scenarios();
@@ -521,7 +528,11 @@ TEST_F(ElzabRobustTest, BreakAtRandomMomentsEndsTheJobAtOnce) {
         double breakToEnd = 0;
         bool breakSent = false;
         Outcome o = RunScenario(
-            sc, [](ElzabEmulator& r) { r.SetAnswerDelay(15); },
+            sc,
+            [&](ElzabEmulator& r) {
+                r.SetAnswerDelay(15);
+                if (seed % 2) r.SetChunking(2, static_cast<uint32_t>(seed));
+            },
             [&] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(breakAfterMs));
                 if (EcrIsDone()) return;
