@@ -27,8 +27,12 @@ std::atomic<bool> g_preCreated{false};
 // that a host calling from two threads never has two starts, or a start and
 // EcrIsDone, interleave: the other thread's call is refused (or told the job
 // is not done) instead of waiting. Recursive: a host callback during the
-// start runs on the starting thread.
-std::recursive_mutex g_startMutex;
+// start runs on the starting thread. Built on first use, so a call from a
+// static constructor of a host linked with the library finds it ready.
+std::recursive_mutex& StartMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
 
 bool IsBusy() { return BusyFlag().load(std::memory_order_acquire); }
 
@@ -65,7 +69,7 @@ void EcrSetupJob(const EcrDeviceRecord* record) {
 template <class Store>
 int JobExport(const EcrDeviceRecord* record, uint32_t job, Store store) noexcept {
     try {
-        std::unique_lock<std::recursive_mutex> starting(g_startMutex, std::try_to_lock);
+        std::unique_lock<std::recursive_mutex> starting(StartMutex(), std::try_to_lock);
         if (!starting.owns_lock() || IsBusy()) return 0;
         if (!record) {
             CurrentForRefusal().SetError(-1, kBadParametersText);
@@ -206,7 +210,7 @@ ECR_EXPORT int ECR_CALL EcrPgmExBarcode(const EcrDeviceRecord* dev, EcrItemRecor
 
 ECR_EXPORT int ECR_CALL EcrCreate(EcrWindow window) {
     try {
-        std::unique_lock<std::recursive_mutex> starting(g_startMutex, std::try_to_lock);
+        std::unique_lock<std::recursive_mutex> starting(StartMutex(), std::try_to_lock);
         if (!starting.owns_lock()) return 0;   // a job is being started
         // Taking the transports from under a running job would let the next
         // job start beside it.
@@ -259,7 +263,7 @@ ECR_EXPORT int ECR_CALL EcrDelete(void) {
 ECR_EXPORT int ECR_CALL EcrIsDone(void) {
     if (!IsBusy()) return 1;
     // A job being started on another thread is not done.
-    std::unique_lock<std::recursive_mutex> starting(g_startMutex, std::try_to_lock);
+    std::unique_lock<std::recursive_mutex> starting(StartMutex(), std::try_to_lock);
     if (!starting.owns_lock()) return 0;
     CLogicECR* current = CurrentLogic();
     if (current && current->IsRunning()) return 0;
