@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <string>
 #include <thread>
@@ -445,4 +446,30 @@ TEST_F(SerialRobust, OperatorQuestionsBrokenAtRandomMoments) {
         EXPECT_TRUE(shared->cv.wait_for(lock, std::chrono::seconds(3), [&] { return shared->running == 0; }));
     }
     orv::platform::SetMessageHook([](orv::platform::MessageKind, const std::string&, int def) { return def; });
+}
+
+// A port name that is no serial device at all (a user's typo in ECR_COM<n>)
+// is refused at the open with a clear code and leaves nothing open.
+TEST_F(SerialRobust, PortNamesThatAreNoSerialDeviceAreRefused) {
+    char fifo[] = "/tmp/orv_r5_fifo_XXXXXX";
+    ASSERT_NE(mkdtemp(fifo), nullptr);
+    const std::string fifoPath = std::string(fifo) + "/f";
+    ASSERT_EQ(mkfifo(fifoPath.c_str(), 0600), 0);
+    const std::string longName(5000, 'x');
+    const int before = robust::OpenDescriptors();
+    for (const std::string& path : {std::string(""), std::string("/etc/passwd"), std::string("/dev/null"),
+                                    std::string("/tmp"), fifoPath, "/dev/" + longName, std::string("relative/tty")}) {
+        SCOPED_TRACE(path.substr(0, 40));
+        setenv("ECR_COM9", path.c_str(), 1);
+        CTelepathy port;
+        const int e = port.Open(9, 1024, 1024, 9600, 8, 'N', 1);
+        EXPECT_TRUE(e == -2 || e == -4) << e;
+        port.Read(9, 1, 0);
+        EXPECT_EQ(port.GetError(9), -3);
+        EXPECT_EQ(port.Write(9, CChrArr("x"), 0), 0);
+    }
+    unsetenv("ECR_COM9");
+    unlink(fifoPath.c_str());
+    rmdir(fifo);
+    EXPECT_LE(robust::OpenDescriptors(), before);
 }
