@@ -56,6 +56,7 @@ int CSystem600::Open(int port, int baud, int waitTime, uint32_t registerNumber, 
 int CSystem600::OpenPort(int port, int baud) {
     m_nError = 0;
     m_nPort = port;
+    m_bAnswerOverdue = false;
     if (!m_pSerial) {
         m_nError = -3;
         return 0;
@@ -95,10 +96,23 @@ int CSystem600::SendCommand(uint8_t command) {
 
 // Before a command: bytes the register sent after its last answer would be
 // taken for the answer to the next one. Let the rest arrive, then drop them.
+// After a time-out the answer may still be on its way (a register answers in
+// order, so it would come before the answer to the next command): wait up to
+// one time-out for it first.
 int CSystem600::DropStaleInput() {
     m_nError = m_pSerial->WaitOutputDrained(m_nPort, kIoTimeout);
     if (m_nError != 0) return 0;
-    if (m_pSerial->GetInputCount(m_nPort) > 0) {
+    bool stale = false;
+    if (m_bAnswerOverdue) {
+        m_bAnswerOverdue = false;
+        stale = !m_pSerial->Read(m_nPort, 0, kIoTimeout).IsEmpty();
+        int e = m_pSerial->GetError();
+        if (e != 0 && e != -5) {
+            m_nError = e;
+            return 0;
+        }
+    }
+    if (stale || m_pSerial->GetInputCount(m_nPort) > 0) {
         m_pSerial->Delay(0.1);
         if (m_pSerial->IsAborted()) {
             m_nError = -7;
@@ -145,6 +159,8 @@ CChrArr CSystem600::ReadBytes(int n) {
             m_nError = e;
             got.RemoveAll();
         }
+        // The register may still answer after the time-out.
+        if (e == -5) m_bAnswerOverdue = true;
     }
     DumpReceived(got);
     return got;

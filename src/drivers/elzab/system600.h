@@ -178,6 +178,7 @@ private:
     uint32_t m_nModel = 1;
     int m_nMuxFlag = 0;
     int m_nMuxChannel = 1;
+    bool m_bAnswerOverdue = false;   // the last read timed out
 };
 
 // Little-endian 2-byte PLU field.

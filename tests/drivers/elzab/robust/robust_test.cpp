@@ -765,5 +765,27 @@ TEST_F(ElzabRobustTest, OddDeviceRecordsFailCleanlyOrWork) {
     }
 }
 
+// A register that answers later than the time-out answers in order: the
+// late answer comes before the answer to the next command and must not be
+// taken for it.
+TEST_F(ElzabRobustTest, AnAnswerAfterTheTimeOutIsNotTakenForTheNext) {
+    orv::platform::SetTimeScale(0.05);   // time-outs of 250 to 300 ms
+    Register(27, 13);
+    reg->AddPlu(1, "Jeden", 1, 1, 1.0);
+    reg->AddPlu(5, PL("Pięć"), 2, 1, 5.0);
+    reg->QueueDelay(0xAC, 330);   // PLU 1: after the time-out
+    reg->QueueDelay(0xAC, 100);   // PLU 5: in time, after the late answer
+    EcrItemRecord items[] = {Item(1, "", 0, 0, 0), Item(5, "", 0, 0, 0)};
+    EXPECT_EQ(Run([&] { return EcrReadPLU(&device, items, 2, RecordingHost::OnItemRead); }), 0) << Utf8(ErrMsg());
+    auto read = Host().Items();
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].number, 5u);
+    EXPECT_EQ(std::string(read[0].name).substr(0, 4), PL("Pięć"));
+    EXPECT_DOUBLE_EQ(Value(read[0].price), 5.0);
+    auto errors = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].value, 100);
+}
+
 }  // namespace
 }  // namespace orv::test
