@@ -13,8 +13,10 @@ int CDSP_ECR::ReadAllDEPT(int, EcrDeptReadCallback) { return Unsupported(); }
 
 int CDSP_ECR::PgmDEPT(int, EcrDeptRecord*, int, EcrDeptProgramCallback) { return 1; }
 
-// Reads from PLU 1 upward. The register's own refusal ("ERR") or an empty
-// record marks the end of its goods; any other failure fails the job.
+// Reads from PLU 1 upward. A record the register does not hold (an empty
+// one, or its refusal "no such data" / "not programmed") marks the end of
+// its goods; any other refusal or failure fails the job, so that a register
+// that cannot answer now is not taken for one without goods.
 int CDSP_ECR::ReadAllPLU(int, EcrItemReadCallback) {
     const uint32_t capacity = m_dsp.Capacity();
     for (uint32_t p = 1; p <= capacity; ++p) {
@@ -25,7 +27,7 @@ int CDSP_ECR::ReadAllPLU(int, EcrItemReadCallback) {
         rec.number = p;
         if (m_dsp.ReadPLURecord(rec) != 1) {
             const int code = m_dsp.m_nError;
-            if (code >= 1001 && code <= 1255) {
+            if (code == 1018 || code == 1027) {
                 SetError(0, std::string());
                 return 1;
             }

@@ -274,7 +274,7 @@ private:
         const int seq = (f[1] - '0') * 10 + (f[2] - '0');
         const std::string data(f.begin() + 4, f.end() - 3);
         const size_t n = f.size();
-        switch (Uniform(m_rng, 0, 13)) {
+        switch (Uniform(m_rng, 0, 15)) {
         case 0: {   // wrong checksum digit
             Bytes g = f;
             g[n - 2] = static_cast<uint8_t>(g[n - 2] == '9' ? '0' : g[n - 2] + 1);
@@ -303,14 +303,22 @@ private:
         case 6: return {{0, DsaEmulator::Frame(seq, data + RandomDigitsOf(1, 5))}};   // too long
         case 7: return {{0, DsaEmulator::Frame(seq, data.substr(0, data.size() - Uniform(m_rng, 1, data.size())))}};
         case 8: return {};   // silence
-        case 9: {   // a refusal (not "already there", which would steer the programming machine)
-            uint64_t code = Uniform(m_rng, 0, 97);
-            if (code >= 22) code += 2;
+        case 9: {   // a refusal; not "already there" (it steers the programming machine), nor
+                    // "no such data" / "not programmed" (the DSP 500's end of goods)
+            uint64_t code = Uniform(m_rng, 0, 95);
+            for (uint64_t skip : {18, 22, 23, 27})
+                if (code >= skip) ++code;
             return {{0, DsaEmulator::Frame(seq, "ERR00" + DsaEmulator::Num(code, 2))}};
         }
         case 10: return {{0, f}, {static_cast<int>(Uniform(m_rng, 0, 3)), f}};
         case 11: m_gone = true; return {{0, Bytes(f.begin(), f.begin() + static_cast<long>(Uniform(m_rng, 0, n - 1)))}};
         case 12: return {{static_cast<int>(Uniform(m_rng, 20, 90)), f}};
+        case 13: return {{0, Junk(m_rng, 400)}, {0, f}};   // a burst of noise
+        case 14: {   // a good frame answering another command
+            std::string other = data;
+            other[0] = static_cast<char>(other[0] == '9' ? '0' : other[0] + 1);
+            return {{0, DsaEmulator::Frame(seq, other)}};
+        }
         default: {   // checksum not digits
             Bytes g = f;
             g[n - 3] = 'A';
@@ -667,7 +675,7 @@ TEST_F(DsaRobust, HostileLineNeverLiesAndNeverHangs) {
                 Rng rng(s0);
                 DeviceState state = StartLoaded(rng, t, j == Job::ReadAllPlu);
                 DsaEmulator& emu = *m_emu;
-                auto line = std::make_shared<HostileLine>(s0, seed == 1 ? 8 : (seed == 2 ? 50 : 25));
+                auto line = std::make_shared<HostileLine>(s0, seed == 1 ? 8 : (seed % 3 == 2 ? 50 : 25));
                 emu.SetMangler([line](char kind, const Bytes& b) { return line->Mangle(kind, b); });
                 HostArrays arrays = Arrays(rng, t, j, state);
                 const EcrDeviceRecord dev = Device(t);
@@ -954,6 +962,28 @@ TEST_F(DsaRobust, OddHostValuesAreRefusedOrSentWhole) {
             }
             ExpectTruth(t, j, DeviceState{}, a, o.succeeded == 1);
         }
+        // Odd line speeds and ports: the job opens or fails with a code.
+        for (int baud : {0, -1, 7, 2147483647}) {
+            SCOPED_TRACE(baud);
+            Host().Reset();
+            EcrDeviceRecord odd = dev;
+            odd.baud = baud;
+            if (EcrReadSale(&odd, &OnSale) == 1) {
+                ExpectHonestEnd(Await(20000));
+            } else {
+                EXPECT_NE(EcrError(), 0);
+            }
+        }
+        for (int port : {0, -1, 17, 1 << 30}) {
+            SCOPED_TRACE(port);
+            Host().Reset();
+            EcrDeviceRecord odd = dev;
+            odd.port = port;
+            if (EcrReadSale(&odd, &OnSale) == 1) {
+                ExpectHonestEnd(Await(20000));
+            }
+            EXPECT_NE(EcrError(), 0);
+        }
         // A negative count fails the job before anything is read or sent.
         Host().Reset();
         emu.ClearLog();
@@ -1022,6 +1052,39 @@ TEST_F(DsaRobust, NoiseBeforeAReplyIsDroppedAndSpoiltFramesKeepTheirCode) {
             EXPECT_EQ(o.error, c.error);
         }
         ExpectTruth(t, c.job, state, a, o.succeeded == 1);
+        StopDevice();
+    }
+}
+
+// The DSP 500's goods end at a record it does not hold ("no such data" or
+// "not programmed"); any other refusal fails the read instead of passing
+// for the end of the goods.
+TEST_F(DsaRobust, Dsp500ReadAllEndsOnlyAtAMissingRecord) {
+    struct Case {
+        int err;      // the register's answer to the second query
+        int error;    // 0: the job succeeds
+    };
+    const Case cases[] = {{18, 0}, {27, 0}, {23, 1023}, {1, 1001}, {33, 1033}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.err);
+        const TypeInfo& t = kTypes[6];
+        DsaEmulator& emu = StartDevice(t.model);
+        DeviceState state;
+        for (uint32_t p = 1; p <= 3; ++p) state.plus.push_back({p, "Towar", 100 * p, 0, '0', 0, ""});
+        Load(emu, state);
+        auto frames = std::make_shared<int>(0);
+        emu.SetMangler([c, frames](char kind, const Bytes& b) {
+            if (kind != 'F' || ++*frames != 2) return std::vector<Piece>{{0, b}};
+            return std::vector<Piece>{{0, DsaEmulator::Frame(b[1] - '0' + 10 * (b[2] - '0'), "ERR00" + DsaEmulator::Num(static_cast<uint64_t>(c.err), 2))}};
+        });
+        HostArrays a;
+        const EcrDeviceRecord dev = Device(t);
+        ASSERT_EQ(Start(Job::ReadAllPlu, dev, a), 1);
+        Outcome o = Await(10000);
+        ExpectHonestEnd(o);
+        EXPECT_EQ(o.succeeded, c.error == 0 ? 1 : 0);
+        EXPECT_EQ(o.error, c.error);
+        EXPECT_EQ(Host().Items().size(), 1u);
         StopDevice();
     }
 }
