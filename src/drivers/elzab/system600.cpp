@@ -98,8 +98,13 @@ int CSystem600::SendCommand(uint8_t command) {
 // taken for the answer to the next one. Let the rest arrive, then drop them.
 // After a time-out the answer may still be on its way (a register answers in
 // order, so it would come before the answer to the next command): wait up to
-// one time-out for it first.
+// one time-out for it first. Called right before a command leaves, so a
+// break already asked for sends nothing more to the register.
 int CSystem600::DropStaleInput() {
+    if (m_pSerial->IsAborted()) {
+        m_nError = -7;
+        return 0;
+    }
     m_nError = m_pSerial->WaitOutputDrained(m_nPort, kIoTimeout);
     if (m_nError != 0) return 0;
     bool stale = false;

@@ -787,5 +787,71 @@ TEST_F(ElzabRobustTest, AnAnswerAfterTheTimeOutIsNotTakenForTheNext) {
     EXPECT_EQ(errors[0].value, 100);
 }
 
+// Host callbacks that break the job off themselves (on the library's
+// thread): nothing more goes to the register.
+void ECR_CALL BreakingItemRead(const EcrItemRecord* item) {
+    RecordingHost::OnItemRead(item);
+    EcrBreakJob();
+}
+void ECR_CALL BreakingSale(const EcrItemRecord* item, const EcrSaleRecord* sale) {
+    RecordingHost::OnSale(item, sale);
+    EcrBreakJob();
+}
+void ECR_CALL BreakingItemProgram(const EcrItemRecord* item, int code, const char text[64]) {
+    RecordingHost::OnItemProgram(item, code, text);
+    EcrBreakJob();
+}
+void ECR_CALL BreakingDeptRead(const EcrDeptRecord* dept) {
+    RecordingHost::OnDeptRead(dept);
+    EcrBreakJob();
+}
+
+TEST_F(ElzabRobustTest, BreakInsideAHostCallbackSendsNothingMore) {
+    orv::platform::SetTimeScale(0.05);
+    struct Case {
+        const char* what;
+        int type;
+        uint32_t model, flags;
+        std::function<int(EcrItemRecord*)> start;
+        std::vector<uint8_t> commands;   // all the register receives
+    };
+    const Case cases[] = {
+        {"item read", 94, 28, 0, [](EcrItemRecord*) { return 0; }, {0xC0, 0x91, 0xAC, 0x6B}},
+        {"sale record", 94, 28, 2, [](EcrItemRecord*) { return 0; }, {0xC0, 0xAD}},
+        {"department read", 53, 23, 0, [](EcrItemRecord*) { return 0; }, {0xC0, 0xC7}},
+        {"confirmation of a refused item", 27, 13, 0, [](EcrItemRecord*) { return 0; }, {0xC0, 0xD0}},
+        {"progress of the second item", 27, 13, 0, [](EcrItemRecord*) { return 0; }, {0xC0, 0xD0, 0xA9}},
+    };
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        const Case& c = cases[k];
+        SCOPED_TRACE(c.what);
+        Host().Reset();
+        Register(c.type, c.model);
+        device.flags = c.flags;
+        Fill(*reg);
+        EcrItemRecord items[] = {Item(1, "A", 1, 1, 1.0), Item(2, "B", 1, 1, 2.0), Item(3, "C", 1, 1, 3.0)};
+        int error = 0;
+        switch (k) {
+        case 0: error = Run([&] { return EcrReadAllPLU(&device, BreakingItemRead); }); break;
+        case 1: error = Run([&] { return EcrReadSale(&device, BreakingSale); }); break;
+        case 2: error = Run([&] { return EcrReadAllDEPT(&device, BreakingDeptRead); }); break;
+        case 3:
+            items[0].price = -1.0;   // refused before its traffic
+            error = Run([&] { return EcrPgmPLU(&device, items, 3, BreakingItemProgram); });
+            break;
+        default:
+            Host().SetEventHook([](const HostEvent& e) {
+                if (e.code == ECR_EVENT_ITEM && e.text == "Programowanie danych PLU 2") EcrBreakJob();
+            });
+            error = Run([&] { return EcrPgmPLU(&device, items, 3, RecordingHost::OnItemProgram); });
+            break;
+        }
+        EXPECT_EQ(error, -7) << Utf8(ErrMsg());
+        EXPECT_EQ(reg->Commands(), c.commands);
+        EXPECT_LE(Host().Items().size() + Host().Sales().size() + Host().Depts().size(), 1u);
+        EXPECT_LE(Host().Confirmations().size(), k == 3 ? 1u : 0u);
+    }
+}
+
 }  // namespace
 }  // namespace orv::test
