@@ -812,15 +812,14 @@ TEST_F(ElzabRobustTest, BreakInsideAHostCallbackSendsNothingMore) {
         const char* what;
         int type;
         uint32_t model, flags;
-        std::function<int(EcrItemRecord*)> start;
         std::vector<uint8_t> commands;   // all the register receives
     };
     const Case cases[] = {
-        {"item read", 94, 28, 0, [](EcrItemRecord*) { return 0; }, {0xC0, 0x91, 0xAC, 0x6B}},
-        {"sale record", 94, 28, 2, [](EcrItemRecord*) { return 0; }, {0xC0, 0xAD}},
-        {"department read", 53, 23, 0, [](EcrItemRecord*) { return 0; }, {0xC0, 0xC7}},
-        {"confirmation of a refused item", 27, 13, 0, [](EcrItemRecord*) { return 0; }, {0xC0, 0xD0}},
-        {"progress of the second item", 27, 13, 0, [](EcrItemRecord*) { return 0; }, {0xC0, 0xD0, 0xA9}},
+        {"item read", 94, 28, 0, {0xC0, 0x91, 0xAC, 0x6B}},
+        {"sale record", 94, 28, 2, {0xC0, 0xAD}},
+        {"department read", 53, 23, 0, {0xC0, 0xC7}},
+        {"confirmation of a refused item", 27, 13, 0, {0xC0, 0xD0}},
+        {"progress of the second item", 27, 13, 0, {0xC0, 0xD0, 0xA9}},
     };
     for (size_t k = 0; k < std::size(cases); ++k) {
         const Case& c = cases[k];
