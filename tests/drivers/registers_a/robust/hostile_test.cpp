@@ -745,11 +745,23 @@ TEST_F(DsaRobust, BreakAtRandomMomentsEndsTheJobAtOnce) {
         Rng rng(seed * 104729u);
         Run run = NewRun(rng, jobs, seed);
         SCOPED_TRACE(run.trace);
-        // Long jobs: many sale lines and items, a spoilt line now and then.
+        // Long jobs that cannot end before the break: many sale lines, items
+        // and departments, every reply late, now and then none at all (a
+        // long wait) or one in pieces.
         for (uint32_t i = 0; i < 40; ++i) run.state.sales.push_back({i + 1, 1000, 100});
         m_emu->SetSales(run.state.sales);
-        auto line = std::make_shared<HostileLine>(seed, 10);
-        m_emu->SetMangler([line](char kind, const Bytes& b) { return line->Mangle(kind, b); });
+        auto slow = std::make_shared<Rng>(seed);
+        m_emu->SetMangler([slow](char kind, const Bytes& b) {
+            if (kind == 'A') return std::vector<Piece>{{0, b}};
+            switch (Uniform(*slow, 0, 9)) {
+            case 0: return std::vector<Piece>{};
+            case 1: {
+                const long half = static_cast<long>(b.size() / 2);
+                return std::vector<Piece>{{4, Bytes(b.begin(), b.begin() + half)}, {4, Bytes(b.begin() + half, b.end())}};
+            }
+            default: return std::vector<Piece>{{8, b}};
+            }
+        });
         HostArrays arrays = Arrays(rng, run.t, run.j, run.state);
         const size_t given = arrays.items.size();
         while (arrays.items.size() < 40) {
@@ -758,7 +770,7 @@ TEST_F(DsaRobust, BreakAtRandomMomentsEndsTheJobAtOnce) {
         }
         while (arrays.depts.size() < 40) {
             EcrDeptRecord d = arrays.depts[0];
-            d.number = 0;
+            d.number = static_cast<uint32_t>(arrays.depts.size() % run.t.depts + 1);
             arrays.depts.push_back(d);
         }
         const EcrDeviceRecord dev = Device(run.t);
@@ -781,7 +793,7 @@ TEST_F(DsaRobust, BreakAtRandomMomentsEndsTheJobAtOnce) {
         ++broken;
         StopDevice();
     }
-    EXPECT_GT(broken, 20);
+    EXPECT_GT(broken, 30);
     std::printf("random breaks: %d broken, slowest %lld ms\n", broken, static_cast<long long>(slowest));
 }
 
