@@ -57,6 +57,7 @@ int CSystem600::OpenPort(int port, int baud) {
     m_nError = 0;
     m_nPort = port;
     m_bAnswerOverdue = false;
+    m_bSilent = false;
     if (!m_pSerial) {
         m_nError = -3;
         return 0;
@@ -111,6 +112,7 @@ int CSystem600::DropStaleInput() {
     if (m_bAnswerOverdue) {
         m_bAnswerOverdue = false;
         stale = !m_pSerial->Read(m_nPort, 0, kIoTimeout).IsEmpty();
+        m_bSilent = !stale;
         int e = m_pSerial->GetError();
         if (e != 0 && e != -5) {
             m_nError = e;
@@ -160,12 +162,14 @@ CChrArr CSystem600::ReadBytes(int n) {
     } else {
         got = m_pSerial->Read(m_nPort, n, kIoTimeout);
         int e = m_pSerial->GetError();
+        if (!got.IsEmpty()) m_bSilent = false;
+        // The register may still answer after the time-out (unless it has
+        // stayed silent through such a wait already).
+        if (e == -5 && !m_bSilent) m_bAnswerOverdue = true;
         if (e != 0) {
             m_nError = e;
             got.RemoveAll();
         }
-        // The register may still answer after the time-out.
-        if (e == -5) m_bAnswerOverdue = true;
     }
     DumpReceived(got);
     return got;

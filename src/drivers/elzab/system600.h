@@ -179,6 +179,7 @@ private:
     int m_nMuxFlag = 0;
     int m_nMuxChannel = 1;
     bool m_bAnswerOverdue = false;   // the last read timed out
+    bool m_bSilent = false;          // nothing came while waiting for an overdue answer
 };
 
 // Little-endian 2-byte PLU field.
