@@ -480,7 +480,8 @@ TEST_F(ElzabRobustTest, HostileAnswersFailCleanlyOrChangeNothing) {
         });
         CheckAgainst(sc, ref, o);
         EXPECT_NE(o.error, -7);
-        // At most 6 attempts of one read, each at most one time-out long.
+        // At most 6 attempts of one read per fault, each at most one
+        // time-out long, and a wait for an overdue answer now and then.
         EXPECT_LT(o.seconds, 6.0 * n * 6.2 * scale + 2.0);
     }
 }
