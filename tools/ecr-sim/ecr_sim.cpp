@@ -1,8 +1,8 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab] [--type N | --model M] [--port N] [--register NN]
-//           [--goods FILE.csv] [--delay MS]
+//   ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]
+//           [--register NN] [--goods FILE.csv] [--delay MS]
 //
 // The first line on standard output is the variable to give the library,
 // e.g. "ECR_COM1=/dev/pts/4"; the simulator then runs until SIGINT or
@@ -47,8 +47,11 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab] [--type N | --model M] [--port N] [--register NN]\n"
-                 "               [--goods FILE.csv] [--delay MS]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]\n"
+                 "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
+                 "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
+                 "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
+                 "  elcom50  Elcom 50 register (--type 16 or 17)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
