@@ -1,6 +1,5 @@
 #include "drivers/registers_a/cdsp_ecr.h"
 
-#include <cmath>
 #include <cstdio>
 
 int CDSP_ECR::ReadSale(int, EcrSaleCallback) { return Unsupported(); }
@@ -52,7 +51,8 @@ int CDSP_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallbac
                 SetError(105, GetErrorText(105));
                 return 0;
             }
-            if (!(it.price >= 0.0) || !(std::floor(it.price * 100.0 + 0.1) <= 999999999.0)) {
+            uint64_t hundredths = 0;
+            if (!m_dsp.CheckPrice(it.price, hundredths)) {
                 SetError(109, GetErrorText(109));
                 return 0;
             }

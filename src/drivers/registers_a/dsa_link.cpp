@@ -451,6 +451,12 @@ CChrArr TextField(const char* text, size_t cap, int width) { return ChrPadRight(
 
 // ---------------------------------------------------------------- builders
 
+int CDsaLink::CheckPrice(double price, uint64_t& hundredths) {
+    if (ToWhole(price, 100.0, 999999999.0, hundredths)) return 1;
+    m_nError = 109;
+    return 0;
+}
+
 int CDsaLink::CheckPluNumber(uint32_t number) {
     // 1..capacity, and it must fit the number field of the records.
     uint64_t fieldMax = 1;
@@ -500,10 +506,7 @@ int CDsaLink::BuildPluRecord(const DsaPluRecord& rec, CChrArr& out) {
     const DsaPluLayout layout = PluLayout();
     if (!CheckPluNumber(rec.number)) return 0;
     uint64_t price = 0;
-    if (!ToWhole(rec.price, 100.0, 999999999.0, price)) {
-        m_nError = 109;
-        return 0;
-    }
+    if (!CheckPrice(rec.price, price)) return 0;
     if (rec.dept < 1 || rec.dept > DeptCount()) {
         m_nError = 110;
         return 0;
@@ -552,10 +555,7 @@ int CDsaLink::BuildPriceChange(DsaPluRecord& rec, CChrArr& out) {
     const DsaPluLayout layout = PluLayout();
     if (!CheckPluNumber(rec.number)) return 0;
     uint64_t price = 0;
-    if (!ToWhole(rec.price, 100.0, 999999999.0, price)) {
-        m_nError = 109;
-        return 0;
-    }
+    if (!CheckPrice(rec.price, price)) return 0;
     out = Number(rec.number, layout.numberDigits) + Number(price, 9);
     rec.price = static_cast<double>(price) / 100.0;
     return 1;

@@ -145,6 +145,7 @@ public:
 
     // ---- record builders (1, or 0 with the range error) ----
     int CheckPluNumber(uint32_t number);   // 105 outside 1..capacity or the field
+    int CheckPrice(double price, uint64_t& hundredths);   // 109 when negative, NaN or over 9 digits
     int BuildDeptRecord(const DsaDeptRecord& rec, CChrArr& out);
     int BuildPluRecord(const DsaPluRecord& rec, CChrArr& out);
     int BuildDeleteRecord(uint32_t number, CChrArr& out);
