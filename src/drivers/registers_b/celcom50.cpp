@@ -199,13 +199,7 @@ int CElcom50::SendRequest(const CChrArr& command, const CChrArr& params) {
         m_nError = -7;
         return 0;
     }
-    const int drained = m_pSerial->WaitOutputDrained(m_nPort, kIoSeconds);
-    if (drained != 0) {
-        m_nError = drained < 0 ? drained : -5;
-        m_pSerial->FlushOutput(m_nPort);
-        return 0;
-    }
-    m_pSerial->FlushInput(m_nPort);
+    if (!ClearLine()) return 0;
     CChrArr line(command);
     line += kTab;
     line += "REQ";
@@ -272,13 +266,7 @@ int CElcom50::CheckReply(const CChrArr& command, CChrArr& data) {
 int CElcom50::ConnectExchange(const char* command) {
     m_nError = 0;
     if (!m_pSerial) return FailIfClear(-3);
-    const int drained = m_pSerial->WaitOutputDrained(m_nPort, kIoSeconds);
-    if (drained != 0) {
-        m_nError = drained < 0 ? drained : -5;
-        m_pSerial->FlushOutput(m_nPort);
-        return 0;
-    }
-    m_pSerial->FlushInput(m_nPort);
+    if (!ClearLine()) return 0;
     CChrArr line(command);
     line += kTab;
     line += "REQ";
@@ -361,6 +349,17 @@ std::string CElcom50::GetErrorText(int code) {
 }
 
 // ------------------------------------------------------------ exchanges
+
+int CElcom50::ClearLine() {
+    const int drained = m_pSerial->WaitOutputDrained(m_nPort, kIoSeconds);
+    if (drained != 0) {
+        m_nError = drained < 0 ? drained : -5;
+        m_pSerial->FlushOutput(m_nPort);
+        return 0;
+    }
+    m_pSerial->FlushInput(m_nPort);
+    return 1;
+}
 
 int CElcom50::Request(const char* command, const CChrArr& params, CChrArr& data) {
     const CChrArr cmd(command);

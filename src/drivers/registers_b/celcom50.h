@@ -136,6 +136,9 @@ public:
     static bool ParseStatus(const CChrArr& field, uint32_t& status);
 
 private:
+    // Before a request: lets earlier output leave (else -5 or the port's
+    // code) and drops stale input.
+    int ClearLine();
     int Request(const char* command, const CChrArr& params, CChrArr& data);
     int RequestStatus(const char* command, const CChrArr& params, CChrArr& data);
     int SetHead(const CChrArr& columns);
