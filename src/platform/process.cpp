@@ -178,23 +178,17 @@ ProcessResult SystemProcessRunner::Run(const std::string& program, const std::ve
 
     const int pidFd = OpenPidFd(pid);
     bool usePidFd = pidFd >= 0;
-    // The break's descriptor wakes the wait at once. Without one, or once it
-    // has woken the wait with no break behind it (a break given just as the
-    // job started and cleared again leaves it readable for good), the flag
-    // is looked at every 50 ms instead.
-    bool watchBreakFd = brk && brk->fd() >= 0;
     for (;;) {
         if (usePidFd) {
-            pollfd p[2] = {{pidFd, POLLIN, 0}, {watchBreakFd ? brk->fd() : -1, POLLIN, 0}};
-            int n = ::poll(p, watchBreakFd ? 2 : 1, brk && !watchBreakFd ? 50 : -1);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) usePidFd = false;   // wait the plain way below
-            if (n > 0 && p[0].revents != 0) {
+            // The program's end or the break, whichever comes first (the
+            // wait also copes with a break descriptor woken without a break).
+            const int r = WaitForFd(pidFd, POLLIN, brk, -1);
+            if (r == kWaitReady) {
                 Reap(pid, true, result);
                 result.outcome = kProcessEnded;
                 break;
             }
-            if (n > 0 && brk && !brk->IsSet()) watchBreakFd = false;
+            if (r != kWaitBroken) usePidFd = false;   // the descriptor failed: wait the plain way below
         } else {
             if (Reap(pid, false, result)) {
                 result.outcome = kProcessEnded;
