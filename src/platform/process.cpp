@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -60,16 +59,10 @@ bool Reap(pid_t pid, bool block, ProcessResult& result) {
 // Waits at most timeoutMs (-1: no limit) for the end, ignoring any break.
 bool WaitEnded(pid_t pid, int pidFd, int timeoutMs, ProcessResult& result) {
     if (pidFd >= 0) {
-        const int64_t end = MonotonicMillis() + timeoutMs;
-        for (;;) {
-            int wait = timeoutMs < 0 ? -1 : static_cast<int>(std::max<int64_t>(0, end - MonotonicMillis()));
-            pollfd p{pidFd, POLLIN, 0};
-            int n = ::poll(&p, 1, wait);
-            if (n < 0 && errno == EINTR) continue;
-            if (n > 0) return Reap(pid, true, result);
-            if (n == 0) return Reap(pid, false, result);
-            break;   // poll failed: fall back below
-        }
+        const int r = WaitForFd(pidFd, POLLIN, nullptr, timeoutMs);
+        if (r == kWaitReady) return Reap(pid, true, result);
+        if (r == kWaitTimeout) return Reap(pid, false, result);
+        // the descriptor failed: wait the plain way below
     }
     const int64_t end = MonotonicMillis() + timeoutMs;
     for (;;) {
