@@ -275,6 +275,13 @@ CChrArr CDsaLink::ReadFrame(int length) {
         m_nError = -3;
         return CChrArr();
     }
+    // A break is looked at before each frame: frames already waiting (a
+    // sale stream the register has sent ahead) must not carry a job that
+    // the user broke off in a host callback on to its end.
+    if (m_pSerial->IsAborted()) {
+        m_nError = -7;
+        return CChrArr();
+    }
     if (m_nRetry < 1) {
         m_nError = 9999;
         return CChrArr();
