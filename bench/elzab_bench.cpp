@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "emulators/elzab/elzab_emulator.h"
+#include "sim/elzab/elzab_emulator.h"
 #include "orvanta/ecr.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "api/job_block.h"
+#include "job/job_block.h"
 #include "api/registry.h"
 #include "orvanta/ecr.h"
 #include "platform/control_host.h"

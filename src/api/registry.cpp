@@ -11,20 +11,20 @@
 #include <mutex>
 #include <string>
 
-#include "api/job_block.h"
+#include "job/job_block.h"
 #include "api/unserved_drivers.h"
 #include "comm/telepathy_ecr.h"
 #include "util/cp1250.h"
 
 // ---- Served families ----
-#include "drivers/registers_b/cel50_ecr.h"
+#include "drivers/elcom50/cel50_ecr.h"
 #include "drivers/elzab/cs6_ecr.h"
-#include "drivers/registers_a/cd1_ecr.h"
-#include "drivers/registers_a/cd5_ecr.h"
-#include "drivers/registers_a/cds_ecr.h"
-#include "drivers/registers_a/cdsp_ecr.h"
-#include "drivers/scales/ccas_xml_ecr.h"
-#include "drivers/scales/cmpr_ecr.h"
+#include "drivers/dsa/cd1_ecr.h"
+#include "drivers/dsa/cd5_ecr.h"
+#include "drivers/dsa/cds_ecr.h"
+#include "drivers/dsa/cdsp_ecr.h"
+#include "drivers/cas/ccas_xml_ecr.h"
+#include "drivers/proxima/cmpr_ecr.h"
 
 namespace orv::unserved {
 

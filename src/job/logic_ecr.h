@@ -9,7 +9,7 @@
 #include <string>
 #include <type_traits>
 
-#include "api/job_block.h"
+#include "job/job_block.h"
 #include "comm/socket.h"
 #include "comm/telepathy.h"
 #include "comm/telepathy_ecr.h"

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "api/job_block.h"
+#include "job/job_block.h"
 #include "api/registry.h"
 #include "fakes/fake_logic.h"
 #include "fakes/recording_host.h"

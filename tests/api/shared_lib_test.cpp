@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "emulators/elcom50/elcom50_emulator.h"
+#include "sim/elcom50/elcom50_emulator.h"
 #include "fakes/recording_host.h"
 #include "orvanta/ecr.h"
 #include "util/cp1250.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <thread>
 
-#include "api/job_block.h"
+#include "job/job_block.h"
 #include "comm/socket.h"
 #include "comm/telepathy.h"
 #include "job/logic_ecr.h"

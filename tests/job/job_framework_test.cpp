@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "api/job_block.h"
+#include "job/job_block.h"
 #include "comm/socket.h"
 #include "comm/telepathy.h"
-#include "emulators/emulator_base.h"
+#include "sim/emulator_base.h"
 #include "fakes/fake_logic.h"
 #include "fakes/recording_host.h"
 #include "util/cp1250.h"

@@ -28,9 +28,9 @@
 #include <string>
 #include <vector>
 
-#include "emulators/elcom50/elcom50_emulator.h"
-#include "emulators/dsa/dsa_emulator.h"
-#include "emulators/elzab/elzab_emulator.h"
+#include "sim/elcom50/elcom50_emulator.h"
+#include "sim/dsa/dsa_emulator.h"
+#include "sim/elzab/elzab_emulator.h"
 
 namespace {
 

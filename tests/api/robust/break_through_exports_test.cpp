@@ -16,7 +16,7 @@
 #include <termios.h>
 
 #include "api/registry.h"
-#include "emulators/pty_pair.h"
+#include "sim/pty_pair.h"
 #include "fakes/recording_host.h"
 #include "job/logic_ecr.h"
 #include "orvanta/ecr.h"

@@ -12,7 +12,7 @@
 
 #include "comm/telepathy.h"
 #include "comm/telepathy_ecr.h"
-#include "emulators/pty_pair.h"
+#include "sim/pty_pair.h"
 #include "fakes/fake_serial_device.h"
 #include "platform/clock.h"
 #include "platform/message_hook.h"

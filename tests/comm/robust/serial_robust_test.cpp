@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "comm/telepathy.h"
-#include "emulators/pty_pair.h"
+#include "sim/pty_pair.h"
 #include "platform/clock.h"
 #include "platform/message_hook.h"
 #include "robust_util.h"

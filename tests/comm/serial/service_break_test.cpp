@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "emulators/emulator_base.h"
+#include "sim/emulator_base.h"
 #include "fakes/fake_serial_device.h"
 #include "serial_fixture.h"
 

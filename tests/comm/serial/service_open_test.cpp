@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "emulators/pty_pair.h"
+#include "sim/pty_pair.h"
 #include "fakes/fake_serial_device.h"
 #include "serial_fixture.h"
 #include "util/cp1250.h"

@@ -1,7 +1,7 @@
 // Reading by count and up to a terminator on a pseudo-terminal.
 #include <thread>
 
-#include "emulators/emulator_base.h"
+#include "sim/emulator_base.h"
 #include "serial_fixture.h"
 
 using namespace serial_test;

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "emulators/emulator_base.h"
+#include "sim/emulator_base.h"
 #include "fakes/fake_serial_device.h"
 #include "serial_fixture.h"
 

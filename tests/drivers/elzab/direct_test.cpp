@@ -3,7 +3,7 @@
 // and the multiplexers on the fake serial line.
 #include "elzab_fixture.h"
 
-#include "api/job_block.h"
+#include "job/job_block.h"
 #include "comm/telepathy.h"
 #include "drivers/elzab/cs6_ecr.h"
 #include "fakes/fake_serial_device.h"

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "emulators/elzab/elzab_emulator.h"
+#include "sim/elzab/elzab_emulator.h"
 #include "fakes/recording_host.h"
 #include "orvanta/ecr.h"
 #include "platform/clock.h"

@@ -9,7 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "emulators/emulator_base.h"
+#include "sim/emulator_base.h"
 
 using orv::test::B;
 using orv::test::Bytes;

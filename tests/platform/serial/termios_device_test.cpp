@@ -11,7 +11,7 @@
 #include <chrono>
 #include <thread>
 
-#include "emulators/pty_pair.h"
+#include "sim/pty_pair.h"
 #include "platform/serial_termios.h"
 
 using namespace orv::platform;

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "emulators/elcom50/elcom50_emulator.h"
+#include "sim/elcom50/elcom50_emulator.h"
 #include "tools/ecrctl/ecrctl_runner.h"
 
 extern char** environ;

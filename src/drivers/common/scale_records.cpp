@@ -1,0 +1,37 @@
+#include "drivers/common/scale_records.h"
+
+#include <cmath>
+
+#include <string>
+
+bool ScaleHundredths(double price, uint32_t& out) {
+    const double units = price >= 0.0 ? std::trunc(price * 100.0 + 0.1) : -1.0;   // NaN fails too
+    if (!(units >= 0.0 && units <= 999999.0)) return false;
+    out = static_cast<uint32_t>(units);
+    return true;
+}
+
+int RunTransferProgram(CTelepathyECR& protocol, orv::platform::ProcessRunner& runner, const char* program,
+                       const std::vector<std::string>& args) {
+    protocol.m_nError = 0;
+    CTelepathy* serial = protocol.GetSerial();
+    const orv::platform::ProcessResult r = runner.Run(program, args, serial ? &serial->AbortSignal() : nullptr);
+    if (r.outcome == orv::platform::kProcessBroken) {
+        protocol.m_nError = -7;
+        return 0;
+    }
+    // A program ended by a signal (a crash, or killed from outside) did not
+    // finish its job, whatever it left behind.
+    if (r.outcome != orv::platform::kProcessEnded || r.termSignal != 0) {
+        protocol.m_nError = CAS_ERR_GENERAL;
+        return 0;
+    }
+    // The exit code is not inspected: the vendors' programs give it no
+    // documented meaning, and a program that ended by itself finished its job.
+    return 1;
+}
+
+std::string DottedAddress(uint32_t a) {
+    return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) + "." +
+           std::to_string(a & 0xFF);
+}

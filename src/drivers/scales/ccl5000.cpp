@@ -1,6 +1,0 @@
-#include "drivers/scales/ccl5000.h"
-
-CCL5000::CCL5000() = default;
-CCL5000::~CCL5000() = default;
-
-std::string CCL5000::GetErrorText(int code) { return CTelepathyECR::GetErrorText(code); }

@@ -1,0 +1,139 @@
+// Elcom 50 registers through the exports, as a host drives them: one
+// end-to-end run per type code against the emulator on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "drivers/elcom50/elcom50_items.h"
+#include "sim/elcom50/elcom50_emulator.h"
+#include "fakes/recording_host.h"
+#include "orvanta/ecr.h"
+#include "platform/clock.h"
+
+namespace {
+
+using orv::test::Elcom50Emulator;
+using orv::test::Host;
+using orv::test::RecordingHost;
+
+constexpr int kPort = 6;
+
+bool WaitDone() { return orv::test::WaitEcrDone(60000); }
+
+EcrItemRecord Item(uint32_t number, const char* name, const char* code, double price, uint32_t vat) {
+    EcrItemRecord r = orv::test::HostItem(number, name, price, vat, code);
+    r.department = 2;
+    r.unit = 0;          // sent as 1
+    r.attr2 = 1;         // other price allowed
+    return r;
+}
+
+class Elcom50Exports : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        orv::platform::SetTimeScale(0.1);
+        Host().Reset();
+        ASSERT_EQ(EcrCreate(nullptr), 1);
+    }
+    void TearDown() override { orv::platform::SetTimeScale(1.0); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Types, Elcom50Exports, ::testing::Values(16, 17),
+                         [](const auto& info) { return "Type" + std::to_string(info.param); });
+
+TEST_P(Elcom50Exports, ProgramReadBackVatAndUnits) {
+    const int type = GetParam();
+    const bool wide = type == 17;
+    Elcom50Emulator reg(kPort, wide ? 25 : 24);
+    reg.SetTaxGroup(1, "23.00", 1);
+    reg.SetTaxGroup(2, "8.00", 1);
+    reg.SetTaxGroup(7, "0.00", 2);
+    reg.Start();
+    const EcrDeviceRecord dev = orv::test::DeviceRecord(type, kPort, 19200);
+    const uint32_t top = wide ? 14980 : 1980;
+    const char* longName = "Jogurt naturalny bez dodatku cukru i mleka w proszku";
+
+    std::vector<EcrItemRecord> items = {Item(1, "Mleko 2%", "5900512300108", 2.99, 1),
+                                        Item(top, longName, "12345678901234567890", 12.5, 2),
+                                        Item(top + 1, "Poza zakresem", "1", 1.0, 1)};
+    ASSERT_EQ(EcrPgmPLU(&dev, items.data(), 3, &RecordingHost::OnItemProgram), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 105);   // the last item's result
+    ASSERT_EQ(Host().Confirmations().size(), 1u);
+    EXPECT_EQ(Host().Confirmations()[0].number, top + 1);
+    EXPECT_EQ(Host().Confirmations()[0].code, 105);
+    EXPECT_EQ(Host().CountEvents(ECR_EVENT_DEVICE_ERROR), 0);
+    EXPECT_EQ(Host().CountEvents(ECR_EVENT_CLOSED), 1);
+
+    const std::string name = wide ? std::string(longName).substr(0, 42) : std::string(longName).substr(0, 24);
+    auto row = reg.Plu(top);
+    ASSERT_TRUE(row.has_value());
+    EXPECT_EQ(row->name, name);
+    EXPECT_EQ(row->barcode, "123456789012345678");
+    EXPECT_EQ(row->price, "12.50");
+    EXPECT_EQ(row->unit, "1");
+    EXPECT_EQ(row->link, "0000");
+    EXPECT_EQ(row->other, "1");
+    EXPECT_EQ(reg.Plu(1)->name, wide ? "Mleko 2%                                  " : "Mleko 2%                ");
+
+    Host().Reset();
+    ASSERT_EQ(EcrReadPLU(&dev, items.data(), 2, &RecordingHost::OnItemRead), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
+    const auto read = Host().Items();
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[1].number, top);
+    EXPECT_EQ(std::string(read[1].name), name);
+    EXPECT_STREQ(read[1].code, "123456789012345678");
+    EXPECT_DOUBLE_EQ(read[1].price, 12.5);
+    EXPECT_EQ(read[1].vat_group, 2u);
+    EXPECT_EQ(read[1].unit, 1u);
+    EXPECT_EQ(read[1].attr2, 1u);
+    EXPECT_EQ(read[1].attr1, 3u);
+
+    Host().Reset();
+    ASSERT_EQ(EcrReadVAT(&dev, &RecordingHost::OnVat), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
+    ASSERT_EQ(Host().VatCalls().size(), 1u);
+    const auto vat = Host().VatCalls()[0];
+    EXPECT_DOUBLE_EQ(vat[0], 23.0);
+    EXPECT_DOUBLE_EQ(vat[1], 8.0);
+    EXPECT_DOUBLE_EQ(vat[2], -3.0);
+    EXPECT_DOUBLE_EQ(vat[6], -1.0);
+    EXPECT_DOUBLE_EQ(vat[7], -3.0);
+
+    Host().Reset();
+    EcrUnitRecord units[2];
+    std::memset(units, 0, sizeof units);
+    units[0].number = 2;
+    std::strcpy(units[0].name, "litr");
+    units[1].number = 3;
+    std::strcpy(units[1].name, "kg");
+    ASSERT_EQ(EcrPgmUNIT(&dev, units, 2, &RecordingHost::OnUnitProgram), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
+    ASSERT_EQ(EcrReadAllUnit(&dev, &RecordingHost::OnUnitRead), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
+    const auto readUnits = Host().Units();
+    ASSERT_EQ(readUnits.size(), 8u);
+    EXPECT_STREQ(readUnits[1].name, "lit");
+    EXPECT_STREQ(readUnits[2].name, "kg ");
+
+    // A register that is busy: the 32-bit code reaches the host folded.
+    Host().Reset();
+    reg.Inject({"GETREC", "", Elcom50Emulator::Answer::Status, "2147942409", -1});
+    ASSERT_EQ(EcrReadAllDEPT(&dev, &RecordingHost::OnDeptRead), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 24);
+    EXPECT_EQ(orv::test::Utf8(EcrErrMsg()), "Kasa zajęta");
+    EXPECT_TRUE(Host().Depts().empty());
+    reg.Stop();
+}
+
+}  // namespace

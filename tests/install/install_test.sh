@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the build tree into a temporary prefix, then builds a small C host
+# against the installed copy twice, through find_package and through
+# pkg-config, and runs both.
+# Usage: install_test.sh <build dir> <source dir of the host>
+set -euo pipefail
+build=$1
+host_src=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; exit 1; }
+libdir=$(cd "$prefix" && ls -d lib*/ | head -n 1)
+libdir=$prefix/${libdir%/}
+for f in include/orvanta/ecr.h bin/ecrctl bin/ecr-sim; do
+    [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
+done
+[ -e "$libdir/pkgconfig/orvanta.pc" ] || { echo "not installed: orvanta.pc"; exit 1; }
+[ -e "$libdir/cmake/orvanta/orvantaConfig.cmake" ] || { echo "not installed: orvantaConfig.cmake"; exit 1; }
+soname=$(objdump -p "$libdir/liborvanta.so" | awk '/SONAME/ {print $2}')
+[ "$soname" = "liborvanta.so.1" ] || { echo "unexpected soname: $soname"; exit 1; }
+[ -e "$libdir/$soname" ] || { echo "the soname link is missing"; exit 1; }
+
+echo "== find_package"
+cmake -S "$host_src" -B "$work/cmake-host" -DCMAKE_PREFIX_PATH="$prefix" >"$work/host.log" || { cat "$work/host.log"; exit 1; }
+cmake --build "$work/cmake-host" >>"$work/host.log" || { cat "$work/host.log"; exit 1; }
+LD_LIBRARY_PATH="$libdir" "$work/cmake-host/host"
+
+echo "== pkg-config"
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# shellcheck disable=SC2046
+cc -std=c11 -o "$work/pc-host" "$host_src/host.c" $(pkg-config --cflags --libs orvanta)
+LD_LIBRARY_PATH="$libdir" "$work/pc-host"
+
+echo "== installed ecrctl finds its library"
+"$prefix/bin/ecrctl" --help >/dev/null
