@@ -12,6 +12,8 @@
 #include <mutex>
 #include <utility>
 
+#include "util/cp1250_unicode.h"
+
 namespace orv::platform {
 namespace {
 
@@ -39,7 +41,8 @@ void WriteAll(int fd, const std::string& line) {
     }
 }
 
-// Appends "<local time> [<kind>] <text>" to orvanta_messages.log. The file is
+// Appends "<local time> [<kind>] <text>" to orvanta_messages.log, the text
+// in UTF-8 so that a person can read it on a terminal. The file is
 // never followed through a symbolic link, is created readable by the owner
 // only, and must be a plain file. Failures are silent: a message that cannot
 // be logged must not stop a job.
@@ -53,7 +56,7 @@ void AppendToLog(MessageKind kind, const std::string& text) {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         if (::localtime_r(&now, &local) != nullptr) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-        std::string line = std::string(stamp) + " [" + KindName(kind) + "] " + text + "\n";
+        std::string line = std::string(stamp) + " [" + KindName(kind) + "] " + Cp1250ToUtf8(text) + "\n";
         WriteAll(fd, line);  // one write with O_APPEND keeps concurrent lines whole
     }
     ::close(fd);

@@ -1,5 +1,5 @@
 // Message boxes: there are no dialogs here, so every message goes through a
-// hook. The default hook appends the text to "orvanta_messages.log" in the
+// hook. The default hook appends the text (in UTF-8) to "orvanta_messages.log" in the
 // temporary directory and answers with the default button at once.
 #pragma once
 

@@ -124,7 +124,7 @@ TEST_F(MessageHookTest, DefaultHookAppendsToPrivateLog) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     const std::string log = ReadFile(path);
-    const size_t q = log.find("Usun\xB9\xE6?");
+    const size_t q = log.find("Usunąć?");  // the CP1250 text, in UTF-8
     const size_t p = log.find("Press the key");
     const size_t n = log.find("Port closed");
     ASSERT_NE(q, std::string::npos) << log;
