@@ -322,17 +322,22 @@ int CEM_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback cb) {
                : Fail();
 }
 
-int CEM_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProgramCallback /*cb*/) {
-    return BatchWrite<EcrDeptRecord>(
-        depts, count,
-        [](const EcrDeptRecord& d) { return NamedText("Grupa tow. ", d.number, d.name, sizeof(d.name)); },
-        [](EcrDeptRecord& d, std::string& record) {
-            char name[sizeof(d.name)] = {};
-            StrNCopyZ(name, d.name, sizeof(name) - 1);
-            record = CElzabModem::DeptRecord(d.number, name);
+template <class Rec>
+int CEM_ECR::WriteNamed(Rec* records, int count, const char* prefix, std::string (*record)(uint32_t, const char*),
+                        int (CElzabModem::*write)()) {
+    return BatchWrite<Rec>(
+        records, count, [prefix](const Rec& r) { return NamedText(prefix, r.number, r.name, sizeof(r.name)); },
+        [record](Rec& r, std::string& out) {
+            char name[sizeof(r.name)] = {};
+            StrNCopyZ(name, r.name, sizeof(name) - 1);
+            out = record(r.number, name);
             return 1;
         },
-        [&](BatchAnswer&) { return m_modem.WriteDepts(); });
+        [this, write](BatchAnswer&) { return (m_modem.*write)(); });
+}
+
+int CEM_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProgramCallback /*cb*/) {
+    return WriteNamed(depts, count, "Grupa tow. ", &CElzabModem::DeptRecord, &CElzabModem::WriteDepts);
 }
 
 int CEM_ECR::ReadAllUnit(int /*port*/, EcrUnitReadCallback cb) {
@@ -349,14 +354,5 @@ int CEM_ECR::ReadAllUnit(int /*port*/, EcrUnitReadCallback cb) {
 }
 
 int CEM_ECR::PgmUNIT(int /*port*/, EcrUnitRecord* units, int count, EcrUnitProgramCallback /*cb*/) {
-    return BatchWrite<EcrUnitRecord>(
-        units, count,
-        [](const EcrUnitRecord& u) { return NamedText("Jednostka m. ", u.number, u.name, sizeof(u.name)); },
-        [](EcrUnitRecord& u, std::string& record) {
-            char name[sizeof(u.name)] = {};
-            StrNCopyZ(name, u.name, sizeof(name) - 1);
-            record = CElzabModem::UnitRecord(u.number, name);
-            return 1;
-        },
-        [&](BatchAnswer&) { return m_modem.WriteUnits(); });
+    return WriteNamed(units, count, "Jednostka m. ", &CElzabModem::UnitRecord, &CElzabModem::WriteUnits);
 }

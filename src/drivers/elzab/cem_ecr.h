@@ -70,6 +70,11 @@ private:
     int BatchWrite(Rec* items, int count, const std::function<std::string(const Rec&)>& text,
                    const std::function<int(Rec&, std::string&)>& build,
                    const std::function<int(BatchAnswer& answer)>& send);
+    // Departments and units: progress "prefix number - name", one record
+    // each, one write.
+    template <class Rec>
+    int WriteNamed(Rec* records, int count, const char* prefix, std::string (*record)(uint32_t, const char*),
+                   int (CElzabModem::*write)());
 
     CElzabModem m_modem;
     uint32_t m_nOption = 0;

@@ -395,7 +395,8 @@ int CElzabModem::Close() {
         m_bAskOnClose = false;
         int answer = 0;
         if (m_pSerial)
-            answer = m_pSerial->AskOperator(orv::platform::MessageKind::Question, PL("Czy zamknąć łącze modemowe ?"), 0);
+            answer = m_pSerial->AskOperator(orv::platform::MessageKind::Question,
+                                            PL("Czy zamknąć łącze modemowe ?"), 0);
         if (answer == 1) ModStop();
     }
     RemoveExchangeFiles();
@@ -706,8 +707,9 @@ int CElzabModem::ReadPlu(uint32_t number, const PluFn& fn) {
     return 1;
 }
 
-int CElzabModem::ReadDepts(const NamedFn& fn) {
-    return CallAndRead(kOGrupa, [&](const std::vector<std::string>& f) {
+// Departments and units: number, name.
+int CElzabModem::ReadNamed(int entry, const NamedFn& fn) {
+    return CallAndRead(entry, [&](const std::vector<std::string>& f) {
         uint32_t number = 0;
         if (f.size() < 2 || !ParseWhole(f[0], number)) return 0;
         fn(number, NameFromWire(CChrArr(f[1])));
@@ -715,13 +717,9 @@ int CElzabModem::ReadDepts(const NamedFn& fn) {
     });
 }
 
+int CElzabModem::ReadDepts(const NamedFn& fn) { return ReadNamed(kOGrupa, fn); }
 int CElzabModem::ReadUnits(const NamedFn& fn) {
-    return CallAndRead(UsesShortWrite(m_nModel) ? kOSJednos : kOJednost, [&](const std::vector<std::string>& f) {
-        uint32_t number = 0;
-        if (f.size() < 2 || !ParseWhole(f[0], number)) return 0;
-        fn(number, NameFromWire(CChrArr(f[1])));
-        return 1;
-    });
+    return ReadNamed(UsesShortWrite(m_nModel) ? kOSJednos : kOJednost, fn);
 }
 
 // Sales and packages: number, quantity, value in hundredths.
@@ -788,8 +786,8 @@ int CElzabModem::GoodsRecord(const ElzabPlu& plu, const char* barcode, std::stri
             code = std::string(13, '0');
         else if (code.size() > 13)
             code = std::string(18 - code.size(), '0') + code;
-    } else {
-        if (code.size() > 13) return 108;
+    } else if (code.size() < 13) {
+        // Padded to 13; a longer code is not cut here and goes out whole.
         code = std::string(13 - code.size(), '0') + code;
     }
 

@@ -156,6 +156,7 @@ private:
     int CallAndRead(int entry, const std::function<int(const std::vector<std::string>&)>& fn);
     int ReadOne(int entry, std::vector<std::string>& record);
     int ReadSaleList(int entry, const SaleFn& fn);
+    int ReadNamed(int entry, const NamedFn& fn);
     int ParsePlu(const std::vector<std::string>& f, ElzabPlu& plu, std::string& barcode);
     int NameWidth() const;
 

@@ -219,7 +219,8 @@ unsigned char Serve(const char* name, const char* in, const char* out) {
         if (out) {
             const char* eol = f.lfOnly ? "\n" : "\r\n";
             int reg = f.registerOverride;
-            if (reg < 0 && call.konfig.size() > 1 && call.konfig[0] == '$') reg = static_cast<int>(Number(call.konfig.substr(1)));
+            if (reg < 0 && call.konfig.size() > 1 && call.konfig[0] == '$')
+                reg = static_cast<int>(Number(call.konfig.substr(1)));
             std::string text = s.hasHeader ? s.header : "#" + std::to_string(reg) + eol + "#" + eol + "#";
             for (const std::string& l : lines) text += eol + ("$" + l);
             for (const std::string& l : s.extraLines) text += eol + l;

@@ -175,7 +175,7 @@ TEST_F(ModemJobs, GoodsAreProgrammedInOneCallWithRefusalsConfirmed) {
         Goods(2, "Drogi", -1.0),                      // refused: price
         Goods(3, "Zajety", 1.0),                      // refused by the register
         Goods(4, "Mleko", 3.1, 0),                    // group from its rate
-        Goods(5, "Kod", 1.0, 1, "12345678901234"),    // refused: barcode too long
+        Goods(5, "Kod", 1.0, 1, "12345678901234"),    // a long code goes out whole
         Goods(6, "Ostatni", 0.5, 12),                 // refused: VAT group
         Goods(7, "Woda", 1.99),
     };
@@ -186,16 +186,16 @@ TEST_F(ModemJobs, GoodsAreProgrammedInOneCallWithRefusalsConfirmed) {
     Items(items);
     EXPECT_EQ(Run(5, dev), 0) << logic.GetErrorMessage();   // the last item went in
     EXPECT_EQ(fake.Names(), (std::vector<std::string>{"__OZegar", "__OPodatek", "__ZBPTowar"}));
-    EXPECT_EQ(Confirms(), (std::vector<std::pair<uint32_t, int>>{{2, 109}, {5, 108}, {6, 103}, {3, 221}}));
+    EXPECT_EQ(Confirms(), (std::vector<std::pair<uint32_t, int>>{{2, 109}, {6, 103}, {3, 221}}));
     for (const HostConfirm& c : Host().Confirmations()) EXPECT_FALSE(c.text.empty());
     EXPECT_EQ(items[3].vat_group, 2u);   // written back
 
     const std::string request = fake.Calls()[2].request;
-    const std::string n = std::string("Chleb") + std::string(14, ' ');
     EXPECT_EQ(request.substr(0, request.find("\r\n$3")),
               "#5\r\n#\r\n#\r\n$1\tChleb              \t1\t1\t0\t1\t0\t5901234123457\t250\t0");
     EXPECT_NE(request.find("\r\n$4\tMleko              \t2\t"), std::string::npos);
     EXPECT_EQ(request.find("$2\t"), std::string::npos);
+    EXPECT_NE(request.find("\t12345678901234\t100\t"), std::string::npos);
     EXPECT_EQ(fake.Query("goods").find("3\t"), std::string::npos);
     EXPECT_TRUE(ExchangeFilesLeft().empty());
 
@@ -204,13 +204,14 @@ TEST_F(ModemJobs, GoodsAreProgrammedInOneCallWithRefusalsConfirmed) {
     Prepare(3, dev);
     EXPECT_EQ(Run(3, dev), 0);
     auto read = Host().Items();
-    ASSERT_EQ(read.size(), 3u);
+    ASSERT_EQ(read.size(), 4u);
     EXPECT_EQ(read[0].number, 1u);
     EXPECT_STREQ(read[0].name, "Chleb              ");
     EXPECT_STREQ(read[0].code, "5901234123457");
     EXPECT_EQ(read[0].price, 2.5);
     EXPECT_EQ(read[1].vat_group, 2u);
-    EXPECT_EQ(read[2].price, 1.99);
+    EXPECT_STREQ(read[2].code, "12345678901234");
+    EXPECT_EQ(read[3].price, 1.99);
 }
 
 TEST_F(ModemJobs, AFailedBatchCallConfirmsEveryItemInIt) {
@@ -250,8 +251,9 @@ TEST_F(ModemJobs, UpdateBarcodesDeleteDepartmentsAndUnitsEachInOneCall) {
     Items(items, 1);
     EXPECT_EQ(Run(6, dev), 0);
     EXPECT_EQ(fake.Calls().back().name, "__ZCTowar");
-    EXPECT_EQ(fake.Calls().back().request, "#5\r\n#\r\n#\r\n$1\tA                   \t1\t1\t0\t1\t0\t0000000000123\t100\t0"
-                                           "\r\n$2\tB                   \t1\t1\t0\t1\t0\t0000000000456\t200\t0");
+    EXPECT_EQ(fake.Calls().back().request,
+              "#5\r\n#\r\n#\r\n$1\tA                   \t1\t1\t0\t1\t0\t0000000000123\t100\t0"
+              "\r\n$2\tB                   \t1\t1\t0\t1\t0\t0000000000456\t200\t0");
 
     Prepare(18, dev);
     Items(items, 2);
@@ -361,7 +363,8 @@ TEST_F(ModemExports, ProgramReadBackAndStatusOverTheModem) {
     EcrDeviceRecord dev = Device(28, 8);
     StrNCopyZ(dev.address, "0221234567", 63);
     EcrItemRecord items[2] = {
-        HostItemRecord({.number = 10, .name = "Ser", .code = "2900100000007", .price = 12.5, .vat = 2, .dept = 3, .unit = 2}),
+        HostItemRecord(
+            {.number = 10, .name = "Ser", .code = "2900100000007", .price = 12.5, .vat = 2, .dept = 3, .unit = 2}),
         HostItemRecord({.number = 11, .name = "Mas\xB3o", .price = 0.99, .vat = 1, .dept = 1, .unit = 1}),
     };
     EXPECT_EQ(RunExport([&] { return EcrPgmPLU(&dev, items, 2, &RecordingHost::OnItemProgram); }), 0) << EcrErrMsg();

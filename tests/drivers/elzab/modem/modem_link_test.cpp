@@ -122,6 +122,14 @@ TEST_F(ModemLink, KonfigLineByModelAndConnection) {
     }
 }
 
+TEST_F(ModemLink, AKonfigThatCannotBeWrittenFailsTheOpen) {
+    ASSERT_EQ(::mkdir("konfig.txt", 0700), 0);   // nothing can replace it
+    EXPECT_EQ(Open(14, 0), 0);
+    EXPECT_EQ(modem.m_nError, 6);
+    EXPECT_TRUE(fake.Names().empty());
+    EXPECT_TRUE(ExchangeFilesLeft().empty());
+}
+
 TEST_F(ModemLink, AddressIsCutTo63Bytes) {
     std::string address(80, '7');
     ASSERT_EQ(Open(14, 2, address.c_str()), 1);
@@ -172,7 +180,8 @@ TEST_F(ModemLink, GoodsRecordsPerModelFamily) {
     // Refusals before anything is written.
     std::string record;
     modem.SetModel(14);
-    EXPECT_EQ(modem.GoodsRecord(plu, "12345678901234", record), 108);
+    EXPECT_EQ(modem.GoodsRecord(plu, "12345678901234", record), 0);   // not cut: goes out whole
+    EXPECT_NE(record.find("\t12345678901234\t"), std::string::npos) << record;
     modem.SetModel(36);
     EXPECT_EQ(modem.GoodsRecord(plu, "1234567890123456789", record), 108);
     EXPECT_EQ(modem.GoodsRecord(plu, "123456789012345678", record), 0);
