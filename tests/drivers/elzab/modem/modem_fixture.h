@@ -33,6 +33,9 @@ inline std::string ReadText(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The doubles of the host records are 4-byte aligned: read them by value.
+inline double Value(double v) { return v; }
+
 inline bool FileExists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;

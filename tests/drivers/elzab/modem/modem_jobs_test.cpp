@@ -138,10 +138,10 @@ TEST_F(ModemJobs, SalesInTheThreeOptionModes) {
         ASSERT_EQ(sales.size(), c.sales);
         EXPECT_EQ(sales[0].sale.plu, 17u);
         EXPECT_EQ(sales[0].item.number, 17u);
-        EXPECT_EQ(sales[0].sale.quantity, 1.5);
-        EXPECT_EQ(sales[0].sale.value, 3.75);
-        EXPECT_EQ(sales[1].sale.quantity, -2.0);
-        EXPECT_EQ(sales[1].sale.value, -10.0);
+        EXPECT_EQ(Value(sales[0].sale.quantity), 1.5);
+        EXPECT_EQ(Value(sales[0].sale.value), 3.75);
+        EXPECT_EQ(Value(sales[1].sale.quantity), -2.0);
+        EXPECT_EQ(Value(sales[1].sale.value), -10.0);
     }
 }
 
@@ -208,10 +208,10 @@ TEST_F(ModemJobs, GoodsAreProgrammedInOneCallWithRefusalsConfirmed) {
     EXPECT_EQ(read[0].number, 1u);
     EXPECT_STREQ(read[0].name, "Chleb              ");
     EXPECT_STREQ(read[0].code, "5901234123457");
-    EXPECT_EQ(read[0].price, 2.5);
+    EXPECT_EQ(Value(read[0].price), 2.5);
     EXPECT_EQ(read[1].vat_group, 2u);
     EXPECT_STREQ(read[2].code, "12345678901234");
-    EXPECT_EQ(read[3].price, 1.99);
+    EXPECT_EQ(Value(read[3].price), 1.99);
 }
 
 TEST_F(ModemJobs, AFailedBatchCallConfirmsEveryItemInIt) {
@@ -376,7 +376,7 @@ TEST_F(ModemExports, ProgramReadBackAndStatusOverTheModem) {
     ASSERT_EQ(read.size(), 2u);
     EXPECT_EQ(read[0].number, 10u);
     EXPECT_STREQ(read[0].code, "2900100000007");
-    EXPECT_EQ(read[0].price, 12.5);
+    EXPECT_EQ(Value(read[0].price), 12.5);
     EXPECT_EQ(read[0].vat_group, 2u);
     EXPECT_EQ(read[0].department, 3u);
     EXPECT_EQ(read[0].unit, 2u);
