@@ -13,13 +13,7 @@
 namespace orv::comm {
 
 int CreateTempFile(const std::string& name, const void* content, size_t size) {
-    const int fd = orv::platform::OpenPrivateFile(orv::platform::TempDirectory() + "/" + name);
-    if (fd < 0) return -1;
-    if (size > 0 && !orv::platform::WriteFully(fd, content, size)) {
-        orv::platform::CloseFile(fd);
-        return -1;
-    }
-    return fd;
+    return orv::platform::OpenPrivateFile(orv::platform::TempDirectory() + "/" + name, content, size);
 }
 
 }  // namespace orv::comm

@@ -15,31 +15,22 @@ constexpr mode_t kPrivateMode = S_IRUSR | S_IWUSR;
 
 // A file we may write over in place: a plain file of ours that no other
 // name shares.
-bool OwnPlainFile(int fd, mode_t& mode) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return false;
-    mode = st.st_mode;
-    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1;
+bool OwnPlainFile(int fd, struct stat& st) {
+    static const uid_t self = ::geteuid();
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == self && st.st_nlink == 1;
 }
 
-int OpenFresh(const std::string& path) {
-    return ::open(path.c_str(), kOpenFlags | O_CREAT | O_EXCL, kPrivateMode);
-}
-
-}  // namespace
-
-int OpenPrivateFile(const std::string& path) {
+// The descriptor and the size the file had; -1 when there is none.
+int OpenInPlace(const std::string& path, off_t& oldSize) {
+    oldSize = 0;
     // Without O_TRUNC: a hard link's other name must keep its content, so the
-    // file is emptied only once it is known to be ours alone.
+    // file is cut only once it is known to be ours alone.
     int fd = ::open(path.c_str(), kOpenFlags | O_CREAT, kPrivateMode);
     if (fd >= 0) {
-        mode_t mode = 0;
-        if (OwnPlainFile(fd, mode)) {
-            if (::ftruncate(fd, 0) != 0) {
-                ::close(fd);
-                return -1;
-            }
-            if ((mode & 07777) != kPrivateMode) ::fchmod(fd, kPrivateMode);
+        struct stat st {};
+        if (OwnPlainFile(fd, st)) {
+            if ((st.st_mode & 07777) != kPrivateMode) ::fchmod(fd, kPrivateMode);
+            oldSize = st.st_size;
             return fd;
         }
         ::close(fd);
@@ -51,7 +42,22 @@ int OpenPrivateFile(const std::string& path) {
     // a device, another user's file): take the name away and make our own.
     // A directory cannot be unlinked, and then there is no file.
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
-    return OpenFresh(path);
+    return ::open(path.c_str(), kOpenFlags | O_CREAT | O_EXCL, kPrivateMode);
+}
+
+}  // namespace
+
+int OpenPrivateFile(const std::string& path, const void* content, size_t size) {
+    off_t oldSize = 0;
+    const int fd = OpenInPlace(path, oldSize);
+    if (fd < 0) return -1;
+    bool ok = WriteFully(fd, content, size);
+    if (ok && oldSize > static_cast<off_t>(size)) ok = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    if (!ok) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool WriteFully(int fd, const void* data, size_t size) {

@@ -94,6 +94,8 @@ public:
             return err;
         }
         m_fd = fd;
+        m_noModemLines = false;
+        m_outputIdle = false;
         // Raw at once, so nothing is echoed or mapped before the set-up.
         struct termios tio;
         if (::tcgetattr(m_fd, &tio) == 0) {
@@ -155,8 +157,12 @@ public:
 
     int OutputPending() override {
         if (m_fd < 0) return -EBADF;
+        // Only our writes fill the queue: once seen empty, it stays empty
+        // until the next write, and is not asked again per frame.
+        if (m_outputIdle) return 0;
         int n = 0;
         if (::ioctl(m_fd, TIOCOUTQ, &n) != 0) return -errno;
+        m_outputIdle = n == 0;
         return n;
     }
 
@@ -165,6 +171,7 @@ public:
         if (size == 0) return 0;
         for (;;) {
             ssize_t n = ::write(m_fd, data, size);
+            if (n > 0) m_outputIdle = false;
             if (n >= 0) return static_cast<long>(n);
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
@@ -193,8 +200,13 @@ public:
     int GetModemBits(int* bits) override {
         *bits = 0;
         if (m_fd < 0) return EBADF;
+        // A line without modem lines (a pseudo-terminal) keeps having none.
+        if (m_noModemLines) return ENOTTY;
         int m = 0;
-        if (::ioctl(m_fd, TIOCMGET, &m) != 0) return NoModemLines(errno) ? ENOTTY : errno;
+        if (::ioctl(m_fd, TIOCMGET, &m) != 0) {
+            m_noModemLines = NoModemLines(errno);
+            return m_noModemLines ? ENOTTY : errno;
+        }
         if (m & TIOCM_CTS) *bits |= kModemCts;
         if (m & TIOCM_DSR) *bits |= kModemDsr;
         if (m & TIOCM_RNG) *bits |= kModemRing;
@@ -239,6 +251,8 @@ private:
     }
 
     int m_fd = -1;
+    bool m_noModemLines = false;   // TIOCMGET answered that there are none
+    bool m_outputIdle = false;     // the output queue was empty and nothing was written since
 };
 
 }  // namespace
