@@ -87,10 +87,4 @@ inline void ExpectEveryItemTried(const std::map<uint32_t, int>& failed) {
     EXPECT_EQ(Host().CountEvents(ECR_EVENT_SUCCEEDED), 1);
 }
 
-// The code is one a loop takes for "no answer": a transport code other than
-// a break, or the family's own.
-inline bool IsNoAnswerCode(int code, int familyCode) {
-    return (code <= -1 && code >= -10 && code != -7) || (familyCode != 0 && code == familyCode);
-}
-
 }  // namespace orv::test
