@@ -46,7 +46,18 @@ protected:
     // item index (from 0) -> the code it fails with
     void Fail(const std::map<int, int>& failures) {
         logic.itemFailures.clear();
-        for (const auto& [index, code] : failures) logic.itemFailures[index] = SlotScript{0, code, "E" + std::to_string(code)};
+        for (const auto& [index, code] : failures)
+            logic.itemFailures[index] = SlotScript{0, code, "E" + std::to_string(code)};
+    }
+
+    // One case of a table: a fresh job of `job` whose items fail so, for a
+    // class whose own "no answer" code is familyCode.
+    void RunCase(uint32_t job, int familyCode, const std::map<int, int>& failures) {
+        SetUp();
+        logic.ClearCalls();
+        logic.noAnswerCode = familyCode;
+        Fail(failures);
+        ASSERT_TRUE(Run(job));
     }
 
     std::vector<int> Tried(int from, int to) {
@@ -79,11 +90,7 @@ TEST_F(NoAnswer, ThreeSilentItemsInARowEndTheLoopAndTheRestIsAccountedFor) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        logic.ClearCalls();
-        logic.noAnswerCode = c.familyCode;
-        Fail(c.failures);
-        ASSERT_TRUE(Run(5));
+        RunCase(5, c.familyCode, c.failures);
 
         EXPECT_EQ(logic.ItemsTried(), Tried(0, c.lastTried + 1));
         // Every item gets its progress, up to 100 %.
@@ -131,11 +138,7 @@ TEST_F(NoAnswer, RefusalsAndShortSilencesNeverStopTheLoop) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        logic.ClearCalls();
-        logic.noAnswerCode = c.familyCode;
-        Fail(c.failures);
-        ASSERT_TRUE(Run(5));
+        RunCase(5, c.familyCode, c.failures);
         EXPECT_EQ(logic.ItemsTried(), Tried(0, kCount));
         EXPECT_EQ(Host().Confirmations().size(), c.failures.size());
         EXPECT_EQ(Host().CountEvents(ECR_EVENT_SUCCEEDED), 1);   // the last item went through
@@ -170,10 +173,7 @@ TEST_F(NoAnswer, TheLastThreeItemsSilentEndTheJobWithTheirCode) {
     EXPECT_TRUE(logic.DeviceGone());   // a closing command would not be sent either
 
     // The next job starts afresh.
-    SetUp();
-    logic.ClearCalls();
-    Fail({});
-    ASSERT_TRUE(Run(7));
+    RunCase(7, 0, {});
     EXPECT_FALSE(logic.DeviceGone());
     EXPECT_EQ(logic.GetErrorCode(), 0);
 }

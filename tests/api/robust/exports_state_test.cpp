@@ -486,7 +486,8 @@ TEST_F(ExportsState, RandomHostSequencesKeepTheBusyFlagJobBlockAndErrorRules) {
                         x.confirms.emplace_back(static_cast<uint32_t>(100 + i), code);
                         silent = (code <= -1 && code >= -10) ? silent + 1 : 0;
                         if (silent == 3) {
-                            for (int j = i + 1; j < n; ++j) x.confirms.emplace_back(static_cast<uint32_t>(100 + j), code);
+                            for (int j = i + 1; j < n; ++j)
+                                x.confirms.emplace_back(static_cast<uint32_t>(100 + j), code);
                             x.tailWithoutDevice = i + 1 < n;
                             break;
                         }
