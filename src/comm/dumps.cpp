@@ -32,7 +32,10 @@ bool WriteFully(int fd, const void* data, size_t size) {
 }
 
 int CreateTempFile(const std::string& name, const void* content, size_t size) {
-    const std::string path = orv::platform::TempDirectory() + "/" + name;
+    return CreateFileReplacing(orv::platform::TempDirectory() + "/" + name, content, size);
+}
+
+int CreateFileReplacing(const std::string& path, const void* content, size_t size) {
     std::vector<char> temp(path.begin(), path.end());
     const char suffix[] = ".XXXXXX";
     temp.insert(temp.end(), suffix, suffix + sizeof(suffix));   // with the terminator

@@ -12,6 +12,9 @@ namespace orv::comm {
 // `size` bytes is written before the rename, so a reader never sees a half
 // file. Returns the open descriptor (write-only, close-on-exec), or -1.
 int CreateTempFile(const std::string& name, const void* content = nullptr, size_t size = 0);
+// The same for a file at `path` (relative to the working directory or
+// absolute).
+int CreateFileReplacing(const std::string& path, const void* content = nullptr, size_t size = 0);
 
 // Writes all of `size` bytes; false on any failure.
 bool WriteFully(int fd, const void* data, size_t size);
