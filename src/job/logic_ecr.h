@@ -96,6 +96,13 @@ public:
     struct ItemLoopOptions {
         bool event6OnFirstFailure = false;
         bool confirmSuccess = false;          // also confirm accepted items with 0 and ""
+        // A device that stopped answering: once three items in a row failed
+        // for want of an answer (a transport code other than -7, or
+        // noAnswerCode when nonzero), nothing more is sent; every item not
+        // yet handled is confirmed with that code and text, and the loop
+        // fails with it.
+        bool stopAfterSilentItems = false;
+        int noAnswerCode = 0;
     };
     // Rec is taken from the array, so lambdas can be passed directly.
     template <class Rec>
@@ -132,6 +139,7 @@ int CLogicECR::ItemLoop(Rec* items, int count, const std::function<std::string(c
     if (count <= 0) count = 1;
     int result = 0;
     bool firstFailureSeen = false;
+    int silentItems = 0;
     for (int i = 0; i < count; ++i) {
         Rec& rec = items[i];
         int percent = static_cast<int>(std::trunc((i + 1) * 100.0) / count);
@@ -149,14 +157,21 @@ int CLogicECR::ItemLoop(Rec* items, int count, const std::function<std::string(c
         }
         if (r == 1) {
             result = 1;
+            silentItems = 0;
             if (opt.confirmSuccess) Confirm(&rec, 0, std::string());
             continue;
         }
         result = 0;
+        const bool noAnswer = (m_nError <= -1 && m_nError >= -10) || (opt.noAnswerCode != 0 && m_nError == opt.noAnswerCode);
+        silentItems = noAnswer ? silentItems + 1 : 0;
         if (opt.event6OnFirstFailure && !firstFailureSeen && i != count - 1)
             Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
         firstFailureSeen = true;
         Confirm(&rec, m_nError, m_szError);
+        if (opt.stopAfterSilentItems && silentItems >= 3) {
+            for (int j = i + 1; j < count; ++j) Confirm(&items[j], m_nError, m_szError);
+            return 0;
+        }
     }
     return result;
 }
