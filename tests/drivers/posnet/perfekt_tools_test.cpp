@@ -1,0 +1,106 @@
+// The example host against the simulator, as a person integrating a host
+// tries them: ecr-sim serves a Perfekt register, ecrctl runs jobs on it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tools/ecrctl/ecrctl_runner.h"
+
+namespace {
+
+using orv::test::ecrctl::Contains;
+using orv::test::ecrctl::Result;
+using orv::test::ecrctl::RunEcrctl;
+
+const std::string kSimulator = std::string(ORVANTA_BINARY_DIR) + "/tools/ecr-sim";
+
+// ecr-sim as a child process; Start returns the line naming the port.
+class SimulatorChild {
+public:
+    std::string Start(std::vector<std::string> args) {
+        int fds[2];
+        if (pipe(fds) != 0) return {};
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+        posix_spawn_file_actions_addclose(&fa, fds[0]);
+        args.insert(args.begin(), kSimulator);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int rc = posix_spawn(&m_pid, kSimulator.c_str(), &fa, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&fa);
+        close(fds[1]);
+        m_out = fdopen(fds[0], "r");
+        char line[256] = {};
+        if (rc != 0 || !m_out || !std::fgets(line, sizeof line, m_out)) return {};
+        std::string s = line;
+        if (!s.empty() && s.back() == '\n') s.pop_back();
+        return s;
+    }
+    ~SimulatorChild() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_out) std::fclose(m_out);
+    }
+
+private:
+    pid_t m_pid = -1;
+    FILE* m_out = nullptr;
+};
+
+TEST(PerfektTools, EcrctlAgainstTheSimulator) {
+    if (access(kSimulator.c_str(), X_OK) != 0 || access(orv::test::ecrctl::kEcrctl.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "ecr-sim or ecrctl is not built";
+    char goods[] = "/tmp/perfekt_goods_XXXXXX";
+    const int fd = mkstemp(goods);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    {
+        std::ofstream csv(goods);
+        csv << "number;code;name;vat;dept;price\n"
+            << "1;5901234123457;Mąka tortowa;1;0;2.99\n"
+            << "2;;Kawa;2;0;17.50\n";
+    }
+    SimulatorChild sim;
+    const std::string line = sim.Start({"--device", "perfekt", "--type", "62", "--port", "12", "--goods", goods});
+    unlink(goods);
+    ASSERT_EQ(line.rfind("ECR_COM12=/dev/pts/", 0), 0u) << line;
+    const char* old = std::getenv("ECR_COM12");
+    const std::string saved = old ? old : "";
+    setenv("ECR_COM12", line.substr(10).c_str(), 1);
+
+    Result all = RunEcrctl({"--type", "62", "--port", "12", "read-plu-all", "--csv-out", "--quiet"});
+    EXPECT_EQ(all.status, 0) << all.err;
+    EXPECT_TRUE(Contains(all.out, "Mąka tortowa")) << all.out;
+    EXPECT_TRUE(Contains(all.out, "17.50")) << all.out;
+
+    Result vat = RunEcrctl({"--type", "62", "--port", "12", "read-vat"});
+    EXPECT_EQ(vat.status, 0) << vat.err;
+    EXPECT_TRUE(Contains(vat.out, "A      23.00")) << vat.out;
+
+    Result dept = RunEcrctl({"--type", "62", "--port", "12", "read-dept"});
+    EXPECT_EQ(dept.status, 0) << dept.err;
+    EXPECT_TRUE(Contains(dept.out, "Ogólny")) << dept.out;
+
+    // No units on this register: the job fails with 25.
+    Result units = RunEcrctl({"--type", "62", "--port", "12", "read-units"});
+    EXPECT_EQ(units.status, 1) << units.err;
+    EXPECT_TRUE(Contains(units.err, "25")) << units.err;
+
+    if (old)
+        setenv("ECR_COM12", saved.c_str(), 1);
+    else
+        unsetenv("ECR_COM12");
+}
+
+}  // namespace
