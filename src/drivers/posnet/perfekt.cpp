@@ -64,6 +64,20 @@ void CopyText(char* dst, size_t size, const CChrArr& src, int maxChars) {
     if (n > 0) std::memcpy(dst, src.data(), static_cast<size_t>(n));
 }
 
+// The head of a record command's body: the record kind ("5" goods, "7"
+// departments), the option when given, the record's number.
+CChrArr RecordHead(const char* kind, uint32_t number, int option = -1) {
+    CChrArr body(kind);
+    body += kFe;
+    if (option >= 0) {
+        body += option == 1 ? "1" : "0";
+        body += kFe;
+    }
+    body += Num(number);
+    body += kTab;
+    return body;
+}
+
 // A name as it travels: 16 characters, blank-padded, in Mazovia.
 CChrArr NameField(const char* name, size_t cap) {
     return Cp1250ToMazovia(ChrPadRight(CPosnetPerfekt::WireText(name, cap).Left(kPerfektNameWidth), kPerfektNameWidth, ' '));
@@ -335,12 +349,8 @@ int CPosnetPerfekt::ReadVAT(double rates[8]) {
 int CPosnetPerfekt::ReadPlu(PerfektPlu& plu, PerfektSale& sale) {
     m_nError = 0;
     if (plu.number < 1 || plu.number > kPerfektMaxPlu) return Fail(PERFEKT_ERR_PLU_NUMBER);
-    CChrArr body("5");
-    body += kFe;
-    body += Num(plu.number);
-    body += kTab;
     CChrArr fields;
-    if (!Command("$r", body, "$R", fields)) return 0;
+    if (!Command("$r", RecordHead("5", plu.number), "$R", fields)) return 0;
     if (!ParsePlu(fields, false, plu, sale, nullptr)) return Fail(POSNET_ERR_BAD_REPLY);
     return 1;
 }
@@ -349,12 +359,7 @@ int CPosnetPerfekt::WritePlu(const PerfektPlu& plu, int option) {
     m_nError = 0;
     CChrArr record;
     if (!BuildPluRecord(plu, record)) return 0;
-    CChrArr body("5");
-    body += kFe;
-    body += option == 1 ? "1" : "0";
-    body += kFe;
-    body += Num(plu.number);
-    body += kTab;
+    CChrArr body = RecordHead("5", plu.number, option);
     body += record;
     CChrArr fields;
     return Command("#p", body, "#Z", fields);
@@ -363,23 +368,14 @@ int CPosnetPerfekt::WritePlu(const PerfektPlu& plu, int option) {
 int CPosnetPerfekt::DeletePlu(int number) {
     m_nError = 0;
     if (number < 1 || number > static_cast<int>(kPerfektMaxPlu)) return Fail(PERFEKT_ERR_PLU_NUMBER);
-    CChrArr body("5");
-    body += kFe;
-    body += Num(static_cast<uint32_t>(number));
-    body += kTab;
     CChrArr fields;
-    return Command("#d", body, "#Z", fields);
+    return Command("#d", RecordHead("5", static_cast<uint32_t>(number)), "#Z", fields);
 }
 
 int CPosnetPerfekt::WriteDept(const PerfektDept& dept, int option) {
     m_nError = 0;
     if (dept.number < 1 || dept.number > kPerfektDepartments) return Fail(PERFEKT_ERR_DEPT_NUMBER);
-    CChrArr body("7");
-    body += kFe;
-    body += option == 1 ? "1" : "0";
-    body += kFe;
-    body += Num(dept.number);
-    body += kTab;
+    CChrArr body = RecordHead("7", dept.number, option);
     body += NameField(dept.name, sizeof dept.name);
     body += kLf;
     body += "0";
@@ -391,12 +387,8 @@ int CPosnetPerfekt::WriteDept(const PerfektDept& dept, int option) {
 int CPosnetPerfekt::ReadDept(PerfektDept& dept) {
     m_nError = 0;
     if (dept.number < 1 || dept.number > kPerfektDepartments) return Fail(PERFEKT_ERR_DEPT_NUMBER);
-    CChrArr body("7");
-    body += kFe;
-    body += Num(dept.number);
-    body += kTab;
     CChrArr fields;
-    if (!Command("$r", body, "$R", fields)) return 0;
+    if (!Command("$r", RecordHead("7", dept.number), "$R", fields)) return 0;
     const CChrArr name = Field(fields, kLf);
     if (name.IsEmpty() || Field(fields, kTab).IsEmpty()) return Fail(POSNET_ERR_BAD_REPLY);
     CopyText(dept.name, sizeof dept.name, MazoviaToCp1250(name), kPerfektNameWidth);
