@@ -64,8 +64,8 @@ int CPF_ECR::ToDevice(const EcrItemRecord& item, PerfektPlu& plu) {
         SetError(PERFEKT_ERR_PRICE, PL("Cena towaru poza zakresem"));
         return 0;
     }
-    CopyText(plu.code, sizeof plu.code, reinterpret_cast<const char*>(digits.data()),
-             static_cast<size_t>(digits.GetLength()), kPerfektCodeWidth);
+    const std::string digitsText = digits.ToString();
+    CopyText(plu.code, sizeof plu.code, digitsText.c_str(), digitsText.size(), kPerfektCodeWidth);
     CopyText(plu.name, sizeof plu.name, item.name, sizeof item.name, 24);
     plu.vatGroup = item.vat_group;
     plu.price = item.price;
