@@ -160,27 +160,17 @@ void PerfektEmulator::SetAnswerDelay(int ms) {
 
 void PerfektEmulator::Inject(const Injection& injection) {
     std::lock_guard<std::mutex> lk(m_state);
-    m_injections.push_back(injection);
+    m_injections.Add(injection);
 }
 
 void PerfektEmulator::ClearInjections() {
     std::lock_guard<std::mutex> lk(m_state);
-    m_injections.clear();
+    m_injections.Clear();
 }
 
 bool PerfektEmulator::TakeInjection(const std::string& command, Injection& out) {
     std::lock_guard<std::mutex> lk(m_state);
-    for (auto it = m_injections.begin(); it != m_injections.end(); ++it) {
-        if (!it->command.empty() && it->command != command) continue;
-        if (it->skip > 0) {
-            --it->skip;
-            return false;
-        }
-        out = *it;
-        if (it->times > 0 && --it->times == 0) m_injections.erase(it);
-        return true;
-    }
-    return false;
+    return m_injections.Take(command, out);
 }
 
 // ---------------------------------------------------------------- frames

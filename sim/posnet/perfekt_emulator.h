@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "sim/emulator_base.h"
+#include "sim/posnet/injection_queue.h"
 
 namespace orv::test {
 
@@ -132,7 +133,7 @@ private:
     std::vector<std::string> m_vat;
     std::string m_status;
     std::vector<Frame> m_frames;
-    std::vector<Injection> m_injections;
+    InjectionQueue<Injection> m_injections;
     std::function<void(const Frame&)> m_hook;
     int m_checksumErrors = 0;
     bool m_recording = true;

@@ -262,9 +262,10 @@ CChrArr CPosnetFrameLink::ReceiveFrame() {
         return CChrArr();
     }
     if (e == -5 && body.IsEmpty()) {
-        // No ESC in time: bytes without one are a reply not ended by ESC.
-        if (waiting) m_nError = POSNET_ERR_NO_ESC;
-        else m_nError = m_traits.shortTakesReadCode ? e : POSNET_ERR_BAD_REPLY;
+        // No ESC in time. Perfekt: bytes without one are a reply not ended
+        // by ESC, a lead alone a short reply.
+        if (m_traits.shortTakesReadCode) m_nError = e;
+        else m_nError = waiting ? POSNET_ERR_NO_ESC : POSNET_ERR_BAD_REPLY;
         return CChrArr();
     }
     const int length = body.GetLength();

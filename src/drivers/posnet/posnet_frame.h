@@ -29,8 +29,9 @@ public:
     struct Traits {
         uint8_t lead = 'R';          // second byte of every frame
         int shortestReply = 6;       // bytes up to and including the closing ESC
-        // A reply shorter than that: true reports the read's own code (9999
-        // when it had none), false always 9999.
+        // A reply shorter than that, or no ESC in time: true reports the
+        // read's own code (9999 when it had none); false gives 9999 (10004
+        // when bytes without an ESC are waiting).
         bool shortTakesReadCode = false;
     };
 
