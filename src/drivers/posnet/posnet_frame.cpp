@@ -254,18 +254,18 @@ CChrArr CPosnetFrameLink::ReceiveFrame() {
     CChrArr body = m_pSerial->ReadUntil(m_nPort, kEsc, kReplyMax, kIoSeconds);
     m_lastReadError = m_pSerial->GetError();
     DumpReadUntil(body);
-    const bool waiting = m_pSerial->GetInputCount(m_nPort) > 0;
-    NoteReadTimeout(waiting ? CChrArr("?") : body);
+    const int waiting = m_pSerial->GetInputCount(m_nPort);
+    NoteReadTimeout(waiting > 0 ? CChrArr("?") : body);
     const int e = m_lastReadError;
     if (e != 0 && e != -5 && e != -8) {
         m_nError = e;   // hang-up, break, port failure
         return CChrArr();
     }
     if (e == -5 && body.IsEmpty()) {
-        // No ESC in time. Perfekt: bytes without one are a reply not ended
-        // by ESC, a lead alone a short reply.
-        if (m_traits.shortTakesReadCode) m_nError = e;
-        else m_nError = waiting ? POSNET_ERR_NO_ESC : POSNET_ERR_BAD_REPLY;
+        // No ESC in time: a reply's worth of bytes without one is a reply
+        // not ended by ESC, less is a short reply.
+        if (waiting >= m_traits.shortestReply) m_nError = POSNET_ERR_NO_ESC;
+        else m_nError = m_traits.shortTakesReadCode ? e : POSNET_ERR_BAD_REPLY;
         return CChrArr();
     }
     const int length = body.GetLength();

@@ -29,9 +29,9 @@ public:
     struct Traits {
         uint8_t lead = 'R';          // second byte of every frame
         int shortestReply = 6;       // bytes up to and including the closing ESC
-        // A reply shorter than that, or no ESC in time: true reports the
-        // read's own code (9999 when it had none); false gives 9999 (10004
-        // when bytes without an ESC are waiting).
+        // A reply shorter than that (also bytes that came without an ESC in
+        // time): true reports the read's own code (9999 when it had none),
+        // false 9999.
         bool shortTakesReadCode = false;
     };
 
