@@ -1,5 +1,5 @@
 // The example host against the simulator, as a person integrating a host
-// tries them: ecr-sim serves a Perfekt register, ecrctl runs jobs on it.
+// tries them: ecr-sim serves a Posnet register, ecrctl runs jobs on it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -101,6 +101,40 @@ TEST(PerfektTools, EcrctlAgainstTheSimulator) {
         setenv("ECR_COM12", saved.c_str(), 1);
     else
         unsetenv("ECR_COM12");
+}
+
+TEST(PerfektTools, EcrctlAgainstTheSimulatedPosnetEcr) {
+    if (access(kSimulator.c_str(), X_OK) != 0 || access(orv::test::ecrctl::kEcrctl.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "ecr-sim or ecrctl is not built";
+    char goods[] = "/tmp/posnet_ecr_goods_XXXXXX";
+    const int fd = mkstemp(goods);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    {
+        std::ofstream csv(goods);
+        csv << "1;5901234123457;Mąka tortowa;1;2;2.99\n";
+    }
+    SimulatorChild sim;
+    const std::string line = sim.Start({"--device", "posnet-ecr", "--port", "13", "--goods", goods});
+    unlink(goods);
+    ASSERT_EQ(line.rfind("ECR_COM13=/dev/pts/", 0), 0u) << line;
+    const char* old = std::getenv("ECR_COM13");
+    const std::string saved = old ? old : "";
+    setenv("ECR_COM13", line.substr(10).c_str(), 1);
+
+    Result all = RunEcrctl({"--type", "21", "--port", "13", "read-plu-all", "--csv-out", "--quiet"});
+    EXPECT_EQ(all.status, 0) << all.err;
+    EXPECT_TRUE(Contains(all.out, "Mąka tortowa")) << all.out;
+    EXPECT_TRUE(Contains(all.out, "2.99")) << all.out;
+
+    Result clear = RunEcrctl({"--type", "21", "--port", "13", "clear-sales"});
+    EXPECT_EQ(clear.status, 1) << clear.err;
+    EXPECT_TRUE(Contains(clear.err, "25")) << clear.err;
+
+    if (old)
+        setenv("ECR_COM13", saved.c_str(), 1);
+    else
+        unsetenv("ECR_COM13");
 }
 
 }  // namespace
