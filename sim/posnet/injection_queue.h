@@ -9,6 +9,20 @@
 
 namespace orv::test {
 
+// An injection record from its fields (for tables of cases).
+template <class Injection, class Fault>
+Injection MakeInjection(const std::string& command, Fault fault, int arg = 0, const std::string& text = "",
+                        int times = 1, int skip = 0) {
+    Injection i;
+    i.command = command;
+    i.fault = fault;
+    i.arg = arg;
+    i.text = text;
+    i.times = times;
+    i.skip = skip;
+    return i;
+}
+
 template <class Injection>
 class InjectionQueue {
 public:

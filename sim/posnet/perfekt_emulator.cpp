@@ -7,7 +7,6 @@ namespace orv::test {
 
 namespace {
 
-constexpr uint8_t kEsc = 0x1B;
 constexpr char kTab = '\t';
 constexpr char kLf = '\n';
 constexpr char kFe = static_cast<char>(0xFE);
@@ -33,24 +32,12 @@ bool IsNumber(const std::string& s, bool allowBlanks = false) {
     return true;
 }
 
-std::string Hex2(uint8_t v) {
-    char t[4];
-    std::snprintf(t, sizeof t, "%02X", v);
-    return t;
-}
-
-uint8_t Checksum(const std::string& payload) {
-    uint8_t sum = 0xFF;
-    for (char c : payload) sum ^= static_cast<uint8_t>(c);
-    return sum;
-}
-
 std::string Refused(const std::string& command, int code) { return "#Z" + command + std::to_string(code); }
 
 }  // namespace
 
 PerfektEmulator::PerfektEmulator(int port, int variant)
-    : EmulatorBase(port), m_variant(variant >= 1 && variant <= 4 ? variant : 1), m_dept(10) {
+    : PosnetEmulator(port), m_variant(variant >= 1 && variant <= 4 ? variant : 1), m_dept(10) {
     m_vat = {"2300", "800", "500", "0", "10000", "10100", "10100"};
     m_status = std::string("0") + kFe + "1" + kFe + "1" + kFe + "0" + kFe + "0" + kFe + "0" + kFe + "0" + kLf +
                "ABC12345678" + kLf + "0" + kLf + "3.01" + kLf + "0\t0\t0\t0\t0\t0\t0\t";
@@ -58,15 +45,7 @@ PerfektEmulator::PerfektEmulator(int port, int variant)
 
 PerfektEmulator::~PerfektEmulator() { Stop(); }
 
-Bytes PerfektEmulator::Framed(const std::string& payload, uint8_t lead) {
-    Bytes out = {kEsc, lead};
-    out.insert(out.end(), payload.begin(), payload.end());
-    const std::string sum = Hex2(Checksum(payload));
-    out.insert(out.end(), sum.begin(), sum.end());
-    out.push_back(kEsc);
-    out.push_back('\\');
-    return out;
-}
+Bytes PerfektEmulator::Framed(const std::string& payload, uint8_t lead) { return FrameBytes(lead, payload); }
 
 // ---------------------------------------------------------------- state
 
@@ -114,86 +93,20 @@ void PerfektEmulator::SetStatusFields(const std::string& fields) {
     m_status = fields;
 }
 
-std::vector<PerfektEmulator::Frame> PerfektEmulator::Frames() const {
-    std::lock_guard<std::mutex> lk(m_state);
-    return m_frames;
-}
-
 std::vector<std::string> PerfektEmulator::Commands() const {
-    std::lock_guard<std::mutex> lk(m_state);
     std::vector<std::string> out;
-    for (const Frame& f : m_frames) out.push_back(f.command + f.body);
+    for (const Frame& f : Frames()) out.push_back(f.command + f.body);
     return out;
-}
-
-int PerfektEmulator::CountCommand(const std::string& command) const {
-    std::lock_guard<std::mutex> lk(m_state);
-    int n = 0;
-    for (const Frame& f : m_frames) n += f.command == command ? 1 : 0;
-    return n;
-}
-
-int PerfektEmulator::ChecksumErrors() const {
-    std::lock_guard<std::mutex> lk(m_state);
-    return m_checksumErrors;
-}
-
-void PerfektEmulator::ClearFrames() {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_frames.clear();
-}
-
-void PerfektEmulator::SetFrameHook(std::function<void(const Frame&)> hook) {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_hook = std::move(hook);
-}
-
-void PerfektEmulator::SetRecording(bool on) {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_recording = on;
-}
-
-void PerfektEmulator::SetAnswerDelay(int ms) {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_delayMs = ms;
-}
-
-void PerfektEmulator::Inject(const Injection& injection) {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_injections.Add(injection);
-}
-
-void PerfektEmulator::ClearInjections() {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_injections.Clear();
-}
-
-bool PerfektEmulator::TakeInjection(const std::string& command, Injection& out) {
-    std::lock_guard<std::mutex> lk(m_state);
-    return m_injections.Take(command, out);
 }
 
 // ---------------------------------------------------------------- frames
 
 void PerfektEmulator::OnReceive(const uint8_t* data, size_t n) {
-    m_buffer.insert(m_buffer.end(), data, data + n);
-    for (;;) {
-        // Bytes before a frame's lead are line noise.
-        size_t start = 0;
-        while (start + 1 < m_buffer.size() && !(m_buffer[start] == kEsc && m_buffer[start + 1] == 'R')) ++start;
-        if (start + 1 >= m_buffer.size()) {
-            if (start > 0) m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<long>(start));
-            return;
-        }
-        size_t end = start + 2;
-        while (end + 1 < m_buffer.size() && !(m_buffer[end] == kEsc && m_buffer[end + 1] == '\\')) ++end;
-        if (end + 1 >= m_buffer.size()) {
-            m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<long>(start));
-            return;
-        }
+    Bytes raw;
+    while (NextFrame(data, n, 'R', raw)) {
+        n = 0;
         Frame f;
-        f.raw.assign(m_buffer.begin() + static_cast<long>(start), m_buffer.begin() + static_cast<long>(end + 2));
-        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<long>(end + 2));
+        f.raw = raw;
         const std::string inner(f.raw.begin() + 2, f.raw.end() - 2);
         if (inner.size() < 4) {
             f.checksumOk = false;
@@ -208,17 +121,7 @@ void PerfektEmulator::OnReceive(const uint8_t* data, size_t n) {
 }
 
 void PerfektEmulator::Handle(const Frame& frame) {
-    std::function<void(const Frame&)> hook;
-    int delay = 0;
-    {
-        std::lock_guard<std::mutex> lk(m_state);
-        if (m_recording) m_frames.push_back(frame);
-        if (!frame.checksumOk) ++m_checksumErrors;
-        hook = m_hook;
-        delay = m_delayMs;
-    }
-    if (hook) hook(frame);
-
+    const int delay = Record(frame);
     Injection inj;
     const bool injected = TakeInjection(frame.command, inj);
     if (injected && inj.fault == Fault::HangUp) {
@@ -232,10 +135,7 @@ void PerfektEmulator::Handle(const Frame& frame) {
     else payload = Answer(frame, injected && inj.fault == Fault::RepeatNext);
 
     Bytes out = Framed(payload);
-    auto send = [&](const Bytes& bytes) {
-        if (delay > 0) SendAfter(delay, bytes);
-        else Send(bytes);
-    };
+    auto send = [&](const Bytes& bytes) { SendAnswer(bytes, delay); };
     if (!injected) {
         send(out);
         return;
@@ -266,13 +166,7 @@ void PerfektEmulator::Handle(const Frame& frame) {
         out = s;
         break;
     }
-    case Fault::Split: {
-        const size_t piece = inj.arg > 0 ? static_cast<size_t>(inj.arg) : 3;
-        int at = delay;
-        for (size_t i = 0; i < out.size(); i += piece, at += 20)
-            SendAfter(at, Bytes(out.begin() + static_cast<long>(i), out.begin() + static_cast<long>(std::min(out.size(), i + piece))));
-        return;
-    }
+    case Fault::Split: SendSplit(out, delay, inj.arg); return;
     default: break;
     }
     send(out);

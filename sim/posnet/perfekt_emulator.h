@@ -25,8 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/emulator_base.h"
-#include "sim/posnet/injection_queue.h"
+#include "sim/posnet/posnet_emulator.h"
 
 namespace orv::test {
 
@@ -43,37 +42,41 @@ struct PerfektEmuPlu {
     int64_t value = 0;                       // sold, hundredths
 };
 
-class PerfektEmulator : public EmulatorBase {
+enum class PerfektFault {
+    Silence,        // no answer
+    Late,           // the answer `arg` ms late
+    Noise,          // `arg` (default 8) bytes of noise, then the answer
+    WrongLead,      // ESC 'P' instead of ESC 'R'
+    WrongEnd,       // the closing ESC followed by 'X' instead of '\'
+    NoClosingEsc,   // the answer without its closing ESC '\'
+    Short,          // ESC 'R', the first `arg` payload bytes, ESC '\'
+    Split,          // the answer in pieces of `arg` (default 3) bytes, 20 ms apart
+    Refuse,         // "#Z", the command and code `arg` (the command is not carried out)
+    RepeatNext,     // a "$b" answer names its own PLU as the next one
+    HangUp,         // the line goes away instead of an answer
+    Raw,            // `text` framed as the answer (checksum added)
+    Unframed,       // ESC 'R', `text` as it stands (no checksum added), ESC '\'
+};
+struct PerfektInjection {
+    std::string command;    // "" for any
+    PerfektFault fault = PerfektFault::Silence;
+    int arg = 0;
+    std::string text;
+    int times = 1;          // answers it applies to; -1 for ever
+    int skip = 0;           // matching commands answered normally first
+};
+struct PerfektFrame {
+    Bytes raw;              // ESC 'R' ... ESC '\'
+    std::string command;    // two characters
+    std::string body;       // after the command, before the checksum
+    bool checksumOk = true;
+};
+
+class PerfektEmulator : public PosnetEmulator<PerfektFrame, PerfektInjection> {
 public:
-    enum class Fault {
-        Silence,        // no answer
-        Late,           // the answer `arg` ms late
-        Noise,          // `arg` (default 8) bytes of noise, then the answer
-        WrongLead,      // ESC 'P' instead of ESC 'R'
-        WrongEnd,       // the closing ESC followed by 'X' instead of '\'
-        NoClosingEsc,   // the answer without its closing ESC '\'
-        Short,          // ESC 'R', the first `arg` payload bytes, ESC '\'
-        Split,          // the answer in pieces of `arg` (default 3) bytes, 20 ms apart
-        Refuse,         // "#Z", the command and code `arg` (the command is not carried out)
-        RepeatNext,     // a "$b" answer names its own PLU as the next one
-        HangUp,         // the line goes away instead of an answer
-        Raw,            // `text` framed as the answer (checksum added)
-        Unframed,       // ESC 'R', `text` as it stands (no checksum added), ESC '\'
-    };
-    struct Injection {
-        std::string command;    // "" for any
-        Fault fault = Fault::Silence;
-        int arg = 0;
-        std::string text;
-        int times = 1;          // answers it applies to; -1 for ever
-        int skip = 0;           // matching commands answered normally first
-    };
-    struct Frame {
-        Bytes raw;              // ESC 'R' ... ESC '\'
-        std::string command;    // two characters
-        std::string body;       // after the command, before the checksum
-        bool checksumOk = true;
-    };
+    using Fault = PerfektFault;
+    using Injection = PerfektInjection;
+    using Frame = PerfektFrame;
 
     explicit PerfektEmulator(int port = 1, int variant = 1);
     ~PerfektEmulator() override;
@@ -92,21 +95,7 @@ public:
     void SetStatusFields(const std::string& fields);                  // the "$Z" answer after its code
 
     // ---- what was received ----
-    std::vector<Frame> Frames() const;
     std::vector<std::string> Commands() const;   // command + body of each frame
-    int CountCommand(const std::string& command) const;
-    int ChecksumErrors() const;
-    void ClearFrames();
-    // Called on the emulator thread with each frame before it is answered.
-    void SetFrameHook(std::function<void(const Frame&)> hook);
-
-    // ---- long runs (the simulator) ----
-    void SetRecording(bool on);
-    void SetAnswerDelay(int ms);
-
-    // ---- wrong answers ----
-    void Inject(const Injection& injection);
-    void ClearInjections();
 
     // A framed answer: ESC 'R' payload checksum ESC '\'.
     static Bytes Framed(const std::string& payload, uint8_t lead = 'R');
@@ -122,22 +111,12 @@ private:
     std::string Walk(const std::string& body, bool repeatNext);
     std::string Program(const std::string& body);
     std::string Delete(const std::string& body);
-    bool TakeInjection(const std::string& command, Injection& out);
 
     const int m_variant;
-    Bytes m_buffer;
-
-    mutable std::mutex m_state;
     std::map<uint32_t, PerfektEmuPlu> m_plu;
     std::vector<std::string> m_dept;             // 1..10 at 0..9, "" undefined
     std::vector<std::string> m_vat;
     std::string m_status;
-    std::vector<Frame> m_frames;
-    InjectionQueue<Injection> m_injections;
-    std::function<void(const Frame&)> m_hook;
-    int m_checksumErrors = 0;
-    bool m_recording = true;
-    int m_delayMs = 0;
 };
 
 }  // namespace orv::test

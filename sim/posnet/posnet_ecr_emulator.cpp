@@ -7,20 +7,7 @@ namespace orv::test {
 
 namespace {
 
-constexpr uint8_t kEsc = 0x1B;
 constexpr char kCr = '\r';
-
-std::string Hex2(int v) {
-    char t[4];
-    std::snprintf(t, sizeof t, "%02X", v & 0xFF);
-    return t;
-}
-
-uint8_t Checksum(const std::string& bytes) {
-    uint8_t sum = 0xFF;
-    for (char c : bytes) sum ^= static_cast<uint8_t>(c);
-    return sum;
-}
 
 int HexValue(const std::string& s) {
     if (s.size() != 2) return -1;
@@ -42,19 +29,12 @@ std::string Fields(const std::vector<std::string>& fields) {
 
 }  // namespace
 
-PosnetEcrEmulator::PosnetEcrEmulator(int port) : EmulatorBase(port) {}
+PosnetEcrEmulator::PosnetEcrEmulator(int port) : PosnetEmulator(port) {}
 
 PosnetEcrEmulator::~PosnetEcrEmulator() { Stop(); }
 
 Bytes PosnetEcrEmulator::Framed(const std::string& command, int sequence, const std::string& data) {
-    const std::string body = command + Hex2(sequence) + kCr + data;
-    Bytes out = {kEsc, 'P'};
-    out.insert(out.end(), body.begin(), body.end());
-    const std::string sum = Hex2(Checksum(body));
-    out.insert(out.end(), sum.begin(), sum.end());
-    out.push_back(kEsc);
-    out.push_back('\\');
-    return out;
+    return FrameBytes('P', command + Hex2(sequence) + kCr + data);
 }
 
 void PosnetEcrEmulator::SetRecord(uint32_t number, const PosnetEcrEmuRecord& record) {
@@ -91,79 +71,18 @@ void PosnetEcrEmulator::SetRates(const std::vector<std::string>& sixRates, const
     m_lastRate = lastIndex;
 }
 
-std::vector<PosnetEcrEmulator::Frame> PosnetEcrEmulator::Frames() const {
-    std::lock_guard<std::mutex> lk(m_state);
-    return m_frames;
-}
-
 std::vector<std::string> PosnetEcrEmulator::Commands() const {
-    std::lock_guard<std::mutex> lk(m_state);
     std::vector<std::string> out;
-    for (const Frame& f : m_frames) out.push_back(f.command + Hex2(f.sequence));
+    for (const Frame& f : Frames()) out.push_back(f.command + Hex2(f.sequence));
     return out;
 }
 
-int PosnetEcrEmulator::CountCommand(const std::string& command) const {
-    std::lock_guard<std::mutex> lk(m_state);
-    int n = 0;
-    for (const Frame& f : m_frames) n += f.command == command ? 1 : 0;
-    return n;
-}
-
-int PosnetEcrEmulator::ChecksumErrors() const {
-    std::lock_guard<std::mutex> lk(m_state);
-    return m_checksumErrors;
-}
-
-void PosnetEcrEmulator::ClearFrames() {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_frames.clear();
-}
-
-void PosnetEcrEmulator::SetFrameHook(std::function<void(const Frame&)> hook) {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_hook = std::move(hook);
-}
-
-void PosnetEcrEmulator::SetRecording(bool on) {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_recording = on;
-}
-
-void PosnetEcrEmulator::SetAnswerDelay(int ms) {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_delayMs = ms;
-}
-
-void PosnetEcrEmulator::Inject(const Injection& injection) {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_injections.Add(injection);
-}
-
-void PosnetEcrEmulator::ClearInjections() {
-    std::lock_guard<std::mutex> lk(m_state);
-    m_injections.Clear();
-}
-
-bool PosnetEcrEmulator::TakeInjection(const std::string& command, Injection& out) {
-    std::lock_guard<std::mutex> lk(m_state);
-    return m_injections.Take(command, out);
-}
-
 void PosnetEcrEmulator::OnReceive(const uint8_t* data, size_t n) {
-    m_buffer.insert(m_buffer.end(), data, data + n);
-    for (;;) {
-        size_t start = 0;
-        while (start + 1 < m_buffer.size() && !(m_buffer[start] == kEsc && m_buffer[start + 1] == 'P')) ++start;
-        size_t end = start + 2;
-        while (end + 1 < m_buffer.size() && !(m_buffer[end] == kEsc && m_buffer[end + 1] == '\\')) ++end;
-        if (start + 1 >= m_buffer.size() || end + 1 >= m_buffer.size()) {
-            m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<long>(std::min(start, m_buffer.size())));
-            return;
-        }
+    Bytes raw;
+    while (NextFrame(data, n, 'P', raw)) {
+        n = 0;
         Frame f;
-        f.raw.assign(m_buffer.begin() + static_cast<long>(start), m_buffer.begin() + static_cast<long>(end + 2));
-        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<long>(end + 2));
+        f.raw = raw;
         const std::string inner(f.raw.begin() + 2, f.raw.end() - 2);
         if (inner.size() < 7 || inner[4] != kCr) {
             f.checksumOk = false;
@@ -215,16 +134,7 @@ std::string PosnetEcrEmulator::Answer(const Frame& frame) {
 }
 
 void PosnetEcrEmulator::Handle(const Frame& frame) {
-    std::function<void(const Frame&)> hook;
-    int delay = 0;
-    {
-        std::lock_guard<std::mutex> lk(m_state);
-        if (m_recording) m_frames.push_back(frame);
-        if (!frame.checksumOk) ++m_checksumErrors;
-        hook = m_hook;
-        delay = m_delayMs;
-    }
-    if (hook) hook(frame);
+    const int delay = Record(frame);
     if (!frame.checksumOk) return;   // a spoilt frame is not answered
 
     Injection inj;
@@ -248,23 +158,13 @@ void PosnetEcrEmulator::Handle(const Frame& frame) {
     }
     Bytes out = Framed(reply, sequence, data);
     if (injected && inj.fault == Fault::MissingCr) {
-        // The data right after the sequence, without its CR.
-        const std::string body = reply + Hex2(sequence) + data;
-        out = {kEsc, 'P'};
-        out.insert(out.end(), body.begin(), body.end());
-        const std::string sum = Hex2(Checksum(body));
-        out.insert(out.end(), sum.begin(), sum.end());
-        out.push_back(kEsc);
-        out.push_back('\\');
+        out = FrameBytes('P', reply + Hex2(sequence) + data);   // the data right after the sequence
     }
     if (injected && inj.fault == Fault::BadChecksum) out[out.size() - 3] ^= 0x01;
     if (injected && inj.fault == Fault::WrongLead) out[1] = 'R';
     if (injected && inj.fault == Fault::WrongEnd) out.back() = 'X';
     if (injected && inj.fault == Fault::NoClosingEsc) out.resize(out.size() - 2);
-    auto send = [&](const Bytes& bytes) {
-        if (delay > 0) SendAfter(delay, bytes);
-        else Send(bytes);
-    };
+    auto send = [&](const Bytes& bytes) { SendAnswer(bytes, delay); };
     if (!injected) {
         send(out);
         return;
@@ -273,13 +173,7 @@ void PosnetEcrEmulator::Handle(const Frame& frame) {
     case Fault::Silence: return;
     case Fault::Late: SendAfter(delay + inj.arg, out); return;
     case Fault::Garbage: send(Garbage(static_cast<size_t>(inj.arg > 0 ? inj.arg : 8), {kEsc})); return;
-    case Fault::Split: {
-        const size_t piece = inj.arg > 0 ? static_cast<size_t>(inj.arg) : 3;
-        int at = delay;
-        for (size_t i = 0; i < out.size(); i += piece, at += 20)
-            SendAfter(at, Bytes(out.begin() + static_cast<long>(i), out.begin() + static_cast<long>(std::min(out.size(), i + piece))));
-        return;
-    }
+    case Fault::Split: SendSplit(out, delay, inj.arg); return;
     default: send(out); return;
     }
 }

@@ -25,8 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/emulator_base.h"
-#include "sim/posnet/injection_queue.h"
+#include "sim/posnet/posnet_emulator.h"
 
 namespace orv::test {
 
@@ -43,38 +42,42 @@ struct PosnetEcrEmuRecord {
     std::string quantity = "0.000";
 };
 
-class PosnetEcrEmulator : public EmulatorBase {
+enum class PosnetEcrFault {
+    Silence,         // no answer
+    Late,            // the answer `arg` ms late
+    Garbage,         // `arg` (default 8) bytes of noise instead of the answer
+    WrongSequence,   // the answer carries the next sequence number
+    BadChecksum,     // the answer's checksum is off by one bit
+    MissingCr,       // the data does not begin with CR
+    Status,          // the data is only the status `arg`
+    Raw,             // the data is CR + `text`
+    Split,           // the answer in pieces of `arg` (default 3) bytes, 20 ms apart
+    HangUp,          // the line goes away instead of an answer
+    WrongLead,       // ESC 'R' instead of ESC 'P'
+    WrongEnd,        // the closing ESC followed by 'X' instead of '\'
+    NoClosingEsc,    // the answer without its closing ESC '\'
+};
+struct PosnetEcrInjection {
+    std::string command;    // "" for any
+    PosnetEcrFault fault = PosnetEcrFault::Silence;
+    int arg = 0;
+    std::string text;
+    int times = 1;          // -1 for ever
+    int skip = 0;           // matching commands answered normally first
+};
+struct PosnetEcrFrame {
+    Bytes raw;
+    std::string command;
+    int sequence = -1;
+    std::string data;       // after the sequence's CR, before the checksum
+    bool checksumOk = true;
+};
+
+class PosnetEcrEmulator : public PosnetEmulator<PosnetEcrFrame, PosnetEcrInjection> {
 public:
-    enum class Fault {
-        Silence,         // no answer
-        Late,            // the answer `arg` ms late
-        Garbage,         // `arg` (default 8) bytes of noise instead of the answer
-        WrongSequence,   // the answer carries the next sequence number
-        BadChecksum,     // the answer's checksum is off by one bit
-        MissingCr,       // the data does not begin with CR
-        Status,          // the data is only the status `arg`
-        Raw,             // the data is CR + `text`
-        Split,           // the answer in pieces of `arg` (default 3) bytes, 20 ms apart
-        HangUp,          // the line goes away instead of an answer
-        WrongLead,       // ESC 'R' instead of ESC 'P'
-        WrongEnd,        // the closing ESC followed by 'X' instead of '\'
-        NoClosingEsc,    // the answer without its closing ESC '\'
-    };
-    struct Injection {
-        std::string command;    // "" for any
-        Fault fault = Fault::Silence;
-        int arg = 0;
-        std::string text;
-        int times = 1;          // -1 for ever
-        int skip = 0;           // matching commands answered normally first
-    };
-    struct Frame {
-        Bytes raw;
-        std::string command;
-        int sequence = -1;
-        std::string data;       // after the sequence's CR, before the checksum
-        bool checksumOk = true;
-    };
+    using Fault = PosnetEcrFault;
+    using Injection = PosnetEcrInjection;
+    using Frame = PosnetEcrFrame;
 
     explicit PosnetEcrEmulator(int port = 1);
     ~PosnetEcrEmulator() override;
@@ -89,17 +92,8 @@ public:
     void SetReportedCount(const std::string& text);
     void SetRates(const std::vector<std::string>& sixRates, const std::string& lastIndex);
 
-    std::vector<Frame> Frames() const;
     std::vector<std::string> Commands() const;   // command + sequence digits of each frame
-    int CountCommand(const std::string& command) const;
-    int ChecksumErrors() const;
-    void ClearFrames();
-    void SetFrameHook(std::function<void(const Frame&)> hook);
-    void SetRecording(bool on);
-    void SetAnswerDelay(int ms);
 
-    void Inject(const Injection& injection);
-    void ClearInjections();
 
     // A framed answer with the command, sequence and data given.
     static Bytes Framed(const std::string& command, int sequence, const std::string& data);
@@ -110,10 +104,7 @@ protected:
 private:
     void Handle(const Frame& frame);
     std::string Answer(const Frame& frame);
-    bool TakeInjection(const std::string& command, Injection& out);
 
-    Bytes m_buffer;
-    mutable std::mutex m_state;
     std::map<uint32_t, PosnetEcrEmuRecord> m_records;
     std::map<uint32_t, PosnetEcrEmuRecord>::const_iterator m_position;
     bool m_positionValid = false;
@@ -122,12 +113,6 @@ private:
     std::string m_reportedCount;
     std::vector<std::string> m_rates = {"23.00", "8.00", "5.00", "0.00", "0.00", "0.00"};
     std::string m_lastRate = "3";
-    std::vector<Frame> m_frames;
-    InjectionQueue<Injection> m_injections;
-    std::function<void(const Frame&)> m_hook;
-    int m_checksumErrors = 0;
-    bool m_recording = true;
-    int m_delayMs = 0;
 };
 
 }  // namespace orv::test

@@ -3,20 +3,15 @@
 #include <cmath>
 #include <cstring>
 
+#include "drivers/posnet/posnet_text.h"
 #include "util/cp1250.h"
 
 namespace {
 
+using posnet::CopyText;
+
 const char* const kNotAvailableText = PL("Rozkaz niedostępny w tej wersji programu kasy");
 constexpr int kNotAvailable = 25;
-
-void CopyText(char* dst, size_t size, const char* src, size_t srcCap, size_t maxChars) {
-    size_t n = strnlen(src, srcCap);
-    if (n > maxChars) n = maxChars;
-    if (n > size - 1) n = size - 1;
-    std::memset(dst, 0, size);
-    std::memcpy(dst, src, n);
-}
 
 }  // namespace
 

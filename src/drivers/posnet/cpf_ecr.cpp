@@ -4,17 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "drivers/posnet/posnet_text.h"
 #include "util/cp1250.h"
 
 namespace {
 
-void CopyText(char* dst, size_t size, const char* src, size_t srcCap, size_t maxChars) {
-    size_t n = strnlen(src, srcCap);
-    if (n > maxChars) n = maxChars;
-    if (n > size - 1) n = size - 1;
-    std::memset(dst, 0, size);
-    std::memcpy(dst, src, n);
-}
+using posnet::CopyText;
 
 std::string Numbered(const char* format, unsigned number) {
     char text[64];

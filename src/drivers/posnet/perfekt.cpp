@@ -5,20 +5,21 @@
 #include <cstring>
 
 #include "orvanta/ecr.h"
+#include "drivers/posnet/posnet_text.h"
 #include "util/cp1250.h"
 
 namespace {
+
+using posnet::CopyText;
+using posnet::Equals;
+using posnet::ParseInteger;
+using posnet::ParseUnsigned;
 
 constexpr uint8_t kTab = 0x09;
 constexpr uint8_t kLf = 0x0A;
 constexpr uint8_t kFe = 0xFE;
 
 CChrArr Num(uint32_t v) { return NumToText(v, 0, ' ', 10); }
-
-bool Equals(const CChrArr& a, const char* text) {
-    const size_t n = std::strlen(text);
-    return static_cast<size_t>(a.GetLength()) == n && std::memcmp(a.data(), text, n) == 0;
-}
 
 // Takes the field up to the terminator off `rest` (the terminator goes
 // with it); without one the whole rest is the field.
@@ -32,36 +33,6 @@ CChrArr Field(CChrArr& rest, uint8_t terminator) {
     CChrArr field = rest.Left(at);
     rest = rest.Mid(at + 1);
     return field;
-}
-
-// A number field: an optional '-' and 1..18 digits, nothing else.
-bool ParseNumber(const CChrArr& field, int64_t& value) {
-    int i = 0;
-    const bool negative = field.GetLength() > 0 && field[0] == '-';
-    if (negative) ++i;
-    const int digits = field.GetLength() - i;
-    if (digits < 1 || digits > 18) return false;
-    int64_t v = 0;
-    for (; i < field.GetLength(); ++i) {
-        if (field[i] < '0' || field[i] > '9') return false;
-        v = v * 10 + (field[i] - '0');
-    }
-    value = negative ? -v : v;
-    return true;
-}
-
-bool ParseUnsigned(const CChrArr& field, uint32_t& value) {
-    int64_t v = 0;
-    if (!ParseNumber(field, v) || v < 0 || v > 0xFFFFFFFFll) return false;
-    value = static_cast<uint32_t>(v);
-    return true;
-}
-
-void CopyText(char* dst, size_t size, const CChrArr& src, int maxChars) {
-    int n = src.GetLength() < maxChars ? src.GetLength() : maxChars;
-    if (n > static_cast<int>(size) - 1) n = static_cast<int>(size) - 1;
-    std::memset(dst, 0, size);
-    if (n > 0) std::memcpy(dst, src.data(), static_cast<size_t>(n));
 }
 
 // The head of a record command's body: the record kind ("5" goods, "7"
@@ -243,11 +214,11 @@ bool CPosnetPerfekt::ParsePlu(CChrArr fields, bool walk, PerfektPlu& plu, Perfek
     }
 
     int64_t price = 0, quantity = 0, value = 0;
-    if (!ParseNumber(Field(fields, kTab), price) || !ParseNumber(Field(fields, kTab), quantity)) return false;
+    if (!ParseInteger(Field(fields, kTab), price) || !ParseInteger(Field(fields, kTab), quantity)) return false;
     plu.price = static_cast<double>(price) / 100.0;
     sale.quantity = static_cast<double>(quantity) / 1000.0;
     if (LongLayout()) {
-        if (!ParseNumber(Field(fields, kTab), value)) return false;
+        if (!ParseInteger(Field(fields, kTab), value)) return false;
         sale.value = static_cast<double>(value) / 100.0;
         const CChrArr flagA = Field(fields, kFe);
         const CChrArr flagB = Field(fields, kFe);
@@ -266,7 +237,7 @@ bool CPosnetPerfekt::ParsePlu(CChrArr fields, bool walk, PerfektPlu& plu, Perfek
         return Field(fields, kFe);
     }();
     int64_t vat = 0;
-    if (!ParseNumber(vatField, vat) || vat < 0) return false;
+    if (!ParseInteger(vatField, vat) || vat < 0) return false;
     if (vat <= 6) {
         plu.vatGroup = static_cast<uint32_t>(vat + 1);
     } else if (walk && LongLayout() && vat <= 0xFFFFFFFFll) {
@@ -302,7 +273,7 @@ int CPosnetPerfekt::ReadStatus(std::string& text) {
     };
     auto numberOf = [](const CChrArr& f) {
         int64_t v = -1;
-        return ParseNumber(f, v) ? v : -1;
+        return ParseInteger(f, v) ? v : -1;
     };
     // Each field in turn; the text keeps the lines built before a missing one.
     CChrArr f = Field(rest, kFe);
@@ -339,7 +310,7 @@ int CPosnetPerfekt::ReadVAT(double rates[8]) {
     while (n < 7 && !fields.IsEmpty()) {
         const CChrArr f = Field(fields, kTab);
         int64_t v = 0;
-        if (!ParseNumber(f, v)) return Fail(POSNET_ERR_BAD_REPLY);
+        if (!ParseInteger(f, v)) return Fail(POSNET_ERR_BAD_REPLY);
         rates[n++] = v == 10100 ? -3.0 : v == 10000 ? -1.0 : static_cast<double>(v) / 100.0;
     }
     if (n < 7) return Fail(POSNET_ERR_BAD_REPLY);

@@ -5,40 +5,20 @@
 #include <cstring>
 
 #include "orvanta/ecr.h"
+#include "drivers/posnet/posnet_text.h"
 #include "util/cp1250.h"
 
 namespace {
+
+using posnet::CopyText;
+using posnet::Equals;
+using posnet::ParseInteger;
+using posnet::ParseUnsigned;
 
 constexpr uint8_t kCr = 0x0D;
 constexpr int kStatusTries = 3;
 constexpr int kStatusFields = 20;     // "*a": status, 12 more, rates A..F, the last rate's index
 constexpr int kInfoFields = 7;        // "*b": count at 3, mask at 5, a number at 7
-
-bool Equals(const CChrArr& a, const char* text) {
-    const size_t n = std::strlen(text);
-    return static_cast<size_t>(a.GetLength()) == n && std::memcmp(a.data(), text, n) == 0;
-}
-
-// An optional '-' and 1..18 digits.
-bool ParseInteger(const CChrArr& field, int64_t& value) {
-    int i = field.GetLength() > 0 && field[0] == '-' ? 1 : 0;
-    const int digits = field.GetLength() - i;
-    if (digits < 1 || digits > 18) return false;
-    int64_t v = 0;
-    for (; i < field.GetLength(); ++i) {
-        if (field[i] < '0' || field[i] > '9') return false;
-        v = v * 10 + (field[i] - '0');
-    }
-    value = field[0] == '-' ? -v : v;
-    return true;
-}
-
-bool ParseUnsigned(const CChrArr& field, uint32_t& value) {
-    int64_t v = 0;
-    if (!ParseInteger(field, v) || v < 0 || v > 0xFFFFFFFFll) return false;
-    value = static_cast<uint32_t>(v);
-    return true;
-}
 
 int HexDigit(uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -52,13 +32,6 @@ int HexByte(const CChrArr& s, int at) {
     if (at + 1 >= s.GetLength()) return -1;
     const int hi = HexDigit(s[at]), lo = HexDigit(s[at + 1]);
     return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
-}
-
-void CopyText(char* dst, size_t size, const CChrArr& src, int maxChars) {
-    int n = src.GetLength() < maxChars ? src.GetLength() : maxChars;
-    if (n > static_cast<int>(size) - 1) n = static_cast<int>(size) - 1;
-    std::memset(dst, 0, size);
-    if (n > 0) std::memcpy(dst, src.data(), static_cast<size_t>(n));
 }
 
 }  // namespace

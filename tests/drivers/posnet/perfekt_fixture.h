@@ -126,14 +126,7 @@ inline EcrItemRecord PerfektItem(uint32_t number, const char* name, double price
 
 inline PerfektEmulator::Injection Inj(const std::string& command, PFault fault, int arg = 0,
                                       const std::string& text = "", int times = 1, int skip = 0) {
-    PerfektEmulator::Injection i;
-    i.command = command;
-    i.fault = fault;
-    i.arg = arg;
-    i.text = text;
-    i.times = times;
-    i.skip = skip;
-    return i;
+    return MakeInjection<PerfektEmulator::Injection>(command, fault, arg, text, times, skip);
 }
 
 inline std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }

@@ -24,14 +24,7 @@ using EFault = PosnetEcrEmulator::Fault;
 
 PosnetEcrEmulator::Injection EInj(const std::string& command, EFault fault, int arg = 0, const std::string& text = "",
                                   int times = 1, int skip = 0) {
-    PosnetEcrEmulator::Injection i;
-    i.command = command;
-    i.fault = fault;
-    i.arg = arg;
-    i.text = text;
-    i.times = times;
-    i.skip = skip;
-    return i;
+    return MakeInjection<PosnetEcrEmulator::Injection>(command, fault, arg, text, times, skip);
 }
 
 PosnetEcrEmuRecord Record(const std::string& name, const std::string& price, const std::string& quantity = "0.000",

@@ -58,26 +58,44 @@ private:
     FILE* m_out = nullptr;
 };
 
-TEST(PerfektTools, EcrctlAgainstTheSimulator) {
+// A goods file for the simulator; removed again by the destructor.
+struct GoodsFile {
+    char path[32] = "/tmp/posnet_goods_XXXXXX";
+    explicit GoodsFile(const std::string& lines) {
+        const int fd = mkstemp(path);
+        if (fd >= 0) close(fd);
+        std::ofstream(path) << lines;
+    }
+    ~GoodsFile() { unlink(path); }
+};
+
+// Points the port's variable at the simulator while it lives.
+struct PortVariable {
+    std::string name;
+    std::string saved;
+    bool had = false;
+    PortVariable(int port, const std::string& line) : name("ECR_COM" + std::to_string(port)) {
+        const char* old = std::getenv(name.c_str());
+        had = old != nullptr;
+        saved = had ? old : "";
+        setenv(name.c_str(), line.substr(name.size() + 1).c_str(), 1);
+    }
+    ~PortVariable() {
+        if (had)
+            setenv(name.c_str(), saved.c_str(), 1);
+        else
+            unsetenv(name.c_str());
+    }
+};
+
+TEST(PosnetTools, EcrctlAgainstTheSimulator) {
     if (access(kSimulator.c_str(), X_OK) != 0 || access(orv::test::ecrctl::kEcrctl.c_str(), X_OK) != 0)
         GTEST_SKIP() << "ecr-sim or ecrctl is not built";
-    char goods[] = "/tmp/perfekt_goods_XXXXXX";
-    const int fd = mkstemp(goods);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    {
-        std::ofstream csv(goods);
-        csv << "number;code;name;vat;dept;price\n"
-            << "1;5901234123457;Mąka tortowa;1;0;2.99\n"
-            << "2;;Kawa;2;0;17.50\n";
-    }
+    GoodsFile goods("number;code;name;vat;dept;price\n1;5901234123457;Mąka tortowa;1;0;2.99\n2;;Kawa;2;0;17.50\n");
     SimulatorChild sim;
-    const std::string line = sim.Start({"--device", "perfekt", "--type", "62", "--port", "12", "--goods", goods});
-    unlink(goods);
+    const std::string line = sim.Start({"--device", "perfekt", "--type", "62", "--port", "12", "--goods", goods.path});
     ASSERT_EQ(line.rfind("ECR_COM12=/dev/pts/", 0), 0u) << line;
-    const char* old = std::getenv("ECR_COM12");
-    const std::string saved = old ? old : "";
-    setenv("ECR_COM12", line.substr(10).c_str(), 1);
+    PortVariable variable(12, line);
 
     Result all = RunEcrctl({"--type", "62", "--port", "12", "read-plu-all", "--csv-out", "--quiet"});
     EXPECT_EQ(all.status, 0) << all.err;
@@ -96,31 +114,16 @@ TEST(PerfektTools, EcrctlAgainstTheSimulator) {
     Result units = RunEcrctl({"--type", "62", "--port", "12", "read-units"});
     EXPECT_EQ(units.status, 1) << units.err;
     EXPECT_TRUE(Contains(units.err, "25")) << units.err;
-
-    if (old)
-        setenv("ECR_COM12", saved.c_str(), 1);
-    else
-        unsetenv("ECR_COM12");
 }
 
-TEST(PerfektTools, EcrctlAgainstTheSimulatedPosnetEcr) {
+TEST(PosnetTools, EcrctlAgainstTheSimulatedPosnetEcr) {
     if (access(kSimulator.c_str(), X_OK) != 0 || access(orv::test::ecrctl::kEcrctl.c_str(), X_OK) != 0)
         GTEST_SKIP() << "ecr-sim or ecrctl is not built";
-    char goods[] = "/tmp/posnet_ecr_goods_XXXXXX";
-    const int fd = mkstemp(goods);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    {
-        std::ofstream csv(goods);
-        csv << "1;5901234123457;Mąka tortowa;1;2;2.99\n";
-    }
+    GoodsFile goods("1;5901234123457;Mąka tortowa;1;2;2.99\n");
     SimulatorChild sim;
-    const std::string line = sim.Start({"--device", "posnet-ecr", "--port", "13", "--goods", goods});
-    unlink(goods);
+    const std::string line = sim.Start({"--device", "posnet-ecr", "--port", "13", "--goods", goods.path});
     ASSERT_EQ(line.rfind("ECR_COM13=/dev/pts/", 0), 0u) << line;
-    const char* old = std::getenv("ECR_COM13");
-    const std::string saved = old ? old : "";
-    setenv("ECR_COM13", line.substr(10).c_str(), 1);
+    PortVariable variable(13, line);
 
     Result all = RunEcrctl({"--type", "21", "--port", "13", "read-plu-all", "--csv-out", "--quiet"});
     EXPECT_EQ(all.status, 0) << all.err;
@@ -130,11 +133,6 @@ TEST(PerfektTools, EcrctlAgainstTheSimulatedPosnetEcr) {
     Result clear = RunEcrctl({"--type", "21", "--port", "13", "clear-sales"});
     EXPECT_EQ(clear.status, 1) << clear.err;
     EXPECT_TRUE(Contains(clear.err, "25")) << clear.err;
-
-    if (old)
-        setenv("ECR_COM13", saved.c_str(), 1);
-    else
-        unsetenv("ECR_COM13");
 }
 
 }  // namespace
