@@ -121,6 +121,14 @@ int CPF_ECR::Close(int) {
     return 1;
 }
 
+bool CPF_ECR::BrokenOff() {
+    // A break asked for in the host's callback ends the read, also after
+    // the last record.
+    if (!m_pSerial || !m_pSerial->IsAborted()) return false;
+    SetError(-7, GetErrorText(-7));
+    return true;
+}
+
 int CPF_ECR::ProtocolFailed() {
     TakeProtocolError(m_proto);
     if (m_nError == 0) SetError(POSNET_ERR_BAD_REPLY, GetErrorText(POSNET_ERR_BAD_REPLY));
@@ -192,6 +200,7 @@ int CPF_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) 
             const EcrItemRecord item = ToHost(plu);
             SendPLU(&item);
             result = 1;
+            if (BrokenOff()) return 0;
             continue;
         }
         // The register's 20 is a missing item: the loop goes on. Any other
@@ -261,6 +270,7 @@ int CPF_ECR::ReadAllDEPT(int, EcrDeptReadCallback) {
         host.number = dept.number;
         CopyText(host.name, sizeof host.name, dept.name, sizeof dept.name, 47);
         SendDEPT(&host);
+        if (BrokenOff()) return 0;
     }
     return result;
 }

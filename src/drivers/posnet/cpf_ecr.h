@@ -43,6 +43,7 @@ private:
     // PLU numbers 1..999999, else 105 with its text.
     int CheckNumber(uint32_t number);
     int ProtocolFailed();
+    bool BrokenOff();   // -7 set when a break was asked for
     int SaleWalk(bool clearing);
 
     CPosnetPerfekt m_proto;

@@ -246,6 +246,33 @@ TEST_F(PerfektTest, ReadingGoodsByNumber) {
     }
 }
 
+// A host whose read callbacks break the job off.
+CTelepathy* g_breakingSerial = nullptr;
+void ECR_CALL BreakOnItem(const EcrItemRecord*) { g_breakingSerial->Break(); }
+void ECR_CALL BreakOnDept(const EcrDeptRecord*) { g_breakingSerial->Break(); }
+
+TEST_F(PerfektTest, ABreakInAReadCallbackEndsTheJobAlsoAfterTheLastRecord) {
+    StartDevice(4);
+    m_emu->SetPlu(1, EmuPlu("Jeden", "0000000000000", "100"));
+    m_emu->SetDept(1, "Og\xA2lny          ");
+    g_breakingSerial = m_serial.get();
+    std::vector<EcrItemRecord> items = {PerfektItem(1, "", 0)};
+    Prepare(kJobReadPlu, 54);
+    g_jobBlock.items = items.data();
+    g_jobBlock.count = 1;
+    g_jobBlock.itemReadCb = &BreakOnItem;
+    EXPECT_FALSE(Run(kJobReadPlu));
+    EXPECT_EQ(JobError(), -7);
+
+    m_serial->ClearBreak();
+    Host().Reset();
+    Prepare(kJobReadAllDept, 54);
+    g_jobBlock.deptReadCb = &BreakOnDept;
+    EXPECT_FALSE(Run(kJobReadAllDept));
+    EXPECT_EQ(JobError(), -7);
+    EXPECT_EQ(m_emu->CountCommand("$r"), 2);   // PLU 1, department 1; nothing after the break
+}
+
 // ---------------------------------------------------------------- departments
 
 TEST_F(PerfektTest, Departments) {
