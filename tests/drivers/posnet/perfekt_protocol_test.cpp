@@ -459,5 +459,52 @@ TEST_F(PerfektTest, ABreakInTheCallbackEndsTheWalk) {
     }
 }
 
+// Replies that do not parse fail with 9999 and hand nothing over.
+TEST_F(PerfektTest, HostileReplies) {
+    const std::string fe = kFe;
+    const std::string goods = "Kawa            \n0000000000000\n1000\t0\t0\t0" + fe + "0" + fe;
+    const struct {
+        const char* what;
+        const char* command;
+        std::string reply;
+    } cases[] = {
+        {"goods without VAT", "$r", "$R" + goods + "0" + fe},
+        {"price not a number", "$r", "$RKawa            \n0000000000000\n1O00\t0\t0\t0" + fe + "0" + fe + "0" + fe + "1" + fe},
+        {"price of 19 digits", "$r", "$RKawa            \n0000000000000\n1000000000000000000\t0\t0\t0" + fe + "0" + fe + "0" + fe + "1" + fe},
+        {"negative VAT", "$r", "$R" + goods + "0" + fe + "-1" + fe},
+        {"empty name", "$r", "$R\n0000000000000\n1000\t0\t0\t0" + fe + "0" + fe + "0" + fe + "1" + fe},
+        {"walk without numbers", "$b", "$B" + goods + "0" + fe + "1" + fe},
+        {"walk with a next number past 32 bits", "$b", "$B" + goods + "0" + fe + "1" + fe + "1\t4294967296\t"},
+        {"walk answered as a read", "$b", "$R" + goods + "0" + fe + "1" + fe + "1\t0\t"},
+        {"department without its TAB field", "$r7", "$RNapoje          \n"},
+        {"nothing but the answer code", "$r", "$R"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartDevice(1);
+        auto link = OpenLink(1);
+        const std::string command = std::string(c.command).substr(0, 2);
+        m_emu->Inject(Inj(command, PFault::Raw, 0, c.reply));
+        PerfektPlu plu;
+        PerfektSale sale;
+        plu.number = 1;
+        int handed = 0;
+        int r = 0;
+        if (std::string(c.command) == "$r7") {
+            link->SetVariant(4);
+            PerfektDept dept;
+            dept.number = 1;
+            r = link->ReadDept(dept);
+        } else if (command == "$b") {
+            r = link->ReadAllPlus([&](const PerfektPlu&) { ++handed; });
+        } else {
+            r = link->ReadPlu(plu, sale);
+        }
+        EXPECT_EQ(r, 0);
+        EXPECT_EQ(link->m_nError, 9999);
+        EXPECT_EQ(handed, 0);
+    }
+}
+
 }  // namespace
 }  // namespace orv::test
