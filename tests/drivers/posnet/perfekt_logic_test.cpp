@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "perfekt_fixture.h"
 #include "util/cp1250.h"
@@ -271,6 +272,40 @@ TEST_F(PerfektTest, ABreakInAReadCallbackEndsTheJobAlsoAfterTheLastRecord) {
     EXPECT_FALSE(Run(kJobReadAllDept));
     EXPECT_EQ(JobError(), -7);
     EXPECT_EQ(m_emu->CountCommand("$r"), 2);   // PLU 1, department 1; nothing after the break
+}
+
+// A break when the register sees its k-th frame ends every job with -7,
+// and nothing more is sent.
+TEST_F(PerfektTest, ABreakAtAnyFrameEndsTheJob) {
+    const uint32_t jobs[] = {kJobPgmPlu, kJobReadAllPlu, kJobClearSale, kJobReadAllDept, kJobReadStatus};
+    for (uint32_t job : jobs) {
+        for (int k = 1; k <= 4; ++k) {
+            SCOPED_TRACE(std::to_string(job) + " at frame " + std::to_string(k));
+            StartDevice(4);
+            for (uint32_t n = 1; n <= 4; ++n) {
+                PerfektEmuPlu p = EmuPlu("P" + std::to_string(n), "0000000000000", "100");
+                p.quantity = 1000;
+                m_emu->SetPlu(n, p);
+                m_emu->SetDept(n, "D" + std::to_string(n) + "              ");
+            }
+            CTelepathy* serial = m_serial.get();
+            auto seen = std::make_shared<int>(0);
+            m_emu->SetFrameHook([serial, seen, k](const PerfektEmulator::Frame&) {
+                if (++*seen == k) serial->Break();
+            });
+            std::vector<EcrItemRecord> items;
+            for (uint32_t n = 1; n <= 5; ++n) items.push_back(PerfektItem(n, "X", 1.0));
+            Prepare(job, 54);
+            g_jobBlock.items = items.data();
+            g_jobBlock.count = static_cast<uint32_t>(items.size());
+            const bool ok = Run(job);
+            if (*seen < k) continue;   // the job ended before its k-th frame
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(JobError(), -7);
+            EXPECT_EQ(static_cast<int>(m_emu->Frames().size()), k);
+            EXPECT_TRUE(Host().Confirmations().empty());
+        }
+    }
 }
 
 // ---------------------------------------------------------------- departments
