@@ -424,6 +424,28 @@ TEST_F(PosnetEcrTest, SlotsThatSendNothing) {
     EXPECT_TRUE(m_emu->Frames().empty());
 }
 
+// A break when the register sees its k-th frame ends every job with -7,
+// and nothing more is sent (a reset included).
+TEST_F(PosnetEcrTest, ABreakAtAnyFrameEndsTheJob) {
+    for (uint32_t job : {3u, 1u, 14u}) {
+        for (int k = 1; k <= 6; ++k) {
+            SCOPED_TRACE(std::to_string(job) + " at frame " + std::to_string(k));
+            StartDevice();
+            ThreeRecords();
+            CTelepathy* serial = m_serial.get();
+            auto seen = std::make_shared<int>(0);
+            m_emu->SetFrameHook([serial, seen, k](const PosnetEcrEmulator::Frame&) {
+                if (++*seen == k) serial->Break();
+            });
+            const bool ok = Run(job);
+            if (*seen < k) continue;   // the job ended before its k-th frame
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(m_logic->GetErrorCode(), -7);
+            EXPECT_EQ(static_cast<int>(m_emu->Frames().size()), k);
+        }
+    }
+}
+
 TEST_F(PosnetEcrTest, StatusVatGoodsAndSalesJobs) {
     LineSettingsSpy spy;
     StartDevice();
