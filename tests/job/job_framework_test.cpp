@@ -545,6 +545,33 @@ TEST_F(ItemLoop, AcceptedItemsAreConfirmedWhenAsked) {
     }
 }
 
+TEST_F(ItemLoop, ThreeUnansweredItemsInARowStopTheLoopWhenAsked) {
+    EcrItemRecord six[6]{};
+    for (uint32_t i = 0; i < 6; ++i) six[i].number = 20 + i;
+    g_jobBlock.items = six;
+    g_jobBlock.count = 6;
+    logic.loopOptions.stopAfterSilentItems = true;
+    logic.loopOptions.noAnswerCode = 100;
+    // A refusal between two silences starts the count again.
+    logic.itemFailures[0] = SlotScript{0, -5, "no answer"};
+    logic.itemFailures[1] = SlotScript{0, 40, "refused"};
+    logic.itemFailures[2] = SlotScript{0, 100, "silent"};
+    logic.itemFailures[3] = SlotScript{0, -5, "no answer"};
+    logic.itemFailures[4] = SlotScript{0, -6, "gone"};
+    ASSERT_TRUE(Run(5));
+    auto confirms = Host().Confirmations();
+    ASSERT_EQ(confirms.size(), 6u);
+    EXPECT_EQ(confirms[1].code, 40);
+    EXPECT_EQ(confirms[4].code, -6);
+    // The sixth item is not tried: it is confirmed with the third silence's code.
+    EXPECT_EQ(confirms[5].number, 25u);
+    EXPECT_EQ(confirms[5].code, -6);
+    EXPECT_EQ(confirms[5].text, "gone");
+    EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_ITEM).size(), 5u);
+    EXPECT_EQ(logic.GetErrorCode(), -6);
+    EXPECT_EQ(Host().CountEvents(ECR_EVENT_FAILED), 1);
+}
+
 // ---- the sale log of job 1 ----
 
 TEST_F(JobFramework, SaleReadWritesTheSaleLogHeader) {
