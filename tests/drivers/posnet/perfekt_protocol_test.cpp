@@ -108,8 +108,15 @@ TEST_F(PerfektTest, ReplyChecks) {
         auto link = OpenLink(1);
         m_emu->Inject(Inj("$s", c.fault, c.arg));
         double rates[8];
+        const int64_t t0 = orv::platform::MonotonicMillis();
         EXPECT_EQ(link->ReadVAT(rates), c.code == 0 ? 1 : 0);
+        const int64_t elapsed = orv::platform::MonotonicMillis() - t0;
         EXPECT_EQ(link->m_nError, c.code);
+        // A failed single try ends after the 0.2 s pause (scaled: 20 ms); a
+        // refusal is an answer, not a failed try.
+        if (c.code != 0 && c.fault != PFault::Refuse) {
+            EXPECT_GE(elapsed, 19);
+        }
         // One try only.
         EXPECT_EQ(m_emu->CountCommand("$s"), 1);
     }
