@@ -26,6 +26,8 @@
 #include "drivers/dsa/cdsp_ecr.h"
 #include "drivers/cas/ccas_xml_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
+#include "drivers/posnet/cpe_ecr.h"
+#include "drivers/posnet/cpf_ecr.h"
 
 namespace orv::unserved {
 

@@ -1,7 +1,7 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]
+//   ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr] [--type N | --model M] [--port N]
 //           [--register NN] [--goods FILE.csv] [--delay MS]
 //
 // The first line on standard output is the variable to give the library,
@@ -31,6 +31,9 @@
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
 #include "sim/elzab/elzab_emulator.h"
+#include "sim/posnet/perfekt_emulator.h"
+#include "sim/posnet/posnet_ecr_emulator.h"
+#include "util/chrarr.h"
 
 namespace {
 
@@ -47,11 +50,13 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr] [--type N | --model M] [--port N]\n"
                  "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
                  "  elcom50  Elcom 50 register (--type 16 or 17)\n"
+                 "  perfekt  Posnet Perfekt or Bingo register (--type 38, 44, 45, 54 or 62)\n"
+                 "  posnet-ecr  Posnet ECR register (type 21; goods are read, not programmed)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
@@ -317,6 +322,76 @@ std::unique_ptr<orv::test::EmulatorBase> MakeDsa(const Options& o) {
     return reg;
 }
 
+// ------------------------------------------------------ Posnet Perfekt ----
+
+int LoadPerfektGoods(orv::test::PerfektEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 6, [&](const std::vector<std::string>& f, int lineNo) {
+        const long number = std::stol(f[0]);
+        double price = 0;
+        if (number < 1 || !AllDigits(f[3]) || f[3].size() != 1 || f[3][0] < '1' || f[3][0] > '7' ||
+            !ParsePrice(f[5], price) || price > 21474836.47) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, VAT group 1..7 or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        // Kept as the register keeps a written PLU.
+        orv::test::PerfektEmuPlu plu;
+        plu.name = Cp1250ToMazovia(CChrArr(ToCp1250(f[2]))).ToString().substr(0, 16);
+        plu.name.resize(16, ' ');
+        const std::string code = AllDigits(f[1]) && f[1].size() <= 13 ? f[1] : std::string();
+        plu.code = std::string(13 - code.size(), '0') + code;
+        plu.price = std::to_string(static_cast<long long>(price * 100.0 + 0.5));
+        plu.vat = std::string(1, static_cast<char>(f[3][0] - 1));
+        reg.SetPlu(static_cast<uint32_t>(number), plu);
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakePerfekt(const Options& o) {
+    static const std::map<int, int> variants = {{38, 1}, {44, 2}, {45, 3}, {54, 4}, {62, 4}};
+    auto it = variants.find(o.type);
+    if (it == variants.end()) Usage("--device perfekt needs --type 38, 44, 45, 54 or 62");
+    auto reg = std::make_unique<orv::test::PerfektEmulator>(o.port, it->second);
+    reg->SetRecording(false);
+    reg->SetAnswerDelay(o.delayMs);
+    if (it->second == 4) reg->SetDept(1, Cp1250ToMazovia(CChrArr(ToCp1250("Ogólny          "))).ToString());
+    int n = o.goods.empty() ? 0 : LoadPerfektGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: Posnet Perfekt/Bingo register (device type %d, layout %d), %d goods\n", o.type,
+                 it->second, n);
+    return reg;
+}
+
+// ---------------------------------------------------------- Posnet ECR ----
+
+int LoadPosnetEcrGoods(orv::test::PosnetEcrEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 6, [&](const std::vector<std::string>& f, int lineNo) {
+        double price = 0;
+        if (!AllDigits(f[3]) || f[3].size() != 1 || !AllDigits(f[4]) || f[4].size() > 3 || !ParsePrice(f[5], price)) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (VAT group, department or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        orv::test::PosnetEcrEmuRecord r;
+        r.name = ToCp1250(f[2]).substr(0, 24);
+        r.vat = f[3];
+        r.dept = f[4];
+        const std::string code = AllDigits(f[1]) && f[1].size() <= 13 ? f[1] : std::string();
+        r.barcode = std::string(13 - code.size(), '0') + code;
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", price);
+        r.price = text;
+        reg.SetRecord(static_cast<uint32_t>(std::stoul(f[0])), r);
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakePosnetEcr(const Options& o) {
+    auto reg = std::make_unique<orv::test::PosnetEcrEmulator>(o.port);
+    reg->SetRecording(false);
+    reg->SetAnswerDelay(o.delayMs);
+    int n = o.goods.empty() ? 0 : LoadPosnetEcrGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: Posnet ECR register (device type 21), %d goods\n", n);
+    return reg;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -330,6 +405,8 @@ const std::vector<Device>& Devices() {
         {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab},
         {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
         {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
+        {"perfekt", "Posnet Perfekt or Bingo register (ESC frames, 8N1; --type 38, 44, 45, 54 or 62)", MakePerfekt},
+        {"posnet-ecr", "Posnet ECR register (sequenced ESC frames, 9600 8N1; type 21)", MakePosnetEcr},
     };
     return devices;
 }
