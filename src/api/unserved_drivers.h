@@ -13,7 +13,6 @@
     ORV_UNSERVED(CP3_ECR)                  \
     ORV_UNSERVED(CPE_ECR)                  \
     ORV_UNSERVED(CPF_ECR)                  \
-    ORV_UNSERVED(CPC_ECR)                  \
     ORV_UNSERVED(CSH_ECR)                  \
     ORV_UNSERVED(CS5_ECR)                  \
     ORV_UNSERVED(CSH285_ECR)               \
