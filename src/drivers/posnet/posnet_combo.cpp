@@ -535,10 +535,11 @@ int CPosnetCombo::ReadList(const std::function<PosCode(PosHandle*)>& context,
 // ------------------------------------------------------ records, checks ----
 
 bool CPosnetCombo::WireCode(const std::string& code, std::string& out) {
-    size_t n = code.size();
-    while (n > 0 && code[n - 1] == ' ') --n;
+    const std::string text = CComboLibrary::Printable(code);
+    size_t n = text.size();
+    while (n > 0 && text[n - 1] == ' ') --n;
     if (n > 13) return false;
-    out = code.substr(0, n);
+    out = text.substr(0, n);
     return true;
 }
 
