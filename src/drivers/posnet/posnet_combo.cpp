@@ -837,6 +837,17 @@ void CPosnetCombo::LogStatLine(uint32_t number, const std::string& code, const s
     WriteSaleLog(CChrArr(line.c_str()));
 }
 
+ComboSaleLine CPosnetCombo::StatRecord(uint32_t number, const std::string& code, const std::string& name,
+                                       const std::string& quantity, const std::string& value) {
+    Notify(ECR_EVENT_ITEM, "PLU - " + std::to_string(number), static_cast<int>(std::trunc(number * 100.0) / 999999), 0);
+    LogStatLine(number, code, name, quantity, value);
+    ComboSaleLine line;
+    line.plu = number;
+    line.code = Cut(code, 13);
+    line.name = name;
+    return line;
+}
+
 int CPosnetCombo::ReadPluStats(const LineFn& fn, uint32_t flag) {
     orv::posnet::ComboWireStat s;
     return ReadList([&](PosHandle* r) { return Lib::CntxPLUInit(m_hDevice, r); },
@@ -849,13 +860,7 @@ int CPosnetCombo::ReadPluStats(const LineFn& fn, uint32_t flag) {
                     [&](uint32_t number, int) {
                         int64_t q = 0, v = 0;
                         if (!ParseWhole(s.quantity, q) || !ParseWhole(s.value, v)) return Fail(kBadAnswer);
-                        Notify(ECR_EVENT_ITEM, "PLU - " + std::to_string(number), static_cast<int>(std::trunc(number * 100.0) / 999999),
-                               0);
-                        LogStatLine(number, s.code, s.name, s.quantity, s.value);
-                        ComboSaleLine line;
-                        line.plu = number;
-                        line.code = Cut(s.code, 13);
-                        line.name = s.name;
+                        ComboSaleLine line = StatRecord(number, s.code, s.name, s.quantity, s.value);
                         line.quantity = static_cast<double>(q) / 1000.0;
                         line.value = static_cast<double>(v) / 100.0;
                         if (fn) fn(line);
@@ -876,13 +881,7 @@ int CPosnetCombo::ReadPackStats(const LineFn& fn, uint32_t flag) {
                         int64_t sold = 0, returned = 0, v = 0;
                         if (!ParseWhole(s.sold, sold) || !ParseWhole(s.returned, returned) || !ParseWhole(s.value, v))
                             return Fail(kBadAnswer);
-                        Notify(ECR_EVENT_ITEM, "PLU - " + std::to_string(number), static_cast<int>(std::trunc(number * 100.0) / 999999),
-                               0);
-                        LogStatLine(number, s.code, s.name, s.sold, s.value);
-                        ComboSaleLine line;
-                        line.plu = number;
-                        line.code = Cut(s.code, 13);
-                        line.name = s.name;
+                        ComboSaleLine line = StatRecord(number, s.code, s.name, s.sold, s.value);
                         if (sold != 0) {
                             line.quantity = static_cast<double>(sold) / 1000.0;
                             line.value = static_cast<double>(v) / 100.0;

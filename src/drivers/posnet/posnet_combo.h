@@ -164,6 +164,10 @@ private:
                  const std::function<int(uint32_t number, int count)>& take);
     ComboPlu FromWire(const orv::posnet::ComboWireGoods& w) const;
     int ParseGoods(const orv::posnet::ComboWireGoods& w, ComboPlu& out);
+    // The progress event and the sale-log line of a statistics record; the
+    // line for the host without its figures.
+    ComboSaleLine StatRecord(uint32_t number, const std::string& code, const std::string& name,
+                             const std::string& quantity, const std::string& value);
     void LogStatLine(uint32_t number, const std::string& code, const std::string& name, const std::string& quantity,
                      const std::string& value);
 

@@ -301,6 +301,17 @@ Request StatAnswer(const std::vector<Stat>& list, size_t& cursor) {
     return r;
 }
 
+// The fields PLUIns and PackIns begin with.
+Goods Head(const PosArg* a) {
+    Goods g;
+    g.number = static_cast<uint32_t>(a[2]);
+    g.code = Txt(a[3]);
+    g.name = Txt(a[4]);
+    g.vat = static_cast<uint32_t>(a[5]);
+    g.price = Txt(a[6]);
+    return g;
+}
+
 // The answer a builder prepares.
 Request Build(Fake& f, int e, const PosArg* a) {
     Request r;
@@ -337,12 +348,7 @@ Request Build(Fake& f, int e, const PosArg* a) {
         break;
     }
     case k_POSS_PLUIns: {
-        Goods g;
-        g.number = static_cast<uint32_t>(a[2]);
-        g.code = Txt(a[3]);
-        g.name = Txt(a[4]);
-        g.vat = static_cast<uint32_t>(a[5]);
-        g.price = Txt(a[6]);
+        Goods g = Head(a);
         g.unit = static_cast<uint32_t>(a[7]);
         g.word1 = static_cast<uint32_t>(a[8]);
         g.dept = static_cast<uint32_t>(a[9]);
@@ -366,12 +372,7 @@ Request Build(Fake& f, int e, const PosArg* a) {
         break;
     }
     case k_POSS_PackIns: {
-        Goods g;
-        g.number = static_cast<uint32_t>(a[2]);
-        g.code = Txt(a[3]);
-        g.name = Txt(a[4]);
-        g.vat = static_cast<uint32_t>(a[5]);
-        g.price = Txt(a[6]);
+        Goods g = Head(a);
         f.packs[g.number] = g;
         break;
     }
