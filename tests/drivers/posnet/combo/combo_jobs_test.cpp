@@ -471,6 +471,8 @@ TEST_F(ComboJobs, DepartmentsAndUnitsBothWays) {
     ASSERT_EQ(Host().Units().size(), 1u);
     EXPECT_EQ(Host().Units()[0].number, 1u);
     EXPECT_STREQ(Host().Units()[0].name, "kg");
+    EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_ITEM).back().text, "Pobieranie danych jednostki - 1");
+    EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_ITEM).back().percent, 6);   // 100 / 16
 
     Host().Reset();
     std::vector<EcrUnitRecord> units(1);
@@ -529,6 +531,21 @@ TEST_F(ComboJobs, ARegisterThatStopsAnsweringIsNotAskedAfterThreeItems) {
     EXPECT_EQ(Confirms(), (std::vector<std::pair<uint32_t, int>>{
                               {1, 0x10003}, {2, 0x10003}, {3, 0x10003}, {4, 0x10003}, {5, 0x10003}}));
     EXPECT_EQ(Utf8(Host().Confirmations()[4].text), "Oczekiwanie zakończone upłynięciem czasu (timeout)");
+    EXPECT_TRUE(fake.Balanced()) << fake.Counts();
+
+    // Extra barcodes: a group is one request; every item is confirmed.
+    fake.Reset();
+    Host().Reset();
+    fake.Do("result", "POS_WaitForRequestCompleted", "0,1");
+    fake.Result("POS_WaitForRequestCompleted", 0x10003);
+    items = {Goods(1, "a", 0, 1, "A"), Goods(1, "a", 0, 1, "B"), Goods(2, "b", 0, 1, "C"),
+             Goods(3, "c", 0, 1, "D"), Goods(4, "d", 0, 1, "E")};
+    Prepare(18, dev);
+    Array(items, 2);
+    EXPECT_EQ(Run(18, dev), 0x10003);
+    EXPECT_EQ(fake.CountOf("POSS_BarcodeIns"), 3);
+    EXPECT_EQ(Confirms(), (std::vector<std::pair<uint32_t, int>>{
+                              {1, 0x10003}, {1, 0x10003}, {2, 0x10003}, {3, 0x10003}, {4, 0x10003}}));
     EXPECT_TRUE(fake.Balanced()) << fake.Counts();
 }
 
