@@ -20,6 +20,7 @@
 #include "drivers/elcom50/cel50_ecr.h"
 #include "drivers/elzab/cem_ecr.h"
 #include "drivers/elzab/cs6_ecr.h"
+#include "drivers/posnet/cpc_ecr.h"
 #include "drivers/dsa/cd1_ecr.h"
 #include "drivers/dsa/cd5_ecr.h"
 #include "drivers/dsa/cds_ecr.h"

@@ -11,7 +11,6 @@
     ORV_UNSERVED(CTN_ECR)                  \
     ORV_UNSERVED(CTA_ECR)                  \
     ORV_UNSERVED(CP3_ECR)                  \
-    ORV_UNSERVED(CPC_ECR)                  \
     ORV_UNSERVED(CSH_ECR)                  \
     ORV_UNSERVED(CS5_ECR)                  \
     ORV_UNSERVED(CSH285_ECR)               \
