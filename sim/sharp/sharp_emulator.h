@@ -124,7 +124,7 @@ private:
     int m_machine;
     std::map<uint32_t, SharpEmuFile> m_files;
     std::map<uint32_t, std::pair<int, std::vector<SharpEmuSale>>> m_sales;
-    std::string m_vat = "23.008.005.000.00B000B00000A0";
+    std::string m_vat = "23.008.005.000.0B000B00000A0";
     int m_result = 0;
     std::vector<std::string> m_blocks;
     std::vector<std::string> m_jobs;
