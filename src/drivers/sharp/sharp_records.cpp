@@ -165,5 +165,6 @@ CChrArr SharpRowText(const char* text, size_t cap) {
 
 void SharpCopyText(char* field, size_t size, const CChrArr& text) {
     std::memset(field, 0, size);
-    std::memcpy(field, text.data(), std::min(static_cast<size_t>(text.GetLength()), size - 1));
+    const size_t n = std::min(static_cast<size_t>(text.GetLength()), size - 1);
+    if (n > 0) std::memcpy(field, text.data(), n);
 }
