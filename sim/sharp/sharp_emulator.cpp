@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "sim/sim_text.h"
+
 namespace orv::test {
 
 namespace {
@@ -30,20 +32,6 @@ std::string Fmt(const char* format, unsigned long long value) {
     char buf[32];
     std::snprintf(buf, sizeof buf, format, value);
     return buf;
-}
-
-std::vector<std::string> Split(const std::string& s, char sep) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = s.find(sep, start);
-        if (at == std::string::npos) {
-            out.push_back(s.substr(start));
-            return out;
-        }
-        out.push_back(s.substr(start, at - start));
-        start = at + 1;
-    }
 }
 
 // A whole-file key: a letter and zeros.

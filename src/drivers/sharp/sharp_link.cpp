@@ -168,20 +168,23 @@ int CSharpLink::SendBytes(const CChrArr& bytes) {
     return 1;
 }
 
-CChrArr CSharpLink::ReadBytes(int count) {
-    if (!m_pSerial) {
-        m_nError = kNoTransport;
-        return CChrArr();
-    }
-    CChrArr bytes = m_pSerial->Read(m_nPort, count, 5);
+CChrArr CSharpLink::TakeRead(CChrArr bytes, void (*dump)(const CChrArr&)) {
     const int err = m_pSerial->GetError(m_nPort);
-    if (!bytes.IsEmpty()) DumpReceived(bytes);
+    if (!bytes.IsEmpty()) dump(bytes);
     if (err < 0) {
         m_nError = err;
         NoteTransport(err);
         return CChrArr();
     }
     return bytes;
+}
+
+CChrArr CSharpLink::ReadBytes(int count) {
+    if (!m_pSerial) {
+        m_nError = kNoTransport;
+        return CChrArr();
+    }
+    return TakeRead(m_pSerial->Read(m_nPort, count, 5), DumpReceived);
 }
 
 uint8_t CSharpLink::ReadByte() {
@@ -194,15 +197,7 @@ CChrArr CSharpLink::ReadUntilCR(int maxLength) {
         m_nError = kNoTransport;
         return CChrArr();
     }
-    CChrArr bytes = m_pSerial->ReadUntil(m_nPort, CR, maxLength, 5);
-    const int err = m_pSerial->GetError(m_nPort);
-    if (!bytes.IsEmpty()) DumpReadUntil(bytes);
-    if (err < 0) {
-        m_nError = err;
-        NoteTransport(err);
-        return CChrArr();
-    }
-    return bytes;
+    return TakeRead(m_pSerial->ReadUntil(m_nPort, CR, maxLength, 5), DumpReadUntil);
 }
 
 int CSharpLink::AnswerENQ() {

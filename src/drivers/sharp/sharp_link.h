@@ -152,6 +152,8 @@ private:
     enum class BlockResult { Data, Eot, Failed };
     BlockResult ReadReplyBlock(int number, int fixedLength, bool allowEot, CChrArr& data);
     void NoteTransport(int code);
+    // The bytes of a read, dumped; empty (error stored) after a port error.
+    CChrArr TakeRead(CChrArr bytes, void (*dump)(const CChrArr&));
     void BeginTransfer();
     int EndByRegister();
     int Failed(int fallback = kSharpNoAnswer);
