@@ -119,3 +119,11 @@ inline constexpr SharpTraits kSharp285Traits{
     "CSharp285", SharpJobTable::Later, 79, true, SharpOptionKind::Sharp285, 0, 0, 2, SharpPrefixTable::Later,
     true, kSharpEanFile, kSharpNoField1, kSharp285Field1, 0, {24, 16, 24}, "0109////00/", "0120////00/", 20,
     "Odczytano - %i pozycji", "DEPT - %i", true, 'B'};
+
+// The 495 registers: name mode from bit 0 (8 or 16 characters), the second
+// option from bit 7 (department names of 16, else 8), field 1 of 8 bytes by
+// number and 7 by barcode, short clear keys.
+inline constexpr SharpTraits kSharp495Traits{
+    "CSharp495", SharpJobTable::First, 47, true, SharpOptionKind::Sharp495, 1, 6, 2, SharpPrefixTable::First,
+    false, kSharpEanFile, kSharp495PluField1, kSharp495EanField1, 2, {8, 16, 8}, "0109/", "0120/", 0,
+    "PLU - %i", "DEPT - %i", false, 'F'};
