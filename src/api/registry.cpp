@@ -25,6 +25,12 @@
 #include "drivers/dsa/cdsp_ecr.h"
 #include "drivers/cas/ccas_xml_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
+#include "drivers/sharp/cs5_ecr.h"
+#include "drivers/sharp/csh285_ecr.h"
+#include "drivers/sharp/csh277ps_ecr.h"
+#include "drivers/sharp/csh7_ecr.h"
+#include "drivers/sharp/csh9_ecr.h"
+#include "drivers/sharp/csh_ecr.h"
 
 namespace orv::unserved {
 
