@@ -118,6 +118,10 @@ int SharpEmulator::Selections() const {
     std::lock_guard<std::mutex> lk(m_stateMutex);
     return m_selections;
 }
+void SharpEmulator::SetRecordBlocks(bool on) {
+    std::lock_guard<std::mutex> lk(m_stateMutex);
+    m_record = on;
+}
 void SharpEmulator::ClearLog() {
     {
         std::lock_guard<std::mutex> lk(m_stateMutex);
@@ -254,7 +258,7 @@ void SharpEmulator::OnBlock(const Bytes& block) {
         return;
     }
     const std::string data = body.substr(1);
-    m_blocks.push_back(data);
+    if (m_record) m_blocks.push_back(data);
     if (m_state == State::AwaitJob)
         OnJob(data);
     else
@@ -262,7 +266,7 @@ void SharpEmulator::OnBlock(const Bytes& block) {
 }
 
 void SharpEmulator::OnJob(const std::string& data) {
-    m_jobs.push_back(data);
+    if (m_record) m_jobs.push_back(data);
     m_job = data.size() >= 7 && data[0] == '/' && data[6] == '/' ? data.substr(1, 5) : std::string();
     m_args = data.size() > 7 ? Split(data.substr(7), '/') : std::vector<std::string>{};
     Out(Bytes{kAck});
@@ -298,7 +302,7 @@ void SharpEmulator::OnWriteBlock(const std::string& data) {
             // The register refuses the file: EOT with its result.
             m_result = 104;
             m_state = State::Idle;
-            m_blocks.pop_back();
+            if (m_record) m_blocks.pop_back();
             Send(Bytes{kEot});
             return;
         }

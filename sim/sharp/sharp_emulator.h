@@ -76,6 +76,9 @@ public:
     int NaksSent() const;
     int Selections() const;
     void ClearLog();
+    // Blocks and job codes are kept for the getters above (default on; a
+    // long simulator run turns it off).
+    void SetRecordBlocks(bool on);
 
     // ---- faults (armed from now on) ----
     void NakHostBlocks(int count);                          // the next blocks get NAK
@@ -136,6 +139,7 @@ private:
     std::vector<Spoil> m_spoils;
     int m_selectAnswer = -1;
     int m_delayMs = 0;
+    bool m_record = true;
 
     // Emulator thread only.
     State m_state = State::Idle;
