@@ -11,19 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "comm/telepathy_ecr.h"
+#include "drivers/sharp/sharp_port.h"
 #include "drivers/sharp/sharp_records.h"
 #include "drivers/sharp/sharp_traits.h"
 #include "util/chrarr.h"
 
-class CSharpLink : public CTelepathyECR {
+class CSharpLink : public CSharpPort {
 public:
     static constexpr uint8_t STX = 0x02;
     static constexpr uint8_t EOT = 0x04;
     static constexpr uint8_t ENQ = 0x05;
     static constexpr uint8_t ACK = 0x06;
     static constexpr uint8_t NAK = 0x15;
-    static constexpr uint8_t CR = 0x0D;
 
     explicit CSharpLink(const SharpTraits& traits);
     ~CSharpLink() override;
@@ -31,12 +30,8 @@ public:
     const SharpTraits& Traits() const { return m_traits; }
 
     using CTelepathyECR::Open;
-    // 1024-byte queues, the host's baud, 7 data bits, odd parity, 1 stop
-    // bit, both queues flushed. 1, or 0 with the error (the line is closed
-    // again when it was opened).
-    int Open(int port, int baud) override;
-    void Close();
-    std::string GetErrorText(int code) override { return SharpErrorText(code); }
+    // The host's baud, 7 data bits, odd parity, 1 stop bit.
+    int Open(int port, int baud) override { return OpenLine(port, baud, 7, 'O'); }
 
     // ---- options ----
     // Reads the device record's option flags as the class does; returns
@@ -53,21 +48,13 @@ public:
     int m_nMachine = 1;
     int m_nPsModel = 0;       // the 277 PS models key goods by barcode
 
-    // ---- bytes ----
-    int SendBytes(const CChrArr& bytes);
-    int SendByte(uint8_t byte) { return SendBytes(CChrArr(1, byte)); }
+    // ---- handshakes ----
     int SendEOT() { return SendByte(EOT); }
-    CChrArr ReadBytes(int count);
-    uint8_t ReadByte();
-    CChrArr ReadUntilCR(int maxLength);
     static int IsACK(uint8_t byte) { return byte == ACK ? 1 : 0; }
     int AnswerENQ();
     int ExpectEOT();
-    // A pause that a break ends: 1, or 0 with -7.
-    int Pause(double seconds);
 
     // ---- blocks ----
-    static uint8_t Checksum(const CChrArr& bytes);
     CChrArr SelectionBytes() const;
     int Select();
     int SendBlock(int number, const CChrArr& data);
@@ -76,10 +63,6 @@ public:
     int ReadDeviceError(CChrArr& record);
     int ParseErrorReply(const CChrArr& record);
     int CheckResult();
-    // The transport code behind the last failure when the register did
-    // not answer or the port failed (-1..-10 but -7), else 0: a 9999 may
-    // stand for silence.
-    int NoAnswerCode() const { return m_nNoAnswer; }
 
     // ---- job codes, header, data blocks ----
     // The 5-character job code ("10-00", ...), empty for a job not in the
@@ -151,13 +134,6 @@ protected:
 private:
     enum class BlockResult { Data, Eot, Failed };
     BlockResult ReadReplyBlock(int number, int fixedLength, bool allowEot, CChrArr& data);
-    void NoteTransport(int code);
-    // The bytes of a read, dumped; empty (error stored) after a port error.
-    CChrArr TakeRead(CChrArr bytes, void (*dump)(const CChrArr&));
-    void BeginTransfer();
     int EndByRegister();
-    int Failed(int fallback = kSharpNoAnswer);
-
-    int m_nNoAnswer = 0;
     bool m_bInResult = false;   // fetching the result record
 };
