@@ -307,16 +307,18 @@ int CSharpLogic::ReadAllDEPT(int, EcrDeptReadCallback) {
 
 // ---------------------------------------------------------------- programming
 
-int CSharpLogic::RunBatches(EcrItemRecord* items, int count, const BatchPlan& plan, const RouteFn& route,
-                            const SendFn& send) {
+int SharpRunBatches(CLogicECR& logic, CSharpPort& port, EcrItemRecord* items, int count, const SharpBatchPlan& plan,
+                    const std::function<SharpRoute(const EcrItemRecord&)>& route,
+                    const std::function<int(const EcrItemRecord&, SharpRoute, SharpPluRow&)>& makeRow,
+                    const std::function<int(const std::vector<SharpPluRow>&, SharpRoute)>& send) {
     if (!items) {
-        SetError(-1, PL("Niewłaściwe parametry zadania"));
+        logic.SetError(-1, PL("Niewłaściwe parametry zadania"));
         return 0;
     }
     if (count <= 0) count = 1;
-    Notify(ECR_EVENT_BULK, std::string(), 0, 0);
+    logic.Notify(ECR_EVENT_BULK, std::string(), 0, 0);
     struct Batch {
-        Keying keying;
+        SharpRoute route;
         std::vector<SharpPluRow> rows;
         std::vector<int> items;
         void Clear() {
@@ -324,34 +326,38 @@ int CSharpLogic::RunBatches(EcrItemRecord* items, int count, const BatchPlan& pl
             items.clear();
         }
     };
-    Batch number{Keying::ByNumber, {}, {}};
-    Batch barcode{Keying::ByBarcode, {}, {}};
+    Batch number{SharpRoute::Number, {}, {}};
+    Batch barcode{SharpRoute::Barcode, {}, {}};
     int result = 1;
     bool event6 = false;
     bool invalid = false;
     int silent = 0;   // batches in a row that failed for want of an answer
 
     auto confirm = [&](const Batch& b) {
-        for (int idx : b.items) ConfirmPLU(&items[idx], m_nError, m_szError);
+        for (int idx : b.items) logic.ConfirmPLU(&items[idx], logic.m_nError, logic.GetErrorMessage());
     };
     // 1 sent, 0 failed (its items confirmed), -7 broken off.
     auto sendBatch = [&](Batch& b, int i) -> int {
-        const int r = send(b.rows, b.keying);
+        const int r = send(b.rows, b.route);
         if (r == 1) {
             silent = 0;
             b.Clear();
-            if (plan.pause > 0 && !Pause(plan.pause)) return -7;
+            if (plan.pause > 0 && !port.Pause(plan.pause)) {
+                logic.SetError(-7, logic.GetErrorText(-7));
+                return -7;
+            }
             return 1;
         }
-        TakeLinkError(r);
-        if (m_nError == -7) return -7;
+        logic.TakeProtocolError(port);
+        if (logic.m_nError == 0) logic.SetError(kSharpNoAnswer, logic.GetErrorText(kSharpNoAnswer));
+        if (logic.m_nError == -7) return -7;
         if (!event6 && i != count - 1) {
             event6 = true;
-            Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
+            logic.Notify(ECR_EVENT_DEVICE_ERROR, logic.GetErrorMessage(), 0, logic.m_nError);
         }
         confirm(b);
         b.Clear();
-        const bool noAnswer = m_link.NoAnswerCode() != 0 || (m_nError <= -1 && m_nError >= -10);
+        const bool noAnswer = port.NoAnswerCode() != 0 || (logic.m_nError <= -1 && logic.m_nError >= -10);
         silent = noAnswer ? silent + 1 : 0;
         return 0;
     };
@@ -359,36 +365,23 @@ int CSharpLogic::RunBatches(EcrItemRecord* items, int count, const BatchPlan& pl
     auto giveUp = [&](int from) {
         confirm(number);
         confirm(barcode);
-        for (int k = from; k < count; ++k) ConfirmPLU(&items[k], m_nError, m_szError);
+        for (int k = from; k < count; ++k) logic.ConfirmPLU(&items[k], logic.m_nError, logic.GetErrorMessage());
         return 0;
     };
 
     for (int i = 0; i < count; ++i) {
         EcrItemRecord& it = items[i];
-        const Route rt = route(it);
-        if (rt == Route::Invalid) {
-            ConfirmPLU(&it, kSharpBadNumber, GetErrorText(kSharpBadNumber));
+        const SharpRoute rt = route(it);
+        if (rt == SharpRoute::Invalid) {
+            logic.ConfirmPLU(&it, kSharpBadNumber, logic.GetErrorText(kSharpBadNumber));
             invalid = true;
-        } else if (rt != Route::Skip) {
-            const Keying keying = rt == Route::Number ? Keying::ByNumber : Keying::ByBarcode;
-            SharpPluRow row = FromHostItem(it);
-            if (keying == Keying::ByBarcode && SixOneForty()) row.number = 0;
-            int code = 0;
-            if (keying == Keying::ByBarcode && TrimmedCode(it).GetLength() > 13) {
-                code = kSharpBadCode;   // a key is never cut
-            } else {
-                const SharpHeader header = plan.keysOnly     ? m_link.DeleteHeader(keying)
-                                           : plan.pricesOnly ? m_link.PricesHeader(keying)
-                                                             : m_link.GoodsHeader(keying, true);
-                CChrArr record;
-                m_link.m_nError = 0;
-                if (!m_link.BuildGoodsRecord(header, row, keying, record))
-                    code = m_link.m_nError != 0 ? m_link.m_nError : kSharpNoAnswer;
-            }
+        } else if (rt != SharpRoute::Skip) {
+            SharpPluRow row;
+            const int code = makeRow(it, rt, row);
             if (code != 0) {
-                ConfirmPLU(&it, code, GetErrorText(code));
+                logic.ConfirmPLU(&it, code, logic.GetErrorText(code));
             } else {
-                Batch& b = keying == Keying::ByNumber ? number : barcode;
+                Batch& b = rt == SharpRoute::Number ? number : barcode;
                 b.rows.push_back(row);
                 b.items.push_back(i);
             }
@@ -418,72 +411,95 @@ int CSharpLogic::RunBatches(EcrItemRecord* items, int count, const BatchPlan& pl
         }
     }
     if (invalid && plan.invalidFails) {
-        SetError(kSharpBadNumber, GetErrorText(kSharpBadNumber));
+        logic.SetError(kSharpBadNumber, logic.GetErrorText(kSharpBadNumber));
         return 0;
     }
     return result;
 }
 
+int CSharpLogic::BatchRow(const EcrItemRecord& item, SharpRoute route, const SharpHeader& header, SharpPluRow& row) {
+    const Keying keying = route == SharpRoute::Number ? Keying::ByNumber : Keying::ByBarcode;
+    row = FromHostItem(item);
+    if (keying == Keying::ByBarcode && SixOneForty()) row.number = 0;
+    if (keying == Keying::ByBarcode && TrimmedCode(item).GetLength() > 13) return kSharpBadCode;   // never cut
+    CChrArr record;
+    m_link.m_nError = 0;
+    if (m_link.BuildGoodsRecord(header, row, keying, record)) return 0;
+    return m_link.m_nError != 0 ? m_link.m_nError : kSharpNoAnswer;
+}
+
+namespace {
+
+SharpRoute RouteByFlag220(const EcrItemRecord& it) {
+    const bool code = !TrimmedCode(it).IsEmpty();
+    if (it.number != 0 && (!code || it.barcode_flag == 0)) return SharpRoute::Number;
+    if (code && (it.number == 0 || it.barcode_flag != 0)) return SharpRoute::Barcode;
+    return SharpRoute::Invalid;
+}
+
+SharpRoute RouteBarcodeOnly(const EcrItemRecord& it) {
+    if (!TrimmedCode(it).IsEmpty() && it.attr4 == 0) return SharpRoute::Barcode;
+    if (it.number != 0 && it.attr4 != 0) return SharpRoute::Skip;
+    return SharpRoute::Invalid;
+}
+
+Keying KeyingOf(SharpRoute route) { return route == SharpRoute::Number ? Keying::ByNumber : Keying::ByBarcode; }
+
+}  // namespace
+
 int CSharpLogic::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback, int kind) {
-    BatchPlan plan;
-    plan.pricesOnly = kind != 0;
-    RouteFn route;
+    SharpBatchPlan plan;
+    std::function<SharpRoute(const EcrItemRecord&)> route;
     if (SixOneForty()) {
         plan.size = m_model == SharpModel::S457 ? 20 : 10;
         plan.numberFirst = true;
         plan.stopOnFailure = false;
         plan.pause = 2.0;
-        route = [](const EcrItemRecord& it) {
-            const bool code = !TrimmedCode(it).IsEmpty();
-            if (it.number != 0 && (!code || it.barcode_flag == 0)) return Route::Number;
-            if (code && (it.number == 0 || it.barcode_flag != 0)) return Route::Barcode;
-            return Route::Invalid;
-        };
+        route = RouteByFlag220;
     } else if (BarcodeOnly()) {
-        route = [](const EcrItemRecord& it) {
-            if (!TrimmedCode(it).IsEmpty() && it.attr4 == 0) return Route::Barcode;
-            if (it.number != 0 && it.attr4 != 0) return Route::Skip;
-            return Route::Invalid;
-        };
+        route = RouteBarcodeOnly;
     } else {
         route = [](const EcrItemRecord& it) {
-            if (it.number == 0) return Route::Invalid;
-            return it.attr4 != 0 ? Route::Skip : Route::Number;
+            if (it.number == 0) return SharpRoute::Invalid;
+            return it.attr4 != 0 ? SharpRoute::Skip : SharpRoute::Number;
         };
     }
-    return RunBatches(items, count, plan, route, [this, kind](const std::vector<SharpPluRow>& rows, Keying keying) {
-        return m_link.SendGoods(rows.data(), static_cast<int>(rows.size()), keying, true, kind != 0);
-    });
+    const bool prices = kind != 0;
+    return SharpRunBatches(
+        *this, m_link, items, count, plan, route,
+        [this, prices](const EcrItemRecord& it, SharpRoute r, SharpPluRow& row) {
+            const Keying k = KeyingOf(r);
+            return BatchRow(it, r, prices ? m_link.PricesHeader(k) : m_link.GoodsHeader(k, true), row);
+        },
+        [this, prices](const std::vector<SharpPluRow>& rows, SharpRoute r) {
+            return m_link.SendGoods(rows.data(), static_cast<int>(rows.size()), KeyingOf(r), true, prices);
+        });
 }
 
 int CSharpLogic::DelPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback) {
-    BatchPlan plan;
-    plan.keysOnly = true;
-    RouteFn route;
+    SharpBatchPlan plan;
+    std::function<SharpRoute(const EcrItemRecord&)> route;
     if (SixOneForty()) {
         plan.numberFirst = true;
-        route = [](const EcrItemRecord& it) {
-            const bool code = !TrimmedCode(it).IsEmpty();
-            if (it.number != 0 && (!code || it.barcode_flag == 0)) return Route::Number;
-            if (code && (it.number == 0 || it.barcode_flag != 0)) return Route::Barcode;
-            return Route::Invalid;
-        };
+        route = RouteByFlag220;
     } else if (m_model == SharpModel::S285) {
-        route = [](const EcrItemRecord&) { return Route::Barcode; };
+        route = [](const EcrItemRecord&) { return SharpRoute::Barcode; };
     } else if (m_model == SharpModel::S277PS) {
-        route = [](const EcrItemRecord& it) {
-            if (!TrimmedCode(it).IsEmpty() && it.attr4 == 0) return Route::Barcode;
-            if (it.number != 0 && it.attr4 != 0) return Route::Skip;
-            return Route::Invalid;
-        };
+        route = RouteBarcodeOnly;
     } else {
         plan.invalidFails = true;
-        route = [](const EcrItemRecord& it) { return it.number != 0 ? Route::Number : Route::Invalid; };
+        route = [](const EcrItemRecord& it) { return it.number != 0 ? SharpRoute::Number : SharpRoute::Invalid; };
     }
     const bool event = m_model == SharpModel::S277 || m_model == SharpModel::S277PS;
-    return RunBatches(items, count, plan, route, [this, event](const std::vector<SharpPluRow>& rows, Keying keying) {
-        return m_link.DeleteGoods(rows.data(), static_cast<int>(rows.size()), keying, event ? "PLU - %i" : nullptr);
-    });
+    return SharpRunBatches(
+        *this, m_link, items, count, plan, route,
+        [this](const EcrItemRecord& it, SharpRoute r, SharpPluRow& row) {
+            return BatchRow(it, r, m_link.DeleteHeader(KeyingOf(r)), row);
+        },
+        [this, event](const std::vector<SharpPluRow>& rows, SharpRoute r) {
+            return m_link.DeleteGoods(rows.data(), static_cast<int>(rows.size()), KeyingOf(r),
+                                      event ? "PLU - %i" : nullptr);
+        });
 }
 
 int CSharpLogic::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallback) {

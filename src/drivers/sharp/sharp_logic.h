@@ -16,6 +16,30 @@
 // The register models the logic serves.
 enum class SharpModel : uint8_t { S457, S495, S285, S277, S277PS, S455 };
 
+// Where an item goes in a batch slot.
+enum class SharpRoute { Number, Barcode, Skip, Invalid };
+
+struct SharpBatchPlan {
+    int size = 10;
+    bool numberFirst = false;     // a barcode batch waits for the number batch sent at its item
+    bool stopOnFailure = true;    // the slot ends at its first failed batch
+    bool invalidFails = false;    // an invalid item fails the slot
+    double pause = 0.0;           // after each batch sent
+};
+
+// The batch slots of the family: event 9; each item routed to the number or
+// the barcode batch (or skipped, or confirmed invalid with 105); its row
+// made and checked (a refused row is confirmed with its code and joins no
+// batch); a batch sent when full or at the last item; a failed batch
+// confirms each of its items (event 6 once per job); three batches in a row
+// that fail for want of an answer end the slot, every item not yet handled
+// confirmed with that code. -7 ends at once. Returns the last batch's
+// result (with stopOnFailure: 0 at the first failed batch).
+int SharpRunBatches(CLogicECR& logic, CSharpPort& port, EcrItemRecord* items, int count, const SharpBatchPlan& plan,
+                    const std::function<SharpRoute(const EcrItemRecord&)>& route,
+                    const std::function<int(const EcrItemRecord&, SharpRoute, SharpPluRow&)>& makeRow,
+                    const std::function<int(const std::vector<SharpPluRow>&, SharpRoute)>& send);
+
 class CSharpLogic : public CLogicECR {
 public:
     std::string GetErrorText(int code) override { return m_link.GetErrorText(code); }
@@ -45,20 +69,9 @@ public:
 protected:
     CSharpLogic(CSharpLink& link, SharpModel model) : m_link(link), m_model(model) {}
 
-    // Where an item goes in a batch slot.
-    enum class Route { Number, Barcode, Skip, Invalid };
-    using RouteFn = std::function<Route(const EcrItemRecord&)>;
-    using SendFn = std::function<int(const std::vector<SharpPluRow>&, CSharpLink::Keying)>;
-    struct BatchPlan {
-        int size = 10;
-        bool numberFirst = false;     // a barcode batch waits for the number batch sent at its item
-        bool stopOnFailure = true;    // the slot ends at its first failed batch
-        bool invalidFails = false;    // an invalid item fails the slot
-        double pause = 0.0;           // after each batch sent
-        bool pricesOnly = false;      // the rows are checked as price updates
-        bool keysOnly = false;        // the rows are checked as delete records
-    };
-    int RunBatches(EcrItemRecord* items, int count, const BatchPlan& plan, const RouteFn& route, const SendFn& send);
+    // The row of an item for a batch, checked as the record the job sends
+    // (0), or the code that refuses it.
+    int BatchRow(const EcrItemRecord& item, SharpRoute route, const SharpHeader& header, SharpPluRow& row);
 
     bool SixOneForty() const { return m_model == SharpModel::S457 || m_model == SharpModel::S495; }
     bool BarcodeOnly() const { return m_model == SharpModel::S285 || m_model == SharpModel::S277PS; }
