@@ -78,6 +78,7 @@ void Sharp227Emulator::NakHostFrames(int count) {
 }
 void Sharp227Emulator::SpoilReplyBlock(int nth, BlockFault fault, int copies) {
     std::lock_guard<std::mutex> lk(m_stateMutex);
+    std::erase_if(m_spoils, [](const Spoil& s) { return s.copies <= 0; });
     if (m_spoils.empty()) m_replyBlocks = 0;
     m_spoils.push_back({nth, fault, copies});
 }

@@ -148,11 +148,13 @@ void SharpEmulator::EotOnDataBlock(int nth, int result) {
 }
 void SharpEmulator::SpoilReplyBlock(int nth, BlockFault fault, int copies) {
     std::lock_guard<std::mutex> lk(m_stateMutex);
+    std::erase_if(m_spoils, [](const Spoil& s) { return s.copies <= 0; });
     if (m_spoils.empty() && m_eotReply == 0) m_replyBlocks = 0;
     m_spoils.push_back({nth, fault, copies});
 }
 void SharpEmulator::EotForReplyBlock(int nth, int result) {
     std::lock_guard<std::mutex> lk(m_stateMutex);
+    std::erase_if(m_spoils, [](const Spoil& s) { return s.copies <= 0; });
     if (m_spoils.empty() && m_eotReply == 0) m_replyBlocks = 0;
     m_eotReply = nth;
     m_eotReplyResult = result;

@@ -26,6 +26,7 @@
 #include "drivers/cas/ccas_xml_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
 #include "drivers/sharp/cs5_ecr.h"
+#include "drivers/sharp/csh227_ecr.h"
 #include "drivers/sharp/csh285_ecr.h"
 #include "drivers/sharp/csh277ps_ecr.h"
 #include "drivers/sharp/csh7_ecr.h"

@@ -15,7 +15,6 @@
     ORV_UNSERVED(CPE_ECR)                  \
     ORV_UNSERVED(CPF_ECR)                  \
     ORV_UNSERVED(CPC_ECR)                  \
-    ORV_UNSERVED(CSH227_ECR)               \
     ORV_UNSERVED(CAD_ECR)                  \
     ORV_UNSERVED(CCR_ECR)                  \
     ORV_UNSERVED(COP_ECR)                  \

@@ -31,6 +31,7 @@
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
 #include "sim/elzab/elzab_emulator.h"
+#include "sim/sharp/sharp227_emulator.h"
 #include "sim/sharp/sharp_emulator.h"
 
 namespace {
@@ -53,7 +54,7 @@ struct Options {
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
                  "  elcom50  Elcom 50 register (--type 16 or 17)\n"
-                 "  sharp    Sharp register (--type 18, 25, 33, 47, 48, 49, 50 or 97; --register: machine number)\n"
+                 "  sharp    Sharp register (--type 18, 25, 33, 47, 48, 49, 50, 74 or 97; --register: machine number)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
@@ -323,8 +324,15 @@ std::unique_ptr<orv::test::EmulatorBase> MakeSharp(const Options& o) {
     static const std::map<int, const SharpTraits*> models = {
         {33, &kSharp457Traits}, {18, &kSharp495Traits}, {97, &kSharp285Traits}, {47, &kSharp277Traits},
         {48, &kSharp277Traits}, {49, &kSharp277Traits}, {50, &kSharp277Traits}, {25, &kSharp455Traits}};
+    if (o.type == 74) {
+        // The 227: the command link (8O1); it keeps no machine number.
+        auto reg = std::make_unique<orv::test::Sharp227Emulator>(o.port);
+        reg->SetReplyDelay(o.delayMs);
+        std::fprintf(stderr, "ecr-sim: Sharp 227 register (device type 74)\n");
+        return reg;
+    }
     auto it = models.find(o.type);
-    if (it == models.end()) Usage("--device sharp needs --type 18, 25, 33, 47, 48, 49, 50 or 97");
+    if (it == models.end()) Usage("--device sharp needs --type 18, 25, 33, 47, 48, 49, 50, 74 or 97");
     const int machine = o.registerNumber > 0 ? o.registerNumber : 1;
     auto reg = std::make_unique<orv::test::SharpEmulator>(o.port, *it->second, machine);
     reg->SetRecordBlocks(false);
@@ -348,7 +356,8 @@ const std::vector<Device>& Devices() {
         {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab},
         {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
         {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
-        {"sharp", "Sharp register (block link, 7O1; --type 18, 25, 33, 47, 48, 49, 50 or 97)", MakeSharp},
+        {"sharp", "Sharp register (block link, 7O1; --type 18, 25, 33, 47, 48, 49, 50 or 97; 74: command link, 8O1)",
+         MakeSharp},
     };
     return devices;
 }

@@ -38,7 +38,7 @@ std::string Numbered(const char* format, unsigned value) {
 
 // ---------------------------------------------------------------- conversions
 
-EcrItemRecord CSharpLogic::ToHostItem(const SharpPluRow& row) const {
+EcrItemRecord CSharpLogic::ToHostItem(const SharpPluRow& row, bool withLinked) {
     EcrItemRecord item{};
     item.number = row.number;
     CopyText(item.code, sizeof item.code, row.code, sizeof row.code, 31);
@@ -49,8 +49,8 @@ EcrItemRecord CSharpLogic::ToHostItem(const SharpPluRow& row) const {
     item.word152 = row.dept2;
     item.word156 = row.flag;
     item.word160 = row.eanOption;
-    // The 277 and 455 drivers hand no linked goods number over.
-    if (SixOneForty() || m_model == SharpModel::S285) item.linked_plu = row.linked;
+    // The 277, 455 and 227 drivers hand no linked goods number over.
+    if (withLinked) item.linked_plu = row.linked;
     item.unit = 1;
     item.attr3 = 0;
     item.attr4 = 0;
@@ -86,27 +86,27 @@ void CSharpLogic::ToHostSale(const SharpSaleRow& row, EcrItemRecord& item, EcrSa
     sale.value = row.value;
 }
 
-SharpPluRow CSharpLogic::FromHostItem(const EcrItemRecord& item) const {
+SharpPluRow CSharpLogic::FromHostItem(const EcrItemRecord& item, int nameWidth, bool withDept2, bool withLinked) {
     SharpPluRow row;
     row.number = item.number;
     SharpCopyText(row.code, sizeof row.code, TrimmedCode(item).Left(13));
-    CopyText(row.name, sizeof row.name, item.name, sizeof item.name, static_cast<size_t>(NameWidth()));
+    CopyText(row.name, sizeof row.name, item.name, sizeof item.name, static_cast<size_t>(nameWidth));
     row.dept = item.department;
     row.price = item.price;
     row.tax = item.attr2;
-    row.dept2 = m_model == SharpModel::S285 ? 0 : item.word152;
+    row.dept2 = withDept2 ? item.word152 : 0;
     row.flag = item.word156;
     row.extra = 0;
-    row.linked = SixOneForty() || m_model == SharpModel::S285 ? item.linked_plu : 0;
+    row.linked = withLinked ? item.linked_plu : 0;
     row.eanOption = item.word160;
     std::memcpy(row.tail, "0000", 5);
     return row;
 }
 
-SharpDeptRow CSharpLogic::FromHostDept(const EcrDeptRecord& dept) const {
+SharpDeptRow CSharpLogic::FromHostDept(const EcrDeptRecord& dept, int nameWidth) {
     SharpDeptRow row;
     row.number = dept.number;
-    CopyText(row.name, sizeof row.name, dept.name, sizeof dept.name, static_cast<size_t>(NameWidth()));
+    CopyText(row.name, sizeof row.name, dept.name, sizeof dept.name, static_cast<size_t>(nameWidth));
     row.word1 = dept.vat_group;
     row.amount = dept.price;
     row.word2 = dept.word92;

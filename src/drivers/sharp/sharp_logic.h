@@ -57,11 +57,19 @@ public:
     int PgmDEPT(int port, EcrDeptRecord* depts, int count, EcrDeptProgramCallback cb) override;
 
     // Conversions between the host records and the rows.
-    EcrItemRecord ToHostItem(const SharpPluRow& row) const;
+    EcrItemRecord ToHostItem(const SharpPluRow& row) const { return ToHostItem(row, SixOneForty() || m_model == SharpModel::S285); }
+    // withLinked: the linked goods number goes over too.
+    static EcrItemRecord ToHostItem(const SharpPluRow& row, bool withLinked);
+    // The row of a host item: the code trimmed (13 at most), the name cut
+    // to nameWidth; dept2 and linked only where the model carries them.
+    static SharpPluRow FromHostItem(const EcrItemRecord& item, int nameWidth, bool withDept2, bool withLinked);
     static EcrDeptRecord ToHostDept(const SharpDeptRow& row);
     static void ToHostSale(const SharpSaleRow& row, EcrItemRecord& item, EcrSaleRecord& sale);
-    SharpPluRow FromHostItem(const EcrItemRecord& item) const;
-    SharpDeptRow FromHostDept(const EcrDeptRecord& dept) const;
+    SharpPluRow FromHostItem(const EcrItemRecord& item) const {
+        return FromHostItem(item, NameWidth(), m_model != SharpModel::S285, SixOneForty() || m_model == SharpModel::S285);
+    }
+    SharpDeptRow FromHostDept(const EcrDeptRecord& dept) const { return FromHostDept(dept, NameWidth()); }
+    static SharpDeptRow FromHostDept(const EcrDeptRecord& dept, int nameWidth);
 
     CSharpLink& Link() { return m_link; }
     SharpModel Model() const { return m_model; }
