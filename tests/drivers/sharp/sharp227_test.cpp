@@ -174,20 +174,20 @@ TEST_F(Sharp227Test, ReplyBlocksSpoiltOrRepeated) {
                           {Sharp227Emulator::BlockFault::Noise, 1, 1, 2, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.fault) * 10 + c.copies);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));   // the last answers of the case before
         m_emu->ClearLog();
         m_emu->SpoilReplyBlock(1, c.fault, c.copies);
         int rows = 0;
         EXPECT_EQ(m_link.ReadAllPLUs([&](const SharpPluRow&) { ++rows; }), c.result);
         EXPECT_EQ(rows, c.rows);
-        const Bytes sent = m_emu->Received();
-        EXPECT_EQ(CountByte(sent, 0x15), c.naks);
         if (c.fault == Sharp227Emulator::BlockFault::Repeat) {
-            EXPECT_EQ(CountByte(sent, 0x06), 4);   // both copies, B, end
+            // Both copies, B and the end block are acknowledged.
+            EXPECT_TRUE(m_emu->WaitUntil([](const Bytes& b) { return CountByte(b, 0x06) >= 4; }, 2000));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            EXPECT_EQ(CountByte(m_emu->Received(), 0x06), 4);
         }
-        if (c.result == 0) {
-            EXPECT_EQ(m_link.m_nError, 9999);
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));   // the register gives up
-        }
+        EXPECT_EQ(CountByte(m_emu->Received(), 0x15), c.naks);
+        EXPECT_EQ(m_link.m_nError, c.result == 0 ? 9999 : 0);
     }
 }
 
