@@ -320,40 +320,30 @@ int CSharp227::Write(uint8_t command, const std::vector<CChrArr>& records) {
     return SendEndBlock(all) ? 1 : Failed();
 }
 
-int CSharp227::SendPLUs(const SharpPluRow* rows, int count) {
+template <class Row, class Build>
+int CSharp227::WriteRows(uint8_t command, const Row* rows, int count, Build build) {
     BeginTransfer();
-    if (count <= 0) return Failed();
+    if (count <= 0 || !rows) return Failed();
+    // Every record is built before the command: a refused row sends nothing.
     std::vector<CChrArr> records;
     for (int i = 0; i < count; ++i) {
         CChrArr r;
-        if (!BuildPLURecord(rows[i], 0, r)) return 0;
+        if (!build(rows[i], r)) return 0;
         records.push_back(r);
     }
-    return Write('Q', records);
+    return Write(command, records);
+}
+
+int CSharp227::SendPLUs(const SharpPluRow* rows, int count) {
+    return WriteRows('Q', rows, count, [this](const SharpPluRow& row, CChrArr& r) { return BuildPLURecord(row, 0, r); });
 }
 
 int CSharp227::DeletePLUs(const SharpPluRow* rows, int count) {
-    BeginTransfer();
-    if (count <= 0) return Failed();
-    std::vector<CChrArr> records;
-    for (int i = 0; i < count; ++i) {
-        CChrArr r;
-        if (!BuildPLURecord(rows[i], 1, r)) return 0;
-        records.push_back(r);
-    }
-    return Write('Q', records);
+    return WriteRows('Q', rows, count, [this](const SharpPluRow& row, CChrArr& r) { return BuildPLURecord(row, 1, r); });
 }
 
 int CSharp227::SendDepartments(const SharpDeptRow* rows, int count) {
-    BeginTransfer();
-    if (count <= 0) return Failed();
-    std::vector<CChrArr> records;
-    for (int i = 0; i < count; ++i) {
-        CChrArr r;
-        if (!BuildDeptRecord(rows[i], r)) return 0;
-        records.push_back(r);
-    }
-    return Write('p', records);
+    return WriteRows('p', rows, count, [this](const SharpDeptRow& row, CChrArr& r) { return BuildDeptRecord(row, r); });
 }
 
 int CSharp227::ClearSales() {

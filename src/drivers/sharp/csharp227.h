@@ -53,6 +53,8 @@ public:
 private:
     int SendFrame(const CChrArr& frame);
     int Write(uint8_t command, const std::vector<CChrArr>& records);
+    template <class Row, class Build>
+    int WriteRows(uint8_t command, const Row* rows, int count, Build build);
     int Read(uint8_t command, const std::function<int(const CChrArr&, std::string& text)>& fn);
     int Key(const SharpPluRow& row, CChrArr& key);
 };

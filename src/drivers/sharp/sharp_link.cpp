@@ -633,6 +633,23 @@ CChrArr NameText(const CChrArr& field) { return TrimTrailingBlanks(SharpDeviceTo
 
 }  // namespace
 
+int CSharpLink::ParseKey(const CChrArr& key, uint32_t& number, char* code, size_t codeSize) {
+    uint64_t value = 0;
+    if (key.GetLength() == m_traits.BarcodeKeyChars()) {
+        CChrArr text;
+        int error = 0;
+        if (!SharpDecodeBarcode(m_traits, key, text, error)) return Failed();
+        SharpCopyText(code, codeSize, text);
+        return 1;
+    }
+    if (!ParseDigits(key, value) || value > 0xFFFFFFFFu) {
+        m_nError = kSharpNoAnswer;
+        return 0;
+    }
+    number = static_cast<uint32_t>(value);
+    return 1;
+}
+
 int CSharpLink::ParseGoodsRecord(const SharpHeader& header, const CChrArr& record, SharpPluRow& row) {
     row = SharpPluRow{};
     CChrArr key;
@@ -642,21 +659,7 @@ int CSharpLink::ParseGoodsRecord(const SharpHeader& header, const CChrArr& recor
         return 0;
     }
     const bool byBarcode = key.GetLength() == m_traits.BarcodeKeyChars();
-    uint64_t number = 0;
-    if (byBarcode) {
-        CChrArr code;
-        int error = 0;
-        if (!SharpDecodeBarcode(m_traits, key, code, error)) {
-            m_nError = kSharpNoAnswer;
-            return 0;
-        }
-        SharpCopyText(row.code, sizeof row.code, code);
-    } else if (ParseDigits(key, number) && number <= 0xFFFFFFFFu) {
-        row.number = static_cast<uint32_t>(number);
-    } else {
-        m_nError = kSharpNoAnswer;
-        return 0;
-    }
+    if (!ParseKey(key, row.number, row.code, sizeof row.code)) return 0;
     uint64_t price = 0;
     const CChrArr& priceField = fields.size() > 2 ? fields[2] : CChrArr();
     if (!ReadField1(byBarcode ? m_traits.eanField1 : m_traits.pluField1, fields[0], row) ||
@@ -704,26 +707,13 @@ int CSharpLink::ParseSaleRecord(const SharpHeader& header, const CChrArr& record
     row = SharpSaleRow{};
     CChrArr key;
     std::vector<CChrArr> fields;
-    uint64_t quantity = 0, value = 0, number = 0;
+    uint64_t quantity = 0, value = 0;
     if (!SplitRecord(record, header, key, fields) || fields.size() < 2 || !ParseNumber(fields[0], 0, 8, 10, quantity) ||
         !ParseNumber(fields[1], 0, 8, 10, value)) {
         m_nError = kSharpNoAnswer;
         return 0;
     }
-    if (key.GetLength() == m_traits.BarcodeKeyChars()) {
-        CChrArr code;
-        int error = 0;
-        if (!SharpDecodeBarcode(m_traits, key, code, error)) {
-            m_nError = kSharpNoAnswer;
-            return 0;
-        }
-        SharpCopyText(row.code, sizeof row.code, code);
-    } else if (ParseDigits(key, number) && number <= 0xFFFFFFFFu) {
-        row.number = static_cast<uint32_t>(number);
-    } else {
-        m_nError = kSharpNoAnswer;
-        return 0;
-    }
+    if (!ParseKey(key, row.number, row.code, sizeof row.code)) return 0;
     row.quantity = static_cast<double>(quantity) / 1000.0;
     row.value = static_cast<double>(value) / 100.0;
     return 1;
@@ -937,13 +927,10 @@ namespace {
 constexpr int kRecordMissing = kSharpDeviceBase + 404;
 }
 
-int CSharpLink::ReadGoodsByNumber(const SharpPluRow& request, const SharpPluFn& fn) {
-    BeginTransfer();
-    CChrArr key;
-    if (!NumberKey(request.number, key)) return 0;
+int CSharpLink::ReadOneGoods(const std::string& argument, const SharpPluFn& fn) {
     int records = 0;
     const int r = ReadFile(
-        0, FileData(kSharpPluFile) + key.ToString() + "/",
+        0, argument,
         [&](const SharpHeader& header, const CChrArr& record) {
             SharpPluRow row;
             if (!ParseGoodsRecord(header, record, row)) return 0;
@@ -958,25 +945,18 @@ int CSharpLink::ReadGoodsByNumber(const SharpPluRow& request, const SharpPluFn& 
     return r;
 }
 
+int CSharpLink::ReadGoodsByNumber(const SharpPluRow& request, const SharpPluFn& fn) {
+    BeginTransfer();
+    CChrArr key;
+    if (!NumberKey(request.number, key)) return 0;
+    return ReadOneGoods(FileData(kSharpPluFile) + key.ToString() + "/", fn);
+}
+
 int CSharpLink::ReadGoodsByBarcode(const SharpPluRow& request, const SharpPluFn& fn) {
     BeginTransfer();
     CChrArr key;
     if (!BarcodeKey(request.code, key)) return 0;
-    int records = 0;
-    const int r = ReadFile(
-        0, FileData(m_traits.eanFileId) + key.ToString() + "/",
-        [&](const SharpHeader& header, const CChrArr& record) {
-            SharpPluRow row;
-            if (!ParseGoodsRecord(header, record, row)) return 0;
-            if (fn) fn(row);
-            return 1;
-        },
-        nullptr, &records);
-    if (r == 1 && records == 0) {
-        m_nError = kRecordMissing;
-        return 0;
-    }
-    return r;
+    return ReadOneGoods(FileData(m_traits.eanFileId) + key.ToString() + "/", fn);
 }
 
 int CSharpLink::ReadDepts(const SharpDeptFn& fn) {

@@ -135,5 +135,9 @@ private:
     enum class BlockResult { Data, Eot, Failed };
     BlockResult ReadReplyBlock(int number, int fixedLength, bool allowEot, CChrArr& data);
     int EndByRegister();
+    // The number or the decoded barcode of a record key; 0 with 9999.
+    int ParseKey(const CChrArr& key, uint32_t& number, char* code, size_t codeSize);
+    // A one-record read: 1404 when the file ends without it.
+    int ReadOneGoods(const std::string& argument, const SharpPluFn& fn);
     bool m_bInResult = false;   // fetching the result record
 };

@@ -16,16 +16,6 @@
 namespace orv::test {
 namespace {
 
-SharpPluRow Row(uint32_t number, const char* code, const char* name, uint32_t dept, double price) {
-    SharpPluRow r;
-    r.number = number;
-    std::strncpy(r.code, code, sizeof r.code - 1);
-    std::strncpy(r.name, name, sizeof r.name - 1);
-    r.dept = dept;
-    r.price = price;
-    return r;
-}
-
 bool SevenBit(const Bytes& b) {
     for (uint8_t c : b)
         if (c >= 0x80) return false;

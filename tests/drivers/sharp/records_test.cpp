@@ -16,16 +16,6 @@ namespace {
 
 using Keying = CSharpLink::Keying;
 
-SharpPluRow Row(uint32_t number, const char* code, const char* name, uint32_t dept, double price) {
-    SharpPluRow r;
-    r.number = number;
-    std::strncpy(r.code, code, sizeof r.code - 1);
-    std::strncpy(r.name, name, sizeof r.name - 1);
-    r.dept = dept;
-    r.price = price;
-    return r;
-}
-
 std::string HexName(const std::string& name, size_t width) {
     std::string padded = name.substr(0, width);
     padded.resize(width, ' ');

@@ -19,16 +19,6 @@
 namespace orv::test {
 namespace {
 
-SharpPluRow Row(uint32_t number, const char* code, const char* name, uint32_t dept, double price) {
-    SharpPluRow r;
-    r.number = number;
-    std::strncpy(r.code, code, sizeof r.code - 1);
-    std::strncpy(r.name, name, sizeof r.name - 1);
-    r.dept = dept;
-    r.price = price;
-    return r;
-}
-
 class Sharp227Test : public ::testing::Test {
 protected:
     void SetUp() override {

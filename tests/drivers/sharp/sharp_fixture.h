@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,5 +79,16 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
 }
 
 inline int CountByte(const Bytes& b, uint8_t v) { return static_cast<int>(std::count(b.begin(), b.end(), v)); }
+
+// A goods row with the fields the tests set.
+inline SharpPluRow Row(uint32_t number, const char* code, const char* name, uint32_t dept, double price) {
+    SharpPluRow r;
+    r.number = number;
+    std::strncpy(r.code, code, sizeof r.code - 1);
+    std::strncpy(r.name, name, sizeof r.name - 1);
+    r.dept = dept;
+    r.price = price;
+    return r;
+}
 
 }  // namespace orv::test
