@@ -53,6 +53,10 @@ EcrItemRecord Item(uint32_t number, const char* code = "", double price = 1.0, u
     return it;
 }
 
+int Count(const std::vector<std::string>& v, const std::string& s) {
+    return static_cast<int>(std::count(v.begin(), v.end(), s));
+}
+
 class SharpLogicTest : public SharpTest {
 protected:
     CSharpLogic& OpenDevice(int type, uint32_t job = 5) {
@@ -161,6 +165,20 @@ TEST_F(SharpLogicTest, AFailedBatchConfirmsEachOfItsItems) {
     }
     EXPECT_EQ(Host().CountEvents(6), 2);   // the protocol's and the logic's once per job
     EXPECT_EQ(m_emu->File(kSharpPluFile).records.size(), 5u);
+}
+
+TEST_F(SharpLogicTest, ABarcodeBatchWaitsForTheNumberBatchOfItsItem) {
+    CSharpLogic& logic = OpenDevice(33);
+    EcrItemRecord items[3] = {Item(1), Item(0, "12345678"), Item(2)};
+    m_emu->EotOnDataBlock(1, 405);   // the number batch, sent at the last item, fails
+    EXPECT_EQ(logic.PgmPLU(kSharpPort, items, 3, nullptr, 0), 0);
+    EXPECT_EQ(logic.GetErrorCode(), 1405);
+    const auto conf = Host().Confirmations();
+    ASSERT_EQ(conf.size(), 3u);   // the number batch's two items, then the dropped barcode item
+    EXPECT_EQ(conf[2].code, 1405);
+    EXPECT_STREQ(conf[2].item.code, "12345678");
+    EXPECT_EQ(Count(m_emu->JobCodes(), "/10-00/"), 1);   // the barcode batch was not sent
+    EXPECT_TRUE(m_emu->File(kSharpEanFile).records.empty());
 }
 
 TEST_F(SharpLogicTest, ThreeSilentBatchesEndTheJobWithoutFurtherTraffic) {
