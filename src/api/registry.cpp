@@ -29,6 +29,13 @@
 #include "drivers/proxima/cmpr_ecr.h"
 #include "drivers/posnet/cpe_ecr.h"
 #include "drivers/posnet/cpf_ecr.h"
+#include "drivers/sharp/cs5_ecr.h"
+#include "drivers/sharp/csh227_ecr.h"
+#include "drivers/sharp/csh285_ecr.h"
+#include "drivers/sharp/csh277ps_ecr.h"
+#include "drivers/sharp/csh7_ecr.h"
+#include "drivers/sharp/csh9_ecr.h"
+#include "drivers/sharp/csh_ecr.h"
 
 namespace orv::unserved {
 

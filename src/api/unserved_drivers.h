@@ -11,13 +11,6 @@
     ORV_UNSERVED(CTN_ECR)                  \
     ORV_UNSERVED(CTA_ECR)                  \
     ORV_UNSERVED(CP3_ECR)                  \
-    ORV_UNSERVED(CSH_ECR)                  \
-    ORV_UNSERVED(CS5_ECR)                  \
-    ORV_UNSERVED(CSH285_ECR)               \
-    ORV_UNSERVED(CSH7_ECR)                 \
-    ORV_UNSERVED(CSH277PS_ECR)             \
-    ORV_UNSERVED(CSH9_ECR)                 \
-    ORV_UNSERVED(CSH227_ECR)               \
     ORV_UNSERVED(CAD_ECR)                  \
     ORV_UNSERVED(CCR_ECR)                  \
     ORV_UNSERVED(COP_ECR)                  \

@@ -1,7 +1,7 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr] [--type N | --model M] [--port N]
+//   ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr|sharp] [--type N | --model M] [--port N]
 //           [--register NN] [--goods FILE.csv] [--delay MS]
 //
 // The first line on standard output is the variable to give the library,
@@ -34,6 +34,8 @@
 #include "sim/posnet/perfekt_emulator.h"
 #include "sim/posnet/posnet_ecr_emulator.h"
 #include "util/chrarr.h"
+#include "sim/sharp/sharp227_emulator.h"
+#include "sim/sharp/sharp_emulator.h"
 
 namespace {
 
@@ -50,13 +52,14 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr] [--type N | --model M] [--port N]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr|sharp] [--type N | --model M] [--port N]\n"
                  "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
                  "  elcom50  Elcom 50 register (--type 16 or 17)\n"
                  "  perfekt  Posnet Perfekt or Bingo register (--type 38, 44, 45, 54 or 62)\n"
                  "  posnet-ecr  Posnet ECR register (type 21; goods are read, not programmed)\n"
+                 "  sharp    Sharp register (--type 18, 25, 33, 47, 48, 49, 50, 74 or 97; --register: machine number)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
@@ -392,6 +395,29 @@ std::unique_ptr<orv::test::EmulatorBase> MakePosnetEcr(const Options& o) {
     return reg;
 }
 
+std::unique_ptr<orv::test::EmulatorBase> MakeSharp(const Options& o) {
+    static const std::map<int, const SharpTraits*> models = {
+        {33, &kSharp457Traits}, {18, &kSharp495Traits}, {97, &kSharp285Traits}, {47, &kSharp277Traits},
+        {48, &kSharp277Traits}, {49, &kSharp277Traits}, {50, &kSharp277Traits}, {25, &kSharp455Traits}};
+    if (o.type == 74) {
+        // The 227: the command link (8O1); it keeps no machine number.
+        auto reg = std::make_unique<orv::test::Sharp227Emulator>(o.port);
+        reg->SetReplyDelay(o.delayMs);
+        std::fprintf(stderr, "ecr-sim: Sharp 227 register (device type 74)\n");
+        return reg;
+    }
+    auto it = models.find(o.type);
+    if (it == models.end()) Usage("--device sharp needs --type 18, 25, 33, 47, 48, 49, 50, 74 or 97");
+    const int machine = o.registerNumber > 0 ? o.registerNumber : 1;
+    auto reg = std::make_unique<orv::test::SharpEmulator>(o.port, *it->second, machine);
+    reg->SetRecordBlocks(false);
+    reg->SetReplyDelay(o.delayMs);
+    if (!o.goods.empty()) std::fprintf(stderr, "ecr-sim: --goods is not read for the Sharp registers\n");
+    std::fprintf(stderr, "ecr-sim: Sharp register (device type %d, %s), machine number %d\n", o.type,
+                 it->second->name, machine);
+    return reg;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -407,6 +433,8 @@ const std::vector<Device>& Devices() {
         {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
         {"perfekt", "Posnet Perfekt or Bingo register (ESC frames, 8N1; --type 38, 44, 45, 54 or 62)", MakePerfekt},
         {"posnet-ecr", "Posnet ECR register (sequenced ESC frames, 9600 8N1; type 21)", MakePosnetEcr},
+        {"sharp", "Sharp register (block link, 7O1; --type 18, 25, 33, 47, 48, 49, 50 or 97; 74: command link, 8O1)",
+         MakeSharp},
     };
     return devices;
 }
