@@ -63,8 +63,15 @@ int CTelepathyECR::Open(int port, int baud) {
         m_nError = result;
         return 0;
     }
-    m_pSerial->FlushOutput(port);
-    m_pSerial->FlushInput(port);
+    // A line that was opened but cannot be used is closed again, so the
+    // next job on the port can open it.
+    int err = m_pSerial->FlushOutput(port);
+    if (err == 0) err = m_pSerial->FlushInput(port);
+    if (err < 0) {
+        m_pSerial->Close(port, 1);
+        m_nError = err;
+        return 0;
+    }
     return 1;
 }
 
@@ -89,6 +96,27 @@ int CTelepathyECR::SendAll(const CChrArr& bytes) {
     code = m_pSerial->WaitOutputDrained(m_nPort, 5);
     if (code != 0) {
         m_nError = code;
+        return 0;
+    }
+    return 1;
+}
+
+int CTelepathyECR::SendBytes(const CChrArr& bytes) {
+    DumpSent(bytes);
+    if (bytes.IsEmpty()) return 1;
+    if (m_pSerial == nullptr) {
+        if (m_nError == 0) m_nError = -3;
+        return 0;
+    }
+    const int written = m_pSerial->Write(m_nPort, bytes, 5);
+    if (written < bytes.GetLength()) {
+        const int err = m_pSerial->GetError(m_nPort);
+        m_nError = err < 0 ? err : 10;
+        return 0;
+    }
+    const int drained = m_pSerial->WaitOutputDrained(m_nPort, 5);
+    if (drained != 0) {
+        m_nError = drained < 0 ? drained : -5;
         return 0;
     }
     return 1;

@@ -23,6 +23,11 @@ public:
 
     // Writes the whole array (5 s), then waits for it to leave (5 s). 1 / 0.
     int SendAll(const CChrArr& bytes);
+    // One write of a protocol: dumps the bytes to the sent-traffic file,
+    // writes them (5 s) and waits for them to leave (5 s). 1, or 0 with the
+    // transport's code (-3 without a port), 10 when fewer bytes went out
+    // without one, -5 when they did not leave in time.
+    int SendBytes(const CChrArr& bytes);
     // Clears the error and closes the port with a 1 s drain wait.
     void ClosePort();
 
