@@ -25,6 +25,7 @@
 #include "drivers/dsa/cdsp_ecr.h"
 #include "drivers/cas/ccas_xml_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
+#include "drivers/ncr/cncr_ecr.h"
 
 namespace orv::unserved {
 

@@ -31,7 +31,6 @@
     ORV_UNSERVED(CEN_ECR)                  \
     ORV_UNSERVED(CHI_ECR)                  \
     ORV_UNSERVED(CHT_ECR)                  \
-    ORV_UNSERVED(CNCR_ECR)                 \
     ORV_UNSERVED(CLP_ECR)                  \
     ORV_UNSERVED(CLP16_ECR)                \
     ORV_UNSERVED(CDI_ECR)                  \
