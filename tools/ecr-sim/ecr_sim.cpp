@@ -1,7 +1,7 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]
+//   ecr-sim [--device elzab|dsa|elcom50|ncr] [--type N | --model M] [--port N]
 //           [--register NN] [--goods FILE.csv] [--delay MS]
 //
 // The first line on standard output is the variable to give the library,
@@ -30,6 +30,8 @@
 
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
+#include "sim/ncr/ncr_emulator.h"
+#include "util/chrarr.h"
 #include "sim/elzab/elzab_emulator.h"
 
 namespace {
@@ -47,11 +49,12 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50|ncr] [--type N | --model M] [--port N]\n"
                  "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
                  "  elcom50  Elcom 50 register (--type 16 or 17)\n"
+                 "  ncr      NCR register (type 8)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
@@ -317,6 +320,33 @@ std::unique_ptr<orv::test::EmulatorBase> MakeDsa(const Options& o) {
     return reg;
 }
 
+// ----------------------------------------------------------------- NCR ----
+
+int LoadNcrGoods(orv::test::NcrEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 9, [&](const std::vector<std::string>& f, int lineNo) {
+        double price = 0;
+        const std::string code = f[1].substr(0, 12);
+        if (code.empty() || code.find(':') != std::string::npos || !AllDigits(f[4]) || f[4].size() > 2 ||
+            std::atoi(f[4].c_str()) < 1 || !ParsePrice(f[5], price) || price > 9999999.99) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (code, department or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        // Kept as the register keeps a programmed item: the name in CP852.
+        const CChrArr name = Cp1250ToCp852(CChrArr(ToCp1250(f[2]).substr(0, 12)));
+        reg.AddPlu(code, static_cast<uint32_t>(price * 100.0 + 0.1), static_cast<uint32_t>(std::atoi(f[4].c_str())),
+                   std::string(name.ToString()));
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeNcr(const Options& o) {
+    auto reg = std::make_unique<orv::test::NcrEmulator>(o.port);
+    reg->SetRecording(false);
+    int n = o.goods.empty() ? 0 : LoadNcrGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: NCR register (device type 8), %d goods\n", n);
+    return reg;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -330,6 +360,7 @@ const std::vector<Device>& Devices() {
         {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab},
         {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
         {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
+        {"ncr", "NCR register (check-character frames, 8N1; type 8)", MakeNcr},
     };
     return devices;
 }
