@@ -363,6 +363,20 @@ TEST_F(NcrProtocol, StartWaitsThroughBusyRepliesAndTheNextStepQuestion) {
     EXPECT_EQ(m_emu.SequenceErrors(), 0);
 }
 
+TEST_F(NcrProtocol, JobEndGivesUpAfterThreeEmptyReplies) {
+    orv::platform::SetTimeScale(0.01);
+    // A reply for another job counts as empty; so does silence after it.
+    m_emu.SpoilFrames(Spoil::OtherJob, 1);
+    ASSERT_EQ(m_proto.WriteByte(CNcr::DLE), 1);
+    const int64_t t0 = orv::platform::MonotonicMillis();
+    EXPECT_EQ(m_proto.WaitJobEnd(0, 0), 0);
+    EXPECT_EQ(m_proto.m_nError, -5);   // the last receive's code
+    EXPECT_LT(orv::platform::MonotonicMillis() - t0, 5000);
+    // Nothing was acknowledged: every empty reply was only read.
+    const Bytes got = m_emu.Received();
+    EXPECT_EQ(got, Bytes{CNcr::DLE});
+}
+
 // ------------------------------------------------------------ record texts
 
 TEST_F(NcrProtocol, GoodsAndDepartmentTexts) {
