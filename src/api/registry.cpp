@@ -26,6 +26,7 @@
 #include "drivers/cas/ccas_xml_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
 #include "drivers/ncr/cncr_ecr.h"
+#include "drivers/elemis/cems_ecr.h"
 
 namespace orv::unserved {
 

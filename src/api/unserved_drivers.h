@@ -27,7 +27,6 @@
     ORV_UNSERVED(COP_ECR)                  \
     ORV_UNSERVED(CD8_ECR)                  \
     ORV_UNSERVED(CEL_ECR)                  \
-    ORV_UNSERVED(CEMS_ECR)                 \
     ORV_UNSERVED(CEN_ECR)                  \
     ORV_UNSERVED(CHI_ECR)                  \
     ORV_UNSERVED(CHT_ECR)                  \
