@@ -1,7 +1,7 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50|ncr] [--type N | --model M] [--port N]
+//   ecr-sim [--device elzab|dsa|elcom50|ncr|elemis] [--type N | --model M] [--port N]
 //           [--register NN] [--goods FILE.csv] [--delay MS]
 //
 // The first line on standard output is the variable to give the library,
@@ -30,6 +30,7 @@
 
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
+#include "sim/elemis/elemis_emulator.h"
 #include "sim/ncr/ncr_emulator.h"
 #include "util/chrarr.h"
 #include "sim/elzab/elzab_emulator.h"
@@ -49,12 +50,13 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50|ncr] [--type N | --model M] [--port N]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50|ncr|elemis] [--type N | --model M] [--port N]\n"
                  "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
                  "  elcom50  Elcom 50 register (--type 16 or 17)\n"
                  "  ncr      NCR register (type 8)\n"
+                 "  elemis   Elemis register (type 75; link constant ECR_ELEMIS_LINK or 000000000000)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
@@ -347,6 +349,35 @@ std::unique_ptr<orv::test::EmulatorBase> MakeNcr(const Options& o) {
     return reg;
 }
 
+// -------------------------------------------------------------- Elemis ----
+
+int LoadElemisGoods(orv::test::ElemisEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 5, [&](const std::vector<std::string>& f, int lineNo) {
+        const long number = std::stol(f[0]);
+        double price = 0;
+        const bool codeOk = f[1].empty() || (AllDigits(f[1]) && f[1].size() <= 13);
+        if (number < 1 || number > 10000 || !codeOk || !AllDigits(f[3]) || f[3].size() > 1 || f[3] == "0" ||
+            f[3] == "9" || !ParsePrice(f[5], price) || price > 42949672.95) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, code, VAT group or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        const std::string code = f[1].empty() ? f[0] : f[1];
+        reg.SetPlu(static_cast<uint32_t>(number), std::string(13 - code.size(), '0') + code, ToCp1250(f[2]),
+                   static_cast<uint32_t>(price * 100.0 + 0.1), static_cast<uint8_t>(std::atoi(f[3].c_str()) - 1), 0);
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeElemis(const Options& o) {
+    auto reg = std::make_unique<orv::test::ElemisEmulator>(o.port);
+    reg->SetRecording(false);
+    const char* link = std::getenv("ECR_ELEMIS_LINK");
+    if (link && *link) reg->SetLinkConstant(link);
+    int n = o.goods.empty() ? 0 : LoadElemisGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: Elemis register (device type 75), %d goods, 10000 PLU numbers\n", n);
+    return reg;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -361,6 +392,7 @@ const std::vector<Device>& Devices() {
         {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
         {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
         {"ncr", "NCR register (check-character frames, 8N1; type 8)", MakeNcr},
+        {"elemis", "Elemis register (7-bit coded records, 8N1; type 75)", MakeElemis},
     };
     return devices;
 }
