@@ -4,15 +4,18 @@
 #include <cstring>
 #include <string>
 
+#include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
 namespace {
 
+// A host text field that may lack its terminator.
 std::string HostField(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
+// As much of a text field as the destination holds, terminated.
 template <size_t N, size_t M>
 void CopyField(char (&dst)[N], const char (&src)[M]) {
-    StrNCopyZ(dst, HostField(src, M).c_str(), static_cast<int>(N - 1));
+    CopyText(dst, N, src, M, N - 1);
 }
 
 }  // namespace
@@ -20,21 +23,8 @@ void CopyField(char (&dst)[N], const char (&src)[M]) {
 CEMS_ECR::CEMS_ECR() = default;
 CEMS_ECR::~CEMS_ECR() = default;
 
-int CEMS_ECR::ProtocolFailed() {
-    if (m_proto.m_nError == 0) m_proto.m_nError = EMS_ERR_BAD_ANSWER;
-    TakeProtocolError(m_proto);
-    return 0;
-}
-
 int CEMS_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!record) {
-        SetError(-1, GetErrorText(-1));
-        return 0;
-    }
-    m_proto.SetSerial(m_pSerial);
-    SetProtocol(&m_proto);
-    if (m_proto.Open(port, record->baud) != 1) return ProtocolFailed();
-    return 1;
+    return OpenSerialProtocol(m_proto, port, record, EMS_ERR_BAD_ANSWER);
 }
 
 // The link is closed, after a break too, so the register is not left
@@ -79,16 +69,16 @@ EcrItemRecord CEMS_ECR::ToHost(const ElemisPlu& plu) {
 // ---------------------------------------------------------------- reads
 
 int CEMS_ECR::ReadVAT(int /*port*/, double vat[8]) {
-    return m_proto.ReadVatRates(vat) ? 1 : ProtocolFailed();
+    return m_proto.ReadVatRates(vat) ? 1 : Failed();
 }
 
 int CEMS_ECR::ReadStatus(int /*port*/, EcrStatusRecord* status, double vat[8]) {
     for (int i = 0; i < 8; ++i) vat[i] = -3.0;
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
     std::string first, id, third;
-    if (!m_proto.ReadIdentification(first, id, third)) return ProtocolFailed();
+    if (!m_proto.ReadIdentification(first, id, third)) return Failed();
     double rates[8];
-    if (!m_proto.ReadVatRates(rates)) return ProtocolFailed();
+    if (!m_proto.ReadVatRates(rates)) return Failed();
     std::memset(status, 0, sizeof *status);
     StrNCopyZ(status->device_text, first.c_str(), sizeof status->device_text - 1);
     StrNCopyZ(status->text2, third.c_str(), sizeof status->text2 - 1);
@@ -110,12 +100,12 @@ int CEMS_ECR::ReadSale(int /*port*/, EcrSaleCallback /*cb*/) {
         sale.value = line.value;
         SendSale(&item, &sale);
     });
-    return r ? 1 : ProtocolFailed();
+    return r ? 1 : Failed();
 }
 
 int CEMS_ECR::ClearSale(int /*port*/, EcrSaleCallback /*cb*/) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return m_proto.ClearSales() ? 1 : ProtocolFailed();
+    return m_proto.ClearSales() ? 1 : Failed();
 }
 
 int CEMS_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
@@ -123,7 +113,7 @@ int CEMS_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
         const EcrItemRecord item = ToHost(plu);
         SendPLU(&item);
     });
-    return r ? 1 : ProtocolFailed();
+    return r ? 1 : Failed();
 }
 
 int CEMS_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadCallback /*cb*/) {
@@ -137,7 +127,7 @@ int CEMS_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemRead
         Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + HostField(items[i].code, sizeof items[i].code), percent, 0);
         ElemisPlu plu;
         plu.number = items[i].number;
-        if (!m_proto.ReadPlu(plu)) return ProtocolFailed();
+        if (!m_proto.ReadPlu(plu)) return Failed();
         const EcrItemRecord item = ToHost(plu);
         SendPLU(&item);
     }
@@ -154,7 +144,7 @@ int CEMS_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
         dept.price = d.price;
         SendDEPT(&dept);
     });
-    return r ? 1 : ProtocolFailed();
+    return r ? 1 : Failed();
 }
 
 // ----------------------------------------------------- programming loops
@@ -164,7 +154,7 @@ int CEMS_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgr
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrItemRecord>(
         items, count, [](const EcrItemRecord& item) { return "Nazwa - " + HostField(item.name, sizeof item.name); },
-        [this](EcrItemRecord& item, int) { return m_proto.WritePlu(ToDevice(item)) ? 1 : ProtocolFailed(); }, opt);
+        [this](EcrItemRecord& item, int) { return m_proto.WritePlu(ToDevice(item)) ? 1 : Failed(); }, opt);
 }
 
 // The register has no command to delete goods.
@@ -191,7 +181,7 @@ int CEMS_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProg
             CopyField(dept.name, d.name);
             dept.vatGroup = d.vat_group;
             dept.price = d.price;
-            return m_proto.WriteDept(dept) ? 1 : ProtocolFailed();
+            return m_proto.WriteDept(dept) ? 1 : Failed();
         },
         opt);
 }

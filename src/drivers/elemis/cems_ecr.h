@@ -33,7 +33,8 @@ public:
     static EcrItemRecord ToHost(const ElemisPlu& plu);
 
 private:
-    int ProtocolFailed();
+    // The protocol's failure (its own "no or bad answer" code when it has none).
+    int Failed() { return ProtocolFailed(m_proto, EMS_ERR_BAD_ANSWER); }
 
     CElemis m_proto;
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
 namespace {
@@ -11,16 +12,10 @@ namespace {
 // A host text field that may lack its terminator.
 std::string HostField(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
-template <size_t N>
-void CopyInto(char (&dst)[N], const char* src) {
-    StrNCopyZ(dst, src, static_cast<int>(N - 1));
-}
-
-// Copies at most the destination's width from a field that may lack its
-// terminator.
+// As much of a text field as the destination holds, terminated.
 template <size_t N, size_t M>
 void CopyField(char (&dst)[N], const char (&src)[M]) {
-    CopyInto(dst, HostField(src, M).c_str());
+    CopyText(dst, N, src, M, N - 1);
 }
 
 }  // namespace
@@ -28,21 +23,8 @@ void CopyField(char (&dst)[N], const char (&src)[M]) {
 CNCR_ECR::CNCR_ECR() = default;
 CNCR_ECR::~CNCR_ECR() = default;
 
-int CNCR_ECR::ProtocolFailed() {
-    if (m_proto.m_nError == 0) m_proto.m_nError = NCR_ERR_BAD_REPLY;
-    TakeProtocolError(m_proto);
-    return 0;
-}
-
 int CNCR_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!record) {
-        SetError(-1, GetErrorText(-1));
-        return 0;
-    }
-    m_proto.SetSerial(m_pSerial);
-    SetProtocol(&m_proto);
-    if (m_proto.Open(port, record->baud) != 1) return ProtocolFailed();
-    return 1;
+    return OpenSerialProtocol(m_proto, port, record, NCR_ERR_BAD_REPLY);
 }
 
 int CNCR_ECR::Close(int /*port*/) {
@@ -129,12 +111,12 @@ int CNCR_ECR::ReadSale(int /*port*/, EcrSaleCallback /*cb*/) {
         ToHost(line, item, sale);
         SendSale(&item, &sale);
     });
-    return r ? 1 : ProtocolFailed();
+    return r ? 1 : Failed();
 }
 
 int CNCR_ECR::ClearSale(int /*port*/, EcrSaleCallback /*cb*/) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return m_proto.ClearSales() ? 1 : ProtocolFailed();
+    return m_proto.ClearSales() ? 1 : Failed();
 }
 
 int CNCR_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
@@ -143,7 +125,7 @@ int CNCR_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
         const EcrItemRecord item = ToHost(plu);
         SendPLU(&item);
     });
-    return r ? 1 : ProtocolFailed();
+    return r ? 1 : Failed();
 }
 
 // The register cannot read single goods: the job fails at the first item.
@@ -158,7 +140,7 @@ int CNCR_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemRead
         Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + HostField(items[i].code, sizeof items[i].code), percent, 0);
         NcrPlu plu = ToDevice(items[i]);
         plu.code[kNcrCodeMax] = 0;
-        if (!m_proto.ReadPlu(plu)) return ProtocolFailed();
+        if (!m_proto.ReadPlu(plu)) return Failed();
     }
     return 1;
 }
@@ -169,7 +151,7 @@ int CNCR_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
         const EcrDeptRecord dept = ToHost(d);
         SendDEPT(&dept);
     });
-    return r ? 1 : ProtocolFailed();
+    return r ? 1 : Failed();
 }
 
 // ----------------------------------------------------- programming loops
@@ -179,7 +161,7 @@ int CNCR_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgr
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrItemRecord>(
         items, count, [](const EcrItemRecord& item) { return "Nazwa - " + HostField(item.name, sizeof item.name); },
-        [this](EcrItemRecord& item, int) { return m_proto.ProgramPlu(ToDevice(item)) ? 1 : ProtocolFailed(); }, opt);
+        [this](EcrItemRecord& item, int) { return m_proto.ProgramPlu(ToDevice(item)) ? 1 : Failed(); }, opt);
 }
 
 int CNCR_ECR::DelPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgramCallback /*cb*/) {
@@ -187,7 +169,7 @@ int CNCR_ECR::DelPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgr
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrItemRecord>(
         items, count, [](const EcrItemRecord& item) { return "Nazwa - " + HostField(item.name, sizeof item.name); },
-        [this](EcrItemRecord& item, int) { return m_proto.DeletePlu(ToDevice(item)) ? 1 : ProtocolFailed(); }, opt);
+        [this](EcrItemRecord& item, int) { return m_proto.DeletePlu(ToDevice(item)) ? 1 : Failed(); }, opt);
 }
 
 int CNCR_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProgramCallback /*cb*/) {
@@ -195,5 +177,5 @@ int CNCR_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProg
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrDeptRecord>(
         depts, count, [](const EcrDeptRecord& d) { return "Nazwa - " + HostField(d.name, sizeof d.name); },
-        [this](EcrDeptRecord& d, int) { return m_proto.ProgramDept(ToDevice(d)) ? 1 : ProtocolFailed(); }, opt);
+        [this](EcrDeptRecord& d, int) { return m_proto.ProgramDept(ToDevice(d)) ? 1 : Failed(); }, opt);
 }

@@ -39,7 +39,8 @@ public:
     static void ToHost(const NcrSale& line, EcrItemRecord& item, EcrSaleRecord& sale);
 
 private:
-    int ProtocolFailed();
+    // The protocol's failure (its own "no or bad answer" code when it has none).
+    int Failed() { return ProtocolFailed(m_proto, NCR_ERR_BAD_REPLY); }
 
     CNcr m_proto;
 };
