@@ -77,7 +77,7 @@ int CTelepathyECR::Open(int port, int baud) {
 
 int CTelepathyECR::WriteForSendAll(const CChrArr& bytes, int seconds) { return m_pSerial->Write(m_nPort, bytes, seconds); }
 
-int CTelepathyECR::SendAll(const CChrArr& bytes) {
+int CTelepathyECR::SendAll(const CChrArr& bytes, int shortCode) {
     if (bytes.IsEmpty()) return 1;
     if (m_pSerial == nullptr) {
         m_nError = kNoTransport;
@@ -90,7 +90,7 @@ int CTelepathyECR::SendAll(const CChrArr& bytes) {
         return 0;
     }
     if (written != bytes.GetLength()) {
-        m_nError = 999999;
+        m_nError = shortCode;
         return 0;
     }
     code = m_pSerial->WaitOutputDrained(m_nPort, 5);
@@ -103,23 +103,7 @@ int CTelepathyECR::SendAll(const CChrArr& bytes) {
 
 int CTelepathyECR::SendBytes(const CChrArr& bytes) {
     DumpSent(bytes);
-    if (bytes.IsEmpty()) return 1;
-    if (m_pSerial == nullptr) {
-        if (m_nError == 0) m_nError = -3;
-        return 0;
-    }
-    const int written = m_pSerial->Write(m_nPort, bytes, 5);
-    if (written < bytes.GetLength()) {
-        const int err = m_pSerial->GetError(m_nPort);
-        m_nError = err < 0 ? err : 10;
-        return 0;
-    }
-    const int drained = m_pSerial->WaitOutputDrained(m_nPort, 5);
-    if (drained != 0) {
-        m_nError = drained < 0 ? drained : -5;
-        return 0;
-    }
-    return 1;
+    return SendAll(bytes, 10);
 }
 
 void CTelepathyECR::ClosePort() {
