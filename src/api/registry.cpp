@@ -36,6 +36,8 @@
 #include "drivers/sharp/csh7_ecr.h"
 #include "drivers/sharp/csh9_ecr.h"
 #include "drivers/sharp/csh_ecr.h"
+#include "drivers/ncr/cncr_ecr.h"
+#include "drivers/elemis/cems_ecr.h"
 
 namespace orv::unserved {
 

@@ -16,11 +16,9 @@
     ORV_UNSERVED(COP_ECR)                  \
     ORV_UNSERVED(CD8_ECR)                  \
     ORV_UNSERVED(CEL_ECR)                  \
-    ORV_UNSERVED(CEMS_ECR)                 \
     ORV_UNSERVED(CEN_ECR)                  \
     ORV_UNSERVED(CHI_ECR)                  \
     ORV_UNSERVED(CHT_ECR)                  \
-    ORV_UNSERVED(CNCR_ECR)                 \
     ORV_UNSERVED(CLP_ECR)                  \
     ORV_UNSERVED(CLP16_ECR)                \
     ORV_UNSERVED(CDI_ECR)                  \

@@ -1,7 +1,7 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr|sharp] [--type N | --model M] [--port N]
+//   ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr|sharp|ncr|elemis] [--type N | --model M] [--port N]
 //           [--register NN] [--goods FILE.csv] [--delay MS]
 //
 // The first line on standard output is the variable to give the library,
@@ -30,6 +30,9 @@
 
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
+#include "sim/elemis/elemis_emulator.h"
+#include "sim/ncr/ncr_emulator.h"
+#include "util/chrarr.h"
 #include "sim/elzab/elzab_emulator.h"
 #include "sim/posnet/perfekt_emulator.h"
 #include "sim/posnet/posnet_ecr_emulator.h"
@@ -52,7 +55,7 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr|sharp] [--type N | --model M] [--port N]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr|sharp|ncr|elemis] [--type N | --model M] [--port N]\n"
                  "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
@@ -60,6 +63,8 @@ struct Options {
                  "  perfekt  Posnet Perfekt or Bingo register (--type 38, 44, 45, 54 or 62)\n"
                  "  posnet-ecr  Posnet ECR register (type 21; goods are read, not programmed)\n"
                  "  sharp    Sharp register (--type 18, 25, 33, 47, 48, 49, 50, 74 or 97; --register: machine number)\n"
+                 "  ncr      NCR register (type 8)\n"
+                 "  elemis   Elemis register (type 75; link constant ECR_ELEMIS_LINK or 000000000000)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
@@ -349,6 +354,52 @@ int LoadPerfektGoods(orv::test::PerfektEmulator& reg, const std::string& path) {
     });
 }
 
+// ----------------------------------------------------------------- NCR ----
+
+int LoadNcrGoods(orv::test::NcrEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 9, [&](const std::vector<std::string>& f, int lineNo) {
+        double price = 0;
+        const std::string code = f[1].substr(0, 12);
+        if (code.empty() || code.find(':') != std::string::npos || !AllDigits(f[4]) || f[4].size() > 2 ||
+            std::atoi(f[4].c_str()) < 1 || !ParsePrice(f[5], price) || price > 9999999.99) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (code, department or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        // Kept as the register keeps a programmed item: the name in CP852.
+        const CChrArr name = Cp1250ToCp852(CChrArr(ToCp1250(f[2]).substr(0, 12)));
+        reg.AddPlu(code, static_cast<uint32_t>(price * 100.0 + 0.1), static_cast<uint32_t>(std::atoi(f[4].c_str())),
+                   std::string(name.ToString()));
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeNcr(const Options& o) {
+    auto reg = std::make_unique<orv::test::NcrEmulator>(o.port);
+    reg->SetRecording(false);
+    int n = o.goods.empty() ? 0 : LoadNcrGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: NCR register (device type 8), %d goods\n", n);
+    return reg;
+}
+
+// -------------------------------------------------------------- Elemis ----
+
+int LoadElemisGoods(orv::test::ElemisEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 5, [&](const std::vector<std::string>& f, int lineNo) {
+        const long number = std::stol(f[0]);
+        double price = 0;
+        const bool codeOk = f[1].empty() || (AllDigits(f[1]) && f[1].size() <= 13);
+        if (number < 1 || number > 10000 || !codeOk || !AllDigits(f[3]) || f[3].size() > 1 || f[3] == "0" ||
+            f[3] == "9" || !ParsePrice(f[5], price) || price > 42949672.95) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, code, VAT group or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        const std::string code = f[1].empty() ? f[0] : f[1];
+        reg.SetPlu(static_cast<uint32_t>(number), std::string(13 - code.size(), '0') + code, ToCp1250(f[2]),
+                   static_cast<uint32_t>(price * 100.0 + 0.1), static_cast<uint8_t>(std::atoi(f[3].c_str()) - 1), 0);
+        return true;
+    });
+}
+
 std::unique_ptr<orv::test::EmulatorBase> MakePerfekt(const Options& o) {
     static const std::map<int, int> variants = {{38, 1}, {44, 2}, {45, 3}, {54, 4}, {62, 4}};
     auto it = variants.find(o.type);
@@ -418,6 +469,16 @@ std::unique_ptr<orv::test::EmulatorBase> MakeSharp(const Options& o) {
     return reg;
 }
 
+std::unique_ptr<orv::test::EmulatorBase> MakeElemis(const Options& o) {
+    auto reg = std::make_unique<orv::test::ElemisEmulator>(o.port);
+    reg->SetRecording(false);
+    const char* link = std::getenv("ECR_ELEMIS_LINK");
+    if (link && *link) reg->SetLinkConstant(link);
+    int n = o.goods.empty() ? 0 : LoadElemisGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: Elemis register (device type 75), %d goods, 10000 PLU numbers\n", n);
+    return reg;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -435,6 +496,8 @@ const std::vector<Device>& Devices() {
         {"posnet-ecr", "Posnet ECR register (sequenced ESC frames, 9600 8N1; type 21)", MakePosnetEcr},
         {"sharp", "Sharp register (block link, 7O1; --type 18, 25, 33, 47, 48, 49, 50 or 97; 74: command link, 8O1)",
          MakeSharp},
+        {"ncr", "NCR register (check-character frames, 8N1; type 8)", MakeNcr},
+        {"elemis", "Elemis register (7-bit coded records, 8N1; type 75)", MakeElemis},
     };
     return devices;
 }
