@@ -8,10 +8,24 @@
  * code page 1250). Only the progress callback of the device record is
  * pointer-sized, so that record is 116 bytes on 32-bit and 120 on 64-bit.
  *
- * Usage in short: fill an EcrDeviceRecord, call one job export (it returns 1
- * when the job was started), poll EcrIsDone() until it returns 1, then read
- * EcrError() and EcrErrMsg(). Records reach the host through the callbacks,
- * on the library's worker thread, valid only during the call.
+ * How a host uses it:
+ *   1. EcrCreate(NULL) once, before anything else.
+ *   2. Fill an EcrDeviceRecord (zero it first) and call one job export. It
+ *      opens the device on the calling thread (progress events 1, 6 and 8 can
+ *      come before it returns) and returns 1 when the job was started; the
+ *      job then runs on the library's worker thread. 0: refused (another job
+ *      has not been collected yet, or the open failed: EcrError() says why).
+ *   3. Poll EcrIsDone() (e.g. every 50 ms) until it returns 1; only then may
+ *      the next job start.
+ *   4. EcrError() (0: success) and EcrErrMsg() give the job's result.
+ * Records reach the host through the callbacks, on the worker thread; a
+ * record handed to a callback is valid only during the call (copy what you
+ * keep). Arrays the host passes to a job must stay valid, and untouched,
+ * until EcrIsDone() has returned 1: the library reads them while the job
+ * runs and writes back into some fields (see EcrItemRecord).
+ *
+ * One job at a time, process-wide. A callback must not start another job;
+ * it may call EcrBreakJob(). Exceptions must not leave a callback.
  */
 #ifndef ORVANTA_ECR_H
 #define ORVANTA_ECR_H
@@ -40,63 +54,83 @@ typedef void(ECR_CALL* EcrProgressCallback)(int event, const char* text, int per
 
 #pragma pack(push, 4)
 
-/* The device description handed to every job export. */
+/* The device description handed to every job export (copied at the start;
+   the text is cut to 63 characters). Words a family does not use are
+   ignored: zero them. */
 typedef struct EcrDeviceRecord {
-    int32_t type;             /*   0 device type code selecting the driver */
-    int32_t port;             /*   4 serial port 1..16, or an IPv4 address (first octet in the top byte) */
-    int32_t baud;             /*   8 serial line speed */
-    int32_t word3;            /*  12 family setting (Elzab: wait time) */
-    int32_t word4;            /*  16 */
-    int32_t kind;             /*  20 connection kind */
-    int32_t word6;            /*  24 multiplexer channel or setting */
-    int32_t word7;            /*  28 register or machine number */
-    int32_t word8;            /*  32 family setting */
-    int32_t word9;            /*  36 family setting */
-    uint32_t flags;           /*  40 option bits */
-    int32_t word11;           /*  44 */
-    char address[64];         /*  48 device address or name */
-    EcrProgressCallback progress; /* 112 host progress callback */
+    int32_t type;             /*   0 device type code selecting the driver (README: devices served) */
+    int32_t port;             /*   4 serial port 1..16 (ECR_COM<n> names the device); for TCP
+                                     (connection kind 11: Novitus Next, Posnet Combo) the IPv4
+                                     address, first octet in the top byte */
+    int32_t baud;             /*   8 serial line speed (1200..115200) */
+    int32_t word3;            /*  12 Elzab: the protocol's wait time; others: not used */
+    int32_t word4;            /*  16 not used */
+    int32_t kind;             /*  20 connection kind: 2 Elzab multiplexer channel by line levels;
+                                     3, 4 Novitus multiplexer types 1 and 2; 5 Medesa over USB;
+                                     7, 8, 9, 10, 13 Elzab modem and network links (the Elzab
+                                     library); 11 TCP; 12 Posnet USB; anything else: direct
+                                     serial line */
+    int32_t word6;            /*  24 multiplexer channel (with kinds 2, 3, 4) */
+    int32_t word7;            /*  28 register or machine number: the number an Elzab register must
+                                     report, the Sharp machine number */
+    int32_t word8;            /*  32 family setting of some scales and other registers (README) */
+    int32_t word9;            /*  36 family setting of some registers (README) */
+    uint32_t flags;           /*  40 option bits: bit 1 set selects sale-read mode 2, else bit 0
+                                     mode 1 or 0 (Elzab, Novitus, Posnet Combo); the Sharp drivers
+                                     take the whole word as their protocol options */
+    int32_t word11;           /*  44 not used */
+    char address[64];         /*  48 device address or name: network host or address of a modem or
+                                     network link, Posnet USB device name (CP1250) */
+    EcrProgressCallback progress; /* 112 the host's progress callback (may be NULL) */
 } EcrDeviceRecord;
 
-/* One goods item (472 bytes). */
+/* One goods item (472 bytes). Arrays of it go to EcrPgmPLU, EcrUpDatePLU,
+   EcrPgmExBarcode, EcrDelPLU and EcrReadPLU; single items come back through
+   the item read and confirmation callbacks. On reading, fields the device
+   does not give are 0 or empty; texts come back as the device holds them,
+   often padded with blanks to its width (README: what each family can
+   take and give). On programming, texts longer than the device's field are
+   cut without a word. Fields marked "family" carry what the named families
+   send or return; every other family ignores them. */
 typedef struct EcrItemRecord {
-    uint32_t number;          /*   0 PLU number */
-    char code[32];            /*   4 goods code or barcode */
-    char name[48];            /*  36 goods name */
-    double vat_rate;          /*  84 VAT rate in per cent */
-    uint32_t vat_group;       /*  92 1-based VAT group */
-    uint32_t department;      /*  96 department number */
+    uint32_t number;          /*   0 PLU number (0: keyed by the barcode where a family supports it) */
+    char code[32];            /*   4 goods code or barcode (at most 13 digits unless a family takes more) */
+    char name[48];            /*  36 goods name, cut to the device's width */
+    double vat_rate;          /*  84 VAT rate in per cent; Elzab: finds the group when vat_group is 0 */
+    uint32_t vat_group;       /*  92 1-based VAT group; Elzab WRITES the group it found back here */
+    uint32_t department;      /*  96 department (goods group) number */
     double price;             /* 100 unit price */
-    uint8_t reserved_108[8];  /* 108 */
-    double price2;            /* 116 second price */
-    uint32_t attr1;           /* 124 family-specific attribute */
-    uint8_t reserved_128[16]; /* 128 */
-    uint32_t unit;            /* 144 1-based unit number */
-    uint32_t word148;         /* 148 */
-    uint32_t word152;         /* 152 */
-    uint32_t word156;         /* 156 */
-    uint32_t word160;         /* 160 */
-    uint32_t attr2;           /* 164 family-specific option */
-    uint32_t word168;         /* 168 */
-    uint32_t word172;         /* 172 */
-    uint32_t linked_plu;      /* 176 linked item, 0 none */
-    char code2[32];           /* 180 second barcode */
-    uint32_t attr3;           /* 212 family-specific attribute */
-    uint32_t attr4;           /* 216 family-specific attribute */
-    uint32_t barcode_flag;    /* 220 */
-    uint32_t code224;         /* 224 two-digit code */
-    double amount;            /* 228 amount */
-    char text236[16];         /* 236 text (dates on scales) */
-    char text252[16];         /* 252 text (dates on scales) */
-    char scale_text[8][25];   /* 268 scale texts */
-    uint32_t code468;         /* 468 three-digit code */
+    uint8_t reserved_108[8];  /* 108 not used */
+    double price2;            /* 116 family: second price (scales) */
+    uint32_t attr1;           /* 124 family: Elzab attribute byte, Perfekt option, Tango and Combo flags */
+    uint8_t reserved_128[16]; /* 128 not used */
+    uint32_t unit;            /* 144 1-based unit of measure; read as 1 where the device has none */
+    uint32_t word148;         /* 148 family: other registers (README) */
+    uint32_t word152;         /* 152 family: Sharp goods row field */
+    uint32_t word156;         /* 156 family: Sharp goods row field, Combo field */
+    uint32_t word160;         /* 160 family: Sharp goods row field, Combo field */
+    uint32_t attr2;           /* 164 family: Sharp tax field, Perfekt option, Tango and Combo fields */
+    uint32_t word168;         /* 168 family: Combo and Tango fields */
+    uint32_t word172;         /* 172 family: Tango field */
+    uint32_t linked_plu;      /* 176 linked item, 0 none (Elemis: its attribute byte) */
+    char code2[32];           /* 180 family: second barcode (Combo, Tango) */
+    uint32_t attr3;           /* 212 family: Elzab attribute byte; 0 on reading elsewhere */
+    uint32_t attr4;           /* 216 family: Elzab attribute byte; Sharp: keyed by barcode or number */
+    uint32_t barcode_flag;    /* 220 family: Sharp 457 and 495 also send a barcode-keyed row */
+    uint32_t code224;         /* 224 family: scales (two-digit code) */
+    double amount;            /* 228 family: scales (amount) */
+    char text236[16];         /* 236 family: scales (dates) */
+    char text252[16];         /* 252 family: scales (dates) */
+    char scale_text[8][25];   /* 268 family: scales (name and text lines) */
+    uint32_t code468;         /* 468 family: scales (three-digit code) */
 } EcrItemRecord;
 
-/* One sale line (224 bytes); handed to the sale callback with its item. */
+/* One sale line (224 bytes); handed to the sale callback with an item whose
+   number, code and name are filled. */
 typedef struct EcrSaleRecord {
-    char text[32];            /*   0 report line text */
+    char text[32];            /*   0 report line text (Tango sale positions); else empty */
     uint32_t kind;            /*  32 record kind, 0 plain PLU sale */
-    uint32_t number;          /*  36 position or report number */
+    uint32_t number;          /*  36 position or report number where the device gives one, else 0 */
     uint32_t plu;             /*  40 PLU number */
     char code[32];            /*  44 goods code */
     char name[48];            /*  76 goods name */
@@ -107,7 +141,9 @@ typedef struct EcrSaleRecord {
     uint8_t reserved_172[52]; /* 172 */
 } EcrSaleRecord;
 
-/* One department (116 bytes). */
+/* One department (116 bytes). The words from 60 on are family attributes,
+   copied to and from the device's department record where a family has
+   them (Sharp department rows and some other registers); elsewhere 0. */
 typedef struct EcrDeptRecord {
     uint32_t number;          /*   0 department number */
     char name[48];            /*   4 name */
@@ -136,9 +172,10 @@ typedef struct EcrVatRecord {
     double rate[8];
 } EcrVatRecord;
 
-/* Device status (2220 bytes). */
+/* Device status (2220 bytes), handed to the status callback with the VAT
+   rates. Fields a family does not fill are 0 or empty. */
 typedef struct EcrStatusRecord {
-    uint32_t device_type;     /*    0 device type byte */
+    uint32_t device_type;     /*    0 device type byte as the register reports it (Elzab) */
     uint8_t reserved_4[4];    /*    4 */
     char device_text[32];     /*    8 device name, version or status text */
     char text2[16];           /*   40 second status text */
@@ -148,11 +185,13 @@ typedef struct EcrStatusRecord {
     char time[16];            /*  104 register time */
     uint32_t receipt_number;  /*  120 */
     uint8_t reserved_124[32]; /*  124 */
-    uint32_t status[4];       /*  156 four device status values */
-    char information[2048];   /*  172 free text, lines ended by CR LF */
+    uint32_t status[4];       /*  156 four device status values (Elzab) */
+    char information[2048];   /*  172 free text, lines ended by CR LF (Posnet, Novitus and others) */
 } EcrStatusRecord;
 
-/* The event block whose address a posted event message carries (268 bytes). */
+/* The event block whose address a posted event message carries (268 bytes;
+   Windows hosts only: here events reach the host through the progress
+   callback alone). */
 typedef struct EcrEvent {
     uint32_t code;            /*   0 event code */
     char text[256];           /*   4 text, at most 255 characters */
@@ -162,7 +201,12 @@ typedef struct EcrEvent {
 
 #pragma pack(pop)
 
-/* Host callbacks (called on the library's worker thread). */
+/* Host callbacks. All are called on the library's worker thread (the
+   progress callback also on the host's own thread while a job export opens
+   the device). Records are valid only during the call. The confirmation
+   callbacks (EcrItemProgramCallback, ...) get each record the device
+   REFUSED, with its code and text (at most 63 characters); accepted records
+   are not confirmed. */
 typedef void(ECR_CALL* EcrVatCallback)(const double vat[8]);
 typedef void(ECR_CALL* EcrStatusCallback)(const EcrStatusRecord* status, const double vat[8]);
 typedef void(ECR_CALL* EcrItemReadCallback)(const EcrItemRecord* item);
@@ -173,7 +217,29 @@ typedef void(ECR_CALL* EcrDeptProgramCallback)(const EcrDeptRecord* dept, int co
 typedef void(ECR_CALL* EcrUnitReadCallback)(const EcrUnitRecord* unit);
 typedef void(ECR_CALL* EcrUnitProgramCallback)(const EcrUnitRecord* unit, int code, const char text[64]);
 
-/* Event codes. */
+/* Progress events: the first argument of the progress callback.
+     event                    text                    percent  value
+     1  OPENING               empty                   0        0       the device is being opened (on
+                                                                       the host's thread; may not come)
+     2  TITLE                 the job's title         0        0       the job begins (worker thread)
+     4  WAIT                  "Proszę czekać..."      0        0       right after the title
+     5  ITEM                  the item's text         0..100   0       one record handled (programming,
+                                                                       deleting, reading by list)
+     6  DEVICE_ERROR          error text              0        code    the open failed with a device
+                                                                       code (host's thread), or the
+                                                                       first refused item of some loops
+     7  FAILED                error text              0        code    the job failed
+     8  SYSTEM_ERROR          error text              0        code    the open failed with a transport
+                                                                       or system code (host's thread);
+                                                                       after a failed open it comes a
+                                                                       second time as the job's end
+     9  BULK                  family text             0..100   0       a bulk transfer begins or goes on
+     10 SUCCEEDED             empty                   0        0       the job succeeded
+     11 CLOSED                empty                   0        0       the device was closed after a
+                                                                       connected job (always the last)
+   A started job ends with 10 or 7, then 11. A failed open sends 6 or 8,
+   then 8 again, and the job export returns 0. Texts are CP1250, at most
+   255 characters. */
 enum {
     ECR_EVENT_OPENING = 1,
     ECR_EVENT_TITLE = 2,
@@ -187,33 +253,83 @@ enum {
     ECR_EVENT_CLOSED = 11
 };
 
-/* Job exports: 1 when the job was started, 0 when refused. */
-ECR_EXPORT int ECR_CALL EcrReadSale(const EcrDeviceRecord* dev, EcrSaleCallback cb);
-ECR_EXPORT int ECR_CALL EcrClearSale(const EcrDeviceRecord* dev, EcrSaleCallback cb);
-ECR_EXPORT int ECR_CALL EcrReadAllPLU(const EcrDeviceRecord* dev, EcrItemReadCallback cb);
-ECR_EXPORT int ECR_CALL EcrReadPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemReadCallback cb);
-ECR_EXPORT int ECR_CALL EcrPgmPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb);
-ECR_EXPORT int ECR_CALL EcrUpDatePLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb);
-ECR_EXPORT int ECR_CALL EcrDelPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb);
-ECR_EXPORT int ECR_CALL EcrDelAllPLU(const EcrDeviceRecord* dev, EcrItemProgramCallback cb);
-ECR_EXPORT int ECR_CALL EcrReadAllDEPT(const EcrDeviceRecord* dev, EcrDeptReadCallback cb);
-ECR_EXPORT int ECR_CALL EcrReadDEPT(const EcrDeviceRecord* dev, EcrDeptRecord* depts, int count, EcrDeptReadCallback cb);
-ECR_EXPORT int ECR_CALL EcrPgmDEPT(const EcrDeviceRecord* dev, EcrDeptRecord* depts, int count, EcrDeptProgramCallback cb);
-ECR_EXPORT int ECR_CALL EcrReadAllUnit(const EcrDeviceRecord* dev, EcrUnitReadCallback cb);
-ECR_EXPORT int ECR_CALL EcrPgmUNIT(const EcrDeviceRecord* dev, EcrUnitRecord* units, int count, EcrUnitProgramCallback cb);
-ECR_EXPORT int ECR_CALL EcrReadStatus(const EcrDeviceRecord* dev, EcrStatusCallback cb);
-ECR_EXPORT int ECR_CALL EcrReadVAT(const EcrDeviceRecord* dev, EcrVatCallback cb);
-ECR_EXPORT int ECR_CALL EcrReadFromPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, EcrItemReadCallback cb);
-ECR_EXPORT int ECR_CALL EcrDelFromPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, EcrItemProgramCallback cb);
-ECR_EXPORT int ECR_CALL EcrPgmExBarcode(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb);
+/* Error codes every family shares (EcrError(), the value of events 6, 7
+   and 8, the confirmation callbacks' code). Positive codes other than
+   these are the device's own; EcrErrMsg() and the callbacks give their
+   text. A code -1..-10 always carries the transport's own text. */
+enum {
+    ECR_OK = 0,
+    ECR_ERR_BAD_PARAMETER = -1,      /* bad argument to the transport */
+    ECR_ERR_NO_SUCH_PORT = -2,       /* the port does not exist */
+    ECR_ERR_PORT_NOT_OPEN = -3,      /* the port or connection is not open */
+    ECR_ERR_PORT_IN_USE = -4,        /* the port is held by another job or process */
+    ECR_ERR_TIMEOUT = -5,            /* the device did not answer in time */
+    ECR_ERR_LINE_LOST = -6,          /* the line or connection went away */
+    ECR_ERR_BROKEN_OFF = -7,         /* EcrBreakJob() broke the job off */
+    ECR_ERR_INPUT_OVERFLOW = -8,     /* the input buffer overflowed */
+    ECR_ERR_TRANSFER_ABORTED = -9,   /* the transfer was aborted */
+    ECR_ERR_NO_RESOURCES = -10,      /* out of memory or other resources */
+    ECR_ERR_NOT_AVAILABLE = 25,      /* the job or record is not available on this device */
+    ECR_ERR_DEVICE_ENDED = 9998,     /* the device ended the exchange (EOT) */
+    ECR_ERR_NO_ANSWER = 9999,        /* no answer or a bad answer; a transfer program or file failed */
+    ECR_ERR_SYSTEM = 999999          /* system error: unknown device type, job not started, library
+                                        or entry point missing, a callback threw */
+};
+
+/* Job exports. Each takes the device record first; returns 1 when the job
+   was started (it runs on the worker thread: poll EcrIsDone()), 0 when it
+   was refused: a job not yet collected with EcrIsDone() (nothing changes),
+   an unknown or unserved device type (999999), or an open that failed
+   (EcrError(), events 6/8). Each stores its callback for the job; a NULL
+   callback receives nothing. Arrays (items, depts, units) with their count
+   stay in use until EcrIsDone() returns 1.
+   The job's result (EcrError()) is that of the last record handled: a job
+   whose earlier records were refused can end with 0, so watch the
+   confirmation callback; a device that stops answering ends the job after
+   three records in a row without an answer, confirming the rest with that
+   code. */
+ECR_EXPORT int ECR_CALL EcrReadSale(const EcrDeviceRecord* dev, EcrSaleCallback cb);     /* sales report, one call per line */
+ECR_EXPORT int ECR_CALL EcrClearSale(const EcrDeviceRecord* dev, EcrSaleCallback cb);    /* clears the sales report (some families hand over what they clear) */
+ECR_EXPORT int ECR_CALL EcrReadAllPLU(const EcrDeviceRecord* dev, EcrItemReadCallback cb); /* every goods item the device holds (asks every number: slow, README) */
+ECR_EXPORT int ECR_CALL EcrReadPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemReadCallback cb); /* the items by number (or code) */
+ECR_EXPORT int ECR_CALL EcrPgmPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* program goods; refusals confirmed */
+ECR_EXPORT int ECR_CALL EcrUpDatePLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* update goods (where a family tells the two apart) */
+ECR_EXPORT int ECR_CALL EcrDelPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* delete goods by number */
+ECR_EXPORT int ECR_CALL EcrDelAllPLU(const EcrDeviceRecord* dev, EcrItemProgramCallback cb); /* opens and closes the device, no other traffic */
+ECR_EXPORT int ECR_CALL EcrReadAllDEPT(const EcrDeviceRecord* dev, EcrDeptReadCallback cb); /* every department */
+ECR_EXPORT int ECR_CALL EcrReadDEPT(const EcrDeviceRecord* dev, EcrDeptRecord* depts, int count, EcrDeptReadCallback cb); /* no device work: ends with 25 */
+ECR_EXPORT int ECR_CALL EcrPgmDEPT(const EcrDeviceRecord* dev, EcrDeptRecord* depts, int count, EcrDeptProgramCallback cb); /* program departments */
+ECR_EXPORT int ECR_CALL EcrReadAllUnit(const EcrDeviceRecord* dev, EcrUnitReadCallback cb); /* every unit of measure */
+ECR_EXPORT int ECR_CALL EcrPgmUNIT(const EcrDeviceRecord* dev, EcrUnitRecord* units, int count, EcrUnitProgramCallback cb); /* program units */
+ECR_EXPORT int ECR_CALL EcrReadStatus(const EcrDeviceRecord* dev, EcrStatusCallback cb); /* status record and VAT rates, one call */
+ECR_EXPORT int ECR_CALL EcrReadVAT(const EcrDeviceRecord* dev, EcrVatCallback cb);       /* the eight VAT rates, one call */
+ECR_EXPORT int ECR_CALL EcrReadFromPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, EcrItemReadCallback cb); /* no device work: ends with 25 */
+ECR_EXPORT int ECR_CALL EcrDelFromPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, EcrItemProgramCallback cb); /* no device work: ends with 25 */
+ECR_EXPORT int ECR_CALL EcrPgmExBarcode(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* program extra barcodes of goods */
 
 /* Management exports. */
+/* Call once before any job. window: NULL here (a window handle on Windows).
+   1; 0 with 999999 "Failed to create OLE ECR Control" when the library
+   cannot set itself up. */
 ECR_EXPORT int ECR_CALL EcrCreate(EcrWindow window);
+/* Creates and destroys the fiscal printer control once (Windows; here there
+   is none). Always 1. */
 ECR_EXPORT int ECR_CALL EcrPreCreate(EcrWindow window);
+/* Releases what the last job's device family keeps (the fiscal control, a
+   scale's window). Always 1. Call it when no job runs. */
 ECR_EXPORT int ECR_CALL EcrDelete(void);
+/* 1 when no job runs (and collects a finished one, so the next may start);
+   0 while a job runs. Any thread; never blocks. */
 ECR_EXPORT int ECR_CALL EcrIsDone(void);
+/* The last job's error code (0: success; ECR_ERR_* and the device's own).
+   999999 before EcrCreate. Any thread, at any time. */
 ECR_EXPORT int ECR_CALL EcrError(void);
+/* The text for EcrError() (Polish, CP1250; "" for 0). The pointer stays
+   valid until the next job starts. Any thread, at any time. */
 ECR_EXPORT const char* ECR_CALL EcrErrMsg(void);
+/* Breaks the running job off: every wait ends at once, the job ends with
+   -7 after closing the device. 1 when a job was running, else 0. Does not
+   wait; any thread, also from a callback. */
 ECR_EXPORT int ECR_CALL EcrBreakJob(void);
 
 #ifdef __cplusplus

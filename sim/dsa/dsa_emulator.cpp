@@ -35,13 +35,8 @@ Bytes DsaEmulator::Frame(int seq, const std::string& data) {
     std::string body = Num(static_cast<uint64_t>(seq % 100), 2) + "V" + data;
     unsigned sum = 0;
     for (unsigned char c : body) sum += c;
-    Bytes f;
-    f.push_back(kStx);
-    f.insert(f.end(), body.begin(), body.end());
-    std::string cc = Num(sum % 100, 2);
-    f.insert(f.end(), cc.begin(), cc.end());
-    f.push_back(kEtx);
-    return f;
+    const std::string frame = static_cast<char>(kStx) + body + Num(sum % 100, 2) + static_cast<char>(kEtx);
+    return Bytes(frame.begin(), frame.end());
 }
 
 std::string DsaEmulator::DeviceText(const std::string& cp1250) {

@@ -531,7 +531,7 @@ void CTelepathyEth::Notify(int event, const std::string& text, int percent, int 
     if (m_pSocket) m_pSocket->Notify(event, text, percent, value);
 }
 
-std::string CTelepathyEth::GetErrorText(int code) {
+std::string SocketErrorText(int code) {
     switch (code) {
     case -10: return PL("Błąd obsługi połączenia: brak zasobów");
     case -9: return PL("Błąd obsługi połączenia: transmisja została przerwana");
@@ -543,6 +543,13 @@ std::string CTelepathyEth::GetErrorText(int code) {
     case -3: return PL("Połączenie nie zostało aktywowane");
     case -2: return PL("Połączenie o danym numerze nie istnieje");
     case -1: return PL("Błąd obsługi połączenia: niewłaściwy parametr");
+    default: return CTelepathyEth::GetConnectErrorText(code);
+    }
+}
+
+std::string CTelepathyEth::GetErrorText(int code) {
+    if (code >= -10 && code <= -1) return SocketErrorText(code);
+    switch (code) {
     case 10022: return "The socket has not been bound with Bind.";
     case 10024: return "No more file descriptors are available.";
     case 10035: return "The socket is marked as nonblocking and the Receive operation would block.";

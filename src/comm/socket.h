@@ -97,6 +97,9 @@ protected:
     uint8_t m_bSpare = 0;
 };
 
+// The texts of the transport codes -1..-10 for a TCP connection (CP1250).
+std::string SocketErrorText(int code);
+
 // The TCP-capable protocol base. The port argument of the operations stands
 // where the serial service takes its port number; the one socket is used.
 class CTelepathyEth : public CTelepathyECR {

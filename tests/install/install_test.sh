@@ -33,5 +33,12 @@ export PKG_CONFIG_PATH="$libdir/pkgconfig"
 cc -std=c11 -o "$work/pc-host" "$host_src/host.c" $(pkg-config --cflags --libs orvanta)
 LD_LIBRARY_PATH="$libdir" "$work/pc-host"
 
+echo "== the README's example host"
+readme=$host_src/../../../README.md
+awk '/^```c$/{f=1;next} /^```$/{if(f){exit}} f' "$readme" >"$work/example.c"
+[ -s "$work/example.c" ] || { echo "no C example in the README"; exit 1; }
+# shellcheck disable=SC2046
+cc -std=c11 -Wall -Wextra -Werror -o "$work/example" "$work/example.c" $(pkg-config --cflags --libs orvanta)
+
 echo "== installed ecrctl finds its library"
 "$prefix/bin/ecrctl" --help >/dev/null

@@ -1,8 +1,8 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr|sharp|ncr|elemis] [--type N | --model M] [--port N]
-//           [--register NN] [--goods FILE.csv] [--delay MS]
+//   ecr-sim [--device NAME] [--type N | --model M] [--port N]
+//           [--register NN] [--goods FILE.csv] [--delay MS]      (ecr-sim --help)
 //
 // The first line on standard output is the variable to give the library,
 // e.g. "ECR_COM1=/dev/pts/4"; the simulator then runs until SIGINT or
@@ -45,29 +45,14 @@ namespace {
 struct Options {
     std::string device = "elzab";
     int port = 1;
-    int type = 27;
+    int type = 0;              // 0: the device's own default
     int model = -1;            // from the type unless given
     int registerNumber = 0;
     int delayMs = 0;
     std::string goods;
 };
 
-[[noreturn]] void Usage(const char* why) {
-    if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
-    std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr|sharp|ncr|elemis] [--type N | --model M] [--port N]\n"
-                 "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
-                 "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
-                 "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
-                 "  elcom50  Elcom 50 register (--type 16 or 17)\n"
-                 "  perfekt  Posnet Perfekt or Bingo register (--type 38, 44, 45, 54 or 62)\n"
-                 "  posnet-ecr  Posnet ECR register (type 21; goods are read, not programmed)\n"
-                 "  sharp    Sharp register (--type 18, 25, 33, 47, 48, 49, 50, 74 or 97; --register: machine number)\n"
-                 "  ncr      NCR register (type 8)\n"
-                 "  elemis   Elemis register (type 75; link constant ECR_ELEMIS_LINK or 000000000000)\n"
-                 "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
-    std::exit(2);
-}
+[[noreturn]] void Usage(const char* why);
 
 int ToInt(const char* text, const char* what) {
     char* end = nullptr;
@@ -485,21 +470,67 @@ struct Device {
     const char* name;
     const char* what;
     std::function<std::unique_ptr<orv::test::EmulatorBase>(const Options&)> make;
+    std::vector<int> types = {};   // the device type codes it serves (empty: not checked)
+    int defaultType = 0;           // --type when none is given (0: none)
 };
 
 const std::vector<Device>& Devices() {
     static const std::vector<Device> devices = {
-        {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab},
-        {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
-        {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
-        {"perfekt", "Posnet Perfekt or Bingo register (ESC frames, 8N1; --type 38, 44, 45, 54 or 62)", MakePerfekt},
-        {"posnet-ecr", "Posnet ECR register (sequenced ESC frames, 9600 8N1; type 21)", MakePosnetEcr},
-        {"sharp", "Sharp register (block link, 7O1; --type 18, 25, 33, 47, 48, 49, 50 or 97; 74: command link, 8O1)",
-         MakeSharp},
-        {"ncr", "NCR register (check-character frames, 8N1; type 8)", MakeNcr},
-        {"elemis", "Elemis register (7-bit coded records, 8N1; type 75)", MakeElemis},
+        {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab,
+         {1, 2, 3, 4, 5, 6, 22, 27, 28, 29, 30, 31, 32, 46, 53, 63, 76, 77, 78, 79, 80, 81, 94, 95, 98, 102, 700, 701},
+         27},
+        {"elcom50", "Elcom 50 register (text lines, 8N1)", MakeElcom50, {16, 17}, 16},
+        {"dsa", "DSA register (ASCII frames, 8N1)", MakeDsa, {13, 14, 15, 36, 37, 40}},
+        {"perfekt", "Posnet Perfekt or Bingo register (ESC frames, 8N1)", MakePerfekt, {38, 44, 45, 54, 62}},
+        {"posnet-ecr", "Posnet ECR register (sequenced ESC frames, 9600 8N1; goods are read, not programmed)",
+         MakePosnetEcr, {21}, 21},
+        {"sharp", "Sharp register (block link, 7O1; type 74: command link, 8O1; --register: machine number)",
+         MakeSharp, {18, 25, 33, 47, 48, 49, 50, 74, 97}},
+        {"ncr", "NCR register (check-character frames, 8N1)", MakeNcr, {8}, 8},
+        {"elemis", "Elemis register (7-bit coded records, 8N1; link number from ECR_ELEMIS_LINK)", MakeElemis,
+         {75}, 75},
     };
     return devices;
+}
+
+std::string TypeList(const Device& d) {
+    std::string out;
+    for (int t : d.types) out += (out.empty() ? "" : ", ") + std::to_string(t);
+    return out;
+}
+
+// --help: the text on standard output and exit 0; a usage error: the reason
+// and the text on standard error and exit 2.
+[[noreturn]] void Usage(const char* why) {
+    FILE* out = why ? stderr : stdout;
+    if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
+    std::fprintf(out,
+                 "usage: ecr-sim [--device NAME] [--type N | --model M] [--port N] [--register NN]\n"
+                 "               [--goods FILE.csv] [--delay MS]\n"
+                 "\n"
+                 "Simulates a cash register on a pseudo-terminal. The first line on standard\n"
+                 "output names the port for the library, e.g. ECR_COM1=/dev/pts/4; export it\n"
+                 "and run the host (or ecrctl) with --port 1. Runs until SIGINT or SIGTERM.\n"
+                 "\n"
+                 "  --device NAME   the register to simulate (default elzab):\n");
+    for (const Device& d : Devices()) {
+        std::fprintf(out, "                    %-9s %s", d.name, d.what);
+        if (!d.types.empty()) std::fprintf(out, "; types %s", TypeList(d).c_str());
+        if (d.defaultType) std::fprintf(out, " (default %d)", d.defaultType);
+        std::fprintf(out, "\n");
+    }
+    std::fprintf(out,
+                 "  --type N        the device type code the host will use; selects the model\n"
+                 "                  (a type the device does not serve is refused)\n"
+                 "  --model M       Elzab and Elcom 50: the model code itself instead of --type\n"
+                 "  --port N        the port number 1..16 the host will open (default 1)\n"
+                 "  --register NN   Elzab: the register number it reports (default 0)\n"
+                 "  --goods FILE    goods to hold from the start, one per line:\n"
+                 "                  number;code;name;VAT group;department;price[;unit]\n"
+                 "                  (UTF-8 or CP1250; a line not starting with a number is skipped)\n"
+                 "  --delay MS      answer every command MS milliseconds late (default 0)\n"
+                 "  --help          this text\n");
+    std::exit(why ? 2 : 0);
 }
 
 Options ParseArgs(int argc, char** argv) {
@@ -537,6 +568,19 @@ int main(int argc, char** argv) {
         for (const Device& d : Devices()) std::fprintf(stderr, " %s (%s)", d.name, d.what);
         std::fprintf(stderr, "\n");
         return 2;
+    }
+    if (o.type == 0) o.type = dev->defaultType;
+    if (!dev->types.empty()) {
+        bool served = false;
+        for (int t : dev->types) served = served || t == o.type;
+        if (!served) {
+            if (o.type == 0)
+                std::fprintf(stderr, "ecr-sim: --device %s needs --type, one of: %s\n", dev->name, TypeList(*dev).c_str());
+            else
+                std::fprintf(stderr, "ecr-sim: --device %s does not serve type %d; it serves types %s\n", dev->name,
+                             o.type, TypeList(*dev).c_str());
+            return 2;
+        }
     }
 
     // The signals are taken by sigtimedwait below, never by another thread.

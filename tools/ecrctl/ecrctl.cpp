@@ -200,7 +200,12 @@ std::string Num(double v) {
     return b;
 }
 std::string Num(long long v) { return std::to_string(v); }
-std::string Text(const char* field, size_t size) { return ToUtf8(std::string(field, strnlen(field, size)).c_str()); }
+// A text field of a record, without the blanks a device pads its fields with.
+std::string Text(const char* field, size_t size) {
+    std::string s(field, strnlen(field, size));
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return ToUtf8(s.c_str());
+}
 
 void AddRow(std::vector<std::string> row) {
     std::lock_guard<std::mutex> lock(g_out);

@@ -240,7 +240,7 @@ TEST(DsaCharset, PolishLettersUseTheDeviceCode) {
 DsaPluRecord Plu(uint32_t number, const char* name, double price, uint32_t dept) {
     DsaPluRecord r;
     r.number = number;
-    std::strncpy(r.name, name, 16);
+    std::memcpy(r.name, name, std::min<size_t>(std::strlen(name), 16));   // cut to the field, unterminated
     r.price = price;
     r.dept = dept;
     return r;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -26,7 +27,7 @@ constexpr int kPort = 3;
 Elcom50Plu MakePlu(uint32_t number, const char* name, double price, uint32_t tax = 1) {
     Elcom50Plu p;
     p.number = number;
-    std::strncpy(p.name, name, sizeof p.name - 1);
+    std::memcpy(p.name, name, std::min(std::strlen(name), sizeof p.name - 1));   // cut to the field
     std::strncpy(p.barcode, "5901234123457", sizeof p.barcode - 1);
     p.price = price;
     p.taxGroup = tax;

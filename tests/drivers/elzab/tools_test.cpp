@@ -148,5 +148,53 @@ TEST_F(ElzabToolsTest, SimulatorRefusesUnknownDevices) {
     EXPECT_EQ(WEXITSTATUS(status), 2);
 }
 
+// Runs the simulator to its end; its exit status and what it printed on
+// standard output and standard error.
+struct SimulatorRun {
+    int status = -1;
+    std::string out, err;
+};
+SimulatorRun RunSimulator(const std::string& args) {
+    SimulatorRun r;
+    char errPath[] = "/tmp/ecr_sim_err_XXXXXX";
+    const int fd = mkstemp(errPath);
+    if (fd < 0) return r;
+    close(fd);
+    FILE* p = popen((SimulatorPath() + " " + args + " 2>" + errPath).c_str(), "r");
+    if (!p) return r;
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) r.out += buf;
+    const int status = pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(errPath);
+    r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    unlink(errPath);
+    return r;
+}
+
+TEST_F(ElzabToolsTest, SimulatorHelpGoesToStandardOutputAndExplainsEveryOption) {
+    if (access(SimulatorPath().c_str(), X_OK) != 0) GTEST_SKIP() << "ecr-sim is not built";
+    const SimulatorRun r = RunSimulator("--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    for (const char* option : {"--device", "--type", "--model", "--port", "--register", "--goods", "--delay", "--help",
+                               "elzab", "elcom50", "dsa"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option << " in\n" << r.out;
+}
+
+TEST_F(ElzabToolsTest, SimulatorRefusesATypeItsDeviceDoesNotServe) {
+    if (access(SimulatorPath().c_str(), X_OK) != 0) GTEST_SKIP() << "ecr-sim is not built";
+    const SimulatorRun elcom = RunSimulator("--device elcom50 --type 27");
+    EXPECT_EQ(elcom.status, 2);
+    EXPECT_EQ(elcom.out, "");   // no port line: nothing was started
+    EXPECT_NE(elcom.err.find("does not serve type 27; it serves types 16, 17"), std::string::npos) << elcom.err;
+    const SimulatorRun elzab = RunSimulator("--device elzab --type 16");
+    EXPECT_EQ(elzab.status, 2);
+    EXPECT_NE(elzab.err.find("27"), std::string::npos) << elzab.err;
+    const SimulatorRun dsa = RunSimulator("--device dsa");
+    EXPECT_EQ(dsa.status, 2);
+    EXPECT_NE(dsa.err.find("needs --type, one of: 13, 14, 15, 36, 37, 40"), std::string::npos) << dsa.err;
+}
+
 }  // namespace
 }  // namespace orv::test

@@ -129,6 +129,9 @@ TEST_F(EcrctlRegister, ProgramsGoodsFromCsvAndReadsThemBack) {
     EXPECT_TRUE(Contains(read.out, "3.49")) << read.out;
     EXPECT_TRUE(Contains(read.out, "Chleb")) << read.out;
     EXPECT_TRUE(Contains(read.out, "4.20")) << read.out;
+    // The register pads names to its width; the CSV carries them without the blanks.
+    EXPECT_TRUE(Contains(read.out, ";Mleko łaciate;1;1;3.49;1\n")) << read.out;
+    EXPECT_TRUE(Contains(read.out, ";Chleb;2;1;4.20;1\n")) << read.out;
 }
 
 TEST_F(EcrctlRegister, ReadsVatRatesAsATable) {
