@@ -1,7 +1,7 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]
+//   ecr-sim [--device elzab|dsa|elcom50|adax|dsp800] [--type N | --model M] [--port N]
 //           [--register NN] [--goods FILE.csv] [--delay MS]
 //
 // The first line on standard output is the variable to give the library,
@@ -28,9 +28,12 @@
 #include <string>
 #include <vector>
 
+#include "sim/adax/adax_emulator.h"
+#include "sim/dsp800/dsp800_emulator.h"
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
 #include "sim/elzab/elzab_emulator.h"
+#include "util/chrarr.h"
 
 namespace {
 
@@ -47,11 +50,13 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50|adax|dsp800] [--type N | --model M] [--port N]\n"
                  "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
                  "  elcom50  Elcom 50 register (--type 16 or 17)\n"
+                 "  adax     Adax register (type 19)\n"
+                 "  dsp800   DSP 800 register (type 101)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
@@ -317,6 +322,61 @@ std::unique_ptr<orv::test::EmulatorBase> MakeDsa(const Options& o) {
     return reg;
 }
 
+// ---------------------------------------------------------------- Adax ----
+
+// Goods are kept by code; the register reports only codes and sold figures.
+int LoadAdaxGoods(orv::test::AdaxEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 9, [&](const std::vector<std::string>& f, int lineNo) {
+        double price = 0;
+        const bool deptOk = AllDigits(f[4]) && f[4].size() <= 3 && std::atoi(f[4].c_str()) <= 191;
+        if (!AllDigits(f[1]) || f[1].size() > 13 || !deptOk || !ParsePrice(f[5], price) || price > 99999999.99) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (code, department or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        orv::test::AdaxEmuItem item;
+        item.name = ToCp1250(f[2]).substr(0, 18);
+        item.name.resize(18, ' ');
+        item.dept = static_cast<uint8_t>(0x40 + std::atoi(f[4].c_str()));
+        item.price = static_cast<uint64_t>(price * 100.0 + 0.1);
+        reg.SetItem(f[1], item);
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeAdax(const Options& o) {
+    auto reg = std::make_unique<orv::test::AdaxEmulator>(o.port);
+    int n = o.goods.empty() ? 0 : LoadAdaxGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: Adax register (device type 19), %d goods; the ready frame every 0.5 s\n", n);
+    return reg;
+}
+
+// ------------------------------------------------------------- DSP 800 ----
+
+int LoadDsp800Goods(orv::test::Dsp800Emulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 3, [&](const std::vector<std::string>& f, int lineNo) {
+        const long number = std::stol(f[0]);
+        double price = 0;
+        if (number < 1 || number > 500 || !ParsePrice(f[5], price) || price > 9999.99) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        orv::test::Dsp800EmuItem item;
+        item.name = Cp1250ToDsp800(CChrArr(ToCp1250(f[2]))).ToString().substr(0, 20);
+        item.price = static_cast<uint32_t>(price * 100.0 + 0.1);
+        item.vat = f[3] == "2" ? 'B' : 'A';
+        item.code = f[1].substr(0, 7);
+        reg.SetItem(static_cast<uint32_t>(number), item);
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeDsp800(const Options& o) {
+    auto reg = std::make_unique<orv::test::Dsp800Emulator>(o.port);
+    int n = o.goods.empty() ? 0 : LoadDsp800Goods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: DSP 800 register (device type 101), %d goods, 500 PLU numbers\n", n);
+    return reg;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -330,6 +390,8 @@ const std::vector<Device>& Devices() {
         {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab},
         {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
         {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
+        {"adax", "Adax register (framed commands, 8N1; type 19)", MakeAdax},
+        {"dsp800", "DSP 800 register (ESC commands, 8N1; type 101)", MakeDsp800},
     };
     return devices;
 }

@@ -75,8 +75,13 @@ TEST_F(Dsp800Test, GoodsRecordIsByteExact) {
     ASSERT_EQ(m_emu->Requests().size(), 1u);
     EXPECT_EQ(Hex(m_emu->Requests()[0]), Hex(expect));
 
+    Dsp800Item back = Rec(7, "", 0);
+    ASSERT_EQ(Dsp().ReadPLU(back), 1) << Dsp().m_nError;
+    EXPECT_STREQ(back.name, PL("Łódź"));
+    EXPECT_STREQ(back.code, "5901234");   // the register keeps 7 characters
+
     ASSERT_EQ(Dsp().PgmPLU(Rec(500, "A", 0.0)), 1);
-    const Bytes second = m_emu->Requests().at(1);
+    const Bytes second = m_emu->Requests().at(2);
     EXPECT_EQ(Hex(Bytes(second.begin() + 3, second.begin() + 6)), Hex(Str("500")));
 }
 
