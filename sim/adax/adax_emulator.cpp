@@ -42,6 +42,7 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 
 AdaxEmulator::AdaxEmulator(int port) : EmulatorBase(port) {
     m_depts = {"OGOLNY", "PIECZYWO", "NABIAL"};
+    m_lastActivity = NowMs();
     m_ticker = std::thread([this] { Tick(); });
 }
 

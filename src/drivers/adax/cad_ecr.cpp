@@ -8,13 +8,6 @@
 
 namespace {
 
-void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars) {
-    size_t n = std::min(strnlen(src, srcCap), maxChars);
-    n = std::min(n, dstSize - 1);
-    std::memset(dst, 0, dstSize);
-    std::memcpy(dst, src, n);
-}
-
 std::string Text(const char* field, size_t cap) { return std::string(field, strnlen(field, cap)); }
 
 // A failure for want of an answer (a transport code other than a break).

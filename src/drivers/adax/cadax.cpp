@@ -3,8 +3,6 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <random>
 
 #include "comm/frame_reader.h"
 #include "drivers/common/english_errors.h"
@@ -13,17 +11,6 @@
 #include "util/cp1250.h"
 
 namespace {
-
-std::mutex g_seqMutex;
-std::mt19937& SequenceGenerator() {
-    static std::mt19937 gen{std::random_device{}()};
-    return gen;
-}
-
-uint32_t DrawSequence() {
-    std::lock_guard<std::mutex> lock(g_seqMutex);
-    return static_cast<uint32_t>(SequenceGenerator()() % 100u);
-}
 
 // The register writes the Polish letters as plain letters near their own.
 struct DeviceLetters {
@@ -64,8 +51,7 @@ bool AnswerCode(const CChrArr& a, std::string& code) {
 int64_t AnswerFigure(const CChrArr& a) { return a.GetLength() < 43 ? 0 : FieldNumber(ChrMid(a, 34, 10)); }
 
 void CopyField(char* dst, size_t size, const std::string& text) {
-    std::memset(dst, 0, size);
-    std::memcpy(dst, text.data(), std::min(text.size(), size - 1));
+    CopyText(dst, size, text.data(), text.size(), size - 1);
 }
 
 
@@ -76,10 +62,7 @@ CAdax::CAdax() {
     m_nRetry = 5;
 }
 
-void CAdax::SeedSequence(uint32_t seed) {
-    std::lock_guard<std::mutex> lock(g_seqMutex);
-    SequenceGenerator().seed(seed);
-}
+void CAdax::SeedSequence(uint32_t seed) { SeedSequenceDraw(seed); }
 
 std::string CAdax::GetErrorText(int code) {
     if (const char* text = EnglishErrorText(code)) return text;
@@ -101,8 +84,8 @@ int CAdax::Open(int port, int baud) {
         m_nError = r;
         return 0;
     }
-    uint32_t seq = DrawSequence();
-    while (seq == m_nSeq) seq = DrawSequence();
+    uint32_t seq = DrawSequence(100);
+    while (seq == m_nSeq) seq = DrawSequence(100);
     m_nSeq = seq;
     r = m_pSerial->FlushOutput(port);
     if (r == 0) r = m_pSerial->FlushInput(port);

@@ -5,16 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
 namespace {
-
-void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars) {
-    size_t n = std::min(strnlen(src, srcCap), maxChars);
-    n = std::min(n, dstSize - 1);
-    std::memset(dst, 0, dstSize);
-    std::memcpy(dst, src, n);
-}
 
 std::string PluText(uint32_t number) {
     char text[32];

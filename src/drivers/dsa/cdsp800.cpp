@@ -35,8 +35,7 @@ std::string CutTrailingBlanks(const CChrArr& bytes) {
 }
 
 void CopyField(char* dst, size_t size, const std::string& text) {
-    std::memset(dst, 0, size);
-    std::memcpy(dst, text.data(), std::min(text.size(), size - 1));
+    CopyText(dst, size, text.data(), text.size(), size - 1);
 }
 
 }  // namespace
@@ -54,15 +53,7 @@ std::string CDsp800::GetErrorText(int code) {
 // ---------------------------------------------------------------- link
 
 int CDsp800::SendCommand(uint8_t command, const CChrArr& data) {
-    if (!m_pSerial) {
-        m_nError = -3;
-        return 0;
-    }
-    // Once the user has broken the job off, nothing more goes out.
-    if (m_pSerial->IsAborted()) {
-        m_nError = -7;
-        return 0;
-    }
+    if (!MaySend()) return 0;
     int d = m_pSerial->WaitOutputDrained(m_nPort, 5);
     if (d != 0) {
         m_nError = d;

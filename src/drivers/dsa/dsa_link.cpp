@@ -4,25 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <random>
 
 #include "comm/frame_reader.h"
 #include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
 namespace {
-
-std::mutex g_seqMutex;
-std::mt19937& SequenceGenerator() {
-    static std::mt19937 gen{std::random_device{}()};
-    return gen;
-}
-
-uint32_t DrawSequence() {
-    std::lock_guard<std::mutex> lock(g_seqMutex);
-    return static_cast<uint32_t>(SequenceGenerator()() % 100u);
-}
 
 // The device code: the k-th byte of this sequence (CP1250) is written as
 // 0x42 + k; every other byte stays as it is.
@@ -119,10 +106,7 @@ CDsaLink::CDsaLink(const DsaTraits& traits) : m_traits(traits) {
 
 CDsaLink::~CDsaLink() = default;
 
-void CDsaLink::SeedSequence(uint32_t seed) {
-    std::lock_guard<std::mutex> lock(g_seqMutex);
-    SequenceGenerator().seed(seed);
-}
+void CDsaLink::SeedSequence(uint32_t seed) { SeedSequenceDraw(seed); }
 
 std::string CDsaLink::GetErrorText(int code) { return LookupDeviceErrorText(ErrorTable(), code); }
 
@@ -147,7 +131,7 @@ int CDsaLink::Open(int port, int baud) {
         m_nError = err;
         return 0;
     }
-    m_nSeq = DrawSequence();
+    m_nSeq = DrawSequence(100);
     m_pSerial->FlushOutput(port);
     m_pSerial->FlushInput(port);
     if (m_traits.dataLog) OpenDataLog();
@@ -202,7 +186,7 @@ int CDsaLink::Pause(double seconds) {
     return 0;
 }
 
-int CDsaLink::SendFrame(const CChrArr& command, const CChrArr& data, bool anyLength) {
+int CDsaLink::MaySend() {
     if (!m_pSerial) {
         m_nError = -3;
         return 0;
@@ -214,6 +198,11 @@ int CDsaLink::SendFrame(const CChrArr& command, const CChrArr& data, bool anyLen
         m_nError = -7;
         return 0;
     }
+    return 1;
+}
+
+int CDsaLink::SendFrame(const CChrArr& command, const CChrArr& data, bool anyLength) {
+    if (!MaySend()) return 0;
     m_nSeq = (m_nSeq + 1) % 100;
     m_pSerial->FlushOutput(m_nPort);
     m_pSerial->FlushInput(m_nPort);

@@ -185,6 +185,9 @@ protected:
     static CChrArr Number(uint64_t value, int digits);
     static std::string FieldText(const CChrArr& bytes);             // trailing spaces and zeros cut
 
+    // 1 when a request may go out; 0 with -3 (no line) or -7 (the user
+    // broke the job off: nothing more goes to the register).
+    int MaySend();
     // Writes the bytes (5 s) and waits for them to leave (5 s): 1, or 0
     // with the transport error (9999 for a short write).
     int WriteBytes(const CChrArr& bytes);

@@ -29,7 +29,7 @@ TEST_F(AdaxTest, Type19ThroughTheExports) {
     auto got = Host().Items();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_STREQ(got[0].code, "5901234123457");
-    EXPECT_EQ(got[0].price, 1.0);
+    EXPECT_DOUBLE_EQ(got[0].price, 1.0);
     EXPECT_EQ(Host().CountEvents(ECR_EVENT_SUCCEEDED), 1);
 
     Host().Reset();

@@ -17,7 +17,9 @@ Bytes ToBytes(const CChrArr& a) { return Bytes(a.data(), a.data() + a.GetLength(
 
 class AdaxLinkTest : public AdaxTest {
 protected:
+    // The link alone: no ready frames come between its frames.
     CAdax& OpenLink(int baud = 9600) {
+        m_emu->SetIdlePeriod(0);
         m_adax.SetSerial(m_serial.get());
         EXPECT_EQ(m_adax.Open(kAdaxPort, baud), 1) << m_adax.m_nError;
         return m_adax;
@@ -58,7 +60,6 @@ TEST_F(AdaxLinkTest, FramesAreByteExact) {
 
 TEST_F(AdaxLinkTest, LongestPayloadIs58Bytes) {
     CAdax& adax = OpenLink();
-    m_emu->SetIdlePeriod(0);
     EXPECT_EQ(adax.SendFrame(CChrArr(std::string(58, 'A'))), 1);
     ASSERT_TRUE(m_emu->WaitUntil([](const Bytes& b) { return b.size() >= 63; }, 2000));
     m_emu->ClearLog();
@@ -115,7 +116,6 @@ TEST_F(AdaxLinkTest, BadAnswersEndWithinTheBoundsAndKeepTheirCode) {
         {"junk before the answer", F::Junk, 0},
     };
     CAdax& adax = OpenLink();
-    m_emu->SetIdlePeriod(0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         m_emu->QueueAnswerFault(c.fault);
@@ -138,7 +138,6 @@ TEST_F(AdaxLinkTest, FiveBadFramesInARowFailWithTheirCode) {
         {"five bytes after the start", {0x03, 0x26, 0x27, 0x21, 0x2F, 0x04}, 9999},
     };
     CAdax& adax = OpenLink();
-    m_emu->SetIdlePeriod(0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         // Five of them stand in the line at once: each is one attempt.
@@ -155,7 +154,6 @@ TEST_F(AdaxLinkTest, FiveBadFramesInARowFailWithTheirCode) {
 
 TEST_F(AdaxLinkTest, JunkIsDroppedWithoutCountingAnAttempt) {
     CAdax& adax = OpenLink();
-    m_emu->SetIdlePeriod(0);
     adax.m_nRetry = 1;   // a single attempt: only the frame may count
     Bytes junk = EmulatorBase::Garbage(40, Bytes{0x03, 0x04});
     Bytes frame = AdaxEmulator::Frame(3, "OK");
@@ -168,7 +166,6 @@ TEST_F(AdaxLinkTest, JunkIsDroppedWithoutCountingAnAttempt) {
 
 TEST_F(AdaxLinkTest, NoiseAndHangUpEndInTheBoundsWithACode) {
     CAdax& adax = OpenLink();
-    m_emu->SetIdlePeriod(0);
     adax.m_nWait = 1;   // the pause for junk (20 s) would only make this slow
     // Endless noise without a start byte.
     std::atomic<bool> stop{false};

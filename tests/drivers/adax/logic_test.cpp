@@ -85,7 +85,7 @@ TEST_F(AdaxTest, GoodsUploadHandsOverCodesWithTheFixedValues) {
     for (const EcrItemRecord& it : items) {
         EXPECT_EQ(it.number, 0u);
         EXPECT_STREQ(it.name, "");
-        EXPECT_EQ(it.price, 1.0);
+        EXPECT_DOUBLE_EQ(it.price, 1.0);
         EXPECT_EQ(it.department, 1u);
         EXPECT_EQ(it.vat_group, 1u);
         EXPECT_EQ(it.unit, 1u);
@@ -105,7 +105,7 @@ TEST_F(AdaxTest, DepartmentUploadHandsOverOnePlaceholderPerAnswer) {
         EXPECT_EQ(depts[i].number, i + 1);
         EXPECT_STREQ(depts[i].name, "ABCDEFGHIJKL");
         EXPECT_EQ(depts[i].vat_group, 1u);
-        EXPECT_EQ(depts[i].price, 1.0);
+        EXPECT_DOUBLE_EQ(depts[i].price, 1.0);
         EXPECT_EQ(depts[i].word100, 99u);
         EXPECT_EQ(depts[i].flags, 0u);
     }

@@ -233,7 +233,7 @@ TEST_F(Dsp800Test, ReadAllHandsOverEveryPosition) {
     EXPECT_DOUBLE_EQ(got[1].price, 3.5);
     EXPECT_STREQ(got[0].name, "");
     EXPECT_STREQ(got[0].code, "");
-    EXPECT_EQ(got[0].price, 0.0);
+    EXPECT_DOUBLE_EQ(got[0].price, 0.0);
     EXPECT_EQ(got[499].number, 500u);
     EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_ITEM).back().percent, 100);
 }
