@@ -1,5 +1,7 @@
 #include "sim/adax/adax_emulator.h"
 
+#include <sys/ioctl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -158,6 +160,10 @@ void AdaxEmulator::Tick() {
         if (m_stop) break;
         const int64_t now = NowMs();
         if (m_idleMs <= 0 || m_streaming || m_waiting || now - m_lastActivity < m_idleMs) continue;
+        // Bytes the emulator thread has not taken yet are a command on its way.
+        int pending = 0;
+        const int master = pty().master();
+        if (master >= 0 && ioctl(master, FIONREAD, &pending) == 0 && pending > 0) continue;
         m_lastActivity = now;
         const int seq = m_seq;
         lk.unlock();

@@ -41,7 +41,7 @@ protected:
             return def;
         });
         m_emu = std::make_unique<AdaxEmulator>(kAdaxPort);
-        m_emu->SetIdlePeriod(40);
+        m_emu->SetIdlePeriod(60);
         m_emu->Start();
         m_serial = std::make_unique<CTelepathy>();
         m_serial->SetCallback(&RecordingHost::OnProgress);
