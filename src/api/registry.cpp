@@ -20,11 +20,13 @@
 #include "drivers/elcom50/cel50_ecr.h"
 #include "drivers/elzab/cs6_ecr.h"
 #include "drivers/adax/cad_ecr.h"
+#include "drivers/cr280/ccr_ecr.h"
 #include "drivers/dsa/cd1_ecr.h"
 #include "drivers/dsa/cd5_ecr.h"
 #include "drivers/dsa/cds_ecr.h"
 #include "drivers/dsa/cdsp_ecr.h"
 #include "drivers/dsa/cd8_ecr.h"
+#include "drivers/optimus/cop_ecr.h"
 #include "drivers/cas/ccas_xml_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
 

@@ -22,8 +22,6 @@
     ORV_UNSERVED(CSH277PS_ECR)             \
     ORV_UNSERVED(CSH9_ECR)                 \
     ORV_UNSERVED(CSH227_ECR)               \
-    ORV_UNSERVED(CCR_ECR)                  \
-    ORV_UNSERVED(COP_ECR)                  \
     ORV_UNSERVED(CEL_ECR)                  \
     ORV_UNSERVED(CEMS_ECR)                 \
     ORV_UNSERVED(CEN_ECR)                  \
