@@ -254,7 +254,8 @@ void Cr280Emulator::CarryOut() {
         } else if (c.size() == 41 && c.compare(0, 2, "P0") == 0) {
             Cr280EmuItem item;
             item.dept = c.substr(15, 2);
-            item.vatFlag = c.substr(17, 4);
+            // Sent as "VVFF", kept and reported as the VAT digit and the flag digit.
+            item.vatFlag = std::string(1, c[18]) + "0" + std::string(1, c[20]) + "0";
             item.price = Value(c.substr(21, 8));
             item.name = c.substr(29, 12);
             auto it = m_items.find(c.substr(2, 13));

@@ -36,7 +36,7 @@ namespace orv::test {
 
 struct Cr280EmuItem {
     std::string dept = "01";     // 2 digits or "FF"
-    std::string vatFlag = "0100";
+    std::string vatFlag = "1000";   // VAT digit, "0", flag digit, "0"
     uint64_t price = 0;          // hundredths
     std::string name;            // 12 bytes in the register's letter codes
     uint64_t quantity = 0;       // sold, hundredths

@@ -168,6 +168,7 @@ int CCR_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) 
             Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, 10);
         }
     }
+    if (result == 1) SetError(0, std::string());   // a job that went through ends without a code
     return result;
 }
 

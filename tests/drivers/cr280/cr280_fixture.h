@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "comm/telepathy.h"
 #include "fakes/line_settings_spy.h"
@@ -17,6 +20,15 @@
 namespace orv::test {
 
 constexpr int kCrPort = 8;
+
+// Waits (real time) until the condition holds.
+inline bool Eventually(const std::function<bool()>& cond, int timeoutMs = 2000) {
+    for (int waited = 0; !cond(); waited += 2) {
+        if (waited >= timeoutMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 inline Bytes Raw(std::initializer_list<int> bytes) {
     Bytes b;
