@@ -1,7 +1,7 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50|adax|dsp800] [--type N | --model M] [--port N]
+//   ecr-sim [--device elzab|dsa|elcom50|adax|dsp800|cr280] [--type N | --model M] [--port N]
 //           [--register NN] [--goods FILE.csv] [--delay MS]
 //
 // The first line on standard output is the variable to give the library,
@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "sim/adax/adax_emulator.h"
+#include "sim/cr280/cr280_emulator.h"
 #include "sim/dsp800/dsp800_emulator.h"
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
@@ -50,13 +51,14 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50|adax|dsp800] [--type N | --model M] [--port N]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50|adax|dsp800|cr280] [--type N | --model M] [--port N]\n"
                  "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
                  "  elcom50  Elcom 50 register (--type 16 or 17)\n"
                  "  adax     Adax register (type 19)\n"
                  "  dsp800   DSP 800 register (type 101)\n"
+                 "  cr280    CR-280 register (type 11)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
@@ -377,6 +379,45 @@ std::unique_ptr<orv::test::EmulatorBase> MakeDsp800(const Options& o) {
     return reg;
 }
 
+// -------------------------------------------------------------- CR-280 ----
+
+int LoadCr280Goods(orv::test::Cr280Emulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 9, [&](const std::vector<std::string>& f, int lineNo) {
+        double price = 0;
+        const bool vatOk = AllDigits(f[3]) && f[3].size() == 1 && f[3][0] <= '8';
+        const bool deptOk = AllDigits(f[4]) && (f[4] == "255" || f[4].size() <= 2);
+        if (!AllDigits(f[1]) || f[1].size() > 13 || !vatOk || !deptOk || !ParsePrice(f[5], price) ||
+            price > 999999.99) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (code, VAT group, department or price)\n", path.c_str(),
+                         lineNo);
+            return false;
+        }
+        orv::test::Cr280EmuItem item;
+        item.dept = f[4] == "255" ? "FF" : std::string(2 - f[4].size(), '0') + f[4];
+        item.vatFlag = f[3] + "000";
+        item.price = static_cast<uint64_t>(price * 100.0 + 0.1);
+        item.name = Cp1250ToDsp800(CChrArr(ToCp1250(f[2]))).ToString().substr(0, 12);
+        item.name.resize(12, ' ');
+        reg.SetItem(std::string(13 - f[1].size(), '0') + f[1], item);
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeCr280(const Options& o) {
+    auto reg = std::make_unique<orv::test::Cr280Emulator>(o.port, orv::test::Cr280Emulator::Mode::Cr280);
+    const char* names[] = {"OGOLNY", "PIECZYWO", "NABIAL"};
+    for (uint32_t d = 1; d <= 3; ++d) {
+        orv::test::Cr280EmuDept dept;
+        dept.name = names[d - 1];
+        dept.name.resize(12, ' ');
+        dept.vatFlag = std::to_string(d) + "000";
+        reg->SetDept(d, dept);
+    }
+    int n = o.goods.empty() ? 0 : LoadCr280Goods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: CR-280 register (device type 11), %d goods, 3 departments\n", n);
+    return reg;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -392,6 +433,7 @@ const std::vector<Device>& Devices() {
         {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
         {"adax", "Adax register (framed commands, 8N1; type 19)", MakeAdax},
         {"dsp800", "DSP 800 register (ESC commands, 8N1; type 101)", MakeDsp800},
+        {"cr280", "CR-280 register (records with XOR check, 8E1; type 11)", MakeCr280},
     };
     return devices;
 }
