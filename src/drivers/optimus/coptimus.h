@@ -18,6 +18,9 @@ public:
 
     std::string GetErrorText(int code) override;
 
+    static CChrArr Cp1250ToDevice(const CChrArr& text) { return Cp1250ToOptimus(text); }
+    static CChrArr DeviceToCp1250(const CChrArr& text) { return OptimusToCp1250(text); }
+
     // 1 when the register accepted the frame (ACK, or DLE 0x2C once the
     // PC's EOT went out).
     int SendFrame(uint8_t letter, const CChrArr& text) { return SendRecord(CChrArr(1, letter), text, ETX); }
