@@ -70,7 +70,7 @@ int CTelepathyECR::Open(int port, int baud) {
 
 int CTelepathyECR::WriteForSendAll(const CChrArr& bytes, int seconds) { return m_pSerial->Write(m_nPort, bytes, seconds); }
 
-int CTelepathyECR::SendAll(const CChrArr& bytes) {
+int CTelepathyECR::SendAll(const CChrArr& bytes, int shortCode) {
     if (bytes.IsEmpty()) return 1;
     if (m_pSerial == nullptr) {
         m_nError = kNoTransport;
@@ -83,7 +83,7 @@ int CTelepathyECR::SendAll(const CChrArr& bytes) {
         return 0;
     }
     if (written != bytes.GetLength()) {
-        m_nError = 999999;
+        m_nError = shortCode;
         return 0;
     }
     code = m_pSerial->WaitOutputDrained(m_nPort, 5);

@@ -21,8 +21,9 @@ public:
     // 1024-byte queues, the baud, 8N1, both queues flushed. 1 / 0 (error set).
     virtual int Open(int port, int baud);
 
-    // Writes the whole array (5 s), then waits for it to leave (5 s). 1 / 0.
-    int SendAll(const CChrArr& bytes);
+    // Writes the whole array (5 s), then waits for it to leave (5 s). 1 / 0
+    // with the port's error, or shortCode when fewer bytes went out.
+    int SendAll(const CChrArr& bytes, int shortCode = 999999);
     // Clears the error and closes the port with a 1 s drain wait.
     void ClosePort();
 

@@ -73,28 +73,10 @@ std::string CAdax::GetErrorText(int code) {
 
 int CAdax::Open(int port, int baud) {
     (void)baud;   // the register's line is always 9600 8N1
-    m_nPort = port;
-    m_nError = 0;
-    if (!m_pSerial) {
-        m_nError = -3;
-        return 0;
-    }
-    int r = m_pSerial->Open(port, 1024, 1024, 9600, 8, 'N', 1);
-    if (r != 0) {
-        m_nError = r;
-        return 0;
-    }
+    if (!CTelepathyECR::Open(port, 9600)) return 0;
     uint32_t seq = DrawSequence(100);
     while (seq == m_nSeq) seq = DrawSequence(100);
     m_nSeq = seq;
-    r = m_pSerial->FlushOutput(port);
-    if (r == 0) r = m_pSerial->FlushInput(port);
-    if (r < 0) {
-        // The line was opened but is not usable: give it back.
-        m_pSerial->Close(port, 1);
-        m_nError = r;
-        return 0;
-    }
     return 1;
 }
 
@@ -148,18 +130,7 @@ int CAdax::SendFrame(const CChrArr& payload) {
     }
     const CChrArr frame = BuildFrame(m_nSeq, payload);
     DumpSent(frame);
-    int written = m_pSerial->Write(m_nPort, frame, 5);
-    if (written != frame.GetLength()) {
-        int err = m_pSerial->GetError(m_nPort);
-        m_nError = err < 0 ? err : kErrFrame;
-        return 0;
-    }
-    int d = m_pSerial->WaitOutputDrained(m_nPort, 5);
-    if (d != 0) {
-        m_nError = d;
-        return 0;
-    }
-    return 1;
+    return SendAll(frame, kErrFrame);
 }
 
 CChrArr CAdax::ReadFrame() {

@@ -71,23 +71,7 @@ CChrArr CRecordLink::Frame(const CChrArr& letter, const CChrArr& text, uint8_t e
 
 int CRecordLink::WriteBytes(const CChrArr& bytes) {
     DumpSent(bytes);
-    if (bytes.IsEmpty()) return 1;
-    if (!m_pSerial) {
-        m_nError = -3;
-        return 0;
-    }
-    int written = m_pSerial->Write(m_nPort, bytes, 5);
-    if (written != bytes.GetLength()) {
-        int err = m_pSerial->GetError(m_nPort);
-        m_nError = err < 0 ? err : 10;
-        return 0;
-    }
-    int d = m_pSerial->WaitOutputDrained(m_nPort, 5);
-    if (d != 0) {
-        m_nError = d;
-        return 0;
-    }
-    return 1;
+    return SendAll(bytes, 10);
 }
 
 int CRecordLink::SendByte(uint8_t b) { return WriteBytes(CChrArr(1, b)); }

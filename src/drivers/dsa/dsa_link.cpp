@@ -156,18 +156,7 @@ void CDsaLink::LogReceived(const CChrArr& bytes) {
 
 int CDsaLink::WriteBytes(const CChrArr& bytes) {
     LogSent(bytes);
-    int written = m_pSerial->Write(m_nPort, bytes, 5);
-    if (written != bytes.GetLength()) {
-        int err = m_pSerial->GetError(m_nPort);
-        m_nError = err < 0 ? err : 9999;
-        return 0;
-    }
-    int d = m_pSerial->WaitOutputDrained(m_nPort, 5);
-    if (d != 0) {
-        m_nError = d;
-        return 0;
-    }
-    return 1;
+    return SendAll(bytes, 9999);
 }
 
 CChrArr CDsaLink::ReadBytes(int n, int seconds) {
