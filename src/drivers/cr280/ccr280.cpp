@@ -135,7 +135,11 @@ int CCr280::ParsePLURecord(const CChrArr& text, Cr280PLURecord& rec) {
         m_nError = 999;
         return 0;
     }
-    if (!ParseVatFlag(ChrMid(text, 18, 4), r.vat, r.flag)) return 0;
+    int32_t vat = 0;   // the packed record's fields are not bound to references
+    uint32_t flag = 0;
+    if (!ParseVatFlag(ChrMid(text, 18, 4), vat, flag)) return 0;
+    r.vat = vat;
+    r.flag = flag;
     if (!Number(ChrMid(text, 22, 8), v)) {
         m_nError = 999;
         return 0;
@@ -233,10 +237,14 @@ int CCr280::UploadDepartments(const DeptFn& fn) {
         Number(ChrMid(rec, 26, 2), field);
         d.value = static_cast<double>(value) / 100.0;
         d.field = static_cast<uint32_t>(field);
-        if (!ParseVatFlag(ChrMid(rec, 28, 4), d.vat, d.flag)) {
+        int32_t vat = 0;
+        uint32_t flag = 0;
+        if (!ParseVatFlag(ChrMid(rec, 28, 4), vat, flag)) {
             m_nError = 0;   // the department is passed over
             continue;
         }
+        d.vat = vat;
+        d.flag = flag;
         if (fn) fn(d);
     }
     ReadEOT();   // the register's end of its turn does not change the result
