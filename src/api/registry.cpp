@@ -18,6 +18,7 @@
 
 // ---- Served families ----
 #include "drivers/elcom50/cel50_ecr.h"
+#include "drivers/elzab/cem_ecr.h"
 #include "drivers/elzab/cs6_ecr.h"
 #include "drivers/adax/cad_ecr.h"
 #include "drivers/cr280/ccr_ecr.h"
