@@ -10,9 +10,6 @@ namespace {
 
 std::string Text(const char* field, size_t cap) { return std::string(field, strnlen(field, cap)); }
 
-// A failure for want of an answer (a transport code other than a break).
-bool NoAnswer(int code) { return code <= -1 && code >= -10 && code != -7; }
-
 // A null item or department array fails the job without being read.
 int NoArray(CLogicECR& logic) {
     logic.SetError(-1, PL("Niewłaściwe parametry zadania"));
@@ -178,24 +175,22 @@ int CAD_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
     if (m_adax.m_nError == -7) return Failed();
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
-    int silent = 0;   // items in a row that got no answer
     int r = ItemLoop<EcrItemRecord>(
         items, count,
         [update](const EcrItemRecord& it) {
             return update ? "Aktualizacja danych " + Text(it.code, sizeof it.code)
                           : "Programowanie " + Text(it.name, sizeof it.name);
         },
-        [this, update, &silent](EcrItemRecord& it, int) {
+        [this, update](EcrItemRecord& it, int) {
             const AdaxPLURecord rec = FromHostItem(it);
             const int ok = m_adax.CheckItem(it.code, sizeof it.code, it.price, it.department, !update) &&
                            (update ? m_adax.UpdatePrice(rec) : m_adax.ProgramPLU(rec)) == 1;
-            silent = !ok && NoAnswer(m_adax.m_nError) ? silent + 1 : 0;
             return ok ? 1 : Failed();
         },
         opt);
     if (m_nError == -7) return 0;
     // A register that stopped answering gets nothing more.
-    if (silent >= 3) return r;
+    if (DeviceGone()) return r;
     m_adax.EndProgramming();   // its answer does not change the job's result
     if (m_adax.m_nError == -7) return Failed();
     return r;
@@ -213,7 +208,7 @@ int CAD_ECR::DelPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
             return 1;
         },
         opt);
-    if (m_nError == -7) return 0;
+    if (m_nError == -7 || DeviceGone()) return 0;
     m_adax.EndProgramming();
     if (m_adax.m_nError == -7) return Failed();
     return r;

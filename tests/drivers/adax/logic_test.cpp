@@ -272,16 +272,18 @@ TEST_F(AdaxTest, ARegisterThatStopsAnsweringGetsNoClosing) {
     Link().m_nRetry = 1;   // one wait per answer keeps this short
     m_emu->SetIdlePeriod(0);
     m_emu->SetSilent(true);
-    EcrItemRecord items[3] = {Item("1", "A", 1.0, 1), Item("2", "B", 1.0, 1), Item("3", "C", 1.0, 1)};
-    EXPECT_EQ(logic.PgmPLU(kAdaxPort, items, 3, nullptr, 0), 0);
+    EcrItemRecord items[5] = {Item("1", "A", 1.0, 1), Item("2", "B", 1.0, 1), Item("3", "C", 1.0, 1),
+                              Item("4", "D", 1.0, 1), Item("5", "E", 1.0, 1)};
+    EXPECT_EQ(logic.PgmPLU(kAdaxPort, items, 5, nullptr, 0), 0);
     EXPECT_EQ(logic.GetErrorCode(), -5);
     auto conf = Host().Confirmations();
-    ASSERT_EQ(conf.size(), 3u);
+    ASSERT_EQ(conf.size(), 5u);   // every item is accounted for
     for (const auto& c : conf) EXPECT_EQ(c.code, -5);
-    // Every item was tried; no programming end followed.
+    // Three items were tried; nothing followed them, no programming end either.
     const Bytes sent = m_emu->Received();
     const std::string line(sent.begin(), sent.end());
     EXPECT_NE(line.find("*WH0" + std::string(12, ' ') + "3"), std::string::npos);
+    EXPECT_EQ(line.find("*WH0" + std::string(12, ' ') + "4"), std::string::npos);
     EXPECT_EQ(line.find("*SKZi"), std::string::npos);
 }
 
