@@ -4,17 +4,13 @@
 #include <cstring>
 
 #include "drivers/common/record_fields.h"
+#include "drivers/common/slot_helpers.h"
 #include "util/cp1250.h"
 
 namespace {
 
 std::string Text(const char* field, size_t cap) { return std::string(field, strnlen(field, cap)); }
 
-// A null item or department array fails the job without being read.
-int NoArray(CLogicECR& logic) {
-    logic.SetError(-1, PL("Niewłaściwe parametry zadania"));
-    return 0;
-}
 
 }  // namespace
 
@@ -94,61 +90,51 @@ int CAD_ECR::Close(int) {
     return 1;
 }
 
-int CAD_ECR::Unavailable() {
-    SetError(25, GetErrorText(25));
-    return 0;
-}
-
 int CAD_ECR::Failed() {
     TakeProtocolError(m_adax);
     return 0;
 }
 
-int CAD_ECR::SessionResult(int r) {
-    if (r == 1) return 1;
-    return Failed();
-}
-
 // ---------------------------------------------------------------- reads
 
 int CAD_ECR::ReadVAT(int, double vat[8]) {
-    if (vat)
-        for (int i = 0; i < 8; ++i) vat[i] = -3.0;
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return Unavailable();
+    return NoVatRates(*this, vat);
 }
 
 int CAD_ECR::ReadStatus(int port, EcrStatusRecord*, double vat[8]) { return ReadVAT(port, vat); }
 
 int CAD_ECR::ReadSale(int, EcrSaleCallback) {
-    Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return SessionResult(m_adax.UploadSales([this](const AdaxSale& sale) {
-        EcrItemRecord item;
-        EcrSaleRecord line;
-        ToHostSale(sale, item, line);
-        SendSale(&item, &line);
-    }));
+    return BulkOperation(*this, m_adax, [this] {
+        return m_adax.UploadSales([this](const AdaxSale& sale) {
+            EcrItemRecord item;
+            EcrSaleRecord line;
+            ToHostSale(sale, item, line);
+            SendSale(&item, &line);
+        });
+    });
 }
 
 int CAD_ECR::ClearSale(int, EcrSaleCallback) {
-    Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return SessionResult(m_adax.ClearSales());
+    return BulkOperation(*this, m_adax, [this] { return m_adax.ClearSales(); });
 }
 
 int CAD_ECR::ReadAllPLU(int, EcrItemReadCallback) {
-    Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return SessionResult(m_adax.UploadPLUs([this](const AdaxPLURecord& rec) {
-        EcrItemRecord item = ToHostItem(rec);
-        SendPLU(&item);
-    }));
+    return BulkOperation(*this, m_adax, [this] {
+        return m_adax.UploadPLUs([this](const AdaxPLURecord& rec) {
+            EcrItemRecord item = ToHostItem(rec);
+            SendPLU(&item);
+        });
+    });
 }
 
 int CAD_ECR::ReadAllDEPT(int, EcrDeptReadCallback) {
-    Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return SessionResult(m_adax.UploadDepartments([this](const AdaxDeptRecord& rec) {
-        EcrDeptRecord dept = ToHostDept(rec);
-        SendDEPT(&dept);
-    }));
+    return BulkOperation(*this, m_adax, [this] {
+        return m_adax.UploadDepartments([this](const AdaxDeptRecord& rec) {
+            EcrDeptRecord dept = ToHostDept(rec);
+            SendDEPT(&dept);
+        });
+    });
 }
 
 // The register cannot read a single item: the first listed item is shown
@@ -158,7 +144,7 @@ int CAD_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) 
     if (count <= 0) count = 1;
     const int percent = static_cast<int>(std::trunc(100.0) / count);
     Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + Text(items[0].code, sizeof items[0].code), percent, 0);
-    return Unavailable();
+    return Unavailable(*this);
 }
 
 // ---------------------------------------------------------------- programming
@@ -221,6 +207,6 @@ int CAD_ECR::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallbac
     opt.event6OnFirstFailure = true;
     ItemLoop<EcrDeptRecord>(
         depts, count, [](const EcrDeptRecord& d) { return "Nazwa - " + Text(d.name, sizeof d.name); },
-        [this](EcrDeptRecord&, int) { return Unavailable(); }, opt);
+        [this](EcrDeptRecord&, int) { return Unavailable(*this); }, opt);
     return 0;
 }

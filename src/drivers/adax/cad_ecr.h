@@ -34,12 +34,8 @@ public:
     CAdax& Protocol() { return m_adax; }
 
 private:
-    // The common "not available" failure (25).
-    int Unavailable();
     // Takes the protocol's code and text after a failed operation.
     int Failed();
-    // The result of a session operation; a failure's code and text are taken.
-    int SessionResult(int r);
 
     CAdax m_adax;
 };

@@ -4,16 +4,12 @@
 #include <cstring>
 
 #include "drivers/common/record_fields.h"
+#include "drivers/common/slot_helpers.h"
 #include "util/cp1250.h"
 
 namespace {
 
 std::string Text(const char* field, size_t cap) { return std::string(field, strnlen(field, cap)); }
-
-int NoArray(CLogicECR& logic) {
-    logic.SetError(-1, PL("Niewłaściwe parametry zadania"));
-    return 0;
-}
 
 }  // namespace
 
@@ -86,59 +82,52 @@ int CCR_ECR::Close(int) {
     return 1;
 }
 
-int CCR_ECR::Unavailable() {
-    SetError(25, GetErrorText(25));
-    return 0;
-}
-
 int CCR_ECR::Result(int r) {
     if (r == 1) return 1;
     TakeProtocolError(m_cr);
     return 0;
 }
 
-int CCR_ECR::ReadVAT(int, double vat[8]) {
-    if (vat)
-        for (int i = 0; i < 8; ++i) vat[i] = -3.0;
-    return Unavailable();
-}
+int CCR_ECR::ReadVAT(int, double vat[8]) { return NoVatRates(*this, vat); }
 
 int CCR_ECR::ReadStatus(int port, EcrStatusRecord*, double vat[8]) { return ReadVAT(port, vat); }
 
 int CCR_ECR::ReadSale(int, EcrSaleCallback) {
-    Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return Result(m_cr.UploadSales([this](const Cr280SaleItem& it, const Cr280SaleRecord& s) {
-        EcrItemRecord item{};
-        EcrSaleRecord sale{};
-        CopyText(item.code, sizeof item.code, it.code, sizeof it.code, 13);
-        CopyText(item.name, sizeof item.name, it.name, sizeof it.name, 12);
-        CopyText(sale.code, sizeof sale.code, s.code, sizeof s.code, 13);
-        CopyText(sale.name, sizeof sale.name, s.name, sizeof s.name, 12);
-        sale.quantity = s.quantity;
-        sale.value = s.value;
-        SendSale(&item, &sale);
-    }));
+    return BulkOperation(*this, m_cr, [this] {
+        return m_cr.UploadSales([this](const Cr280SaleItem& it, const Cr280SaleRecord& s) {
+            EcrItemRecord item{};
+            EcrSaleRecord sale{};
+            CopyText(item.code, sizeof item.code, it.code, sizeof it.code, 13);
+            CopyText(item.name, sizeof item.name, it.name, sizeof it.name, 12);
+            CopyText(sale.code, sizeof sale.code, s.code, sizeof s.code, 13);
+            CopyText(sale.name, sizeof sale.name, s.name, sizeof s.name, 12);
+            sale.quantity = s.quantity;
+            sale.value = s.value;
+            SendSale(&item, &sale);
+        });
+    });
 }
 
 int CCR_ECR::ClearSale(int, EcrSaleCallback) {
-    Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return Result(m_cr.ClearSales());
+    return BulkOperation(*this, m_cr, [this] { return m_cr.ClearSales(); });
 }
 
 int CCR_ECR::ReadAllPLU(int, EcrItemReadCallback) {
-    Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return Result(m_cr.UploadPLUs([this](const Cr280PLURecord& rec) {
-        EcrItemRecord item = ToHostItem(rec);
-        SendPLU(&item);
-    }));
+    return BulkOperation(*this, m_cr, [this] {
+        return m_cr.UploadPLUs([this](const Cr280PLURecord& rec) {
+            EcrItemRecord item = ToHostItem(rec);
+            SendPLU(&item);
+        });
+    });
 }
 
 int CCR_ECR::ReadAllDEPT(int, EcrDeptReadCallback) {
-    Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return Result(m_cr.UploadDepartments([this](const Cr280DeptRecord& rec) {
-        EcrDeptRecord dept = ToHostDept(rec);
-        SendDEPT(&dept);
-    }));
+    return BulkOperation(*this, m_cr, [this] {
+        return m_cr.UploadDepartments([this](const Cr280DeptRecord& rec) {
+            EcrDeptRecord dept = ToHostDept(rec);
+            SendDEPT(&dept);
+        });
+    });
 }
 
 // Each listed code is asked for on its own. A code the register does not
@@ -189,12 +178,12 @@ int CCR_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
 int CCR_ECR::DelPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback) {
     return ItemLoop<EcrItemRecord>(
         items, count, [](const EcrItemRecord& it) { return "Nazwa - " + Text(it.name, sizeof it.name); },
-        [this](EcrItemRecord&, int) { return Unavailable(); });
+        [this](EcrItemRecord&, int) { return Unavailable(*this); });
 }
 
 // The register's department record is not known: every one is refused.
 int CCR_ECR::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallback) {
     return ItemLoop<EcrDeptRecord>(
         depts, count, [](const EcrDeptRecord& d) { return "Nazwa - " + Text(d.name, sizeof d.name); },
-        [this](EcrDeptRecord&, int) { return Unavailable(); });
+        [this](EcrDeptRecord&, int) { return Unavailable(*this); });
 }

@@ -33,7 +33,6 @@ public:
     CCr280& Protocol() { return m_cr; }
 
 private:
-    int Unavailable();
     int Result(int r);   // a failure takes the protocol's code and text
 
     CCr280 m_cr;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "drivers/common/record_fields.h"
+#include "drivers/common/slot_helpers.h"
 #include "util/cp1250.h"
 
 namespace {
@@ -73,10 +74,7 @@ int CD8_ECR::ReadAllPLU(int, EcrItemReadCallback) {
 }
 
 int CD8_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) {
-    if (!items) {
-        SetError(-1, PL("Niewłaściwe parametry zadania"));
-        return 0;
-    }
+    if (!items) return NoArray(*this);
     if (count <= 0) count = 1;
     for (int i = 0; i < count; ++i) {
         const uint32_t number = items[i].number;

@@ -1,5 +1,6 @@
 #include "drivers/optimus/cop_ecr.h"
 
+#include "drivers/common/slot_helpers.h"
 #include "util/cp1250.h"
 
 int COP_ECR::Open(int port, const EcrDeviceRecord* record) {
@@ -19,10 +20,7 @@ int COP_ECR::Close(int) {
     return 1;
 }
 
-int COP_ECR::Unavailable() {
-    SetError(25, m_optimus.CTelepathyECR::GetErrorText(25));
-    return 0;
-}
+int COP_ECR::Unavailable() { return ::Unavailable(*this); }
 
 int COP_ECR::ReadVAT(int, double*) { return Unavailable(); }
 
