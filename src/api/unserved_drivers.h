@@ -11,10 +11,6 @@
     ORV_UNSERVED(CTN_ECR)                  \
     ORV_UNSERVED(CTA_ECR)                  \
     ORV_UNSERVED(CP3_ECR)                  \
-    ORV_UNSERVED(CAD_ECR)                  \
-    ORV_UNSERVED(CCR_ECR)                  \
-    ORV_UNSERVED(COP_ECR)                  \
-    ORV_UNSERVED(CD8_ECR)                  \
     ORV_UNSERVED(CEL_ECR)                  \
     ORV_UNSERVED(CEN_ECR)                  \
     ORV_UNSERVED(CHI_ECR)                  \

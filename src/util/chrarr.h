@@ -128,3 +128,9 @@ CChrArr Cp852ToCp1250(const CChrArr& s);
 CChrArr Cp1250ToMazovia(const CChrArr& s);
 CChrArr MazoviaToCp1250(const CChrArr& s);
 CChrArr Cp1250ToAscii(const CChrArr& s);
+// The letter codes of the DSP 800 and CR-280 registers (Ą 0xA1 .. ż 0xD7).
+CChrArr Cp1250ToDsp800(const CChrArr& s);
+CChrArr Dsp800ToCp1250(const CChrArr& s);
+// The letter codes of the Optimus registers (Ą 0xC8 .. ż 0x96).
+CChrArr Cp1250ToOptimus(const CChrArr& s);
+CChrArr OptimusToCp1250(const CChrArr& s);

@@ -21,6 +21,10 @@ const Bytes kCp852 = {0xA4, 0x8F, 0xA8, 0x9D, 0xE3, 0xE0, 0x97, 0x8D, 0xBD,
                       0xA5, 0x86, 0xA9, 0x88, 0xE4, 0xA2, 0x98, 0xAB, 0xBE};
 const Bytes kMazovia = {0x8F, 0x95, 0x90, 0x9C, 0xA5, 0xA3, 0x98, 0xA0, 0xA1,
                         0x86, 0x8D, 0x91, 0x92, 0xA4, 0xA2, 0x9E, 0xA6, 0xA7};
+const Bytes kDsp800 = {0xA1, 0xA3, 0xA6, 0xAA, 0xAC, 0xAD, 0xB1, 0xB6, 0xB7,
+                       0xC1, 0xC3, 0xC6, 0xCA, 0xCC, 0xCD, 0xD1, 0xD6, 0xD7};
+const Bytes kOptimus = {0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF, 0x8E,
+                        0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0x96};
 
 CChrArr Arr(const Bytes& b) { return CChrArr(b.data(), b.size()); }
 
@@ -45,6 +49,10 @@ TEST(CodePage, AllLettersInEveryDirection) {
         {"Cp852ToCp1250", Cp852ToCp1250, kCp852, kCp1250},
         {"Cp1250ToMazovia", Cp1250ToMazovia, kCp1250, kMazovia},
         {"MazoviaToCp1250", MazoviaToCp1250, kMazovia, kCp1250},
+        {"Cp1250ToDsp800", Cp1250ToDsp800, kCp1250, kDsp800},
+        {"Dsp800ToCp1250", Dsp800ToCp1250, kDsp800, kCp1250},
+        {"Cp1250ToOptimus", Cp1250ToOptimus, kCp1250, kOptimus},
+        {"OptimusToCp1250", OptimusToCp1250, kOptimus, kCp1250},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.convert(Arr(c.from)).bytes(), c.to) << c.name;
@@ -67,6 +75,8 @@ TEST(CodePage, OtherBytesUnchanged) {
         {"Cp1250ToCp852", Cp1250ToCp852, kCp1250},   {"Cp852ToCp1250", Cp852ToCp1250, kCp852},
         {"Cp1250ToMazovia", Cp1250ToMazovia, kCp1250}, {"MazoviaToCp1250", MazoviaToCp1250, kMazovia},
         {"Cp1250ToAscii", Cp1250ToAscii, kCp1250},
+        {"Cp1250ToDsp800", Cp1250ToDsp800, kCp1250}, {"Dsp800ToCp1250", Dsp800ToCp1250, kDsp800},
+        {"Cp1250ToOptimus", Cp1250ToOptimus, kCp1250}, {"OptimusToCp1250", OptimusToCp1250, kOptimus},
     };
     Bytes all(256);
     for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<uint8_t>(i);

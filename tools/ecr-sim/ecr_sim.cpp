@@ -28,6 +28,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/adax/adax_emulator.h"
+#include "sim/cr280/cr280_emulator.h"
+#include "sim/dsp800/dsp800_emulator.h"
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
 #include "sim/elemis/elemis_emulator.h"
@@ -358,6 +361,27 @@ int LoadNcrGoods(orv::test::NcrEmulator& reg, const std::string& path) {
     });
 }
 
+// ---------------------------------------------------------------- Adax ----
+
+// Goods are kept by code; the register reports only codes and sold figures.
+int LoadAdaxGoods(orv::test::AdaxEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 9, [&](const std::vector<std::string>& f, int lineNo) {
+        double price = 0;
+        const bool deptOk = AllDigits(f[4]) && f[4].size() <= 3 && std::atoi(f[4].c_str()) <= 191;
+        if (!AllDigits(f[1]) || f[1].size() > 13 || !deptOk || !ParsePrice(f[5], price) || price > 99999999.99) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (code, department or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        orv::test::AdaxEmuItem item;
+        item.name = ToCp1250(f[2]).substr(0, 18);
+        item.name.resize(18, ' ');
+        item.dept = static_cast<uint8_t>(0x40 + std::atoi(f[4].c_str()));
+        item.price = static_cast<uint64_t>(price * 100.0 + 0.1);
+        reg.SetItem(f[1], item);
+        return true;
+    });
+}
+
 std::unique_ptr<orv::test::EmulatorBase> MakeNcr(const Options& o) {
     auto reg = std::make_unique<orv::test::NcrEmulator>(o.port);
     reg->SetRecording(false);
@@ -381,6 +405,33 @@ int LoadElemisGoods(orv::test::ElemisEmulator& reg, const std::string& path) {
         const std::string code = f[1].empty() ? f[0] : f[1];
         reg.SetPlu(static_cast<uint32_t>(number), std::string(13 - code.size(), '0') + code, ToCp1250(f[2]),
                    static_cast<uint32_t>(price * 100.0 + 0.1), static_cast<uint8_t>(std::atoi(f[3].c_str()) - 1), 0);
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeAdax(const Options& o) {
+    auto reg = std::make_unique<orv::test::AdaxEmulator>(o.port);
+    int n = o.goods.empty() ? 0 : LoadAdaxGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: Adax register (device type 19), %d goods; the ready frame every 0.5 s\n", n);
+    return reg;
+}
+
+// ------------------------------------------------------------- DSP 800 ----
+
+int LoadDsp800Goods(orv::test::Dsp800Emulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 3, [&](const std::vector<std::string>& f, int lineNo) {
+        const long number = std::stol(f[0]);
+        double price = 0;
+        if (number < 1 || number > 500 || !ParsePrice(f[5], price) || price > 9999.99) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        orv::test::Dsp800EmuItem item;
+        item.name = Cp1250ToDsp800(CChrArr(ToCp1250(f[2]))).ToString().substr(0, 20);
+        item.price = static_cast<uint32_t>(price * 100.0 + 0.1);
+        item.vat = f[3] == "2" ? 'B' : 'A';
+        item.code = f[1].substr(0, 7);
+        reg.SetItem(static_cast<uint32_t>(number), item);
         return true;
     });
 }
@@ -418,6 +469,37 @@ int LoadPosnetEcrGoods(orv::test::PosnetEcrEmulator& reg, const std::string& pat
         std::snprintf(text, sizeof text, "%.2f", price);
         r.price = text;
         reg.SetRecord(static_cast<uint32_t>(std::stoul(f[0])), r);
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeDsp800(const Options& o) {
+    auto reg = std::make_unique<orv::test::Dsp800Emulator>(o.port);
+    int n = o.goods.empty() ? 0 : LoadDsp800Goods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: DSP 800 register (device type 101), %d goods, 500 PLU numbers\n", n);
+    return reg;
+}
+
+// -------------------------------------------------------------- CR-280 ----
+
+int LoadCr280Goods(orv::test::Cr280Emulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 9, [&](const std::vector<std::string>& f, int lineNo) {
+        double price = 0;
+        const bool vatOk = AllDigits(f[3]) && f[3].size() == 1 && f[3][0] <= '8';
+        const bool deptOk = AllDigits(f[4]) && (f[4] == "255" || f[4].size() <= 2);
+        if (!AllDigits(f[1]) || f[1].size() > 13 || !vatOk || !deptOk || !ParsePrice(f[5], price) ||
+            price > 999999.99) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (code, VAT group, department or price)\n", path.c_str(),
+                         lineNo);
+            return false;
+        }
+        orv::test::Cr280EmuItem item;
+        item.dept = f[4] == "255" ? "FF" : std::string(2 - f[4].size(), '0') + f[4];
+        item.vatFlag = f[3] + "000";
+        item.price = static_cast<uint64_t>(price * 100.0 + 0.1);
+        item.name = Cp1250ToDsp800(CChrArr(ToCp1250(f[2]))).ToString().substr(0, 12);
+        item.name.resize(12, ' ');
+        reg.SetItem(std::string(13 - f[1].size(), '0') + f[1], item);
         return true;
     });
 }
@@ -464,6 +546,21 @@ std::unique_ptr<orv::test::EmulatorBase> MakeElemis(const Options& o) {
     return reg;
 }
 
+std::unique_ptr<orv::test::EmulatorBase> MakeCr280(const Options& o) {
+    auto reg = std::make_unique<orv::test::Cr280Emulator>(o.port, orv::test::Cr280Emulator::Mode::Cr280);
+    const char* names[] = {"OGOLNY", "PIECZYWO", "NABIAL"};
+    for (uint32_t d = 1; d <= 3; ++d) {
+        orv::test::Cr280EmuDept dept;
+        dept.name = names[d - 1];
+        dept.name.resize(12, ' ');
+        dept.vatFlag = std::to_string(d) + "000";
+        reg->SetDept(d, dept);
+    }
+    int n = o.goods.empty() ? 0 : LoadCr280Goods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: CR-280 register (device type 11), %d goods, 3 departments\n", n);
+    return reg;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -489,6 +586,9 @@ const std::vector<Device>& Devices() {
         {"ncr", "NCR register (check-character frames, 8N1)", MakeNcr, {8}, 8},
         {"elemis", "Elemis register (7-bit coded records, 8N1; link number from ECR_ELEMIS_LINK)", MakeElemis,
          {75}, 75},
+        {"adax", "Adax register (framed commands, 8N1)", MakeAdax, {19}, 19},
+        {"dsp800", "DSP 800 register (ESC commands, 8N1)", MakeDsp800, {101}, 101},
+        {"cr280", "CR-280 register (records with XOR check, 8E1)", MakeCr280, {11}, 11},
     };
     return devices;
 }

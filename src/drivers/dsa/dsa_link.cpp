@@ -4,23 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <random>
 
+#include "comm/frame_reader.h"
+#include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
 namespace {
-
-std::mutex g_seqMutex;
-std::mt19937& SequenceGenerator() {
-    static std::mt19937 gen{std::random_device{}()};
-    return gen;
-}
-
-uint32_t DrawSequence() {
-    std::lock_guard<std::mutex> lock(g_seqMutex);
-    return static_cast<uint32_t>(SequenceGenerator()() % 100u);
-}
 
 // The device code: the k-th byte of this sequence (CP1250) is written as
 // 0x42 + k; every other byte stays as it is.
@@ -117,10 +106,7 @@ CDsaLink::CDsaLink(const DsaTraits& traits) : m_traits(traits) {
 
 CDsaLink::~CDsaLink() = default;
 
-void CDsaLink::SeedSequence(uint32_t seed) {
-    std::lock_guard<std::mutex> lock(g_seqMutex);
-    SequenceGenerator().seed(seed);
-}
+void CDsaLink::SeedSequence(uint32_t seed) { SeedSequenceDraw(seed); }
 
 std::string CDsaLink::GetErrorText(int code) { return LookupDeviceErrorText(ErrorTable(), code); }
 
@@ -145,7 +131,7 @@ int CDsaLink::Open(int port, int baud) {
         m_nError = err;
         return 0;
     }
-    m_nSeq = DrawSequence();
+    m_nSeq = DrawSequence(100);
     m_pSerial->FlushOutput(port);
     m_pSerial->FlushInput(port);
     if (m_traits.dataLog) OpenDataLog();
@@ -170,18 +156,7 @@ void CDsaLink::LogReceived(const CChrArr& bytes) {
 
 int CDsaLink::WriteBytes(const CChrArr& bytes) {
     LogSent(bytes);
-    int written = m_pSerial->Write(m_nPort, bytes, 5);
-    if (written != bytes.GetLength()) {
-        int err = m_pSerial->GetError(m_nPort);
-        m_nError = err < 0 ? err : 9999;
-        return 0;
-    }
-    int d = m_pSerial->WaitOutputDrained(m_nPort, 5);
-    if (d != 0) {
-        m_nError = d;
-        return 0;
-    }
-    return 1;
+    return SendAll(bytes, 9999);
 }
 
 CChrArr CDsaLink::ReadBytes(int n, int seconds) {
@@ -200,7 +175,7 @@ int CDsaLink::Pause(double seconds) {
     return 0;
 }
 
-int CDsaLink::SendFrame(const CChrArr& command, const CChrArr& data, bool anyLength) {
+int CDsaLink::MaySend() {
     if (!m_pSerial) {
         m_nError = -3;
         return 0;
@@ -212,6 +187,11 @@ int CDsaLink::SendFrame(const CChrArr& command, const CChrArr& data, bool anyLen
         m_nError = -7;
         return 0;
     }
+    return 1;
+}
+
+int CDsaLink::SendFrame(const CChrArr& command, const CChrArr& data, bool anyLength) {
+    if (!MaySend()) return 0;
     m_nSeq = (m_nSeq + 1) % 100;
     m_pSerial->FlushOutput(m_nPort);
     m_pSerial->FlushInput(m_nPort);
@@ -251,120 +231,23 @@ int CDsaLink::SendAck() {
     return WriteBytes(ack);
 }
 
-void CDsaLink::DropJunk() {
-    if (m_pSerial->GetInputCount(m_nPort) <= 0) return;
-    int stx = m_pSerial->FindInInput(m_nPort, STX);
-    if (stx == 0) {
-        int etx = m_pSerial->FindInInput(m_nPort, ETX);
-        if (etx > 0) {
-            ReadBytes(etx, 0);
-            return;
-        }
-        if (Pause(m_nWait) != 0) return;
-        if (m_pSerial->FindInInput(m_nPort, STX) == 0 && m_pSerial->FindInInput(m_nPort, ETX) == 0) {
-            m_pSerial->FlushInput(m_nPort);
-            Pause(0.2);
-        }
-    } else if (stx > 1) {
-        ReadBytes(stx - 1, 0);
-    }
-}
-
 CChrArr CDsaLink::ReadFrame(int length) {
-    if (!m_pSerial) {
-        m_nError = -3;
-        return CChrArr();
-    }
-    // A break is looked at before each frame: frames already waiting (a
-    // sale stream the register has sent ahead) must not carry a job that
-    // the user broke off in a host callback on to its end.
-    if (m_pSerial->IsAborted()) {
-        m_nError = -7;
-        return CChrArr();
-    }
-    if (m_nRetry < 1) {
-        m_nError = 9999;
-        return CChrArr();
-    }
-    // Attempts count the time-outs and the frames begun by STX; stray bytes
-    // and other failures are bounded on their own.
-    const int kMaxStray = 7;
-    int attempt = 1;
-    int stray = 0;
-    int frameError = 0;   // a bad frame outlives later pure time-outs
-    bool first = true;
-    for (;;) {
-        DropJunk();
-        if (m_nError == -7) return CChrArr();
-        CChrArr b = ReadBytes(1, first ? 50 : 5);
-        first = false;
-        if (b.GetLength() == 1) {
-            if (b[0] != STX) {
-                m_nError = frameError = 10003;
-                ++stray;
-            } else {
-                ++attempt;
-                int maxLen = std::max(length, 7) + 6;
-                CChrArr rest = m_pSerial->ReadUntil(m_nPort, ETX, maxLen, 1);
-                int err = m_pSerial->GetError(m_nPort);
-                LogReceived(rest);
-                DumpReceived(CChrArr(1, STX) + rest);
-                // Line noise may hold an STX of its own: the frame is what
-                // follows the last STX before the first ETX, and when that
-                // ETX has not come yet, the rest of it is read on once.
-                const int etx = rest.Find(ETX);
-                const int stop = etx >= 0 ? etx : rest.GetLength();
-                int from = 0;
-                for (int at = rest.Find(STX); at >= 0 && at < stop; at = rest.Find(STX, at + 1)) from = at + 1;
-                if (from > 0) {
-                    rest = rest.Mid(from, (etx >= 0 ? etx + 1 : rest.GetLength()) - from);
-                    const int left = maxLen - rest.GetLength();
-                    if (etx < 0 && left > 0) {
-                        CChrArr more = m_pSerial->ReadUntil(m_nPort, ETX, left, 1);
-                        err = m_pSerial->GetError(m_nPort);
-                        LogReceived(more);
-                        DumpReceived(more);
-                        rest += more;
-                    }
-                }
-                int n = rest.GetLength();
-                if (n > 6) {
-                    if (rest[n - 1] == ETX) {
-                        unsigned sum = 0;
-                        for (int i = 0; i < n - 3; ++i) sum += rest[i];
-                        bool digits = rest[n - 3] >= '0' && rest[n - 3] <= '9' && rest[n - 2] >= '0' &&
-                                      rest[n - 2] <= '9';
-                        unsigned cc = digits ? (rest[n - 3] - '0') * 10u + (rest[n - 2] - '0') : 100u;
-                        if (cc == sum % 100u) {
-                            m_nSeq = Digits(rest, 1, 2) % 100;
-                            m_nError = 0;
-                            return rest.Mid(3, n - 6);
-                        }
-                        m_nError = frameError = 10000;
-                    } else {
-                        m_nError = frameError = 10001;
-                    }
-                } else {
-                    m_nError = err < 0 ? err : 9999;
-                    if (m_nError == -7) return CChrArr();
-                }
-            }
-        } else {
-            int err = m_pSerial->GetError(m_nPort);
-            if (err == -7) {
-                m_nError = -7;
-                return CChrArr();
-            }
-            if (err == -5) {
-                ++attempt;
-                m_nError = frameError ? frameError : -5;
-            } else {
-                m_nError = err < 0 ? err : 9999;
-                ++stray;
-            }
-        }
-        if (attempt > m_nRetry || stray > kMaxStray) return CChrArr();
-    }
+    const FrameReaderSpec spec{STX, ETX, static_cast<double>(m_nWait), std::max(length, 7) + 6, 6, 10003, 10001, 10000};
+    CChrArr rest = ReadStartEndFrame(
+        *this, spec,
+        [this](const CChrArr& r) {
+            const int n = r.GetLength();
+            unsigned sum = 0;
+            for (int i = 0; i < n - 3; ++i) sum += r[i];
+            bool digits = r[n - 3] >= '0' && r[n - 3] <= '9' && r[n - 2] >= '0' && r[n - 2] <= '9';
+            unsigned cc = digits ? (r[n - 3] - '0') * 10u + (r[n - 2] - '0') : 100u;
+            if (cc != sum % 100u) return false;
+            m_nSeq = Digits(r, 1, 2) % 100;
+            return true;
+        },
+        [this](const CChrArr& bytes) { LogReceived(bytes); });
+    if (rest.IsEmpty()) return rest;
+    return rest.Mid(3, rest.GetLength() - 6);
 }
 
 CChrArr CDsaLink::CheckReply(const CChrArr& command, int n) {
@@ -435,24 +318,7 @@ std::string CDsaLink::FieldText(const CChrArr& bytes) {
     return s;
 }
 
-bool CDsaLink::ToWhole(double value, double scale, double max, uint64_t& out) {
-    if (!(value >= 0.0)) return false;           // negative or NaN
-    double whole = std::floor(value * scale + 0.1);
-    if (!(whole <= max)) return false;           // too large or infinite
-    out = static_cast<uint64_t>(whole);
-    return true;
-}
-
 namespace {
-// A host text as it goes into a record: a control byte would break the
-// frame (an STX starts a new one on the register), so it is sent as a blank.
-CChrArr HostText(const char* text, size_t cap) {
-    CChrArr bytes(reinterpret_cast<const uint8_t*>(text), strnlen(text, cap));
-    for (int i = 0; i < bytes.GetLength(); ++i)
-        if (bytes[i] < 0x20) bytes[i] = ' ';
-    return bytes;
-}
-
 CChrArr TextField(const char* text, size_t cap, int width) { return ChrPadRight(HostText(text, cap), width, ' '); }
 }  // namespace
 

@@ -184,13 +184,17 @@ protected:
     static uint32_t Digits(const CChrArr& data, int pos, int len);   // 1-based
     static CChrArr Number(uint64_t value, int digits);
     static std::string FieldText(const CChrArr& bytes);             // trailing spaces and zeros cut
-    // Whole units of value * scale (+ 0.1, fraction cut) in 0..max.
-    static bool ToWhole(double value, double scale, double max, uint64_t& out);
+
+    // 1 when a request may go out; 0 with -3 (no line) or -7 (the user
+    // broke the job off: nothing more goes to the register).
+    int MaySend();
+    // Writes the bytes (5 s) and waits for them to leave (5 s): 1, or 0
+    // with the transport error (9999 for a short write).
+    int WriteBytes(const CChrArr& bytes);
+    // Up to n bytes within the (scaled) seconds.
+    CChrArr ReadBytes(int n, int seconds);
 
 private:
-    int WriteBytes(const CChrArr& bytes);
-    CChrArr ReadBytes(int n, int seconds);
-    void DropJunk();
     void LogSent(const CChrArr& bytes);
     void LogReceived(const CChrArr& bytes);
 };

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
 namespace {
@@ -13,13 +14,6 @@ std::string Numbered(const char* fmt, long value) {
     char buf[64];
     std::snprintf(buf, sizeof buf, fmt, value);
     return buf;
-}
-
-void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars) {
-    size_t n = std::min(strnlen(src, srcCap), maxChars);
-    n = std::min(n, dstSize - 1);
-    std::memset(dst, 0, dstSize);
-    std::memcpy(dst, src, n);
 }
 
 }  // namespace

@@ -1,0 +1,114 @@
+// An emulator of the CR-280 register, and of the Optimus registers' link,
+// on a pseudo-terminal.
+//
+// The PC's turn: frames STX (Optimus: a command letter) text ETX check
+// (XOR of everything between STX and the check) are answered ACK, or NAK
+// when the check is wrong. After the PC's EOT the last record accepted is
+// carried out:
+//   "Zp" clears the sales; "P0" + 39 characters programs an item (code 13,
+//   department 2 or "FF", VAT/flag 4, price 8, name 12);
+//   "p0" / "p1" + from 13 + to 13 asks for the goods / the sales of the
+//   codes from..to, "d" for the departments: the register's turn follows.
+// The register's turn: ENQ, the PC's ACK, then each record (waiting for the
+// PC's ACK; NAK: the record again), then EOT. Goods and sales records are
+// 55 characters ("P0", code 13, department 2, VAT/flag 4 as "VVFF", price 8,
+// name 12, quantity 4, value 10, hundredths); departments 31 ("D00", number
+// 2, name 12, value 8, field 2, VAT/flag 4). ENQ from the PC (the Optimus
+// ready poll) is answered ACK.
+//
+// Faults: QueueAnswer puts raw bytes in place of the next answer to a PC
+// frame or ENQ (NAK, a stray byte, nothing, an error record, DLE pairs);
+// QueueTurnRecord puts raw bytes in place of the next record of the
+// register's turn (a bad check, a short record, EOT, an "S" record). An
+// empty byte string is silence.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/emulator_base.h"
+
+namespace orv::test {
+
+struct Cr280EmuItem {
+    std::string dept = "01";     // 2 digits or "FF"
+    std::string vatFlag = "1000";   // VAT digit, "0", flag digit, "0"
+    uint64_t price = 0;          // hundredths
+    std::string name;            // 12 bytes in the register's letter codes
+    uint64_t quantity = 0;       // sold, hundredths
+    uint64_t value = 0;          // sold, hundredths
+};
+
+struct Cr280EmuDept {
+    std::string name;            // 12 bytes
+    uint64_t value = 0;
+    std::string field = "00";
+    std::string vatFlag = "1000";
+};
+
+class Cr280Emulator : public EmulatorBase {
+public:
+    enum class Mode { Cr280, Optimus };
+
+    Cr280Emulator(int port, Mode mode);
+    ~Cr280Emulator() override { Stop(); }
+
+    // ---- state (codes as the register keeps them: 13 characters) ----
+    void SetItem(const std::string& code, const Cr280EmuItem& item);
+    bool HasItem(const std::string& code) const;
+    Cr280EmuItem Item(const std::string& code) const;
+    void SetDept(uint32_t number, const Cr280EmuDept& dept);
+    // Extra department records sent as they stand (31 characters each).
+    void SetRawDepartments(const std::vector<std::string>& records);
+
+    // ---- what the PC sent ----
+    std::vector<std::string> Records() const;   // texts of the good frames
+    int FramesReceived() const;                 // every frame, good or not
+    int EotsReceived() const;
+    int EnqsReceived() const;
+    void ClearLog();
+
+    // ---- faults ----
+    void QueueAnswer(const Bytes& bytes);
+    void QueueTurnRecord(const Bytes& bytes);
+
+    // A frame as the register (or the PC) builds it.
+    static Bytes Frame(const std::string& letter, const std::string& text);
+    static std::string GoodsRecord(const std::string& code, const Cr280EmuItem& item);
+    static std::string DeptRecord(uint32_t number, const Cr280EmuDept& dept);
+
+protected:
+    void OnReceive(const uint8_t* data, size_t n) override;
+
+private:
+    void HandleFrame(const Bytes& frame);
+    void Answer(const Bytes& normal, bool fromPc);
+    void CarryOut();                 // after the PC's EOT
+    void SendTurnRecord();           // the next record of the register's turn, or EOT
+
+    const Mode m_mode;
+    mutable std::mutex m_state;
+    std::map<std::string, Cr280EmuItem> m_items;
+    std::map<uint32_t, Cr280EmuDept> m_depts;
+    std::vector<std::string> m_rawDepts;
+    std::vector<std::string> m_records;
+    int m_frames = 0, m_eots = 0, m_enqs = 0;
+    std::deque<Bytes> m_answers;
+    std::deque<Bytes> m_turnFaults;
+
+    // Emulator thread only.
+    Bytes m_buffer;
+    bool m_inFrame = false;
+    bool m_needCheck = false;
+    std::string m_accepted;          // the last record accepted in the PC's turn
+    bool m_refused = false;          // the last record of the PC's turn was refused
+    enum class Turn { None, WaitAck, Sending } m_turn = Turn::None;
+    std::deque<std::string> m_out;   // records of the register's turn
+    Bytes m_lastSent;                // for a NAK
+};
+
+}  // namespace orv::test

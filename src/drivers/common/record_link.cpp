@@ -1,0 +1,241 @@
+#include "drivers/common/record_link.h"
+
+CRecordLink::CRecordLink(const RecordLinkTraits& traits) : m_traits(traits) {}
+
+int CRecordLink::Open(int port, int baud) {
+    m_nError = 0;
+    m_nPort = port;
+    if (!m_pSerial) {
+        m_nError = -3;
+        return 0;
+    }
+    int r = m_pSerial->Open(port, 1024, 1024, baud, m_traits.dataBits, m_traits.parity, 1);
+    if (r != 0) {
+        m_nError = r;
+        return 0;
+    }
+    int err = 0;
+    if (m_traits.handshake) {
+        m_pSerial->SetCtsWait(port, 1);
+        err = m_pSerial->GetError(port);
+        if (err == 0) {
+            m_pSerial->SetLineOption3(port, 1);
+            m_pSerial->SetDtrMode(port, 2);
+            m_pSerial->SetRtsMode(port, 1);
+            m_pSerial->SetXonXoff(port, 0);
+        }
+    }
+    if (err == 0) {
+        m_pSerial->FlushOutput(port);
+        err = m_pSerial->GetError(port);
+    }
+    if (err == 0) err = m_pSerial->FlushInput(port);
+    if (err < 0) {
+        // The line was opened but is not usable: give it back.
+        m_pSerial->Close(port, 1);
+        m_nError = err;
+        return 0;
+    }
+    return 1;
+}
+
+void CRecordLink::Close() {
+    if (m_pSerial) ClosePort();
+    m_nError = 0;
+}
+
+bool CRecordLink::Aborted() {
+    if (m_pSerial && m_pSerial->IsAborted()) {
+        m_nError = -7;
+        return true;
+    }
+    return false;
+}
+
+uint8_t CRecordLink::Checksum(const CChrArr& bytes) {
+    uint8_t x = 0;
+    for (int i = 0; i < bytes.GetLength(); ++i) x ^= bytes[i];
+    return x;
+}
+
+CChrArr CRecordLink::Frame(const CChrArr& letter, const CChrArr& text, uint8_t end) {
+    CChrArr body = letter + text;
+    body += end;
+    CChrArr frame(1, STX);
+    frame += body;
+    frame += Checksum(body);
+    return frame;
+}
+
+// ---------------------------------------------------------------- bytes
+
+int CRecordLink::WriteBytes(const CChrArr& bytes) {
+    DumpSent(bytes);
+    return SendAll(bytes, 10);
+}
+
+int CRecordLink::SendByte(uint8_t b) { return WriteBytes(CChrArr(1, b)); }
+
+CChrArr CRecordLink::ReadBytes(int n) {
+    if (!m_pSerial) {
+        m_nError = -3;
+        return CChrArr();
+    }
+    CChrArr bytes = m_pSerial->Read(m_nPort, n, m_traits.readSeconds);
+    DumpReceived(bytes);
+    if (bytes.GetLength() != n) {
+        int err = m_pSerial->GetError(m_nPort);
+        m_nError = err < 0 ? err : -5;
+        return CChrArr();
+    }
+    return bytes;
+}
+
+int CRecordLink::ReadByte() {
+    CChrArr b = ReadBytes(1);
+    return b.IsEmpty() ? -1 : b[0];
+}
+
+int CRecordLink::AnswerENQ() {
+    const int b = ReadByte();
+    if (b < 0) return 0;
+    if (b != ENQ) {
+        m_nError = 999;
+        return 0;
+    }
+    return SendByte(ACK);
+}
+
+int CRecordLink::ReadEOT() { return ReadByte() == EOT ? 1 : 0; }
+
+int CRecordLink::DrainAndFlush() {
+    int d = m_pSerial ? m_pSerial->WaitOutputDrained(m_nPort, 5) : -3;
+    if (d != 0) {
+        m_nError = d;
+        if (m_pSerial) m_pSerial->FlushOutput(m_nPort);
+        return 0;
+    }
+    m_pSerial->FlushInput(m_nPort);
+    return 1;
+}
+
+// ---------------------------------------------------------------- records
+
+int CRecordLink::HandleDle() {
+    const int b = ReadByte();
+    if (b < 0) return 0;
+    if (b == 0x2C) {
+        // Accepted, once the PC has ended its turn.
+        if (!SendEOT()) return 0;
+        m_nError = 0;
+        return 1;
+    }
+    if (b == 0x40) {
+        int code = 0;
+        if (SendEOT() && AnswerENQ()) ReadDeviceError(code);
+        if (m_nError == 0) m_nError = 999;
+        return 0;
+    }
+    m_nError = 999;
+    return 0;
+}
+
+int CRecordLink::SendRecord(const CChrArr& letter, const CChrArr& text, uint8_t end) {
+    if (!m_pSerial) {
+        m_nError = -3;
+        return 0;
+    }
+    m_pSerial->FlushOutput(m_nPort);
+    m_pSerial->FlushInput(m_nPort);
+    const CChrArr frame = Frame(letter, text, end);
+    for (int sent = 0; sent < kTransmissions;) {
+        if (Aborted()) return 0;
+        if (!WriteBytes(frame)) return 0;
+        ++sent;
+        const int b = ReadByte();
+        if (m_nError == -7) return 0;
+        if (b == ACK) {
+            m_nError = 0;
+            return 1;
+        }
+        if (b == NAK) continue;
+        if (b == STX && !m_traits.letter) {
+            int code = 0;
+            m_nError = 0;
+            ReadDeviceError(code);
+            if (m_nError == 0) m_nError = 999;
+            return 0;
+        }
+        if (b == DLE && m_traits.letter) return HandleDle();
+        // Silence, or a byte that answers nothing (0x00 included).
+        const int r = Recover(frame);
+        if (r == 2) {
+            m_nError = 0;
+            return 1;
+        }
+        if (r == 0) {
+            if (m_nError == 0) m_nError = 999;
+            return 0;
+        }
+    }
+    // The register keeps refusing: the PC ends its turn.
+    if (Aborted()) return 0;
+    if (SendEOT() && ReadEOT()) m_nError = 999;
+    if (m_nError == 0) m_nError = 999;
+    return 0;
+}
+
+CChrArr CRecordLink::ReadBody(int n) {
+    if (m_traits.letter) {
+        // letter, n characters, ETX, check
+        CChrArr bytes = ReadBytes(n + 3);
+        if (bytes.IsEmpty()) return bytes;
+        if (bytes[n + 2] != Checksum(bytes.Left(n + 2))) return CChrArr();
+        return bytes.Mid(1, n);
+    }
+    // A record that begins with "S" is the register's 7-character error record.
+    CChrArr first = ReadBytes(1);
+    if (first.IsEmpty()) return first;
+    const int length = first[0] == 'S' ? 7 : n;
+    CChrArr rest = ReadBytes(length + 1);
+    if (rest.IsEmpty()) return rest;
+    CChrArr all = first + rest;
+    if (all[length + 1] != Checksum(all.Left(length + 1))) return CChrArr();
+    return all.Left(length);
+}
+
+CChrArr CRecordLink::PollRecord(int n) {
+    for (int attempt = 1; attempt <= kPolls; ++attempt) {
+        if (Aborted()) return CChrArr();
+        const int b = ReadByte();
+        if (b < 0) {
+            if (m_nError == -7) return CChrArr();
+            if (attempt <= 2) continue;
+            const int err = m_nError;
+            SendEOT();
+            m_nError = err;   // the time-out stays
+            return CChrArr();
+        }
+        if (b == STX) {
+            CChrArr text = ReadBody(n);
+            if (text.GetLength() == n && SendByte(ACK)) {
+                m_nError = 0;
+                return text;
+            }
+            if (m_nError == -7) return CChrArr();
+        } else if (b == EOT) {
+            SendEOT();
+            m_nError = 998;
+            return CChrArr();
+        }
+        // A record the PC cannot take, or a stray byte: refused.
+        m_pSerial->FlushInput(m_nPort);
+        if (!SendByte(NAK)) return CChrArr();
+    }
+    if (m_nError == 0) m_nError = 999;
+    return CChrArr();
+}
+
+int CRecordLink::CommandSequence(const CChrArr& letter, const CChrArr& text) {
+    return DrainAndFlush() && SendRecord(letter, text, ETX) && SendEOT();
+}

@@ -1,0 +1,80 @@
+// The half-duplex record link of the CR-280 and Optimus registers. Every
+// record travels as STX, (Optimus: a command letter,) the record's text, an
+// end byte and a check byte (the XOR of every byte between STX and it); the
+// receiver answers ACK or NAK; EOT ends a turn; ENQ from the register opens
+// its turn of sending. The classes differ only in their traits and in how
+// the register reports an error and how a confused register is brought
+// back (the CR-280: the line is emptied and the record sent again; the
+// Optimus: it is asked with ENQ until it answers).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "comm/telepathy_ecr.h"
+#include "util/chrarr.h"
+
+struct RecordLinkTraits {
+    int dataBits;
+    char parity;
+    bool handshake;     // CTS wait, option 3, DTR handshake, RTS on, XON/XOFF off
+    int readSeconds;    // every read waits this long
+    bool letter;        // frames carry a command letter after STX
+};
+
+class CRecordLink : public CTelepathyECR {
+public:
+    enum : uint8_t { STX = 0x02, ETX = 0x03, EOT = 0x04, ENQ = 0x05, ACK = 0x06, DLE = 0x10, NAK = 0x15 };
+    static constexpr int kTransmissions = 7;   // a record goes out at most this often
+    static constexpr int kPolls = 7;           // attempts to receive one record
+
+    explicit CRecordLink(const RecordLinkTraits& traits);
+
+    using CTelepathyECR::Open;
+    // The host's baud with the class's line settings; both queues emptied.
+    // 1, or 0 with the port's error (the line is closed again).
+    int Open(int port, int baud) override;
+    void Close();
+
+    static uint8_t Checksum(const CChrArr& bytes);   // XOR of all bytes, 0 for none
+    // STX, letter (may be empty), text, end byte, check byte.
+    static CChrArr Frame(const CChrArr& letter, const CChrArr& text, uint8_t end);
+
+    // ---- bytes (1 / 0 with the error set) ----
+    int WriteBytes(const CChrArr& bytes);   // short write: 10
+    int SendByte(uint8_t b);
+    int SendEOT() { return SendByte(EOT); }
+    CChrArr ReadBytes(int n);               // all n, or empty with the error
+    int ReadByte();                         // the byte, or -1 when none came
+    int AnswerENQ();                        // the register's ENQ, answered with ACK
+    int ReadEOT();                          // 1 when the byte read is EOT
+    int DrainAndFlush();
+
+    // ---- records ----
+    // Sends the record until the register acknowledges it (at most 7
+    // transmissions; then EOT, and the register's EOT: 999). 1 / 0.
+    int SendRecord(const CChrArr& letter, const CChrArr& text, uint8_t end = ETX);
+    // The text of the next record of n characters (after STX was read), or
+    // empty; the check byte is tested.
+    CChrArr ReadBody(int n);
+    // Up to 7 attempts to receive a record of n characters, each
+    // acknowledged or refused; the register's EOT ends with 998, silence
+    // from the third attempt with EOT sent. The text, or empty.
+    CChrArr PollRecord(int n);
+    // The PC's turn: the line emptied, the record sent, EOT.
+    int CommandSequence(const CChrArr& letter, const CChrArr& text);
+
+protected:
+    // What follows STX in place of ACK (CR-280) or DLE 0x40 (Optimus): the
+    // register's error; 1 with its code, else 0.
+    virtual int ReadDeviceError(int& code) = 0;
+    // After an answer that is neither ACK, NAK nor an error report: 1 sends
+    // the record again (counted), 0 ends the send with the error set, 2
+    // ends it as accepted.
+    virtual int Recover(const CChrArr& frame) = 0;
+    // DLE and its second byte (Optimus): 1 accepted, 0 failed.
+    int HandleDle();
+    bool Aborted();
+
+    const RecordLinkTraits m_traits;
+};

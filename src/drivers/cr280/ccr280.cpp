@@ -1,0 +1,302 @@
+#include "drivers/cr280/ccr280.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "drivers/common/english_errors.h"
+#include "drivers/common/record_fields.h"
+
+namespace {
+
+constexpr RecordLinkTraits kCr280Traits{8, 'E', false, 5, false};
+constexpr int kGoodsLength = 55;
+constexpr int kDeptLength = 31;
+constexpr int kDepartments = 20;
+// An upload longer than this is no register's goods list.
+constexpr int kMaxRecords = 100000;
+
+// A field of decimal digits (blanks before them allowed); false otherwise.
+bool Number(const CChrArr& field, int64_t& v) {
+    v = 0;
+    bool digit = false;
+    for (int i = 0; i < field.GetLength(); ++i) {
+        const uint8_t c = field[i];
+        if (c == ' ' && !digit) continue;
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+        digit = true;
+    }
+    return digit;
+}
+
+CChrArr Digits(uint64_t v, int width) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%0*llu", width, static_cast<unsigned long long>(v));
+    return CChrArr(buf);
+}
+
+void CopyBytes(char* dst, size_t size, const CChrArr& bytes) {
+    CopyText(dst, size, reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(bytes.GetLength()),
+             size - 1);
+}
+
+}  // namespace
+
+CCr280::CCr280() : CRecordLink(kCr280Traits) {}
+
+std::string CCr280::GetErrorText(int code) {
+    if (const char* text = EnglishErrorText(code)) return text;
+    return CTelepathyECR::GetErrorText(code);
+}
+
+// ---------------------------------------------------------------- records
+
+CChrArr CCr280::BuildRequest(uint8_t kind, uint8_t flag, const CChrArr& from, const CChrArr& to) {
+    CChrArr r(1, kind);
+    r += flag;
+    r += ChrPadLeft(ChrTrim(from, ' '), 13, ' ');
+    r += ChrPadLeft(ChrTrim(to, ' '), 13, ' ');
+    return r;
+}
+
+int CCr280::FormatVatFlag(int32_t vat, uint32_t flag, CChrArr& out) {
+    out.RemoveAll();
+    if (vat == -1) {
+        out = "00";
+    } else if (vat >= 1 && vat <= 8) {
+        out = Digits(static_cast<uint64_t>(vat), 2);
+    } else {
+        m_nError = 103;
+        return 0;
+    }
+    out += flag == 1 ? "01" : "00";
+    return 1;
+}
+
+int CCr280::ParseVatFlag(const CChrArr& field, int32_t& vat, uint32_t& flag) {
+    if (field.GetLength() != 4 || field[0] < '0' || field[0] > '8') {
+        m_nError = 103;
+        return 0;
+    }
+    vat = field[0] == '0' ? -1 : field[0] - '0';
+    flag = field[2] == '1' ? 1 : 0;
+    return 1;
+}
+
+int CCr280::BuildPLURecord(const Cr280PLURecord& rec, CChrArr& body) {
+    body.RemoveAll();
+    CChrArr code = ChrTrim(HostText(rec.code, sizeof rec.code), ' ');
+    if (code.GetLength() > 13) {
+        m_nError = 999;
+        return 0;
+    }
+    CChrArr dept;
+    if (rec.dept == 255)
+        dept = "FF";
+    else if (rec.dept <= 99)
+        dept = Digits(rec.dept, 2);
+    else {
+        m_nError = 999;   // does not fit its two digits
+        return 0;
+    }
+    CChrArr vatFlag;
+    if (!FormatVatFlag(rec.vat, rec.flag, vatFlag)) return 0;
+    uint64_t hundredths = 0;
+    if (!ToWhole(rec.price, 100.0, 99999999.0, hundredths)) {
+        m_nError = 109;
+        return 0;
+    }
+    body = ChrPadLeft(code, 13, '0');
+    body += dept;
+    body += vatFlag;
+    body += Digits(hundredths, 8);
+    body += ChrPadRight(Cp1250ToDevice(HostText(rec.name, sizeof rec.name)), 12, ' ');
+    if (body.GetLength() != 39) {
+        m_nError = 999;
+        return 0;
+    }
+    return 1;
+}
+
+int CCr280::ParsePLURecord(const CChrArr& text, Cr280PLURecord& rec) {
+    if (text.GetLength() != kGoodsLength) {
+        m_nError = 999;
+        return 0;
+    }
+    Cr280PLURecord r{};
+    CopyBytes(r.code, sizeof r.code, ChrMid(text, 3, 13));
+    const CChrArr dept = ChrMid(text, 16, 2);
+    int64_t v = 0;
+    if (dept == "FF") {
+        r.dept = 255;
+    } else if (Number(dept, v)) {
+        r.dept = static_cast<uint32_t>(v);
+    } else {
+        m_nError = 999;
+        return 0;
+    }
+    int32_t vat = 0;   // the packed record's fields are not bound to references
+    uint32_t flag = 0;
+    if (!ParseVatFlag(ChrMid(text, 18, 4), vat, flag)) return 0;
+    r.vat = vat;
+    r.flag = flag;
+    if (!Number(ChrMid(text, 22, 8), v)) {
+        m_nError = 999;
+        return 0;
+    }
+    r.price = static_cast<double>(v) / 100.0;
+    CopyBytes(r.name, sizeof r.name, DeviceToCp1250(ChrMid(text, 30, 12)));
+    rec = r;
+    return 1;
+}
+
+// ---------------------------------------------------------------- commands
+
+int CCr280::ReadDeviceError(int& code) {
+    // "S", a character, the code digit, four more characters; then EOT.
+    CChrArr rec = ReadBody(7);
+    if (rec.GetLength() != 7 || rec[0] != 'S') return 0;
+    code = rec[2] >= '1' && rec[2] <= '9' ? rec[2] - '0' : 999;
+    const int ended = ReadEOT();
+    m_nError = code;
+    return ended;
+}
+
+int CCr280::Recover(const CChrArr&) { return DrainAndFlush(); }
+
+int CCr280::ClearSales() {
+    m_nError = 0;
+    return CommandSequence(CChrArr(), CChrArr("Zp"));
+}
+
+int CCr280::SendPLU(const Cr280PLURecord& rec) {
+    m_nError = 0;
+    CChrArr body;
+    if (!BuildPLURecord(rec, body)) return 0;
+    CChrArr text = CChrArr("P0") + body;
+    if (text.GetLength() != 41) {
+        m_nError = 999;
+        return 0;
+    }
+    return CommandSequence(CChrArr(), text);
+}
+
+int CCr280::ReadOnePLU(Cr280PLURecord& rec) {
+    m_nError = 0;
+    const CChrArr code = ChrTrim(HostText(rec.code, sizeof rec.code), ' ');
+    if (!CommandSequence(CChrArr(), BuildRequest('p', '0', code, code)) || !AnswerENQ()) return 0;
+    bool found = false;
+    Cr280PLURecord got{};
+    for (int n = 0; n < kMaxRecords; ++n) {
+        CChrArr text = PollRecord(kGoodsLength);
+        if (text.GetLength() != kGoodsLength) break;
+        Cr280PLURecord r{};
+        if (!ParsePLURecord(text, r)) return 0;
+        if (!found) got = r;
+        found = true;
+    }
+    if (m_nError != 998 && m_nError != 0) return 0;
+    if (!found) {
+        m_nError = 10;
+        return 0;
+    }
+    got.extra = rec.extra;
+    rec = got;
+    m_nError = 0;
+    return 1;
+}
+
+// ---------------------------------------------------------------- uploads
+
+int CCr280::UploadDepartments(const DeptFn& fn) {
+    m_nError = 0;
+    if (!CommandSequence(CChrArr(), CChrArr("d")) || !AnswerENQ()) return 0;
+    for (int i = 1; i <= kDepartments; ++i) {
+        char text[32];
+        std::snprintf(text, sizeof text, "DEPT - %i", i);
+        Notify(5, text, i * 100 / kDepartments, 0);
+        CChrArr rec = PollRecord(kDeptLength);
+        if (rec.GetLength() != kDeptLength) {
+            if (m_nError == 998) {
+                m_nError = 0;
+                return 1;
+            }
+            if (m_nError == 0) break;
+            return 0;
+        }
+        int64_t number = 0;
+        if (!Number(ChrMid(rec, 4, 2), number) || number < 1 || number > kDepartments) {
+            m_nError = 999;
+            return 0;
+        }
+        Cr280DeptRecord d{};
+        d.number = static_cast<uint32_t>(number);
+        CopyBytes(d.name, sizeof d.name, DeviceToCp1250(ChrMid(rec, 6, 12)));
+        int64_t value = 0, field = 0;
+        Number(ChrMid(rec, 18, 8), value);
+        Number(ChrMid(rec, 26, 2), field);
+        d.value = static_cast<double>(value) / 100.0;
+        d.field = static_cast<uint32_t>(field);
+        int32_t vat = 0;
+        uint32_t flag = 0;
+        if (!ParseVatFlag(ChrMid(rec, 28, 4), vat, flag)) {
+            m_nError = 0;   // the department is passed over
+            continue;
+        }
+        d.vat = vat;
+        d.flag = flag;
+        if (fn) fn(d);
+    }
+    ReadEOT();   // the register's end of its turn does not change the result
+    m_nError = 0;
+    return 1;
+}
+
+int CCr280::UploadPLUs(const PluFn& fn) { return RunGoodsUpload('0', fn, {}); }
+
+int CCr280::UploadSales(const SaleFn& fn) { return RunGoodsUpload('1', {}, fn); }
+
+int CCr280::RunGoodsUpload(uint8_t flag, const PluFn& goods, const SaleFn& sales) {
+    m_nError = 0;
+    if (!CommandSequence(CChrArr(), BuildRequest('p', flag, CChrArr("1"), CChrArr("9999999999999"))) ||
+        !AnswerENQ())
+        return 0;
+    int passed = 0;
+    for (;;) {
+        CChrArr text = PollRecord(kGoodsLength);
+        if (text.GetLength() != kGoodsLength) break;
+        if (passed >= kMaxRecords) {
+            m_nError = 999;
+            return 0;
+        }
+        if (flag == '0') {
+            Cr280PLURecord rec{};
+            if (!ParsePLURecord(text, rec)) return 0;
+            if (goods) goods(rec);
+        } else {
+            Cr280SaleItem item{};
+            Cr280SaleRecord sale{};
+            CopyBytes(item.code, sizeof item.code, ChrMid(text, 3, 13));
+            CopyBytes(item.name, sizeof item.name, DeviceToCp1250(ChrMid(text, 30, 12)));
+            std::memcpy(sale.code, item.code, sizeof sale.code);
+            std::memcpy(sale.name, item.name, sizeof sale.name);
+            int64_t quantity = 0, value = 0;
+            Number(ChrMid(text, 42, 4), quantity);
+            Number(ChrMid(text, 46, 10), value);
+            sale.quantity = static_cast<double>(quantity) / 100.0;
+            sale.value = static_cast<double>(value) / 100.0;
+            if (sales) sales(item, sale);
+        }
+        ++passed;
+    }
+    if (m_nError == 998 || (m_nError == 0 && ReadEOT())) {
+        Notify(5, "100 %", 100, 0);
+        m_nError = 0;
+        return 1;
+    }
+    if (m_nError == 0) {
+        if (passed > 0) return 1;
+        m_nError = 999;
+    }
+    return 0;
+}
