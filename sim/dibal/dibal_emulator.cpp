@@ -183,7 +183,6 @@ void DibalEmulator::OnReceive(const uint8_t* data, size_t n) {
             if (b == SOH && (frame.substr(3, 2) != "80" || frame[5] != STX ||
                              std::atoi(frame.substr(1, 2).c_str()) != m_address || !m_addressed))
                 continue;   // not for this scale: no answer
-            if (b == STX && m_addressed) continue;
             const std::string body = frame.substr(head + 1, kRecord + 1);
             if (body.back() != static_cast<char>(ETX) ||
                 Check(body) != static_cast<uint8_t>(frame[head + 1 + kRecord + 1])) {

@@ -5,6 +5,7 @@
 // is answered NAK), keeps the goods it is sent ("X1" by PLU number, "X2"
 // texts beside them) and answers "KB000202" with its "X1" records, one
 // frame each, waiting for ACK (NAK resends); the records end in silence.
+// An addressed scale takes plain frames too (the goods request comes so).
 //
 //   DibalEmulator scale(1);                        // port 1, plain frames
 //   DibalEmulator scale(1, true, 7);               // addressed, scale 7

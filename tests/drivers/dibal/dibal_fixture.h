@@ -49,7 +49,12 @@ protected:
         Host().Reset();
     }
 
+    // A new scale (one case of a table ends the previous one first).
     DibalEmulator& StartScale(bool addressed, int address = 1) {
+        if (m_emu) m_emu->Stop();
+        m_serial.reset();
+        m_emu.reset();
+        m_spy.reset();
         m_spy = std::make_unique<LineSettingsSpy>();
         m_emu = std::make_unique<DibalEmulator>(kDibalPort, addressed, address);
         m_emu->Start();
