@@ -1,7 +1,7 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]
+//   ecr-sim [--device elzab|dsa|elcom50|dibal] [--type N | --model M] [--port N]
 //           [--register NN] [--goods FILE.csv] [--delay MS]
 //
 // The first line on standard output is the variable to give the library,
@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/dibal/dibal_emulator.h"
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
 #include "sim/elzab/elzab_emulator.h"
@@ -47,11 +48,12 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50|dibal] [--type N | --model M] [--port N]\n"
                  "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
                  "  elcom50  Elcom 50 register (--type 16 or 17)\n"
+                 "  dibal    Dibal scale (--type 103 or 104; --register NN: the address of type 104, default 1)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
@@ -317,6 +319,22 @@ std::unique_ptr<orv::test::EmulatorBase> MakeDsa(const Options& o) {
     return reg;
 }
 
+// --------------------------------------------------------------- Dibal ----
+
+std::unique_ptr<orv::test::EmulatorBase> MakeDibal(const Options& o) {
+    if (o.type != 103 && o.type != 104) Usage("--device dibal needs --type 103 or 104");
+    const bool addressed = o.type == 104;
+    const int address = addressed ? (o.registerNumber > 0 ? o.registerNumber : 1) : 1;
+    auto scale = std::make_unique<orv::test::DibalEmulator>(o.port, addressed, address);
+    scale->SetRecording(false);
+    if (!o.goods.empty()) std::fprintf(stderr, "ecr-sim: --goods is not read for Dibal scales\n");
+    if (addressed)
+        std::fprintf(stderr, "ecr-sim: Dibal scale (device type 104, 8E1), address %d\n", address);
+    else
+        std::fprintf(stderr, "ecr-sim: Dibal scale (device type 103, 8N1)\n");
+    return scale;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -330,6 +348,7 @@ const std::vector<Device>& Devices() {
         {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab},
         {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
         {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
+        {"dibal", "Dibal scale (128-character records; --type 103 or 104)", MakeDibal},
     };
     return devices;
 }
