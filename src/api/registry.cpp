@@ -27,6 +27,8 @@
 #include "drivers/cas/ccas_xml_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
 #include "drivers/dibal/cdi_ecr.h"
+#include "drivers/digi/cdg_ecr.h"
+#include "drivers/ecoprint/cep_ecr.h"
 
 namespace orv::unserved {
 

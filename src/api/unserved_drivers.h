@@ -37,7 +37,5 @@
     ORV_UNSERVED(CMD_ECR)                  \
     ORV_UNSERVED(CMDUSB_ECR)               \
     ORV_UNSERVED(CMEL_ECR)                 \
-    ORV_UNSERVED(CDG_ECR)                  \
-    ORV_UNSERVED(CEP_ECR)                  \
     ORV_UNSERVED(CMX_ECR)                  \
     ORV_UNSERVED(CMP_ECR)

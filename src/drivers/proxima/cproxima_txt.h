@@ -47,7 +47,6 @@ public:
 
 private:
     uint8_t m_bExportOpen = 0;
-    int m_exportFd = -1;
-    bool m_writeFailed = false;
+    ScaleDataFile m_export;
     orv::platform::ProcessRunner* m_runner;
 };
