@@ -26,6 +26,7 @@
 #include "drivers/dsa/cdsp_ecr.h"
 #include "drivers/cas/ccas_xml_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
+#include "drivers/dibal/cdi500_ecr.h"
 #include "drivers/dibal/cdi_ecr.h"
 #include "drivers/digi/cdg_ecr.h"
 #include "drivers/ecoprint/cep_ecr.h"
