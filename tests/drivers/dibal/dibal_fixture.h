@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <functional>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,8 +34,12 @@ using DFault = DibalEmulator::RecordFault;
 
 class DibalTest : public ::testing::Test {
 protected:
+    // A 5 s answer wait lasts 200 ms: long enough for a loaded machine's
+    // emulator thread, short enough for the silences the tests wait out.
+    static constexpr double kTimeScale = 0.04;
+
     void SetUp() override {
-        orv::platform::SetTimeScale(0.01);
+        orv::platform::SetTimeScale(kTimeScale);
         Host().Reset();
     }
     void TearDown() override {
@@ -111,6 +118,17 @@ inline DibalItem MakeDibalItem(uint32_t plu, const char* name, double price) {
     d.department = 1;
     d.vatGroup = 1;
     return d;
+}
+
+// Waits (real time) until pred holds: the emulator thread may still be at
+// the last bytes when an unanswered exchange has ended on the library's side.
+inline bool Eventually(const std::function<bool()>& pred, int timeoutMs = 3000) {
+    const int64_t end = orv::platform::MonotonicMillis() + timeoutMs;
+    while (!pred()) {
+        if (orv::platform::MonotonicMillis() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 inline std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }

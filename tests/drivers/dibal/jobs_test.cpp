@@ -211,8 +211,9 @@ TEST_F(DibalJobs, BreakEndsTheJobWithoutAConfirmation) {
         EXPECT_LT(orv::platform::MonotonicMillis() - t0, 1000);
         EXPECT_EQ(m_logic.GetErrorCode(), -7);
         EXPECT_TRUE(Host().Confirmations().empty());
+        EXPECT_TRUE(Eventually([&] { return emu.Frames().size() >= (type == 103 ? 4u : 1u); }));
         EXPECT_EQ(Kinds(emu.Frames()).back(), type == 103 ? "X100M000002" : "X100M000001");
-        orv::platform::SetTimeScale(0.01);
+        orv::platform::SetTimeScale(kTimeScale);
     }
 }
 

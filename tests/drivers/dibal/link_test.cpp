@@ -90,6 +90,7 @@ TEST_F(DibalLink, EnquiryAfterAWrongAnswerToAnAddressedFrame) {
         OpenLink(link, 0, 1);
         EXPECT_EQ(link.SendItem(MakeDibalItem(5, "", 2.5)), c.result);
         EXPECT_EQ(link.m_nError, c.error);
+        EXPECT_TRUE(Eventually([&] { return emu.Enquiries() >= c.enquiries; }));
         EXPECT_EQ(emu.Enquiries(), c.enquiries);
         EXPECT_EQ(emu.Frames().size(), 1u);
         EXPECT_TRUE(emu.WaitUntil([](const Bytes& b) { return !b.empty() && b.back() == 0x04; }, 2000));
@@ -126,6 +127,7 @@ TEST_F(DibalLink, PollAnsweredAckOrNakEndsTheLinkWith999) {
 }
 
 TEST_F(DibalLink, SevenUnansweredPollsGive999) {
+    orv::platform::SetTimeScale(0.01);   // seven answer waits and six pauses
     DibalEmulator& emu = StartScale(true, 1);
     emu.Script("poll", std::vector<DAnswer>(3, DAnswer::Silence));
     emu.Script("poll", std::vector<DAnswer>(3, DAnswer::WrongByte));
@@ -134,6 +136,9 @@ TEST_F(DibalLink, SevenUnansweredPollsGive999) {
     OpenLink(link, 0, 1);
     EXPECT_EQ(link.SendItem(MakeDibalItem(5, "", 2.5)), 0);
     EXPECT_EQ(link.m_nError, 999);
+    // The last poll's silence may have been waited out before the emulator
+    // thread counted it.
+    EXPECT_TRUE(Eventually([&] { return emu.Polls() >= 7; }));
     EXPECT_EQ(emu.Polls(), 7);
     EXPECT_TRUE(emu.Frames().empty());
 
