@@ -78,3 +78,40 @@ std::string ScaleLineSafe(std::string text, char extra) {
         if (static_cast<uint8_t>(c) < 0x20 || (extra != 0 && c == extra)) c = ' ';
     return text;
 }
+
+CScaleFileProtocol::CScaleFileProtocol() : m_runner(&orv::platform::DefaultProcessRunner()) {}
+CScaleFileProtocol::~CScaleFileProtocol() = default;
+
+void CScaleFileProtocol::SetProcessRunner(orv::platform::ProcessRunner* runner) {
+    m_runner = runner ? runner : &orv::platform::DefaultProcessRunner();
+}
+
+int CScaleFileProtocol::CreateDataFile(const char* path) {
+    m_nError = 0;
+    if (!m_file.Create(path)) {
+        m_nError = CAS_ERR_GENERAL;
+        return 0;
+    }
+    return 1;
+}
+
+int CScaleFileProtocol::WriteDataLine(const std::string& line) {
+    if (!m_file.IsOpen()) return 1;
+    if (!m_file.Write(line + "\r\n")) {
+        m_nError = CAS_ERR_GENERAL;
+        return 0;
+    }
+    return 1;
+}
+
+int CScaleFileProtocol::CloseDataFile() {
+    if (!m_file.Close()) {
+        m_nError = CAS_ERR_GENERAL;
+        return 0;
+    }
+    return 1;
+}
+
+int CScaleFileProtocol::RunProgram(const char* program, const std::vector<std::string>& args) {
+    return RunTransferProgram(*this, *m_runner, program, args);
+}

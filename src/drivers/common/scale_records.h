@@ -78,6 +78,28 @@ private:
     bool m_failed = false;
 };
 
+// The protocol object of a scale served through a data file and a
+// transfer program: the data file in the current directory, one line (CR
+// LF added) per accepted record, and the program run. Failures leave 9999.
+class CScaleFileProtocol : public CTelepathyECR {
+public:
+    CScaleFileProtocol();
+    ~CScaleFileProtocol() override;
+
+    int CloseDataFile();                      // 0 with 9999 when a write failed
+    void SetProcessRunner(orv::platform::ProcessRunner* runner);
+
+protected:
+    int CreateDataFile(const char* path);     // 0 with 9999
+    int WriteDataLine(const std::string& line);   // nothing when no file is open; 0 with 9999
+    int RunProgram(const char* program, const std::vector<std::string>& args);   // 1, or 0 with 9999 or -7
+    bool DataFileOpen() const { return m_file.IsOpen(); }
+
+private:
+    ScaleDataFile m_file;
+    orv::platform::ProcessRunner* m_runner;
+};
+
 // Bytes that would break a data file's layout (below 0x20, and `extra`
 // when given) become blanks.
 std::string ScaleLineSafe(std::string text, char extra = 0);

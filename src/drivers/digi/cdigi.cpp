@@ -15,14 +15,10 @@ std::string Zeros(uint32_t v, int width) { return NumToText(v, width, '0', 10).T
 
 }  // namespace
 
-CDigi::CDigi() : m_runner(&orv::platform::DefaultProcessRunner()) {}
+CDigi::CDigi() = default;
 CDigi::~CDigi() = default;
 
 std::string CDigi::GetErrorText(int /*code*/) { return "DIGI"; }
-
-void CDigi::SetProcessRunner(orv::platform::ProcessRunner* runner) {
-    m_runner = runner ? runner : &orv::platform::DefaultProcessRunner();
-}
 
 std::string CDigi::WagiIni(uint32_t address, int scaleNumber) {
     return "[1]\r\nNazwa=Waga" + std::to_string(scaleNumber) + "\r\nAdres=" + DottedAddress(address);
@@ -45,14 +41,7 @@ int CDigi::Open(uint32_t address, int scaleNumber) {
     return 1;
 }
 
-int CDigi::OpenDataFile() {
-    m_nError = 0;
-    if (!m_file.Create(kDataFile)) {
-        m_nError = DIGI_ERR_GENERAL;
-        return 0;
-    }
-    return 1;
-}
+int CDigi::OpenDataFile() { return CreateDataFile(kDataFile); }
 
 std::string CDigi::BuildRecord(const CasPluRecord& rec) {
     m_nError = 0;
@@ -85,20 +74,7 @@ std::string CDigi::BuildRecord(const CasPluRecord& rec) {
 int CDigi::WritePluRecord(CasPluRecord& rec) {
     const std::string record = BuildRecord(rec);
     if (m_nError != 0) return 0;
-    if (!m_file.IsOpen()) return 1;
-    if (!m_file.Write(record + "\r\n")) {
-        m_nError = DIGI_ERR_GENERAL;
-        return 0;
-    }
-    return 1;
+    return WriteDataLine(record);
 }
 
-int CDigi::CloseDataFile() {
-    if (!m_file.Close()) {
-        m_nError = DIGI_ERR_GENERAL;
-        return 0;
-    }
-    return 1;
-}
-
-int CDigi::RunSmEth() { return RunTransferProgram(*this, *m_runner, kTransferProgram, {"W=1", "I=1"}); }
+int CDigi::RunSmEth() { return RunProgram(kTransferProgram, {"W=1", "I=1"}); }

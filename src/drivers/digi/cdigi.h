@@ -8,9 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "comm/telepathy_ecr.h"
 #include "drivers/common/scale_records.h"
-#include "platform/process.h"
 
 enum : int {
     DIGI_ERR_PLU_RANGE = 105,     // item number outside 1..10000
@@ -21,7 +19,7 @@ enum : int {
 
 constexpr int kDigiRecordLength = 185;
 
-class CDigi : public CTelepathyECR {
+class CDigi : public CScaleFileProtocol {
 public:
     CDigi();
     ~CDigi() override;
@@ -33,17 +31,10 @@ public:
 
     int OpenDataFile();                     // creates ./XWS_DIGI.txt; 0 with 9999
     int WritePluRecord(CasPluRecord& rec);  // 1, or 0 with 105/109/110/9999 (nothing written)
-    int CloseDataFile();                    // 0 with 9999 when a write failed
     int RunSmEth();                         // 1, or 0 with 9999 (not run) or -7
 
     // The record of an item (checks included); empty with the error set.
     std::string BuildRecord(const CasPluRecord& rec);
     static std::string WagiIni(uint32_t address, int scaleNumber);
     static std::string SmEthIni();
-
-    void SetProcessRunner(orv::platform::ProcessRunner* runner);
-
-private:
-    ScaleDataFile m_file;
-    orv::platform::ProcessRunner* m_runner;
 };

@@ -12,23 +12,12 @@ constexpr const char* kTransferProgram = "./Eco_Print.bat";
 
 }  // namespace
 
-CEcoPrint::CEcoPrint() : m_runner(&orv::platform::DefaultProcessRunner()) {}
+CEcoPrint::CEcoPrint() = default;
 CEcoPrint::~CEcoPrint() = default;
 
 std::string CEcoPrint::GetErrorText(int /*code*/) { return "Eco Print"; }
 
-void CEcoPrint::SetProcessRunner(orv::platform::ProcessRunner* runner) {
-    m_runner = runner ? runner : &orv::platform::DefaultProcessRunner();
-}
-
-int CEcoPrint::OpenDataFile() {
-    m_nError = 0;
-    if (!m_file.Create(kDataFile)) {
-        m_nError = ECOPRINT_ERR_GENERAL;
-        return 0;
-    }
-    return 1;
-}
+int CEcoPrint::OpenDataFile() { return CreateDataFile(kDataFile); }
 
 std::string CEcoPrint::BuildLine(const CasPluRecord& rec) {
     m_nError = 0;
@@ -52,20 +41,7 @@ std::string CEcoPrint::BuildLine(const CasPluRecord& rec) {
 int CEcoPrint::WritePluRecord(CasPluRecord& rec) {
     const std::string line = BuildLine(rec);
     if (m_nError != 0) return 0;
-    if (!m_file.IsOpen()) return 1;
-    if (!m_file.Write(line + "\r\n")) {
-        m_nError = ECOPRINT_ERR_GENERAL;
-        return 0;
-    }
-    return 1;
+    return WriteDataLine(line);
 }
 
-int CEcoPrint::CloseDataFile() {
-    if (!m_file.Close()) {
-        m_nError = ECOPRINT_ERR_GENERAL;
-        return 0;
-    }
-    return 1;
-}
-
-int CEcoPrint::RunBatch() { return RunTransferProgram(*this, *m_runner, kTransferProgram, {}); }
+int CEcoPrint::RunBatch() { return RunProgram(kTransferProgram, {}); }

@@ -7,9 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "comm/telepathy_ecr.h"
 #include "drivers/common/scale_records.h"
-#include "platform/process.h"
 
 enum : int {
     ECOPRINT_ERR_PLU_RANGE = 105,     // item number outside 1..10000
@@ -17,7 +15,7 @@ enum : int {
     ECOPRINT_ERR_GENERAL = 9999,      // file not written, program not run
 };
 
-class CEcoPrint : public CTelepathyECR {
+class CEcoPrint : public CScaleFileProtocol {
 public:
     CEcoPrint();
     ~CEcoPrint() override;
@@ -28,16 +26,9 @@ public:
 
     int OpenDataFile();                     // creates ./Eco_Print.txt; 0 with 9999
     int WritePluRecord(CasPluRecord& rec);  // 1, or 0 with 105/109/9999 (nothing written)
-    int CloseDataFile();                    // 0 with 9999 when a write failed
     int RunBatch();                         // 1, or 0 with 9999 (not run) or -7
 
     // The line of an item (checks included, no line end); empty with the
     // error set.
     std::string BuildLine(const CasPluRecord& rec);
-
-    void SetProcessRunner(orv::platform::ProcessRunner* runner);
-
-private:
-    ScaleDataFile m_file;
-    orv::platform::ProcessRunner* m_runner;
 };

@@ -12,15 +12,11 @@ std::string Zeros(uint32_t v, int width) { return NumToText(v, width, '0', 10).T
 
 }  // namespace
 
-CProximaTxt::CProximaTxt() : m_runner(&orv::platform::DefaultProcessRunner()) {}
+CProximaTxt::CProximaTxt() = default;
 
 CProximaTxt::~CProximaTxt() = default;
 
 std::string CProximaTxt::GetErrorText(int /*code*/) { return "PROXIMA TXT"; }
-
-void CProximaTxt::SetProcessRunner(orv::platform::ProcessRunner* runner) {
-    m_runner = runner ? runner : &orv::platform::DefaultProcessRunner();
-}
 
 std::string CProximaTxt::SettingsText(uint32_t address) {
     return "IP_DESTI=" + DottedAddress(address) +
@@ -43,16 +39,7 @@ int CProximaTxt::Open(uint32_t address) {
     return 1;
 }
 
-int CProximaTxt::OpenExportFile() {
-    m_nError = 0;
-    m_bExportOpen = 0;
-    if (!m_export.Create(kExportFile)) {
-        m_nError = PROXIMA_ERR_GENERAL;
-        return 0;
-    }
-    m_bExportOpen = 1;
-    return 1;
-}
+int CProximaTxt::OpenExportFile() { return CreateDataFile(kExportFile); }
 
 std::string CProximaTxt::BuildLine(CasPluRecord& rec) {
     m_nError = 0;
@@ -111,22 +98,7 @@ std::string CProximaTxt::BuildLine(CasPluRecord& rec) {
 int CProximaTxt::WritePluLine(CasPluRecord& rec) {
     const std::string line = BuildLine(rec);
     if (m_nError != 0) return 0;
-    if (!m_bExportOpen) return 1;
-    const std::string bytes = line + "\r\n";
-    if (!m_export.Write(bytes)) {
-        m_nError = PROXIMA_ERR_GENERAL;
-        return 0;
-    }
-    return 1;
+    return WriteDataLine(line);
 }
 
-int CProximaTxt::CloseExportFile() {
-    m_bExportOpen = 0;
-    if (!m_export.Close()) {
-        m_nError = PROXIMA_ERR_GENERAL;
-        return 0;
-    }
-    return 1;
-}
-
-int CProximaTxt::RunTransfer() { return RunTransferProgram(*this, *m_runner, kTransferProgram, {"MEDESA.EXP"}); }
+int CProximaTxt::RunTransfer() { return RunProgram(kTransferProgram, {"MEDESA.EXP"}); }
