@@ -42,6 +42,10 @@
 #include "drivers/sharp/csh_ecr.h"
 #include "drivers/ncr/cncr_ecr.h"
 #include "drivers/elemis/cems_ecr.h"
+#include "drivers/dibal/cdi500_ecr.h"
+#include "drivers/dibal/cdi_ecr.h"
+#include "drivers/digi/cdg_ecr.h"
+#include "drivers/ecoprint/cep_ecr.h"
 
 namespace orv::unserved {
 

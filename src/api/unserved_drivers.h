@@ -17,12 +17,8 @@
     ORV_UNSERVED(CHT_ECR)                  \
     ORV_UNSERVED(CLP_ECR)                  \
     ORV_UNSERVED(CLP16_ECR)                \
-    ORV_UNSERVED(CDI_ECR)                  \
-    ORV_UNSERVED(CDI500_ECR)               \
     ORV_UNSERVED(CMD_ECR)                  \
     ORV_UNSERVED(CMDUSB_ECR)               \
     ORV_UNSERVED(CMEL_ECR)                 \
-    ORV_UNSERVED(CDG_ECR)                  \
-    ORV_UNSERVED(CEP_ECR)                  \
     ORV_UNSERVED(CMX_ECR)                  \
     ORV_UNSERVED(CMP_ECR)

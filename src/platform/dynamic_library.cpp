@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <mutex>
@@ -29,7 +30,13 @@ std::string Stem(const std::string& windowsName) {
 // dlerror() is one text per process: read it under a lock.
 std::mutex g_dlerrorMutex;
 
+std::atomic<int> g_loads{0};
+std::atomic<int> g_unloads{0};
+
 }  // namespace
+
+int DynamicLibraryLoads() { return g_loads.load(); }
+int DynamicLibraryUnloads() { return g_unloads.load(); }
 
 std::string SharedObjectName(const std::string& windowsName) {
     std::string stem = Lower(Stem(windowsName));
@@ -80,6 +87,7 @@ bool DynamicLibrary::Load(const std::string& windowsName) {
         m_error = e ? e : "dlopen failed";
         return false;
     }
+    g_loads.fetch_add(1);
     return true;
 }
 
@@ -89,7 +97,10 @@ void* DynamicLibrary::Symbol(const char* name) const {
 }
 
 void DynamicLibrary::Release() {
-    if (m_handle) ::dlclose(m_handle);
+    if (m_handle) {
+        ::dlclose(m_handle);
+        g_unloads.fetch_add(1);
+    }
     m_handle = nullptr;
 }
 

@@ -25,6 +25,11 @@ std::string LibraryVariableName(const std::string& windowsName);
 // not empty, else SharedObjectName.
 std::string LibraryFileFor(const std::string& windowsName);
 
+// Test seam: how many libraries this process has loaded and unloaded
+// through DynamicLibrary (successful loads; releases of a loaded one).
+int DynamicLibraryLoads();
+int DynamicLibraryUnloads();
+
 class DynamicLibrary {
 public:
     DynamicLibrary() = default;
@@ -45,7 +50,8 @@ public:
     Fn Function(const char* name) const {
         return reinterpret_cast<Fn>(Symbol(name));
     }
-    // Unloads the library (nothing when none is held).
+    // Unloads the library (nothing when none is held); every symbol taken
+    // from it is void from then on.
     void Release();
 
     // The file looked for by the last Load ("libwinip.so" or the path the

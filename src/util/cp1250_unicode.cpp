@@ -97,3 +97,18 @@ std::string Utf8ToCp1250(const std::string& utf8) {
     return out;
 }
 
+
+std::u16string Cp1250ToUtf16(const std::string& cp1250) {
+    std::u16string out;
+    out.reserve(cp1250.size());
+    for (char ch : cp1250) {
+        const auto b = static_cast<uint8_t>(ch);
+        if (b < 0x80) {
+            out += static_cast<char16_t>(b);
+        } else {
+            const uint16_t cp = kHighHalf[b - 0x80];
+            out += static_cast<char16_t>(cp != 0 ? cp : u'?');
+        }
+    }
+    return out;
+}

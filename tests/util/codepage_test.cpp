@@ -9,6 +9,7 @@
 
 #include "util/chrarr.h"
 #include "util/cp1250.h"
+#include "util/cp1250_unicode.h"
 
 namespace {
 
@@ -106,6 +107,13 @@ TEST(CodePage, PlTextsAreCp1250) {
 
     EXPECT_STREQ(PL(""), "");
     EXPECT_STREQ(PL("plain"), "plain");
+}
+
+TEST(CodePage, Cp1250ToUtf16TakesEachByteOnce) {
+    EXPECT_EQ(Cp1250ToUtf16(PL("ĄĆĘŁŃÓŚŹŻąćęłńóśźż")), u"ĄĆĘŁŃÓŚŹŻąćęłńóśźż");
+    EXPECT_EQ(Cp1250ToUtf16("A\x80\x96 \x81\x98"), u"A\u20AC\u2013 ??");   // 81 and 98 are undefined
+    EXPECT_EQ(Cp1250ToUtf16(std::string("\0x", 2)), std::u16string(u"\0x", 2));
+    EXPECT_EQ(Cp1250ToUtf16(""), u"");
 }
 
 }  // namespace

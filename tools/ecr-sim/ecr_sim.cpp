@@ -31,6 +31,7 @@
 #include "sim/adax/adax_emulator.h"
 #include "sim/cr280/cr280_emulator.h"
 #include "sim/dsp800/dsp800_emulator.h"
+#include "sim/dibal/dibal_emulator.h"
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
 #include "sim/elemis/elemis_emulator.h"
@@ -561,6 +562,22 @@ std::unique_ptr<orv::test::EmulatorBase> MakeCr280(const Options& o) {
     return reg;
 }
 
+// --------------------------------------------------------------- Dibal ----
+
+std::unique_ptr<orv::test::EmulatorBase> MakeDibal(const Options& o) {
+    if (o.type != 103 && o.type != 104) Usage("--device dibal needs --type 103 or 104");
+    const bool addressed = o.type == 104;
+    const int address = addressed ? (o.registerNumber > 0 ? o.registerNumber : 1) : 1;
+    auto scale = std::make_unique<orv::test::DibalEmulator>(o.port, addressed, address);
+    scale->SetRecording(false);
+    if (!o.goods.empty()) std::fprintf(stderr, "ecr-sim: --goods is not read for Dibal scales\n");
+    if (addressed)
+        std::fprintf(stderr, "ecr-sim: Dibal scale (device type 104, 8E1), address %d\n", address);
+    else
+        std::fprintf(stderr, "ecr-sim: Dibal scale (device type 103, 8N1)\n");
+    return scale;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -589,6 +606,8 @@ const std::vector<Device>& Devices() {
         {"adax", "Adax register (framed commands, 8N1)", MakeAdax, {19}, 19},
         {"dsp800", "DSP 800 register (ESC commands, 8N1)", MakeDsp800, {101}, 101},
         {"cr280", "CR-280 register (records with XOR check, 8E1)", MakeCr280, {11}, 11},
+        {"dibal", "Dibal scale (128-character records; 103: 8N1, 104: 8E1 addressed, --register: address)",
+         MakeDibal, {103, 104}, 103},
     };
     return devices;
 }

@@ -1,8 +1,13 @@
 #include "drivers/common/scale_records.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cmath>
 
 #include <string>
+
+#include "platform/private_file.h"
 
 bool ScaleHundredths(double price, uint32_t& out) {
     const double units = price >= 0.0 ? std::trunc(price * 100.0 + 0.1) : -1.0;   // NaN fails too
@@ -34,4 +39,79 @@ int RunTransferProgram(CTelepathyECR& protocol, orv::platform::ProcessRunner& ru
 std::string DottedAddress(uint32_t a) {
     return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) + "." +
            std::to_string(a & 0xFF);
+}
+
+bool WriteScaleFile(const char* path, const std::string& content) {
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool ok = orv::platform::WriteFully(fd, content.data(), content.size());
+    return ::close(fd) == 0 && ok;
+}
+
+ScaleDataFile::~ScaleDataFile() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+bool ScaleDataFile::Create(const char* path) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_failed = false;
+    m_fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return m_fd >= 0;
+}
+
+bool ScaleDataFile::Write(const std::string& bytes) {
+    if (m_fd < 0 || !orv::platform::WriteFully(m_fd, bytes.data(), bytes.size())) {
+        m_failed = true;
+        return false;
+    }
+    return true;
+}
+
+bool ScaleDataFile::Close() {
+    if (m_fd >= 0 && ::close(m_fd) != 0) m_failed = true;
+    m_fd = -1;
+    return !m_failed;
+}
+
+std::string ScaleLineSafe(std::string text, char extra) {
+    for (char& c : text)
+        if (static_cast<uint8_t>(c) < 0x20 || (extra != 0 && c == extra)) c = ' ';
+    return text;
+}
+
+CScaleFileProtocol::CScaleFileProtocol() : m_runner(&orv::platform::DefaultProcessRunner()) {}
+CScaleFileProtocol::~CScaleFileProtocol() = default;
+
+void CScaleFileProtocol::SetProcessRunner(orv::platform::ProcessRunner* runner) {
+    m_runner = runner ? runner : &orv::platform::DefaultProcessRunner();
+}
+
+int CScaleFileProtocol::CreateDataFile(const char* path) {
+    m_nError = 0;
+    if (!m_file.Create(path)) {
+        m_nError = CAS_ERR_GENERAL;
+        return 0;
+    }
+    return 1;
+}
+
+int CScaleFileProtocol::WriteDataLine(const std::string& line) {
+    if (!m_file.IsOpen()) return 1;
+    if (!m_file.Write(line + "\r\n")) {
+        m_nError = CAS_ERR_GENERAL;
+        return 0;
+    }
+    return 1;
+}
+
+int CScaleFileProtocol::CloseDataFile() {
+    if (!m_file.Close()) {
+        m_nError = CAS_ERR_GENERAL;
+        return 0;
+    }
+    return 1;
+}
+
+int CScaleFileProtocol::RunProgram(const char* program, const std::vector<std::string>& args) {
+    return RunTransferProgram(*this, *m_runner, program, args);
 }

@@ -54,3 +54,52 @@ int RunTransferProgram(CTelepathyECR& protocol, orv::platform::ProcessRunner& ru
 
 // "a.b.c.d", the most significant byte first.
 std::string DottedAddress(uint32_t address);
+
+// A text file for a transfer program (in the current directory), created
+// anew or truncated. False when it could not be written whole.
+bool WriteScaleFile(const char* path, const std::string& content);
+
+// A data file a transfer program reads, written record by record: created
+// anew, and any failed write remembered until it is closed.
+class ScaleDataFile {
+public:
+    ScaleDataFile() = default;
+    ~ScaleDataFile();
+    ScaleDataFile(const ScaleDataFile&) = delete;
+    ScaleDataFile& operator=(const ScaleDataFile&) = delete;
+
+    bool Create(const char* path);           // false when not created
+    bool IsOpen() const { return m_fd >= 0; }
+    bool Write(const std::string& bytes);    // false when not written whole
+    bool Close();                            // false when a write or the close failed
+
+private:
+    int m_fd = -1;
+    bool m_failed = false;
+};
+
+// The protocol object of a scale served through a data file and a
+// transfer program: the data file in the current directory, one line (CR
+// LF added) per accepted record, and the program run. Failures leave 9999.
+class CScaleFileProtocol : public CTelepathyECR {
+public:
+    CScaleFileProtocol();
+    ~CScaleFileProtocol() override;
+
+    int CloseDataFile();                      // 0 with 9999 when a write failed
+    void SetProcessRunner(orv::platform::ProcessRunner* runner);
+
+protected:
+    int CreateDataFile(const char* path);     // 0 with 9999
+    int WriteDataLine(const std::string& line);   // nothing when no file is open; 0 with 9999
+    int RunProgram(const char* program, const std::vector<std::string>& args);   // 1, or 0 with 9999 or -7
+    bool DataFileOpen() const { return m_file.IsOpen(); }
+
+private:
+    ScaleDataFile m_file;
+    orv::platform::ProcessRunner* m_runner;
+};
+
+// Bytes that would break a data file's layout (below 0x20, and `extra`
+// when given) become blanks.
+std::string ScaleLineSafe(std::string text, char extra = 0);

@@ -1,11 +1,6 @@
 #include "drivers/proxima/cproxima_txt.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstring>
-
-#include "comm/temp_files.h"
 
 namespace {
 
@@ -15,33 +10,13 @@ constexpr const char* kTransferProgram = "./wmplw.exe";
 
 std::string Zeros(uint32_t v, int width) { return NumToText(v, width, '0', 10).ToString(); }
 
-// Bytes that would break the line layout become blanks.
-std::string LineSafe(std::string s) {
-    for (char& c : s)
-        if (static_cast<uint8_t>(c) < 0x20) c = ' ';
-    return s;
-}
-
-int WriteNewFile(const char* path, const std::string& content) {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return 0;
-    const bool ok = orv::comm::WriteFully(fd, content.data(), content.size());
-    return ::close(fd) == 0 && ok ? 1 : 0;
-}
-
 }  // namespace
 
-CProximaTxt::CProximaTxt() : m_runner(&orv::platform::DefaultProcessRunner()) {}
+CProximaTxt::CProximaTxt() = default;
 
-CProximaTxt::~CProximaTxt() {
-    if (m_exportFd >= 0) ::close(m_exportFd);
-}
+CProximaTxt::~CProximaTxt() = default;
 
 std::string CProximaTxt::GetErrorText(int /*code*/) { return "PROXIMA TXT"; }
-
-void CProximaTxt::SetProcessRunner(orv::platform::ProcessRunner* runner) {
-    m_runner = runner ? runner : &orv::platform::DefaultProcessRunner();
-}
 
 std::string CProximaTxt::SettingsText(uint32_t address) {
     return "IP_DESTI=" + DottedAddress(address) +
@@ -57,26 +32,14 @@ std::string CProximaTxt::SettingsText(uint32_t address) {
 
 int CProximaTxt::Open(uint32_t address) {
     m_nError = 0;
-    if (!WriteNewFile(kSettingsFile, SettingsText(address))) {
+    if (!WriteScaleFile(kSettingsFile, SettingsText(address))) {
         m_nError = PROXIMA_ERR_GENERAL;
         return 0;
     }
     return 1;
 }
 
-int CProximaTxt::OpenExportFile() {
-    m_nError = 0;
-    if (m_exportFd >= 0) ::close(m_exportFd);
-    m_bExportOpen = 0;
-    m_writeFailed = false;
-    m_exportFd = ::open(kExportFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m_exportFd < 0) {
-        m_nError = PROXIMA_ERR_GENERAL;
-        return 0;
-    }
-    m_bExportOpen = 1;
-    return 1;
-}
+int CProximaTxt::OpenExportFile() { return CreateDataFile(kExportFile); }
 
 std::string CProximaTxt::BuildLine(CasPluRecord& rec) {
     m_nError = 0;
@@ -102,7 +65,7 @@ std::string CProximaTxt::BuildLine(CasPluRecord& rec) {
     };
     field("T 01");
     field(Zeros(rec.plu, 8));
-    field(LineSafe(ChrPadRight(CChrArr(name), 24, ' ').ToString()));
+    field(ScaleLineSafe(ChrPadRight(CChrArr(name), 24, ' ').ToString()));
     field(Zeros(price, 6));
     field("0");
     field(Zeros(special, 6));
@@ -122,7 +85,7 @@ std::string CProximaTxt::BuildLine(CasPluRecord& rec) {
     field("000000");
     field("24");
     field("13");
-    field("0" + LineSafe(ChrPadRight(barcode, 13, '0').ToString()));
+    field("0" + ScaleLineSafe(ChrPadRight(barcode, 13, '0').ToString()));
     field("00");
     field("1");
     if (static_cast<int>(line.size()) != kProximaLineLength) {
@@ -135,25 +98,7 @@ std::string CProximaTxt::BuildLine(CasPluRecord& rec) {
 int CProximaTxt::WritePluLine(CasPluRecord& rec) {
     const std::string line = BuildLine(rec);
     if (m_nError != 0) return 0;
-    if (!m_bExportOpen) return 1;
-    const std::string bytes = line + "\r\n";
-    if (!orv::comm::WriteFully(m_exportFd, bytes.data(), bytes.size())) {
-        m_writeFailed = true;
-        m_nError = PROXIMA_ERR_GENERAL;
-        return 0;
-    }
-    return 1;
+    return WriteDataLine(line);
 }
 
-int CProximaTxt::CloseExportFile() {
-    if (m_exportFd >= 0 && ::close(m_exportFd) != 0) m_writeFailed = true;
-    m_exportFd = -1;
-    m_bExportOpen = 0;
-    if (m_writeFailed) {
-        m_nError = PROXIMA_ERR_GENERAL;
-        return 0;
-    }
-    return 1;
-}
-
-int CProximaTxt::RunTransfer() { return RunTransferProgram(*this, *m_runner, kTransferProgram, {"MEDESA.EXP"}); }
+int CProximaTxt::RunTransfer() { return RunProgram(kTransferProgram, {"MEDESA.EXP"}); }

@@ -21,7 +21,7 @@ enum : int {
 
 constexpr int kProximaLineLength = 138;
 
-class CProximaTxt : public CTelepathyECR {
+class CProximaTxt : public CScaleFileProtocol {
 public:
     CProximaTxt();
     ~CProximaTxt() override;
@@ -35,19 +35,11 @@ public:
 
     int OpenExportFile();                       // creates ./MEDESA.EXP; 0 with 9999
     int WritePluLine(CasPluRecord& rec);        // 1, or 0 with 105/109/110/9999 (nothing written)
-    int CloseExportFile();                      // 0 with 9999 when a write failed
+    int CloseExportFile() { return CloseDataFile(); }   // 0 with 9999 when a write failed
     int RunTransfer();                          // 1, or 0 with 9999 (not started) or -7
 
     // The export line of a record (checks included); empty with the error
     // set when the record is refused.
     std::string BuildLine(CasPluRecord& rec);
     static std::string SettingsText(uint32_t address);
-
-    void SetProcessRunner(orv::platform::ProcessRunner* runner);
-
-private:
-    uint8_t m_bExportOpen = 0;
-    int m_exportFd = -1;
-    bool m_writeFailed = false;
-    orv::platform::ProcessRunner* m_runner;
 };

@@ -5,6 +5,9 @@
 //                            job, writes the prepared result to the job's
 //                            <OUTPUTFILE>;
 //   wmplw.exe <export file>  keeps copies of pargat.ini and the export file;
+//   sm_eth.exe W=1 I=1       keeps copies of sm_eth.ini, wagi.ini and
+//                            XWS_DIGI.txt;
+//   Eco_Print.bat            keeps a copy of Eco_Print.txt;
 //   any other name           only records the call.
 // Every call (numbered from 0 in the order of the calls) leaves in the
 // working directory:
@@ -100,6 +103,12 @@ int main(int argc, char** argv) {
     } else if (name == "wmplw.exe") {
         CopyRead("pargat.ini", call);
         if (argc > 1) CopyRead(argv[1], call);
+    } else if (name == "sm_eth.exe") {
+        CopyRead("sm_eth.ini", call);
+        CopyRead("wagi.ini", call);
+        CopyRead("XWS_DIGI.txt", call);
+    } else if (name == "Eco_Print.bat") {
+        CopyRead("Eco_Print.txt", call);
     }
 
     std::string line = name + "\t" + cwd;
