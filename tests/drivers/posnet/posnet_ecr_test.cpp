@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "comm/telepathy.h"
-#include "drivers/dsa/line_settings_spy.h"
+#include "fakes/line_settings_spy.h"
 #include "drivers/posnet/cpe_ecr.h"
 #include "fakes/recording_host.h"
 #include "job/job_block.h"
