@@ -25,6 +25,8 @@
 #include "drivers/dsa/cdsp_ecr.h"
 #include "drivers/cas/ccas_xml_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
+#include "drivers/novitus/cta_ecr.h"
+#include "drivers/novitus/ctn_ecr.h"
 
 namespace orv::unserved {
 

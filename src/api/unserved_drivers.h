@@ -9,8 +9,6 @@
 
 #define ORV_UNSERVED_CLASSES(ORV_UNSERVED) \
     ORV_UNSERVED(CEM_ECR)                  \
-    ORV_UNSERVED(CTN_ECR)                  \
-    ORV_UNSERVED(CTA_ECR)                  \
     ORV_UNSERVED(CP3_ECR)                  \
     ORV_UNSERVED(CPE_ECR)                  \
     ORV_UNSERVED(CPF_ECR)                  \
