@@ -279,6 +279,7 @@ int CTangoLink::SendFrame(uint8_t type, const CChrArr& body, uint8_t terminator)
             // The register reports an error: fetch its status frame.
             int code = 0;
             if (!SendEot() || !AnswerEnq() || !ReadErrorStatus(code) || !ReadEot() || !SendEot()) return 0;
+            m_bAnswered = true;
             return Fail(code);
         }
         if (b >= 0) {
@@ -372,7 +373,7 @@ int CTangoLink::ReadErrorStatus(int& code) {
 // ---------------------------------------------------------------- turns
 
 bool CTangoLink::FailedForWantOfAnswer() const {
-    if (!m_bInTurn) return false;
+    if (!m_bInTurn || m_bAnswered) return false;
     return m_nError == kNoAnswer || (m_nError <= -1 && m_nError >= -10 && m_nError != -7);
 }
 
@@ -388,6 +389,7 @@ int CTangoLink::Turn(const CChrArr& request, const std::vector<CChrArr>& records
     m_nError = 0;
     m_errorText.clear();
     m_bInTurn = true;
+    m_bAnswered = false;
     if (Broken()) return Fail(-7);
     DumpBlock(request);
     if (!Handshake()) return 0;

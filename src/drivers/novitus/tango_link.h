@@ -155,4 +155,5 @@ private:
     std::string m_errorText;
     CChrArr m_lastGoods;                  // reply of the last goods read
     bool m_bInTurn = false;               // the last failure happened in a request turn
+    bool m_bAnswered = false;             // the register refused with an error status
 };
