@@ -502,17 +502,24 @@ int CTangoLink::WriteSecondCode(const CChrArr& key, const std::string& code2) {
         if (int e = tango::BuildShortGoodsRecord(goods, record)) return Refuse(e);
     } else {
         // Everything else stays as the register holds it.
-        record = ChrMid(m_lastGoods, 6, tango::kGoodsRecordLength);
+        record = HeldGoodsRecord();
         for (int i = 0; i < tango::kKeyWidth; ++i) record.SetAt(83 + i, field[i]);
     }
     return Turn(tango::SimpleRequest('h', '1', key, key), {record}, [&] { return EndOfTurn(); });
+}
+
+CChrArr CTangoLink::HeldGoodsRecord() const {
+    // The number field of a written record is always "00000".
+    CChrArr record = ChrMid(m_lastGoods, 6, tango::kGoodsRecordLength);
+    for (int i = 18; i < 23 && i < record.GetLength(); ++i) record.SetAt(i, '0');
+    return record;
 }
 
 int CTangoLink::DeletePlu(const CChrArr& key) {
     tango::Goods goods;
     if (!ReadPlu(key, goods)) return 0;
     // The record goes back as the register holds it.
-    const CChrArr record = ChrMid(m_lastGoods, 6, tango::kGoodsRecordLength);
+    const CChrArr record = HeldGoodsRecord();
     return Turn(tango::SimpleRequest('I', '1', key, key), {record}, [&] { return EndOfTurn(); });
 }
 

@@ -139,6 +139,8 @@ protected:
 
 private:
     CChrArr ReceiveAnyFrame(int n, int m, uint8_t* terminator);
+    // The goods record of the last read, as a write carries it.
+    CChrArr HeldGoodsRecord() const;
     bool Broken();
     int Fail(int code) {
         m_nError = code;
