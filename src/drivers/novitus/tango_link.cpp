@@ -214,9 +214,8 @@ void CTangoLink::NotifyHost(int event, const std::string& text, int percent, int
 int CTangoLink::Handshake() {
     const int d = WaitDrained();
     if (d != 0) {
-        m_nError = d;
         FlushOut();
-        return 0;
+        return Fail(d);
     }
     FlushIn();
     for (int tries = 1;; ++tries) {
