@@ -1,6 +1,7 @@
 // The Tango link on a pseudo-terminal (time-scaled): checksums and frames,
 // the handshake, the sending and receiving of frames with their repeats,
 // busy answers and error status frames, and breaks in every wait.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -236,19 +237,23 @@ TEST_F(TangoLinkTest, BreakInEveryWait) {
         TFault fault;
         const char* wait;
         uint8_t lastSent;
+        size_t seen;   // bytes of lastSent (or bytes in all, for the frame) the register has before the wait
     };
-    const Case cases[] = {{TFault::EnqSilence, "answer to ENQ", 0x05},
-                          {TFault::FrameSilence, "answer to a frame", 0x03},
-                          {TFault::NoEnq, "the register's ENQ", 0x04},
-                          {TFault::ReplySilence, "the reply frame", 0x06},
-                          {TFault::NoEot, "the register's EOT", 0x06}};
+    const Case cases[] = {{TFault::EnqSilence, "answer to ENQ", 0x05, 1},
+                          {TFault::FrameSilence, "answer to a frame", 0x03, 46},
+                          {TFault::NoEnq, "the register's ENQ", 0x04, 1},
+                          {TFault::ReplySilence, "the reply frame", 0x06, 1},
+                          {TFault::NoEot, "the register's EOT", 0x06, 2}};
     for (const Case& c : cases) {
         Host().Reset();
         m_serial->ClearBreak();
         Dev().ResetLine();
         Dev().QueueFault(c.fault);
         m_emu->ClearReceived();
-        BreakAfter(40);
+        BreakWhen([c](const Bytes& got) {
+            if (c.fault == TFault::FrameSilence) return got.size() >= c.seen;
+            return static_cast<size_t>(std::count(got.begin(), got.end(), c.lastSent)) >= c.seen;
+        });
         EXPECT_EQ(Status(), 0) << c.wait;
         EXPECT_EQ(m_link.m_nError, -7) << c.wait;
         EXPECT_FALSE(m_link.FailedForWantOfAnswer());

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -74,6 +75,18 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
             serial->Break();
             socket->Break();
+        });
+    }
+
+    // Breaks the serial object off 20 ms after the register has received
+    // what pred looks for.
+    void BreakWhen(std::function<bool(const Bytes&)> pred) {
+        CTelepathy* serial = m_serial.get();
+        TangoEmulator* emu = m_emu.get();
+        m_breaker = std::thread([=] {
+            emu->WaitUntil(pred, 5000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            serial->Break();
         });
     }
 
