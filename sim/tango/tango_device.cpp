@@ -143,6 +143,11 @@ int TangoDevice::NakCount() const {
     return m_naks;
 }
 
+void TangoDevice::SetRecording(bool on) {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_recording = on;
+}
+
 void TangoDevice::ClearLog() {
     std::lock_guard<std::mutex> lk(m_mutex);
     m_frames.clear();
@@ -385,7 +390,7 @@ void TangoDevice::OnPcFrame(const std::string& raw) {
     Frame f;
     f.type = covered[0];
     f.body = covered.substr(1, covered.size() - 2);
-    m_frames.push_back(f);
+    if (m_recording) m_frames.push_back(f);
 
     int arg = 0;
     std::string text;

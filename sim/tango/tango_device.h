@@ -150,6 +150,8 @@ public:
     int EnqCount() const;
     int NakCount() const;                         // NAKs the PC sent
     void ClearLog();
+    // Frames are kept for Frames() (default on; a long simulator run turns it off).
+    void SetRecording(bool on);
 
 private:
     enum class State { Idle, PcTurn, DevAsk, DevFrame, DevEnd };
@@ -219,6 +221,7 @@ private:
     std::vector<Frame> m_frames;
     int m_enqs = 0;
     int m_naks = 0;
+    bool m_recording = true;
 };
 
 }  // namespace orv::test

@@ -75,6 +75,14 @@ Bytes TangoTcpEmulator::Received() const {
     return m_received;
 }
 
+void TangoTcpEmulator::ClearLog() {
+    {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        m_received.clear();
+    }
+    m_device.ClearLog();
+}
+
 void TangoTcpEmulator::SendBytes(const Bytes& bytes, int delayMs) {
     if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     const int fd = m_conn;

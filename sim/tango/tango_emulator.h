@@ -57,6 +57,7 @@ public:
     // Bytes are still taken and recorded, but nothing is answered.
     void SetSilent(bool on) { m_silent = on; }
     Bytes Received() const;
+    void ClearLog();   // the bytes received and the register's frame log
     int Connections() const { return m_connections; }
 
 private:
