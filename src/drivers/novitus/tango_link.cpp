@@ -522,26 +522,31 @@ int CTangoLink::DeletePlu(const CChrArr& key) {
     return Turn(tango::SimpleRequest('I', '1', key, key), {record}, [&] { return EndOfTurn(); });
 }
 
-int CTangoLink::ReadAllPlu(const GoodsFn& fn) {
-    return Turn(tango::TableRequest('I', "00", '0', AllCodesFrom(), AllCodesTo()), {}, [&] {
-        return ListReplies(tango::kGoodsReplyLength, 0, "PLU - %i", [&](const CChrArr& body) {
-            tango::Goods g;
-            if (!tango::ParseGoodsReply(body, g)) return Fail(kNoAnswer);
-            fn(g);
+template <class Rec>
+int CTangoLink::ReadList(const CChrArr& request, int length, int longLength, const char* progress,
+                         bool (*parse)(const CChrArr&, Rec&), const std::function<void(const Rec&)>& fn,
+                         const char* badRecordText) {
+    return Turn(request, {}, [&] {
+        return ListReplies(length, longLength, progress, [&](const CChrArr& body) {
+            Rec rec;
+            if (!parse(body, rec)) {
+                if (badRecordText) m_errorText = badRecordText;
+                return Fail(kNoAnswer);
+            }
+            fn(rec);
             return 1;
         });
     });
 }
 
+int CTangoLink::ReadAllPlu(const GoodsFn& fn) {
+    return ReadList<tango::Goods>(tango::TableRequest('I', "00", '0', AllCodesFrom(), AllCodesTo()),
+                                  tango::kGoodsReplyLength, 0, "PLU - %i", tango::ParseGoodsReply, fn);
+}
+
 int CTangoLink::ReadDepts(const DeptFn& fn) {
-    return Turn(tango::SimpleRequest('H', '0', "1", "99"), {}, [&] {
-        return ListReplies(tango::kDeptRecordLength, 0, "DEPT - %i", [&](const CChrArr& body) {
-            tango::Dept d;
-            if (!tango::ParseDeptRecord(body, d)) return Fail(kNoAnswer);
-            fn(d);
-            return 1;
-        });
-    });
+    return ReadList<tango::Dept>(tango::SimpleRequest('H', '0', "1", "99"), tango::kDeptRecordLength, 0, "DEPT - %i",
+                                 tango::ParseDeptRecord, fn);
 }
 
 int CTangoLink::WriteDept(const tango::Dept& dept) {
@@ -553,14 +558,8 @@ int CTangoLink::WriteDept(const tango::Dept& dept) {
 }
 
 int CTangoLink::ReadUnits(const UnitFn& fn) {
-    return Turn(tango::TableRequest('I', "01", '0', "1", "99"), {}, [&] {
-        return ListReplies(tango::kUnitRecordLength, 0, "Jednostka miary - %i", [&](const CChrArr& body) {
-            tango::Unit u;
-            if (!tango::ParseUnitRecord(body, u)) return Fail(kNoAnswer);
-            fn(u);
-            return 1;
-        });
-    });
+    return ReadList<tango::Unit>(tango::TableRequest('I', "01", '0', "1", "99"), tango::kUnitRecordLength, 0,
+                                 "Jednostka miary - %i", tango::ParseUnitRecord, fn);
 }
 
 int CTangoLink::WriteUnit(const tango::Unit& unit) {
@@ -573,29 +572,14 @@ int CTangoLink::WriteUnit(const tango::Unit& unit) {
 
 int CTangoLink::ReadReport(char report, char sub, const SaleFn& fn) {
     const int length = report == 'd' ? tango::kPluReportLength : tango::kSecondReportLength;
-    return Turn(tango::SimpleRequest(report, sub, AllCodesFrom(), AllCodesTo()), {}, [&] {
-        return ListReplies(length, 0, "PLU - %i", [&](const CChrArr& body) {
-            tango::SaleLine line;
-            if (!tango::ParseReportLine(body, line)) return Fail(kNoAnswer);
-            fn(line);
-            return 1;
-        });
-    });
+    return ReadList<tango::SaleLine>(tango::SimpleRequest(report, sub, AllCodesFrom(), AllCodesTo()), length, 0,
+                                     "PLU - %i", tango::ParseReportLine, fn);
 }
 
 int CTangoLink::ReadPositions(const SaleFn& fn) {
-    return Turn(tango::SimpleRequest('O', '2', "1", "999999"), {}, [&] {
-        return ListReplies(tango::kPositionLength, tango::kPositionLongLength, "Numer pozycji - %i",
-                           [&](const CChrArr& body) {
-                               tango::SaleLine line;
-                               if (!tango::ParsePosition(body, line)) {
-                                   m_errorText = PL("Liczba pozycji poza zakresem");
-                                   return Fail(kNoAnswer);
-                               }
-                               fn(line);
-                               return 1;
-                           });
-    });
+    return ReadList<tango::SaleLine>(tango::SimpleRequest('O', '2', "1", "999999"), tango::kPositionLength,
+                                     tango::kPositionLongLength, "Numer pozycji - %i", tango::ParsePosition, fn,
+                                     PL("Liczba pozycji poza zakresem"));
 }
 
 // ---------------------------------------------------------------- texts

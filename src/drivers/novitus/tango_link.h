@@ -134,6 +134,13 @@ protected:
     // Replies of frames of n (or n and m) bytes until the register's EOT;
     // each body goes to fn, which returns 0 to end the list with an error.
     int ListReplies(int n, int m, const char* progress, const std::function<int(const CChrArr&)>& fn);
+    // A list read: the request, then records of length (or longLength)
+    // bytes, each parsed and handed to fn; a record that does not parse
+    // ends the list with 9999 (and badRecordText when given).
+    template <class Rec>
+    int ReadList(const CChrArr& request, int length, int longLength, const char* progress,
+                 bool (*parse)(const CChrArr&, Rec&), const std::function<void(const Rec&)>& fn,
+                 const char* badRecordText = nullptr);
     // No reply frame: the register's EOT and ours.
     int EndOfTurn();
 
