@@ -2,10 +2,13 @@
 // the handshake, the sending and receiving of frames with their repeats,
 // busy answers and error status frames, and breaks in every wait.
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "drivers/novitus/cprotokol_tango.h"
+#include "comm/protocol/temp_dir.h"
 #include "drivers/novitus/ctango.h"
 #include "tango_fixture.h"
 #include "util/cp1250.h"
@@ -275,6 +278,50 @@ TEST_F(TangoLinkTest, BreakInEveryWait) {
     EXPECT_EQ(Status(), 0);
     EXPECT_EQ(m_link.m_nError, -7);
     EXPECT_TRUE(m_emu->Received().empty());
+}
+
+// CProtokolTango keeps a data log beside the dumps and reports through the
+// socket's notifier; CTango writes dumps only and reports through the
+// serial object's.
+TEST_F(TangoLinkTest, DataLogAndNotifierOfEachClass) {
+    m_link.Close();
+    {
+        ScopedTempDir tmp;
+        CProtokolTango next;
+        OpenLink(next);
+        m_serial->SetCallback(nullptr);
+        Dev().QueueFault(TFault::EnqGarbage);
+        std::string text;
+        ASSERT_EQ(next.ReadStatusText(text), 1);
+        EXPECT_EQ(Host().CountEvents(ECR_EVENT_DEVICE_ERROR), 1);
+        next.Close();
+        std::string log;
+        for (const std::string& name : tmp.Names())
+            if (name.rfind("XWDATA_", 0) == 0) log = name;
+        ASSERT_FALSE(log.empty());
+        std::ifstream f(tmp.File(log), std::ios::binary);
+        const std::string content((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        EXPECT_NE(content.find("PC ->\x05<<"), std::string::npos);
+        EXPECT_NE(content.find("ECR->\x06<<"), std::string::npos);
+        EXPECT_NE(content.find("SMKASA-01 OK"), std::string::npos);
+    }
+    {
+        ScopedTempDir tmp;
+        Host().Reset();
+        CTango tango;
+        tango.SetSerial(m_serial.get());
+        ASSERT_EQ(tango.Open(kTangoPort, 9600), 1);
+        m_serial->SetCallback(&RecordingHost::OnProgress);
+        m_socket->SetCallback(nullptr);
+        Dev().QueueFault(TFault::EnqGarbage);
+        std::string text;
+        ASSERT_EQ(tango.ReadStatusText(text), 1);
+        EXPECT_EQ(Host().CountEvents(ECR_EVENT_DEVICE_ERROR), 1);
+        tango.Close();
+        for (const std::string& name : tmp.Names()) EXPECT_NE(name.rfind("XWDATA_", 0), 0u) << name;
+        EXPECT_FALSE(tmp.Names().empty());   // the dumps
+    }
+    OpenLink(m_link);
 }
 
 TEST_F(TangoLinkTest, ErrorTextsOfBothClasses) {

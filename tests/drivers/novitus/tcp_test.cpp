@@ -56,6 +56,9 @@ TEST_F(TangoTcp, JobsOverTcpWithRepliesInPieces) {
     })) << m_ctn.GetErrorCode();
     EXPECT_EQ(dev.GoodsCount(), 2u);
     EXPECT_EQ(m_ctn.Protocol().GetModel(), 20u);
+    EXPECT_EQ(CTN_ECR::ModelForType(85), 19u);
+    EXPECT_EQ(CTN_ECR::ModelForType(26), 13u);
+    EXPECT_EQ(CTN_ECR::ModelForType(12), 1u);
     EXPECT_TRUE(m_ctn.Protocol().IsTcp());
 
     ASSERT_TRUE(Run(3, m_net->Address()));
@@ -69,6 +72,65 @@ TEST_F(TangoTcp, JobsOverTcpWithRepliesInPieces) {
     EXPECT_DOUBLE_EQ(Host().StatusCalls()[0].vat[0], 23.0);
     // Every job is a connection of its own.
     EXPECT_EQ(m_net->Connections(), 3);
+}
+
+// The remaining slots over TCP, replies in pieces.
+TEST_F(TangoTcp, EverySlotOverTcp) {
+    orv::platform::SetTimeScale(0.1);
+    TangoDevice& dev = m_net->Device();
+    TangoDevice::GoodsFields f;
+    f.code = "590";
+    f.name = "SOL";
+    f.price = 199;
+    dev.PutGoods(TangoDevice::MakeGoodsRecord(f));
+    dev.SetSales({{"590", 1, "SOL", 2000, 398, 0, ""}});
+    dev.SetPositions({{"590", 1, "SOL", 1000, 199, 1, "PARAGON 12"}});
+
+    EcrDeptRecord depts[1] = {};
+    depts[0].number = 3;
+    std::strcpy(depts[0].name, "Chemia");
+    depts[0].vat_group = 1;
+    EcrUnitRecord units[1] = {{4, "op"}};
+    std::vector<EcrItemRecord> items = {HostItemRecord({.name = "SOL", .code = "590"})};
+    std::strcpy(items[0].code2, "777");
+
+    EXPECT_TRUE(Run(11, m_net->Address(), [&] {
+        g_jobBlock.depts = depts;
+        g_jobBlock.count = 1;
+    }));
+    EXPECT_TRUE(Run(9, m_net->Address()));
+    ASSERT_EQ(Host().Depts().size(), 1u);
+    EXPECT_STREQ(Host().Depts()[0].name, "Chemia");
+    EXPECT_TRUE(Run(13, m_net->Address(), [&] {
+        g_jobBlock.units = units;
+        g_jobBlock.count = 1;
+    }));
+    EXPECT_TRUE(Run(12, m_net->Address()));
+    ASSERT_EQ(Host().Units().size(), 1u);
+    EXPECT_EQ(Host().Units()[0].number, 4u);
+    EXPECT_TRUE(Run(18, m_net->Address(), [&] {
+        g_jobBlock.items = items.data();
+        g_jobBlock.count = 1;
+        g_jobBlock.kind = 2;
+    }));
+    EXPECT_TRUE(Run(4, m_net->Address(), [&] {
+        g_jobBlock.items = items.data();
+        g_jobBlock.count = 1;
+    }));
+    ASSERT_EQ(Host().Items().size(), 1u);
+    EXPECT_STREQ(Host().Items()[0].code2, "777");
+    EXPECT_TRUE(Run(1, m_net->Address()));
+    EXPECT_EQ(Host().Sales().size(), 2u);
+    EXPECT_TRUE(Run(2, m_net->Address()));
+    EXPECT_EQ(dev.SaleCount(), 0u);
+    EXPECT_TRUE(Run(1, m_net->Address(), [&] { g_jobBlock.device.flags = 2; }));
+    ASSERT_EQ(Host().Sales().size(), 1u);
+    EXPECT_STREQ(Host().Sales()[0].sale.text, "PARAGON 12");
+    EXPECT_TRUE(Run(7, m_net->Address(), [&] {
+        g_jobBlock.items = items.data();
+        g_jobBlock.count = 1;
+    }));
+    EXPECT_EQ(dev.GoodsCount(), 0u);
 }
 
 TEST_F(TangoTcp, RefusedConnectionFailsWithTheTransportsCodeAndText) {
