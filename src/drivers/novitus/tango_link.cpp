@@ -229,15 +229,14 @@ int CTangoLink::Handshake() {
             return Fail(kNoAnswer);
         }
         if (b == AT) {
-            SendEot();
+            if (!SendEot()) return 0;
             return Fail(kNoAnswer);
         }
         // Silence or a wrong byte: tell the host and ask again.
         if (b >= 0) m_nError = kNoAnswer;
         NotifyHost(ECR_EVENT_DEVICE_ERROR, GetErrorText(m_nError), 0, m_nError);
         if (tries >= kHandshakeBadAnswers) {
-            if (Broken()) return Fail(-7);
-            SendEot();
+            if (!SendEot()) return 0;
             return Fail(kNoAnswer);
         }
     }
@@ -294,7 +293,7 @@ int CTangoLink::SendFrame(uint8_t type, const CChrArr& body, uint8_t terminator)
                 last = x;
             }
             if (IsBusy(last)) {
-                SendEot();
+                if (!SendEot()) return 0;
                 return Fail(kNoAnswer);
             }
         }
@@ -342,8 +341,7 @@ CChrArr CTangoLink::ReceiveAnyFrame(int n, int m, uint8_t* terminator) {
             }
             // A short or spoilt frame: ask for it again.
         } else if (b == EOT) {
-            SendEot();
-            if (m_nError != -7) m_nError = kDeviceEot;
+            if (SendEot()) m_nError = kDeviceEot;
             return CChrArr();
         } else if (IsBusy(b)) {
             // Three busy answers in four cost no attempt.
