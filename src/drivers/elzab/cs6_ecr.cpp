@@ -212,10 +212,8 @@ int CS6_ECR::ReadStatus(int /*port*/, EcrStatusRecord* status, double vat[8]) {
 
 // --------------------------------------------------------------- sales ----
 
-void CS6_ECR::DeliverSale(EcrSaleCallback cb, const ElzabSale& s, const ElzabPlu* plu) {
-    EcrItemRecord item;
+void CS6_ECR::SaleToHost(const ElzabSale& s, const ElzabPlu* plu, EcrItemRecord& item, EcrSaleRecord& sale) {
     std::memset(&item, 0, sizeof(item));
-    EcrSaleRecord sale;
     std::memset(&sale, 0, sizeof(sale));
     item.number = s.plu;
     if (plu) {
@@ -229,6 +227,12 @@ void CS6_ECR::DeliverSale(EcrSaleCallback cb, const ElzabSale& s, const ElzabPlu
     sale.plu = s.plu;
     sale.quantity = s.quantity;
     sale.value = s.value;
+}
+
+void CS6_ECR::DeliverSale(EcrSaleCallback cb, const ElzabSale& s, const ElzabPlu* plu) {
+    EcrItemRecord item;
+    EcrSaleRecord sale;
+    SaleToHost(s, plu, item, sale);
     CallHost(cb, static_cast<const EcrItemRecord*>(&item), static_cast<const EcrSaleRecord*>(&sale));
 }
 

@@ -42,6 +42,9 @@ public:
     // Host item <-> Elzab goods record.
     static void ItemToPlu(const EcrItemRecord& item, ElzabPlu& plu);
     static void PluToItem(const ElzabPlu& plu, EcrItemRecord& item);
+    // A sale (with its goods record when known) as the host's item and sale
+    // records, both zeroed first.
+    static void SaleToHost(const ElzabSale& s, const ElzabPlu* plu, EcrItemRecord& item, EcrSaleRecord& sale);
 
 private:
     int Fail();                          // copies the protocol's error; returns 0

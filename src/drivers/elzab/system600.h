@@ -174,10 +174,13 @@ private:
     static ElzabSale ParseSale(const CChrArr& rec);
     CChrArr PluData(const ElzabPlu& plu) const;
 
+protected:
     uint32_t m_nRegister = 0;
     uint32_t m_nModel = 1;
     int m_nMuxFlag = 0;
     int m_nMuxChannel = 1;
+
+private:
     bool m_bAnswerOverdue = false;   // the last read timed out
     bool m_bSilent = false;          // nothing came while waiting for an overdue answer
 };
