@@ -324,6 +324,67 @@ TEST_F(TangoLinkTest, DataLogAndNotifierOfEachClass) {
     OpenLink(m_link);
 }
 
+// Every request body as the register receives it.
+TEST_F(TangoLinkTest, EveryRequestBody) {
+    const std::string zeros18(18, '0');
+    const std::string key = std::string(15, ' ') + "590";
+    const std::string all = std::string(18, ' ') + std::string(18, '~');
+    auto num = [](const std::string& n) { return std::string(18 - n.size(), '0') + n; };
+    TangoDevice::GoodsFields f;
+    f.code = "590";
+    Dev().PutGoods(TangoDevice::MakeGoodsRecord(f));
+
+    std::string text, pieces[3];
+    double rates[8];
+    tango::Goods goods;
+    tango::Dept dept;
+    dept.number = 7;
+    dept.taxGroup = 1;
+    tango::Unit unit;
+    unit.number = 3;
+    unit.name = "op";
+    auto none = [](const auto&) {};
+    EXPECT_EQ(m_link.ReadStatusText(text), 1);
+    EXPECT_EQ(m_link.ReadMoreStatus(pieces), 1);
+    EXPECT_EQ(m_link.ReadTaxTable(rates), 1);
+    EXPECT_EQ(m_link.ReadPlu(CChrArr(key), goods), 1);
+    goods.code = "590";
+    goods.taxGroup = 1;
+    EXPECT_EQ(m_link.WritePlu(goods), 1);
+    EXPECT_EQ(m_link.ReadAllPlu(none), 1);
+    EXPECT_EQ(m_link.WriteDept(dept), 1);
+    EXPECT_EQ(m_link.ReadDepts(none), 1);
+    EXPECT_EQ(m_link.WriteUnit(unit), 1);
+    EXPECT_EQ(m_link.ReadUnits(none), 1);
+    EXPECT_EQ(m_link.ReadReport('U', '0', none), 1);
+    EXPECT_EQ(m_link.ReadReport('d', '2', none), 1);
+    EXPECT_EQ(m_link.ReadPositions(none), 1);
+    EXPECT_EQ(m_link.DeletePlu(CChrArr(key)), 1);
+
+    const std::vector<std::string> expected = {
+        "M0" + zeros18 + zeros18,
+        "e0" + zeros18 + zeros18,
+        "00" + zeros18 + zeros18,
+        "I#000" + key + key,
+        "h1" + key + key,
+        "I#000" + all,
+        "H1" + num("07") + num("07"),
+        "H0" + num("1") + num("99"),
+        "I#011" + num("03") + num("03"),
+        "I#010" + num("1") + num("99"),
+        "U0" + all,
+        "d2" + all,
+        "O2" + num("1") + num("999999"),
+        "I#000" + key + key,
+        "I1" + key + key,
+    };
+    EXPECT_EQ(Dev().Requests(), expected);
+    std::vector<std::string> records;
+    for (const TangoDevice::Frame& fr : Dev().Frames())
+        if (fr.type == 'D') records.push_back(fr.body.substr(0, 4));
+    EXPECT_EQ(records, (std::vector<std::string>{"    ", "H107", "I#03", "    "}));
+}
+
 TEST_F(TangoLinkTest, ErrorTextsOfBothClasses) {
     CTango tango;
     EXPECT_EQ(m_link.GetErrorText(1), PL("Błędny typ zadania"));
