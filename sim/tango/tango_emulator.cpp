@@ -14,9 +14,11 @@
 namespace orv::test {
 
 TangoEmulator::TangoEmulator(int port) : EmulatorBase(port) {
+    // A late answer holds the register's thread, so the pieces of a reply
+    // keep their order.
     m_device.SetSink([this](const Bytes& bytes, int delayMs) {
-        if (delayMs > 0) SendAfter(delayMs, bytes);
-        else Send(bytes);
+        if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        Send(bytes);
     });
 }
 
