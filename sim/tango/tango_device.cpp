@@ -272,17 +272,8 @@ void TangoDevice::ResetLine() {
 }
 
 void TangoDevice::Feed(const uint8_t* data, size_t n) {
-    std::vector<Frame> seen;
-    std::function<void(const Frame&)> hook;
-    {
-        std::lock_guard<std::mutex> lk(m_mutex);
-        const size_t before = m_frames.size();
-        for (size_t i = 0; i < n; ++i) OnByte(data[i]);
-        seen.assign(m_frames.begin() + static_cast<std::ptrdiff_t>(before), m_frames.end());
-        hook = m_hook;
-    }
-    if (hook)
-        for (const Frame& f : seen) hook(f);
+    std::lock_guard<std::mutex> lk(m_mutex);
+    for (size_t i = 0; i < n; ++i) OnByte(data[i]);
 }
 
 void TangoDevice::OnByte(uint8_t b) {
@@ -391,6 +382,7 @@ void TangoDevice::OnPcFrame(const std::string& raw) {
     f.type = covered[0];
     f.body = covered.substr(1, covered.size() - 2);
     if (m_recording) m_frames.push_back(f);
+    if (m_hook) m_hook(f);   // before the answer
 
     int arg = 0;
     std::string text;

@@ -96,7 +96,9 @@ public:
     void ClearFaults();
     // Sends every output in pieces of 1 to 3 bytes.
     void SetSegmented(bool on);
-    // Called for every good PC frame (on the front end's thread, unlocked).
+    // Called for every good PC frame before the register answers it (on the
+    // front end's thread, with the register locked: the hook must not call
+    // the register).
     void SetFrameHook(std::function<void(const Frame&)> hook);
 
     // ---- state ----

@@ -49,7 +49,13 @@ protected:
     }
     // What the PC sent, once the register has read its last bytes.
     Bytes Settled() const {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        size_t n = m_emu->ReceivedCount();
+        for (int i = 0; i < 50; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const size_t now = m_emu->ReceivedCount();
+            if (now == n) break;
+            n = now;
+        }
         return m_emu->Received();
     }
 
@@ -200,6 +206,7 @@ TEST_F(TangoLinkTest, BusyAnswersCostOneAttemptInFour) {
 }
 
 TEST_F(TangoLinkTest, ThreeSilentReadsEndTheReceive) {
+    FastClock();
     Dev().QueueFault(TFault::ReplySilence);
     m_emu->ClearReceived();
     EXPECT_EQ(Status(), 0);
@@ -211,6 +218,7 @@ TEST_F(TangoLinkTest, ThreeSilentReadsEndTheReceive) {
 }
 
 TEST_F(TangoLinkTest, RegisterResetMidTurn) {
+    FastClock();
     Dev().QueueFault(TFault::Reset);
     EXPECT_EQ(Status(), 0);
     EXPECT_EQ(m_link.m_nError, -5);

@@ -310,6 +310,7 @@ TEST_F(TangoJobs, SalesReportsPositionsAndClearing) {
 // A register that stops answering at item 4 of 10: items 4-6 fail with
 // 9999 after their handshakes, 7-10 are confirmed without traffic.
 TEST_F(TangoJobs, SilentRegisterEndsTheLoop) {
+    FastClock();
     std::vector<EcrItemRecord> items;
     for (int i = 1; i <= 10; ++i) items.push_back(Item(std::to_string(i).c_str(), "X", 1.0));
     int progress = 0;
@@ -334,6 +335,7 @@ TEST_F(TangoJobs, SilentRegisterEndsTheLoop) {
 }
 
 TEST_F(TangoJobs, RefusalsAndIsolatedSilencesNeverStopTheLoop) {
+    FastClock();
     std::vector<EcrItemRecord> items;
     for (int i = 1; i <= 6; ++i) items.push_back(Item(std::to_string(i).c_str(), "X", 1.0));
     Dev().QueueFault(TFault::FrameAt, 1, 0x1A);    // item 1 refused
@@ -415,7 +417,9 @@ TEST_F(TangoMux, KindsThreeAndFourSelectAMultiplexerChannel) {
         EXPECT_FALSE(line->IsOpen());
         EXPECT_EQ(Host().CountEvents(ECR_EVENT_DEVICE_ERROR), 1);
     }
-    // A multiplexer that shows the channel at once: the job goes on.
+    // A multiplexer that shows the channel at once: the job goes on (to a
+    // silent line).
+    FastClock();
     line->SetCts(true);
     line->SetDsr(false);
     EcrDeviceRecord dev = DeviceRecord(12, kTangoPort, 9600, 3);

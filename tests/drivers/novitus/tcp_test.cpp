@@ -145,6 +145,7 @@ TEST_F(TangoTcp, RefusedConnectionFailsWithTheTransportsCodeAndText) {
 }
 
 TEST_F(TangoTcp, SilentRegisterOverTcp) {
+    FastClock();
     std::vector<EcrItemRecord> items;
     for (int i = 1; i <= 5; ++i) items.push_back(HostItemRecord({.name = "X", .code = "7", .price = 1.0, .vat = 1}));
     m_net->SetSilent(true);

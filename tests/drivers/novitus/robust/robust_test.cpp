@@ -32,6 +32,7 @@ class TangoRobust : public TangoTest {
 protected:
     void SetUp() override {
         TangoTest::SetUp();
+        FastClock();
         OpenLink(m_link);
         TangoDevice::GoodsFields f;
         for (const char* code : {"1", "2", "3"}) {
