@@ -89,6 +89,8 @@ int CTangoLink::OpenTcp(uint32_t address) {
     m_bInTurn = false;
     m_nMode = 1;
     m_nPort = static_cast<int>(address);
+    // No address is a bad parameter, not a failure without a code.
+    if (address == 0) return Fail(-1);
     if (m_traits.dataLog) OpenDataLog();
     const int r = Connect(address, kTcpPort);
     if (r != 1 && m_traits.dataLog) CloseDataLog();

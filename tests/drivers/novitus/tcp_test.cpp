@@ -142,6 +142,12 @@ TEST_F(TangoTcp, RefusedConnectionFailsWithTheTransportsCodeAndText) {
     EXPECT_EQ(std::string(m_ctn.GetErrorMessage()), CTelepathyEth().GetErrorText(code));
     EXPECT_NE(std::string(m_ctn.GetErrorMessage()), SerialErrorText(-3));
     EXPECT_EQ(Host().CountEvents(ECR_EVENT_FAILED) + Host().CountEvents(ECR_EVENT_DEVICE_ERROR), 1);
+
+    // No address at all: a bad parameter, with the transport's text.
+    EXPECT_FALSE(Run(15, 0));
+    EXPECT_EQ(m_ctn.GetErrorCode(), -1);
+    EXPECT_EQ(std::string(m_ctn.GetErrorMessage()), CTelepathyEth().GetErrorText(-1));
+    EXPECT_EQ(Host().CountEvents(ECR_EVENT_SYSTEM_ERROR), 2);
 }
 
 TEST_F(TangoTcp, SilentRegisterOverTcp) {
