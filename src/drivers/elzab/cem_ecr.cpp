@@ -1,14 +1,11 @@
 #include "drivers/elzab/cem_ecr.h"
 
-#include <cmath>
 #include <cstring>
 
 #include "drivers/elzab/cs6_ecr.h"
 #include "util/cp1250.h"
 
 namespace {
-
-constexpr int kSilentItems = 3;   // items in a row without an answer before ReadPLU gives up
 
 std::string Text(const char* prefix, uint32_t number) { return prefix + std::to_string(number); }
 
@@ -165,28 +162,28 @@ int CEM_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback cb) {
 int CEM_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadCallback cb) {
     if (!items) return FailWith(-1);
     if (count <= 0) count = 1;
+    auto itemText = [&](int i) { return Text("Pobieranie danych PLU - ", items[i].number); };
     int result = 0;
-    int silent = 0;
+    NoAnswerRun silent(*this);
     for (int i = 0; i < count; ++i) {
         SetError(0, std::string());
-        Notify(ECR_EVENT_ITEM, Text("Pobieranie danych PLU - ", items[i].number),
-               static_cast<int>(std::trunc((i + 1) * 100.0) / count), 0);
+        Notify(ECR_EVENT_ITEM, itemText(i), ItemPercent(i, count), 0);
         if (m_modem.ReadPlu(items[i].number, [&](const ElzabPlu& plu, const std::string& barcode) {
                 DeliverPlu(cb, plu, barcode);
             })) {
             result = 1;
-            silent = 0;
+            silent.Gone(0);
             continue;
         }
         result = Fail();
         if (m_nError == -7) return 0;
         // No confirmation callback here: each failed item is an event.
         Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
-        silent = m_nError == kNoAnswer ? silent + 1 : 0;
-        if (silent >= kSilentItems) {
+        if (silent.Gone(m_nError)) {
             // The register stopped answering: nothing more is asked.
-            for (int j = i + 1; j < count; ++j) Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
-            return 0;
+            return AccountForRest(i + 1, count, itemText, [&](int, int code, const std::string& text) {
+                Notify(ECR_EVENT_DEVICE_ERROR, text, 0, code);
+            });
         }
     }
     return result;

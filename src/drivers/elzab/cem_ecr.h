@@ -46,6 +46,7 @@ public:
 
     // Code the register gives when it does not answer.
     static constexpr int kNoAnswer = 100;
+    int NoAnswerCode() const override { return kNoAnswer; }
 
 private:
     int Fail();                          // copies the protocol's error; returns 0

@@ -15,6 +15,7 @@ public:
     CS6_ECR();
 
     std::string GetErrorText(int code) override;
+    int NoAnswerCode() const override { return CSystem600::kNoAnswer; }
     int Open(int port, const EcrDeviceRecord* record) override;
     int Close(int port) override;
     int ReadVAT(int port, double vat[8]) override;

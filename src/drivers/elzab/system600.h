@@ -45,6 +45,7 @@ public:
     static constexpr uint8_t kEsc = 0x1B;
     static constexpr uint8_t kAck = 0x06;
     static constexpr uint8_t kNak = 0x15;
+    static constexpr int kNoAnswer = 100;      // no answer byte came: 0 + 100
     enum Command : uint8_t {
         kReadEcrNumber = 0xC0,
         kReadStatusCode = 0xFF,
