@@ -42,9 +42,8 @@ int CTN_ECR::ReadAllUnit(int, EcrUnitReadCallback) {
 }
 
 int CTN_ECR::PgmUNIT(int, EcrUnitRecord* units, int count, EcrUnitProgramCallback) {
-    ResetGuard();
     return ItemLoop<EcrUnitRecord>(
         units, count,
         [](const EcrUnitRecord& u) { return "Nazwa - " + std::string(u.name, strnlen(u.name, sizeof u.name)); },
-        [this](EcrUnitRecord& u, int) { return Guarded([&] { return m_next.WriteUnit(FromHostUnit(u)); }); });
+        [this](EcrUnitRecord& u, int) { return ItemRequest([&] { return m_next.WriteUnit(FromHostUnit(u)); }); });
 }

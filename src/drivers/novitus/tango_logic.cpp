@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr int kSilentItemsLimit = 3;
-
 void CopyText(char* dst, size_t dstSize, const std::string& src, size_t maxChars) {
     std::memset(dst, 0, dstSize);
     size_t n = std::min({src.size(), maxChars, dstSize - 1});
@@ -124,27 +122,6 @@ int CTangoLogic::TakeLinkError() {
     return 0;
 }
 
-int CTangoLogic::Guarded(const std::function<int()>& request) {
-    if (m_nSilentItems >= kSilentItemsLimit) {
-        SetError(m_nSilentCode, m_sSilentText);
-        return 0;
-    }
-    if (request() == 1) {
-        m_nSilentItems = 0;
-        return 1;
-    }
-    TakeLinkError();
-    if (m_nError == -7) return 0;
-    if (m_link.FailedForWantOfAnswer()) {
-        ++m_nSilentItems;
-        m_nSilentCode = m_nError;
-        m_sSilentText = m_szError;
-    } else if (m_link.FailedInTurn()) {
-        m_nSilentItems = 0;   // the register answered (a record refused before any traffic tells nothing)
-    }
-    return 0;
-}
-
 // ---------------------------------------------------------------- open / close
 
 int CTangoLogic::Open(int port, const EcrDeviceRecord* record) {
@@ -157,7 +134,6 @@ int CTangoLogic::Open(int port, const EcrDeviceRecord* record) {
     m_link.SetSerial(m_pSerial);
     m_link.SetSocket(m_pSocket);
     Configure(record);
-    ResetGuard();
     if (!OpenLine(port, record)) return TakeLinkError();
     if (record->kind != 3 && record->kind != 4) return 1;
 
@@ -276,11 +252,10 @@ int CTangoLogic::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallba
 }
 
 int CTangoLogic::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback, int kind) {
-    ResetGuard();
     return ItemLoop<EcrItemRecord>(
         items, count, [](const EcrItemRecord& it) { return NameText(it.name, sizeof it.name); },
         [this, kind](EcrItemRecord& it, int) {
-            return Guarded([&] {
+            return ItemRequest([&] {
                 if (kind != 2) return m_link.WritePlu(FromHostItem(it));
                 // An extra barcode: the item as the register holds it, with
                 // this second code.
@@ -293,11 +268,10 @@ int CTangoLogic::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCall
 }
 
 int CTangoLogic::DelPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback) {
-    ResetGuard();
     return ItemLoop<EcrItemRecord>(
         items, count, [](const EcrItemRecord& it) { return NameText(it.name, sizeof it.name); },
         [this](EcrItemRecord& it, int) {
-            return Guarded([&] {
+            return ItemRequest([&] {
                 CChrArr key;
                 if (int e = tango::GoodsKey(HostText(it.code, sizeof it.code), it.number, key))
                     return m_link.Refuse(e);
@@ -317,8 +291,7 @@ int CTangoLogic::ReadAllDEPT(int, EcrDeptReadCallback) {
 }
 
 int CTangoLogic::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallback) {
-    ResetGuard();
     return ItemLoop<EcrDeptRecord>(
         depts, count, [](const EcrDeptRecord& d) { return NameText(d.name, sizeof d.name); },
-        [this](EcrDeptRecord& d, int) { return Guarded([&] { return m_link.WriteDept(FromHostDept(d)); }); });
+        [this](EcrDeptRecord& d, int) { return ItemRequest([&] { return m_link.WriteDept(FromHostDept(d)); }); });
 }

@@ -38,6 +38,10 @@ public:
     // sale position ("O").
     static void ToHostSale(const tango::SaleLine& line, uint32_t kind, EcrItemRecord& item, EcrSaleRecord& sale);
 
+    // A request turn that ended with 9999 is Tango's "no answer"; a record
+    // refused before any traffic, or an error status without a code, is not.
+    int NoAnswerCode() const override { return m_link.FailedForWantOfAnswer() ? CTangoLink::kNoAnswer : 0; }
+
     CTangoLink& Link() { return m_link; }
     // 2 when bit 1 of the record's flag word is set, else bit 0.
     uint32_t SaleReadMode() const { return m_nSaleMode; }
@@ -56,11 +60,8 @@ protected:
 
     // Copies the link's code and text into the job; returns 0.
     int TakeLinkError();
-    // Runs one item's request unless the register has stopped answering:
-    // after three items in a row that failed for want of an answer, every
-    // further item fails with that code without traffic.
-    int Guarded(const std::function<int()>& request);
-    void ResetGuard() { m_nSilentItems = 0; }
+    // One item's request: 1, or 0 with the link's code and text taken.
+    int ItemRequest(const std::function<int()>& request) { return request() == 1 ? 1 : TakeLinkError(); }
 
     CTangoLink& m_link;
     const bool m_bUnitsFromDevice;
@@ -68,7 +69,4 @@ protected:
 
 private:
     int ReadReports(char sub);
-    int m_nSilentItems = 0;
-    int m_nSilentCode = 0;
-    std::string m_sSilentText;
 };
