@@ -472,8 +472,12 @@ void TangoDevice::SendCurrentFrame(bool clean) {
         return;
     }
     if (TakeFault(Fault::ReplySilence)) return;
+    if (TakeFault(Fault::ReplyGarbage, &arg)) {
+        // Garbage instead of the frame: the PC's NAK brings the frame.
+        Out(Bytes(static_cast<size_t>(arg > 0 ? arg : 1), static_cast<uint8_t>('#')));
+        return;
+    }
     if (TakeFault(Fault::ReplyTabs, &arg)) Out(Bytes(static_cast<size_t>(arg), TAB));
-    if (TakeFault(Fault::ReplyGarbage, &arg)) Out(Bytes(static_cast<size_t>(arg > 0 ? arg : 1), static_cast<uint8_t>('#')));
     if (TakeFault(Fault::ReplyBadChecksum)) {
         frame.back() = frame.back() == '0' ? '1' : '0';
     } else if (TakeFault(Fault::ReplyLowerCase)) {

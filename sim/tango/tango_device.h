@@ -68,7 +68,7 @@ public:
         ReplyBadChecksum,  // the next reply frame with a wrong checksum (its repeat is good)
         ReplyLowerCase,    // the next reply frame's checksum in lower-case digits
         ReplyTabs,         // arg TABs before the next reply frame
-        ReplyGarbage,      // arg wrong bytes before the next reply frame
+        ReplyGarbage,      // arg wrong bytes instead of the next reply frame (a NAK brings it)
         ReplyEot,          // EOT instead of the next reply frame
         ReplySilence,      // nothing instead of the next reply frame (a NAK brings it)
         ReplyLate,         // the next reply frame arg (real) milliseconds late

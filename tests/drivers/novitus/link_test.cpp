@@ -172,7 +172,7 @@ TEST_F(TangoLinkTest, ReplyFrameRepairs) {
     // A frame that comes short is asked for again.
     Dev().QueueFault(TFault::ReplyShort, 1, 2);
     EXPECT_EQ(Status(), 1);
-    // Garbage before the frame.
+    // Garbage instead of the frame.
     Dev().QueueFault(TFault::ReplyGarbage, 1, 1);
     EXPECT_EQ(Status(), 1);
 }

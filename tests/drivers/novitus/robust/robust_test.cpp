@@ -24,7 +24,7 @@ const FaultCase kFaults[] = {
     {TFault::FrameNak, 8, 0},        {TFault::FrameAt, 1, 0x119},     {TFault::FrameAt, 1, 0},
     {TFault::FrameGarbage, 1, 2},    {TFault::FrameTabs, 1, 16},      {TFault::ReplyBadChecksum, 1, 0},
     {TFault::ReplyLowerCase, 1, 0},  {TFault::ReplyTabs, 1, 9},       {TFault::ReplyTabs, 1, 30},
-    {TFault::ReplyGarbage, 1, 5},    {TFault::ReplyEot, 1, 0},        {TFault::ReplyShort, 1, 3},
+    {TFault::ReplyGarbage, 1, 1},    {TFault::ReplyEot, 1, 0},        {TFault::ReplyShort, 1, 3},
     {TFault::ReplyLate, 1, 30},      {TFault::Reset, 1, 0},           {TFault::NoEot, 1, 0},
 };
 
