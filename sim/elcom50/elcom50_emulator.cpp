@@ -3,23 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "sim/sim_text.h"
+
 namespace orv::test {
 
 namespace {
-
-std::vector<std::string> Split(const std::string& s, char sep) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = s.find(sep, start);
-        if (at == std::string::npos) {
-            out.push_back(s.substr(start));
-            return out;
-        }
-        out.push_back(s.substr(start, at - start));
-        start = at + 1;
-    }
-}
 
 std::string Join(const std::vector<std::string>& fields, size_t from = 0) {
     std::string r;

@@ -20,6 +20,7 @@
 #include "drivers/elcom50/cel50_ecr.h"
 #include "drivers/elzab/cem_ecr.h"
 #include "drivers/elzab/cs6_ecr.h"
+#include "drivers/posnet/cpc_ecr.h"
 #include "drivers/dsa/cd1_ecr.h"
 #include "drivers/dsa/cd5_ecr.h"
 #include "drivers/dsa/cds_ecr.h"
@@ -28,6 +29,17 @@
 #include "drivers/proxima/cmpr_ecr.h"
 #include "drivers/novitus/cta_ecr.h"
 #include "drivers/novitus/ctn_ecr.h"
+#include "drivers/posnet/cpe_ecr.h"
+#include "drivers/posnet/cpf_ecr.h"
+#include "drivers/sharp/cs5_ecr.h"
+#include "drivers/sharp/csh227_ecr.h"
+#include "drivers/sharp/csh285_ecr.h"
+#include "drivers/sharp/csh277ps_ecr.h"
+#include "drivers/sharp/csh7_ecr.h"
+#include "drivers/sharp/csh9_ecr.h"
+#include "drivers/sharp/csh_ecr.h"
+#include "drivers/ncr/cncr_ecr.h"
+#include "drivers/elemis/cems_ecr.h"
 
 namespace orv::unserved {
 

@@ -9,26 +9,14 @@
 
 #define ORV_UNSERVED_CLASSES(ORV_UNSERVED) \
     ORV_UNSERVED(CP3_ECR)                  \
-    ORV_UNSERVED(CPE_ECR)                  \
-    ORV_UNSERVED(CPF_ECR)                  \
-    ORV_UNSERVED(CPC_ECR)                  \
-    ORV_UNSERVED(CSH_ECR)                  \
-    ORV_UNSERVED(CS5_ECR)                  \
-    ORV_UNSERVED(CSH285_ECR)               \
-    ORV_UNSERVED(CSH7_ECR)                 \
-    ORV_UNSERVED(CSH277PS_ECR)             \
-    ORV_UNSERVED(CSH9_ECR)                 \
-    ORV_UNSERVED(CSH227_ECR)               \
     ORV_UNSERVED(CAD_ECR)                  \
     ORV_UNSERVED(CCR_ECR)                  \
     ORV_UNSERVED(COP_ECR)                  \
     ORV_UNSERVED(CD8_ECR)                  \
     ORV_UNSERVED(CEL_ECR)                  \
-    ORV_UNSERVED(CEMS_ECR)                 \
     ORV_UNSERVED(CEN_ECR)                  \
     ORV_UNSERVED(CHI_ECR)                  \
     ORV_UNSERVED(CHT_ECR)                  \
-    ORV_UNSERVED(CNCR_ECR)                 \
     ORV_UNSERVED(CLP_ECR)                  \
     ORV_UNSERVED(CLP16_ECR)                \
     ORV_UNSERVED(CDI_ECR)                  \

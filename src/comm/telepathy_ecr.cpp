@@ -63,14 +63,21 @@ int CTelepathyECR::Open(int port, int baud) {
         m_nError = result;
         return 0;
     }
-    m_pSerial->FlushOutput(port);
-    m_pSerial->FlushInput(port);
+    // A line that was opened but cannot be used is closed again, so the
+    // next job on the port can open it.
+    int err = m_pSerial->FlushOutput(port);
+    if (err == 0) err = m_pSerial->FlushInput(port);
+    if (err < 0) {
+        m_pSerial->Close(port, 1);
+        m_nError = err;
+        return 0;
+    }
     return 1;
 }
 
 int CTelepathyECR::WriteForSendAll(const CChrArr& bytes, int seconds) { return m_pSerial->Write(m_nPort, bytes, seconds); }
 
-int CTelepathyECR::SendAll(const CChrArr& bytes) {
+int CTelepathyECR::SendAll(const CChrArr& bytes, int shortCode) {
     if (bytes.IsEmpty()) return 1;
     if (m_pSerial == nullptr) {
         m_nError = kNoTransport;
@@ -83,7 +90,7 @@ int CTelepathyECR::SendAll(const CChrArr& bytes) {
         return 0;
     }
     if (written != bytes.GetLength()) {
-        m_nError = 999999;
+        m_nError = shortCode;
         return 0;
     }
     code = m_pSerial->WaitOutputDrained(m_nPort, 5);
@@ -92,6 +99,11 @@ int CTelepathyECR::SendAll(const CChrArr& bytes) {
         return 0;
     }
     return 1;
+}
+
+int CTelepathyECR::SendBytes(const CChrArr& bytes) {
+    DumpSent(bytes);
+    return SendAll(bytes, 10);
 }
 
 void CTelepathyECR::ClosePort() {

@@ -21,8 +21,12 @@ public:
     // 1024-byte queues, the baud, 8N1, both queues flushed. 1 / 0 (error set).
     virtual int Open(int port, int baud);
 
-    // Writes the whole array (5 s), then waits for it to leave (5 s). 1 / 0.
-    int SendAll(const CChrArr& bytes);
+    // Writes the whole array (5 s), then waits for it to leave (5 s). 1 / 0
+    // with the port's error, or shortCode when fewer bytes went out.
+    int SendAll(const CChrArr& bytes, int shortCode = 999999);
+    // One write of a protocol: dumps the bytes to the sent-traffic file,
+    // then SendAll with the short-write code 10.
+    int SendBytes(const CChrArr& bytes);
     // Clears the error and closes the port with a 1 s drain wait.
     void ClosePort();
 

@@ -83,6 +83,25 @@ public:
     void TakeProtocolError(const CTelepathyECR& protocol) {
         SetError(protocol.m_nError, GetErrorText(protocol.m_nError));
     }
+    // A failed protocol operation: its code (`fallback` when it holds none)
+    // and text become this object's error. Returns 0.
+    int ProtocolFailed(CTelepathyECR& protocol, int fallback) {
+        if (protocol.m_nError == 0) protocol.m_nError = fallback;
+        TakeProtocolError(protocol);
+        return 0;
+    }
+    // The Open of a family with one protocol object on a serial line: the
+    // protocol gets the serial object, becomes the current protocol and
+    // opens the port at the record's baud; a failure is taken as above.
+    int OpenSerialProtocol(CTelepathyECR& protocol, int port, const EcrDeviceRecord* record, int fallback) {
+        if (!record) {
+            SetError(-1, GetErrorText(-1));
+            return 0;
+        }
+        protocol.SetSerial(m_pSerial);
+        SetProtocol(&protocol);
+        return protocol.Open(port, record->baud) == 1 ? 1 : ProtocolFailed(protocol, fallback);
+    }
     bool IsConnected() const { return m_bConnected != 0; }
 
     // Common item loop of the programming and deleting slots:

@@ -1,14 +1,15 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50|tango|next] [--type N | --model M]
-//           [--port N] [--register NN] [--goods FILE.csv] [--delay MS] [--serial]
+//   ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr|sharp|ncr|elemis|tango|next]
+//           [--type N | --model M] [--port N] [--register NN] [--goods FILE.csv] [--delay MS] [--serial]
 //
 // The first line on standard output is the variable to give the library,
 // e.g. "ECR_COM1=/dev/pts/4"; the simulator then runs until SIGINT or
 // SIGTERM. A Next register (--device next) listens on 127.0.0.1:5001
 // instead (--serial: a pseudo-terminal); the first line is then the number
-// to give as the port with connection kind 11, e.g. "PORT=2130706433". Goods files hold one item per line, as ecrctl reads them:
+// to give as the port with connection kind 11, e.g. "PORT=2130706433".
+// Goods files hold one item per line, as ecrctl reads them:
 //   number;code;name;VAT group;department;price[;unit]
 // (a comma separates in a line without ';'; a line whose first field is not a number, such as a
 // header, is skipped; names are UTF-8 or code page 1250; the code is the
@@ -32,9 +33,16 @@
 
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
-#include "sim/elzab/elzab_emulator.h"
-#include "sim/tango/tango_emulator.h"
+#include "sim/elemis/elemis_emulator.h"
+#include "sim/ncr/ncr_emulator.h"
 #include "util/chrarr.h"
+#include "sim/elzab/elzab_emulator.h"
+#include "sim/posnet/perfekt_emulator.h"
+#include "sim/posnet/posnet_ecr_emulator.h"
+#include "util/chrarr.h"
+#include "sim/sharp/sharp227_emulator.h"
+#include "sim/sharp/sharp_emulator.h"
+#include "sim/tango/tango_emulator.h"
 
 namespace {
 
@@ -52,11 +60,17 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50|tango|next] [--type N | --model M] [--port N]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50|perfekt|posnet-ecr|sharp|ncr|elemis|tango|next]\n"
+                 "               [--type N | --model M] [--port N]\n"
                  "               [--register NN] [--goods FILE.csv] [--delay MS] [--serial]\n"
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
                  "  elcom50  Elcom 50 register (--type 16 or 17)\n"
+                 "  perfekt  Posnet Perfekt or Bingo register (--type 38, 44, 45, 54 or 62)\n"
+                 "  posnet-ecr  Posnet ECR register (type 21; goods are read, not programmed)\n"
+                 "  sharp    Sharp register (--type 18, 25, 33, 47, 48, 49, 50, 74 or 97; --register: machine number)\n"
+                 "  ncr      NCR register (type 8)\n"
+                 "  elemis   Elemis register (type 75; link constant ECR_ELEMIS_LINK or 000000000000)\n"
                  "  tango    Novitus register on the Tango protocol (types 12, 34, 35, 57-59, 65-70)\n"
                  "  next     Novitus Next register (types 85, 86) on 127.0.0.1:5001; prints\n"
                  "           PORT=<number> to give as the port with connection kind 11\n"
@@ -326,6 +340,155 @@ std::unique_ptr<orv::test::EmulatorBase> MakeDsa(const Options& o) {
     return reg;
 }
 
+// ------------------------------------------------------ Posnet Perfekt ----
+
+int LoadPerfektGoods(orv::test::PerfektEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 6, [&](const std::vector<std::string>& f, int lineNo) {
+        const long number = std::stol(f[0]);
+        double price = 0;
+        if (number < 1 || !AllDigits(f[3]) || f[3].size() != 1 || f[3][0] < '1' || f[3][0] > '7' ||
+            !ParsePrice(f[5], price) || price > 21474836.47) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, VAT group 1..7 or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        // Kept as the register keeps a written PLU.
+        orv::test::PerfektEmuPlu plu;
+        plu.name = Cp1250ToMazovia(CChrArr(ToCp1250(f[2]))).ToString().substr(0, 16);
+        plu.name.resize(16, ' ');
+        const std::string code = AllDigits(f[1]) && f[1].size() <= 13 ? f[1] : std::string();
+        plu.code = std::string(13 - code.size(), '0') + code;
+        plu.price = std::to_string(static_cast<long long>(price * 100.0 + 0.5));
+        plu.vat = std::string(1, static_cast<char>(f[3][0] - 1));
+        reg.SetPlu(static_cast<uint32_t>(number), plu);
+        return true;
+    });
+}
+
+// ----------------------------------------------------------------- NCR ----
+
+int LoadNcrGoods(orv::test::NcrEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 9, [&](const std::vector<std::string>& f, int lineNo) {
+        double price = 0;
+        const std::string code = f[1].substr(0, 12);
+        if (code.empty() || code.find(':') != std::string::npos || !AllDigits(f[4]) || f[4].size() > 2 ||
+            std::atoi(f[4].c_str()) < 1 || !ParsePrice(f[5], price) || price > 9999999.99) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (code, department or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        // Kept as the register keeps a programmed item: the name in CP852.
+        const CChrArr name = Cp1250ToCp852(CChrArr(ToCp1250(f[2]).substr(0, 12)));
+        reg.AddPlu(code, static_cast<uint32_t>(price * 100.0 + 0.1), static_cast<uint32_t>(std::atoi(f[4].c_str())),
+                   std::string(name.ToString()));
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeNcr(const Options& o) {
+    auto reg = std::make_unique<orv::test::NcrEmulator>(o.port);
+    reg->SetRecording(false);
+    int n = o.goods.empty() ? 0 : LoadNcrGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: NCR register (device type 8), %d goods\n", n);
+    return reg;
+}
+
+// -------------------------------------------------------------- Elemis ----
+
+int LoadElemisGoods(orv::test::ElemisEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 5, [&](const std::vector<std::string>& f, int lineNo) {
+        const long number = std::stol(f[0]);
+        double price = 0;
+        const bool codeOk = f[1].empty() || (AllDigits(f[1]) && f[1].size() <= 13);
+        if (number < 1 || number > 10000 || !codeOk || !AllDigits(f[3]) || f[3].size() > 1 || f[3] == "0" ||
+            f[3] == "9" || !ParsePrice(f[5], price) || price > 42949672.95) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, code, VAT group or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        const std::string code = f[1].empty() ? f[0] : f[1];
+        reg.SetPlu(static_cast<uint32_t>(number), std::string(13 - code.size(), '0') + code, ToCp1250(f[2]),
+                   static_cast<uint32_t>(price * 100.0 + 0.1), static_cast<uint8_t>(std::atoi(f[3].c_str()) - 1), 0);
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakePerfekt(const Options& o) {
+    static const std::map<int, int> variants = {{38, 1}, {44, 2}, {45, 3}, {54, 4}, {62, 4}};
+    auto it = variants.find(o.type);
+    if (it == variants.end()) Usage("--device perfekt needs --type 38, 44, 45, 54 or 62");
+    auto reg = std::make_unique<orv::test::PerfektEmulator>(o.port, it->second);
+    reg->SetRecording(false);
+    reg->SetAnswerDelay(o.delayMs);
+    if (it->second == 4) reg->SetDept(1, Cp1250ToMazovia(CChrArr(ToCp1250("Ogólny          "))).ToString());
+    int n = o.goods.empty() ? 0 : LoadPerfektGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: Posnet Perfekt/Bingo register (device type %d, layout %d), %d goods\n", o.type,
+                 it->second, n);
+    return reg;
+}
+
+// ---------------------------------------------------------- Posnet ECR ----
+
+int LoadPosnetEcrGoods(orv::test::PosnetEcrEmulator& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 6, [&](const std::vector<std::string>& f, int lineNo) {
+        double price = 0;
+        if (!AllDigits(f[3]) || f[3].size() != 1 || !AllDigits(f[4]) || f[4].size() > 3 || !ParsePrice(f[5], price)) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (VAT group, department or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        orv::test::PosnetEcrEmuRecord r;
+        r.name = ToCp1250(f[2]).substr(0, 24);
+        r.vat = f[3];
+        r.dept = f[4];
+        const std::string code = AllDigits(f[1]) && f[1].size() <= 13 ? f[1] : std::string();
+        r.barcode = std::string(13 - code.size(), '0') + code;
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", price);
+        r.price = text;
+        reg.SetRecord(static_cast<uint32_t>(std::stoul(f[0])), r);
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakePosnetEcr(const Options& o) {
+    auto reg = std::make_unique<orv::test::PosnetEcrEmulator>(o.port);
+    reg->SetRecording(false);
+    reg->SetAnswerDelay(o.delayMs);
+    int n = o.goods.empty() ? 0 : LoadPosnetEcrGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: Posnet ECR register (device type 21), %d goods\n", n);
+    return reg;
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeSharp(const Options& o) {
+    static const std::map<int, const SharpTraits*> models = {
+        {33, &kSharp457Traits}, {18, &kSharp495Traits}, {97, &kSharp285Traits}, {47, &kSharp277Traits},
+        {48, &kSharp277Traits}, {49, &kSharp277Traits}, {50, &kSharp277Traits}, {25, &kSharp455Traits}};
+    if (o.type == 74) {
+        // The 227: the command link (8O1); it keeps no machine number.
+        auto reg = std::make_unique<orv::test::Sharp227Emulator>(o.port);
+        reg->SetReplyDelay(o.delayMs);
+        std::fprintf(stderr, "ecr-sim: Sharp 227 register (device type 74)\n");
+        return reg;
+    }
+    auto it = models.find(o.type);
+    if (it == models.end()) Usage("--device sharp needs --type 18, 25, 33, 47, 48, 49, 50, 74 or 97");
+    const int machine = o.registerNumber > 0 ? o.registerNumber : 1;
+    auto reg = std::make_unique<orv::test::SharpEmulator>(o.port, *it->second, machine);
+    reg->SetRecordBlocks(false);
+    reg->SetReplyDelay(o.delayMs);
+    if (!o.goods.empty()) std::fprintf(stderr, "ecr-sim: --goods is not read for the Sharp registers\n");
+    std::fprintf(stderr, "ecr-sim: Sharp register (device type %d, %s), machine number %d\n", o.type,
+                 it->second->name, machine);
+    return reg;
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeElemis(const Options& o) {
+    auto reg = std::make_unique<orv::test::ElemisEmulator>(o.port);
+    reg->SetRecording(false);
+    const char* link = std::getenv("ECR_ELEMIS_LINK");
+    if (link && *link) reg->SetLinkConstant(link);
+    int n = o.goods.empty() ? 0 : LoadElemisGoods(*reg, o.goods);
+    std::fprintf(stderr, "ecr-sim: Elemis register (device type 75), %d goods, 10000 PLU numbers\n", n);
+    return reg;
+}
+
 // ------------------------------------------------------------- Novitus ----
 
 int LoadTangoGoods(orv::test::TangoDevice& reg, const std::string& path) {
@@ -406,6 +569,12 @@ const std::vector<Device>& Devices() {
         {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab},
         {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
         {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
+        {"perfekt", "Posnet Perfekt or Bingo register (ESC frames, 8N1; --type 38, 44, 45, 54 or 62)", MakePerfekt},
+        {"posnet-ecr", "Posnet ECR register (sequenced ESC frames, 9600 8N1; type 21)", MakePosnetEcr},
+        {"sharp", "Sharp register (block link, 7O1; --type 18, 25, 33, 47, 48, 49, 50 or 97; 74: command link, 8O1)",
+         MakeSharp},
+        {"ncr", "NCR register (check-character frames, 8N1; type 8)", MakeNcr},
+        {"elemis", "Elemis register (7-bit coded records, 8N1; type 75)", MakeElemis},
         {"tango", "Novitus register (Tango protocol, 8N1)", MakeTango},
         {"next", "Novitus Next register (Tango protocol; TCP on 127.0.0.1:5001, or --serial)", MakeTango},
     };

@@ -172,23 +172,7 @@ int CElcom50::FailIfClear(int code) {
 
 // ---------------------------------------------------------------- link
 
-int CElcom50::SendLine(const CChrArr& line) {
-    DumpSent(line);
-    if (line.IsEmpty()) return 1;
-    if (!m_pSerial) return FailIfClear(-3);
-    const int written = m_pSerial->Write(m_nPort, line, kIoSeconds);
-    if (written < line.GetLength()) {
-        const int err = m_pSerial->GetError(m_nPort);
-        m_nError = err < 0 ? err : EL50_ERR_SHORT_WRITE;
-        return 0;
-    }
-    const int drained = m_pSerial->WaitOutputDrained(m_nPort, kIoSeconds);
-    if (drained != 0) {
-        m_nError = drained < 0 ? drained : -5;
-        return 0;
-    }
-    return 1;
-}
+int CElcom50::SendLine(const CChrArr& line) { return SendBytes(line); }
 
 int CElcom50::SendRequest(const CChrArr& command, const CChrArr& params) {
     m_nError = 0;

@@ -13,7 +13,7 @@
 #include "drivers/dsa/dsa_link.h"
 #include "sim/dsa/dsa_emulator.h"
 #include "fakes/recording_host.h"
-#include "line_settings_spy.h"
+#include "fakes/line_settings_spy.h"
 #include "platform/clock.h"
 
 namespace orv::test {

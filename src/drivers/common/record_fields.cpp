@@ -1,0 +1,47 @@
+#include "drivers/common/record_fields.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <random>
+
+bool ToWhole(double value, double scale, double max, uint64_t& out) {
+    if (!(value >= 0.0)) return false;   // negative or NaN
+    double whole = std::floor(value * scale + 0.1);
+    if (!(whole <= max)) return false;   // too large or infinite
+    out = static_cast<uint64_t>(whole);
+    return true;
+}
+
+CChrArr HostText(const char* text, size_t cap) {
+    CChrArr bytes(reinterpret_cast<const uint8_t*>(text), strnlen(text, cap));
+    for (int i = 0; i < bytes.GetLength(); ++i)
+        if (bytes[i] < 0x20) bytes[i] = ' ';
+    return bytes;
+}
+
+void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars) {
+    size_t n = std::min(strnlen(src, srcCap), maxChars);
+    n = std::min(n, dstSize - 1);
+    std::memset(dst, 0, dstSize);
+    std::memcpy(dst, src, n);
+}
+
+namespace {
+std::mutex g_seqMutex;
+std::mt19937& SequenceGenerator() {
+    static std::mt19937 gen{std::random_device{}()};
+    return gen;
+}
+}  // namespace
+
+uint32_t DrawSequence(uint32_t modulo) {
+    std::lock_guard<std::mutex> lock(g_seqMutex);
+    return static_cast<uint32_t>(SequenceGenerator()() % modulo);
+}
+
+void SeedSequenceDraw(uint32_t seed) {
+    std::lock_guard<std::mutex> lock(g_seqMutex);
+    SequenceGenerator().seed(seed);
+}

@@ -1,0 +1,29 @@
+// Helpers for building device records from host records, shared by the
+// register families.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "util/chrarr.h"
+
+// Whole units of value * scale, 0.1 added and the fraction cut, when the
+// result lies in 0..max; false for a negative, NaN, too large or infinite
+// value (nothing out of range is ever converted to an integer).
+bool ToWhole(double value, double scale, double max, uint64_t& out);
+
+// A host text field (up to its terminator, at most cap bytes) as it goes
+// into a device record: a control byte would break the frame, so every
+// byte below 0x20 goes out as a blank.
+CChrArr HostText(const char* text, size_t cap);
+
+// Copies at most maxChars characters of a text field (up to its terminator,
+// at most srcCap bytes) into dst, zero-filling the rest of dst (dstSize
+// bytes, always terminated).
+void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars);
+
+// The first sequence number of a link's session: a pseudo-random number
+// 0..modulo-1 from one generator shared by the links; tests seed it for
+// repeatable frames.
+uint32_t DrawSequence(uint32_t modulo);
+void SeedSequenceDraw(uint32_t seed);

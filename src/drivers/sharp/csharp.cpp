@@ -1,0 +1,3 @@
+// CSharp is complete in its header; this file keeps the one-pair-per-class
+// layout of the family.
+#include "drivers/sharp/csharp.h"

@@ -1,0 +1,3 @@
+#include "drivers/sharp/csharp495.h"
+
+CSharp495::CSharp495() : CSharp(kSharp495Traits) {}
