@@ -31,6 +31,8 @@
 #include "drivers/optimus/cop_ecr.h"
 #include "drivers/cas/ccas_xml_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
+#include "drivers/novitus/cta_ecr.h"
+#include "drivers/novitus/ctn_ecr.h"
 #include "drivers/posnet/cpe_ecr.h"
 #include "drivers/posnet/cpf_ecr.h"
 #include "drivers/sharp/cs5_ecr.h"

@@ -6,7 +6,10 @@
 //
 // The first line on standard output is the variable to give the library,
 // e.g. "ECR_COM1=/dev/pts/4"; the simulator then runs until SIGINT or
-// SIGTERM. Goods files hold one item per line, as ecrctl reads them:
+// SIGTERM. A Next register (--device next) listens on 127.0.0.1:5001
+// instead (--serial: a pseudo-terminal); the first line is then the number
+// to give as the port with connection kind 11, e.g. "PORT=2130706433".
+// Goods files hold one item per line, as ecrctl reads them:
 //   number;code;name;VAT group;department;price[;unit]
 // (a comma separates in a line without ';'; a line whose first field is not a number, such as a
 // header, is skipped; names are UTF-8 or code page 1250; the code is the
@@ -43,6 +46,7 @@
 #include "util/chrarr.h"
 #include "sim/sharp/sharp227_emulator.h"
 #include "sim/sharp/sharp_emulator.h"
+#include "sim/tango/tango_emulator.h"
 
 namespace {
 
@@ -54,6 +58,7 @@ struct Options {
     int registerNumber = 0;
     int delayMs = 0;
     std::string goods;
+    bool serial = false;       // a Next register on a pseudo-terminal instead of TCP
 };
 
 [[noreturn]] void Usage(const char* why);
@@ -578,6 +583,73 @@ std::unique_ptr<orv::test::EmulatorBase> MakeDibal(const Options& o) {
     return scale;
 }
 
+// ------------------------------------------------------------- Novitus ----
+
+int LoadTangoGoods(orv::test::TangoDevice& reg, const std::string& path) {
+    return ForEachGoodsLine(path, 5, [&](const std::vector<std::string>& f, int lineNo) {
+        const long number = std::stol(f[0]);
+        double price = 0;
+        const int group = AllDigits(f[3]) && f[3].size() == 1 ? f[3][0] - '0' : 0;
+        const std::string code = f[1].empty() ? std::to_string(100000 + number).substr(1) : f[1];
+        if (number < 1 || number > 99998 || group < 1 || group > 7 || !AllDigits(f[4]) || f[4].size() > 2 ||
+            !ParsePrice(f[5], price) || price > 99999999.99 || code.size() > 18) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, code, VAT group, department or price)\n",
+                         path.c_str(), lineNo);
+            return false;
+        }
+        orv::test::TangoDevice::GoodsFields g;
+        g.code = code;
+        g.name = Cp1250ToCp852(CChrArr(ToCp1250(f[2]))).ToString().substr(0, 40);
+        g.price = static_cast<uint64_t>(price * 100.0 + 0.1);
+        g.tax = "ABCDEFZ"[group - 1];
+        g.dept = std::atoi(f[4].c_str());
+        g.unit = f.size() > 6 && AllDigits(f[6]) && f[6].size() <= 2 ? std::atoi(f[6].c_str()) : 1;
+        reg.PutGoods(orv::test::TangoDevice::MakeGoodsRecord(g));
+        return true;
+    });
+}
+
+// The register as delivered: the usual rates, one department, two units.
+int PresetTango(orv::test::TangoDevice& reg, const Options& o) {
+    reg.SetRecording(false);
+    reg.SetTaxTable({"2300", "0800", "0500", "0000", "9999", "FFFF", "FFFF"});
+    reg.SetStatusText("SIM0000001");
+    reg.PutDept("H101" + Cp1250ToCp852(CChrArr(ToCp1250("Ogólny"))).ToString() + std::string(12, ' ') +
+                "0000000000A000000");
+    reg.PutUnit(1, "szt");
+    reg.PutUnit(2, "kg");
+    return o.goods.empty() ? 0 : LoadTangoGoods(reg, o.goods);
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeTango(const Options& o) {
+    auto reg = std::make_unique<orv::test::TangoEmulator>(o.port);
+    const int n = PresetTango(reg->Device(), o);
+    std::fprintf(stderr, "ecr-sim: Novitus register on the Tango protocol (8N1), %d goods\n", n);
+    return reg;
+}
+
+// The Next register over TCP: runs until stopped. 0, or 1 when it cannot listen.
+int RunNextOverTcp(const Options& o, sigset_t& stop) {
+    orv::test::TangoTcpEmulator net("127.0.0.1");
+    const int n = PresetTango(net.Device(), o);
+    if (!net.Start()) {
+        std::fprintf(stderr, "ecr-sim: cannot listen on 127.0.0.1:5001 (in use?)\n");
+        return 1;
+    }
+    std::printf("PORT=%u\n", static_cast<unsigned>(net.Address()));
+    std::fflush(stdout);
+    std::fprintf(stderr, "ecr-sim: Novitus Next register on 127.0.0.1:5001, %d goods; give the port above "
+                 "with connection kind 11 (types 85, 86)\n", n);
+    for (;;) {
+        struct timespec second = {1, 0};
+        if (sigtimedwait(&stop, nullptr, &second) > 0) break;
+        net.ClearLog();
+    }
+    net.Stop();
+    std::fprintf(stderr, "ecr-sim: stopped\n");
+    return 0;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -608,6 +680,11 @@ const std::vector<Device>& Devices() {
         {"cr280", "CR-280 register (records with XOR check, 8E1)", MakeCr280, {11}, 11},
         {"dibal", "Dibal scale (128-character records; 103: 8N1, 104: 8E1 addressed, --register: address)",
          MakeDibal, {103, 104}, 103},
+        {"tango", "Novitus register (Tango protocol, 8N1)", MakeTango, {12, 34, 35, 57, 58, 59, 65, 66, 67, 68, 69, 70},
+         12},
+        {"next", "Novitus Next register (Tango protocol) on 127.0.0.1:5001: prints PORT=<number> to give as the "
+                 "port with connection kind 11 (--serial: on a pseudo-terminal instead)",
+         MakeTango, {85, 86}, 85},
     };
     return devices;
 }
@@ -625,7 +702,7 @@ std::string TypeList(const Device& d) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(out,
                  "usage: ecr-sim [--device NAME] [--type N | --model M] [--port N] [--register NN]\n"
-                 "               [--goods FILE.csv] [--delay MS]\n"
+                 "               [--goods FILE.csv] [--delay MS] [--serial]\n"
                  "\n"
                  "Simulates a cash register on a pseudo-terminal. The first line on standard\n"
                  "output names the port for the library, e.g. ECR_COM1=/dev/pts/4; export it\n"
@@ -648,6 +725,7 @@ std::string TypeList(const Device& d) {
                  "                  number;code;name;VAT group;department;price[;unit]\n"
                  "                  (UTF-8 or CP1250; a line not starting with a number is skipped)\n"
                  "  --delay MS      answer every command MS milliseconds late (default 0)\n"
+                 "  --serial        next: on a pseudo-terminal instead of TCP\n"
                  "  --help          this text\n");
     std::exit(why ? 2 : 0);
 }
@@ -667,6 +745,7 @@ Options ParseArgs(int argc, char** argv) {
         else if (a == "--register") o.registerNumber = ToInt(value(), "--register");
         else if (a == "--goods") o.goods = value();
         else if (a == "--delay") o.delayMs = ToInt(value(), "--delay");
+        else if (a == "--serial") o.serial = true;
         else if (a == "--help" || a == "-h") Usage(nullptr);
         else Usage(("unknown option " + a).c_str());
     }
@@ -710,6 +789,8 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     signal(SIGPIPE, SIG_IGN);
+
+    if (o.device == "next" && !o.serial) return RunNextOverTcp(o, stop);
 
     std::unique_ptr<orv::test::EmulatorBase> emu = dev->make(o);
     emu->Start();
