@@ -26,6 +26,7 @@
 #include "drivers/dsa/cdsp_ecr.h"
 #include "drivers/cas/ccas_xml_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
+#include "drivers/novitus/cp3_ecr.h"
 
 namespace orv::unserved {
 

@@ -10,7 +10,6 @@
 #define ORV_UNSERVED_CLASSES(ORV_UNSERVED) \
     ORV_UNSERVED(CTN_ECR)                  \
     ORV_UNSERVED(CTA_ECR)                  \
-    ORV_UNSERVED(CP3_ECR)                  \
     ORV_UNSERVED(CPE_ECR)                  \
     ORV_UNSERVED(CPF_ECR)                  \
     ORV_UNSERVED(CPC_ECR)                  \
