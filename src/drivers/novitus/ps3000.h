@@ -16,7 +16,7 @@
 
 namespace orv::novitus {
 
-#pragma pack(push, 1)
+// The records the transfers fill and take (plain, aligned structures).
 struct Ps3000Plu {
     uint32_t number;
     char code[19];
@@ -47,8 +47,6 @@ struct Ps3000Unit {
     uint32_t index;   // the control's index + 1
     char name[5];
 };
-#pragma pack(pop)
-static_assert(sizeof(Ps3000Unit) == 9, "unit records lie 9 bytes apart");
 
 // One goods-sale record, or one receipt line (then receipt holds the
 // receipt's number text).
