@@ -562,20 +562,23 @@ int CPs3000::ReadReceipts(SaleSink sink, void* ctx) {
     return 1;
 }
 
+bool CPs3000::FetchOne(DispatchRef& o, const char* classId, int kind, int fourth, int fetchId) {
+    o = NewObject(classId);
+    if (!o) return false;
+    bool ok = Ok(id::kReady) &&
+              Ok(id::kBeginRead, {Variant::I4(kind), Variant::Int(0), Variant::Int(0), Variant::I4(fourth),
+                                  Variant::I4(0)}) &&
+              Ok(fetchId, {Variant::Object(o)}) && Ok(id::kNext);
+    if (!ok) ReadNativeError();
+    return ok;
+}
+
 int CPs3000::ReadVatRates(double rates[8]) {
     for (int i = 0; i < 8; ++i) rates[i] = -3.0;
     rates[6] = -1.0;
     if (!Begin()) return 0;
-    DispatchRef o = NewObject(id::kClassTaxRates);
-    if (!o) return 0;
-    bool ok = Ok(id::kReady) &&
-              Ok(id::kBeginRead, {Variant::I4(id::kKindRates), Variant::Int(0), Variant::Int(0), Variant::I4(2),
-                                  Variant::I4(0)}) &&
-              Ok(id::kFetchRates, {Variant::Object(o)}) && Ok(id::kNext);
-    if (!ok) {
-        ReadNativeError();
-        return 0;
-    }
+    DispatchRef o;
+    if (!FetchOne(o, id::kClassTaxRates, id::kKindRates, 2, id::kFetchRates)) return 0;
     int64_t count = std::min<int64_t>(o->Get(id::kRateCount).AsInt(), 8);
     for (int i = 0; i < count; ++i) {
         Variant v = o->Get(id::kRate, {Variant::I4(i)});
@@ -591,16 +594,8 @@ int CPs3000::ReadVatRates(double rates[8]) {
 int CPs3000::ReadVersion(std::string texts[4]) {
     for (int i = 0; i < 4; ++i) texts[i].clear();
     if (!Begin()) return 0;
-    DispatchRef o = NewObject(id::kClassVersion);
-    if (!o) return 0;
-    bool ok = Ok(id::kReady) &&
-              Ok(id::kBeginRead, {Variant::I4(id::kKindVersion), Variant::Int(0), Variant::Int(0), Variant::I4(0),
-                                  Variant::I4(0)}) &&
-              Ok(id::kFetchVersion, {Variant::Object(o)}) && Ok(id::kNext);
-    if (!ok) {
-        ReadNativeError();
-        return 0;
-    }
+    DispatchRef o;
+    if (!FetchOne(o, id::kClassVersion, id::kKindVersion, 0, id::kFetchVersion)) return 0;
     texts[0] = o->Get(id::kVersionText1).AsText();
     texts[1] = o->Get(id::kVersionText2).AsText();
     texts[2] = o->Get(id::kVersionText3).AsText();

@@ -140,6 +140,8 @@ private:
                     void (*fill)(CPs3000&, platform::DispatchObject&, const void*), const void* rec, int sendId);
     int ReadRecords(int kind, int what, void* sink, void* ctx);
     int ReadSales(int kind, int mode, SaleSink sink, void* ctx);
+    // Reads one status object (rates, version): begin, fetch, next.
+    bool FetchOne(platform::DispatchRef& o, const char* classId, int kind, int fourth, int fetchId);
     void AfterWrite();       // the model-19 reconnect
     void Failed() { ReadNativeError(); }
 
