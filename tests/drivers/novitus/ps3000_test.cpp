@@ -161,8 +161,7 @@ TEST_F(Ps3000, NativeErrorsAsTheControlReportsThem) {
         ps.ReadNativeError();
         EXPECT_EQ(ps.m_nError, c.expected);
     }
-    // Property 54 FALSE and code 64 without method 21: the control's code.
-    // (the row above with m21 false gives 3064 = 3000 + 64).
+    // A break is kept.
     ps.m_nError = -7;
     ps.ReadNativeError();
     EXPECT_EQ(ps.m_nError, -7);
@@ -333,7 +332,6 @@ TEST_F(Ps3000, BreakEndsEveryTransferWithMinusSeven) {
     fake.sales = fake.sales2 = fake.goods;
     fake.receipts = {{"12", {Goods(1, "1", "A"), Goods(2, "2", "B")}}};
     Connect();
-    auto nop = [](void*, const auto&) {};
     const std::vector<std::pair<std::string, std::function<int()>>> transfers = {
         {"goods", [&] { return ps.ReadAllPlus(+[](void*, const Ps3000Plu&) {}, nullptr); }},
         {"depts", [&] { return ps.ReadAllDepts(+[](void*, const Ps3000Dept&) {}, nullptr); }},
@@ -342,7 +340,6 @@ TEST_F(Ps3000, BreakEndsEveryTransferWithMinusSeven) {
         {"sales2", [&] { return ps.ReadPluSales2(2, +[](void*, const Ps3000Sale&) {}, nullptr); }},
         {"receipts", [&] { return ps.ReadReceipts(+[](void*, const Ps3000Sale&) {}, nullptr); }},
     };
-    (void)nop;
     for (const auto& [name, run] : transfers) {
         SCOPED_TRACE(name);
         // Break once the first record was fetched: the next record's test sees it.
