@@ -48,6 +48,7 @@
 #include "drivers/dibal/cdi_ecr.h"
 #include "drivers/digi/cdg_ecr.h"
 #include "drivers/ecoprint/cep_ecr.h"
+#include "drivers/novitus/cp3_ecr.h"
 
 namespace orv::unserved {
 

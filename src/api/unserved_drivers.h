@@ -8,7 +8,6 @@
 #pragma once
 
 #define ORV_UNSERVED_CLASSES(ORV_UNSERVED) \
-    ORV_UNSERVED(CP3_ECR)                  \
     ORV_UNSERVED(CEL_ECR)                  \
     ORV_UNSERVED(CEN_ECR)                  \
     ORV_UNSERVED(CHI_ECR)                  \

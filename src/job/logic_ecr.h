@@ -140,7 +140,7 @@ public:
     // The family's own code for "the device sent no answer" (0: none of its
     // own). Transport codes other than a break count in every family.
     virtual int NoAnswerCode() const { return 0; }
-    bool IsNoAnswer(int code) const {
+    virtual bool IsNoAnswer(int code) const {
         return (code <= -1 && code >= -10 && code != -7) || (code != 0 && code == NoAnswerCode());
     }
     // Counts the items of one loop that failed in a row for want of an answer.

@@ -8,7 +8,7 @@ namespace {
 
 class NoControls : public ControlFactory {
 public:
-    std::unique_ptr<HostedControl> Create(const std::string&, EcrWindow, int) override { return nullptr; }
+    DispatchRef Create(const std::string&, EcrWindow, int) override { return DispatchRef(); }
 };
 
 NoControls g_noControls;
@@ -27,15 +27,35 @@ ControlFactory& GetControlFactory() {
 
 bool ControlWindow::Create(const std::string& classId, EcrWindow parent, int childId) {
     Destroy();
-    m_control = GetControlFactory().Create(classId, parent, childId);
-    return m_control != nullptr;
+    DispatchRef created = GetControlFactory().Create(classId, parent, childId);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_control = std::move(created);
+    return static_cast<bool>(m_control);
 }
 
 bool ControlWindow::PutProperty(int dispatchId, const std::string& value) {
-    return m_control && m_control->PutProperty(dispatchId, value);
+    DispatchRef c = Control();
+    return c && static_cast<HostedControl*>(c.get())->PutProperty(dispatchId, value);
 }
 
-void ControlWindow::Destroy() { m_control.reset(); }
+void ControlWindow::Destroy() {
+    DispatchRef gone;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        gone.swap(m_control);
+    }
+    if (gone) static_cast<HostedControl*>(gone.get())->WindowDestroyed();
+}
+
+bool ControlWindow::IsCreated() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<bool>(m_control);
+}
+
+DispatchRef ControlWindow::Control() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_control;
+}
 
 ControlWindow& FiscalControlWindow() {
     static ControlWindow window;

@@ -1,30 +1,35 @@
 // Hosting of outside window controls (the fiscal printer's control): create
-// one by its class id as a child of a host window, set a property by its
-// dispatch id, destroy it. No such control exists on this platform, so the
-// default factory creates nothing; tests install their own factory.
+// one by its class id as a child of a host window, call it by dispatch id
+// (platform/dispatch.h), destroy its window. No such control exists on this
+// platform, so the default factory creates nothing; tests install their own
+// factory.
 #pragma once
 
-#include <memory>
+#include <mutex>
 #include <string>
 
 #include "orvanta/ecr.h"
+#include "platform/dispatch.h"
 
 namespace orv::platform {
 
-// One created control.
-class HostedControl {
+// One created control: an automation object with a window. Users other than
+// the window may hold references; once the window is destroyed the control
+// refuses every further call (WindowDestroyed).
+class HostedControl : public DispatchObject {
 public:
-    virtual ~HostedControl() = default;
     // Puts a text property; false when the control refuses it.
-    virtual bool PutProperty(int dispatchId, const std::string& value) = 0;
+    bool PutProperty(int dispatchId, const std::string& value) { return Put(dispatchId, Variant::Text(value)); }
+    // The window is gone; called once by the window that created it.
+    virtual void WindowDestroyed() {}
 };
 
 class ControlFactory {
 public:
     virtual ~ControlFactory() = default;
-    // A control of the class id under `parent` with the child id, or null
-    // when none can be created.
-    virtual std::unique_ptr<HostedControl> Create(const std::string& classId, EcrWindow parent, int childId) = 0;
+    // A control (a HostedControl) of the class id under `parent` with the
+    // child id, or null when none can be created.
+    virtual DispatchRef Create(const std::string& classId, EcrWindow parent, int childId) = 0;
 };
 
 // Installs the factory used from now on; null restores the default (none
@@ -38,10 +43,13 @@ public:
     bool Create(const std::string& classId, EcrWindow parent, int childId);
     bool PutProperty(int dispatchId, const std::string& value);
     void Destroy();
-    bool IsCreated() const { return m_control != nullptr; }
+    bool IsCreated() const;
+    // A reference of the caller's own to the control (null when none).
+    DispatchRef Control() const;
 
 private:
-    std::unique_ptr<HostedControl> m_control;
+    mutable std::mutex m_mutex;
+    DispatchRef m_control;
 };
 
 // The fiscal printer's control (class id kFiscalControlClassId, child id

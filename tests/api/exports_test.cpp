@@ -400,19 +400,20 @@ public:
     public:
         explicit Control(CountingControls& owner) : m_owner(owner) {}
         ~Control() override { ++m_owner.destroyed; }
-        bool PutProperty(int id, const std::string& value) override {
-            m_owner.properties.push_back(std::to_string(id) + "=" + value);
+        bool Invoke(int id, orv::platform::InvokeKind kind, std::vector<orv::platform::Variant>& args,
+                    orv::platform::Variant*) override {
+            if (kind != orv::platform::InvokeKind::Put || args.size() != 1) return false;
+            m_owner.properties.push_back(std::to_string(id) + "=" + args[0].AsText());
             return true;
         }
 
     private:
         CountingControls& m_owner;
     };
-    std::unique_ptr<orv::platform::HostedControl> Create(const std::string& classId, EcrWindow parent,
-                                                         int childId) override {
+    orv::platform::DispatchRef Create(const std::string& classId, EcrWindow parent, int childId) override {
         created.push_back(classId + "/" + std::to_string(childId));
         lastParent = parent;
-        return std::make_unique<Control>(*this);
+        return orv::platform::MakeDispatch<Control>(*this);
     }
     std::vector<std::string> created;
     std::vector<std::string> properties;
