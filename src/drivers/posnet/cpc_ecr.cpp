@@ -35,7 +35,7 @@ int CPC_ECR::Fail() {
     return 0;
 }
 
-bool CPC_ECR::IsNoAnswer(int code) {
+bool CPC_ECR::IsSilentCode(int code) {
     return code == CPosnetCombo::kTimeout || (code <= -1 && code >= -10 && code != CPosnetCombo::kBreak);
 }
 
@@ -218,7 +218,7 @@ int CPC_ECR::Items(Rec* items, int count, const std::function<std::string(const 
                 return 1;
             }
             Fail();
-            if (IsNoAnswer(m_nError)) {
+            if (IsSilentCode(m_nError)) {
                 ++silent;
                 silentCode = m_nError;
                 silentText = m_szError;
@@ -264,7 +264,7 @@ int CPC_ECR::PgmBarcodes(EcrItemRecord* items, int count) {
         } else {
             if (m_nError == CPosnetCombo::kBreak) return 0;
             result = 0;
-            if (silent < kSilentItems) silent = IsNoAnswer(m_nError) ? silent + 1 : 0;
+            if (silent < kSilentItems) silent = IsSilentCode(m_nError) ? silent + 1 : 0;
             if (!failureSeen && i != count - 1) Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
             failureSeen = true;
             // Every item of the group was refused with it.

@@ -52,7 +52,7 @@ public:
 private:
     // Copies the protocol's code (9999 when it has none) and its text; 0.
     int Fail();
-    static bool IsNoAnswer(int code);
+    static bool IsSilentCode(int code);
     // The item loop with the rule for a register that stopped answering.
     template <class Rec>
     int Items(Rec* items, int count, const std::function<std::string(const Rec&)>& text,
