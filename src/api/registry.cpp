@@ -25,6 +25,8 @@
 #include "drivers/dsa/cds_ecr.h"
 #include "drivers/dsa/cdsp_ecr.h"
 #include "drivers/cas/ccas_xml_ecr.h"
+#include "drivers/cas/clp16_ecr.h"
+#include "drivers/cas/clp_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
 
 namespace orv::unserved {

@@ -31,8 +31,6 @@
     ORV_UNSERVED(CHI_ECR)                  \
     ORV_UNSERVED(CHT_ECR)                  \
     ORV_UNSERVED(CNCR_ECR)                 \
-    ORV_UNSERVED(CLP_ECR)                  \
-    ORV_UNSERVED(CLP16_ECR)                \
     ORV_UNSERVED(CDI_ECR)                  \
     ORV_UNSERVED(CDI500_ECR)               \
     ORV_UNSERVED(CMD_ECR)                  \
