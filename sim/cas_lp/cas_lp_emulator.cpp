@@ -121,6 +121,11 @@ std::deque<std::string> CasLpEmulator::Requests() const {
     return m_requests;
 }
 
+void CasLpEmulator::Remember(const std::string& request) {
+    if (m_requests.size() >= kRequestsKept) m_requests.pop_front();   // a long run in the simulator
+    m_requests.push_back(request);
+}
+
 void CasLpEmulator::OnReceive(const uint8_t* data, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         if (m_variant == 16)
@@ -164,7 +169,7 @@ void CasLpEmulator::OnLp1(uint8_t b) {
         Bytes record;
         {
             std::lock_guard<std::mutex> lock(m_state);
-            m_requests.push_back(text);
+            Remember(text);
             auto it = m_goods.find(m_plu);
             if (it != m_goods.end()) record = it->second;
         }
@@ -243,7 +248,7 @@ void CasLpEmulator::HandleLine(const std::string& line) {
     bool inject = false;
     {
         std::lock_guard<std::mutex> lock(m_state);
-        m_requests.push_back(line);
+        Remember(line);
         if (!line.empty()) {
             for (auto it = m_injected.begin(); it != m_injected.end(); ++it) {
                 if (it->first == line[0]) {

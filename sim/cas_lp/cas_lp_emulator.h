@@ -68,7 +68,9 @@ public:
     // LP-16: map blocks from `block` (from 0) on are refused ("E" CR).
     void RefuseMapFrom(int block);
 
-    // Requests seen (LP-16 lines without CR; LP-1 "A5 cc hh ll").
+    // Requests seen (LP-16 lines without CR; LP-1 "A5 cc hhll"), the last
+    // kRequestsKept of them.
+    static constexpr size_t kRequestsKept = 10000;
     std::deque<std::string> Requests() const;
 
 protected:
@@ -79,6 +81,7 @@ private:
     void OnLp16(uint8_t b);
     void HandleLine(const std::string& line);
     Bytes Presence(int block) const;
+    void Remember(const std::string& request);   // under m_state
 
     const int m_variant;
     mutable std::mutex m_state;

@@ -1,7 +1,7 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]
+//   ecr-sim [--device elzab|dsa|elcom50|caslp] [--type N | --model M] [--port N]
 //           [--register NN] [--goods FILE.csv] [--delay MS]
 //
 // The first line on standard output is the variable to give the library,
@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/cas_lp/cas_lp_emulator.h"
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
 #include "sim/elzab/elzab_emulator.h"
@@ -47,11 +48,12 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50] [--type N | --model M] [--port N]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50|caslp] [--type N | --model M] [--port N]\n"
                  "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
                  "  elcom50  Elcom 50 register (--type 16 or 17)\n"
+                 "  caslp    CAS LP label scale (--type 105 for LP-1, 110 for LP-16)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
@@ -317,6 +319,40 @@ std::unique_ptr<orv::test::EmulatorBase> MakeDsa(const Options& o) {
     return reg;
 }
 
+// -------------------------------------------------------------- CAS LP ----
+
+// Goods lines as for the registers; the code's first 6 characters as the
+// scale's item code number, the name cut to 28 letters.
+int LoadCasLpGoods(orv::test::CasLpEmulator& scale, const std::string& path) {
+    const long top = scale.variant() == 16 ? 4000 : 1000;
+    return ForEachGoodsLine(path, 4, [&](const std::vector<std::string>& f, int lineNo) {
+        const long number = std::stol(f[0]);
+        double price = 0;
+        if (number < 1 || number > top || !AllDigits(f[4]) || !ParsePrice(f[5], price) || price > 9999.99) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, department or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        orv::test::CasLpEmulator::Goods g;
+        std::string code = f[1].substr(0, 6);
+        code.insert(0, 6 - code.size(), '0');
+        g.itemCode = AllDigits(code) ? static_cast<uint32_t>(std::stoul(code)) : 0;
+        g.name1 = ToCp1250(f[2]).substr(0, 28);
+        g.hundredths = static_cast<uint32_t>(price * 100.0 + 0.1);
+        g.department = static_cast<uint32_t>(std::stoul(f[4]) & 0xFFFF);
+        scale.SetGoods(static_cast<uint32_t>(number), g);
+        return true;
+    });
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeCasLp(const Options& o) {
+    if (o.type != 105 && o.type != 110) Usage("--device caslp needs --type 105 or 110");
+    auto scale = std::make_unique<orv::test::CasLpEmulator>(o.port, o.type == 110 ? 16 : 1);
+    int n = o.goods.empty() ? 0 : LoadCasLpGoods(*scale, o.goods);
+    std::fprintf(stderr, "ecr-sim: CAS LP label scale, %s (device type %d), %d goods\n",
+                 o.type == 110 ? "LP-16" : "LP-1", o.type, n);
+    return scale;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -330,6 +366,7 @@ const std::vector<Device>& Devices() {
         {"elzab", "Elzab register (binary protocol, 8E1)", MakeElzab},
         {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
         {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
+        {"caslp", "CAS LP label scale (8N1; --type 105 LP-1 at 9600 baud, 110 LP-16)", MakeCasLp},
     };
     return devices;
 }
