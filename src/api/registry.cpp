@@ -28,6 +28,7 @@
 #include "drivers/cas/clp16_ecr.h"
 #include "drivers/cas/clp_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
+#include "drivers/medesa/cmd_ecr.h"
 
 namespace orv::unserved {
 

@@ -128,3 +128,6 @@ CChrArr Cp852ToCp1250(const CChrArr& s);
 CChrArr Cp1250ToMazovia(const CChrArr& s);
 CChrArr MazoviaToCp1250(const CChrArr& s);
 CChrArr Cp1250ToAscii(const CChrArr& s);
+// The Medesa scales' letters (Ż and the digit 7 share one byte: 7 reads back as Ż).
+CChrArr Cp1250ToMedesa(const CChrArr& s);
+CChrArr MedesaToCp1250(const CChrArr& s);

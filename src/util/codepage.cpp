@@ -22,6 +22,9 @@ constexpr Row kMazovia = {0x8F, 0x95, 0x90, 0x9C, 0xA5, 0xA3, 0x98, 0xA0, 0xA1,
                           0x86, 0x8D, 0x91, 0x92, 0xA4, 0xA2, 0x9E, 0xA6, 0xA7};
 constexpr Row kAscii = {'A', 'C', 'E', 'L', 'N', 'O', 'S', 'Z', 'Z',
                         'a', 'c', 'e', 'l', 'n', 'o', 's', 'z', 'z'};
+// The Medesa scales' letters; Ż shares 37 with the digit 7.
+constexpr Row kMedesa = {0x5B, 0x7C, 0x7D, 0x5D, 0x7B, 0x40, 0x3C, 0x3E, 0x37,
+                         0xC1, 0xC3, 0xC6, 0xCA, 0xCC, 0xCD, 0xD1, 0xD6, 0xD7};
 
 using ByteMap = std::array<uint8_t, 256>;
 
@@ -45,6 +48,8 @@ constexpr ByteMap kMap852To1250 = MakeMap(kCp852, kCp1250);
 constexpr ByteMap kMap1250ToMazovia = MakeMap(kCp1250, kMazovia);
 constexpr ByteMap kMapMazoviaTo1250 = MakeMap(kMazovia, kCp1250);
 constexpr ByteMap kMap1250ToAscii = MakeMap(kCp1250, kAscii);
+constexpr ByteMap kMap1250ToMedesa = MakeMap(kCp1250, kMedesa);
+constexpr ByteMap kMapMedesaTo1250 = MakeMap(kMedesa, kCp1250);
 
 static_assert(kMap1250To852[0xA3] == 0x9D && kMap852To1250[0x9D] == 0xA3);
 static_assert(kMap1250ToMazovia[0xBF] == 0xA7 && kMapMazoviaTo1250[0xA7] == 0xBF);
@@ -62,6 +67,8 @@ CChrArr Cp852ToCp1250(const CChrArr& s) { return Convert(s, kMap852To1250); }
 CChrArr Cp1250ToMazovia(const CChrArr& s) { return Convert(s, kMap1250ToMazovia); }
 CChrArr MazoviaToCp1250(const CChrArr& s) { return Convert(s, kMapMazoviaTo1250); }
 CChrArr Cp1250ToAscii(const CChrArr& s) { return Convert(s, kMap1250ToAscii); }
+CChrArr Cp1250ToMedesa(const CChrArr& s) { return Convert(s, kMap1250ToMedesa); }
+CChrArr MedesaToCp1250(const CChrArr& s) { return Convert(s, kMapMedesaTo1250); }
 
 bool IsCp852PolishLetter(const CChrArr& s) {
     if (s.IsEmpty()) return false;
