@@ -37,5 +37,4 @@
     ORV_UNSERVED(CMEL_ECR)                 \
     ORV_UNSERVED(CDG_ECR)                  \
     ORV_UNSERVED(CEP_ECR)                  \
-    ORV_UNSERVED(CMX_ECR)                  \
-    ORV_UNSERVED(CMP_ECR)
+    ORV_UNSERVED(CMX_ECR)
