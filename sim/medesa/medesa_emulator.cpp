@@ -109,6 +109,7 @@ Bytes MedesaEmulator::Answer(const Bytes& p) {
     const uint16_t job = static_cast<uint16_t>(p[2] << 8 | p[3]);
     Bytes a = {m_address, 0x00, p[2], p[3], p[4], p[5], p[6]};
     std::lock_guard<std::mutex> lock(m_state);
+    if (m_payloads.size() >= 10000) m_payloads.erase(m_payloads.begin());   // a long run in the simulator
     m_payloads.push_back(p);
     switch (job) {
     case 0x4B21: {

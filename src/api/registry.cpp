@@ -29,6 +29,7 @@
 #include "drivers/cas/clp_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
 #include "drivers/medesa/cmd_ecr.h"
+#include "drivers/medesa/cmdusb_ecr.h"
 #include "drivers/mp500/cmp_ecr.h"
 
 namespace orv::unserved {

@@ -33,7 +33,6 @@
     ORV_UNSERVED(CNCR_ECR)                 \
     ORV_UNSERVED(CDI_ECR)                  \
     ORV_UNSERVED(CDI500_ECR)               \
-    ORV_UNSERVED(CMDUSB_ECR)               \
     ORV_UNSERVED(CMEL_ECR)                 \
     ORV_UNSERVED(CDG_ECR)                  \
     ORV_UNSERVED(CEP_ECR)                  \

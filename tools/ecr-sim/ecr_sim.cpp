@@ -1,7 +1,7 @@
 // ecr-sim: a simulated cash register on a pseudo-terminal, for trying a host
 // (or ecrctl) without hardware.
 //
-//   ecr-sim [--device elzab|dsa|elcom50|caslp] [--type N | --model M] [--port N]
+//   ecr-sim [--device elzab|dsa|elcom50|caslp|medesa] [--type N | --model M] [--port N]
 //           [--register NN] [--goods FILE.csv] [--delay MS]
 //
 // The first line on standard output is the variable to give the library,
@@ -30,6 +30,7 @@
 
 #include "sim/cas_lp/cas_lp_emulator.h"
 #include "sim/elcom50/elcom50_emulator.h"
+#include "sim/medesa/medesa_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
 #include "sim/elzab/elzab_emulator.h"
 
@@ -48,12 +49,13 @@ struct Options {
 [[noreturn]] void Usage(const char* why) {
     if (why) std::fprintf(stderr, "ecr-sim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: ecr-sim [--device elzab|dsa|elcom50|caslp] [--type N | --model M] [--port N]\n"
+                 "usage: ecr-sim [--device elzab|dsa|elcom50|caslp|medesa] [--type N | --model M] [--port N]\n"
                  "               [--register NN] [--goods FILE.csv] [--delay MS]\n"
                  "  elzab    Elzab register (default; --type selects the model, default type 27)\n"
                  "  dsa      DSA register (--type 13, 14, 15, 36, 37 or 40)\n"
                  "  elcom50  Elcom 50 register (--type 16 or 17)\n"
                  "  caslp    CAS LP label scale (--type 105 for LP-1, 110 for LP-16)\n"
+                 "  medesa   Medesa scale (type 100; --register gives its address; no --goods)\n"
                  "Prints ECR_COM<port>=<pseudo-terminal> and runs until SIGINT or SIGTERM.\n");
     std::exit(2);
 }
@@ -353,6 +355,16 @@ std::unique_ptr<orv::test::EmulatorBase> MakeCasLp(const Options& o) {
     return scale;
 }
 
+// -------------------------------------------------------------- Medesa ----
+
+std::unique_ptr<orv::test::EmulatorBase> MakeMedesa(const Options& o) {
+    if (o.registerNumber < 0 || o.registerNumber > 255) Usage("--register must be 0..255 for medesa");
+    auto scale = std::make_unique<orv::test::MedesaEmulator>(o.port, static_cast<uint8_t>(o.registerNumber));
+    scale->SetDept(1, "Og\xCDlny");   // "Ogólny" in the scale's letters
+    std::fprintf(stderr, "ecr-sim: Medesa scale (device type 100), address %d\n", o.registerNumber);
+    return scale;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -367,6 +379,7 @@ const std::vector<Device>& Devices() {
         {"elcom50", "Elcom 50 register (text lines, 8N1; --type 16 or 17)", MakeElcom50},
         {"dsa", "DSA register (ASCII frames, 8N1; --type 13, 14, 15, 36, 37 or 40)", MakeDsa},
         {"caslp", "CAS LP label scale (8N1; --type 105 LP-1 at 9600 baud, 110 LP-16)", MakeCasLp},
+        {"medesa", "Medesa scale (framed binary jobs, 8N1; type 100)", MakeMedesa},
     };
     return devices;
 }

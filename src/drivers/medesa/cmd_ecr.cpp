@@ -41,9 +41,12 @@ int CMD_ECR::Open(int port, const EcrDeviceRecord* record) {
     }
     m_proto.SetSerial(m_pSerial);
     SetProtocol(&m_proto);
-    if (m_proto.OpenScale(port, static_cast<int>(record->baud), static_cast<uint8_t>(record->word7)) != 1)
-        return ProtocolFailed();
+    if (OpenScale(port, *record) != 1) return ProtocolFailed();
     return 1;
+}
+
+int CMD_ECR::OpenScale(int port, const EcrDeviceRecord& record) {
+    return m_proto.OpenScale(port, static_cast<int>(record.baud), static_cast<uint8_t>(record.word7));
 }
 
 int CMD_ECR::Close(int /*port*/) { return m_proto.CloseScale(); }
@@ -89,7 +92,7 @@ EcrItemRecord CMD_ECR::ToHost(const MedesaPlu& p) {
 
 int CMD_ECR::ReadVAT(int /*port*/, double vat[8]) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    if (!m_proto.ReadVatRates(vat, kVatAttempts)) return FailedWithEvent();
+    if (!m_proto.ReadVatRates(vat, VatAttempts())) return FailedWithEvent();
     Notify(ECR_EVENT_WAIT, std::string(), 100, 0);
     return 1;
 }
@@ -97,26 +100,35 @@ int CMD_ECR::ReadVAT(int /*port*/, double vat[8]) {
 int CMD_ECR::ReadStatus(int /*port*/, EcrStatusRecord* status, double vat[8]) {
     for (int i = 0; i < 8; ++i) vat[i] = -3.0;
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    if (!m_proto.ReadVatRates(vat, kVatAttempts)) return ProtocolFailed();
+    if (!m_proto.ReadVatRates(vat, VatAttempts())) return ProtocolFailed();
     std::memset(status->information, 0, sizeof status->information);
     Notify(ECR_EVENT_WAIT, std::string(), 100, 0);
     return 1;
 }
 
 int CMD_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
+    int read = 0;
     for (uint32_t n = 1; n <= kDeptCount; ++n) {
         char text[64];
         std::snprintf(text, sizeof text, "Pobieranie danych grupy tow. - %u", n);
         Notify(ECR_EVENT_ITEM, text, static_cast<int>(n * 100 / kDeptCount), 0);
         MedesaDept d;
         d.number = n;
-        if (!m_proto.ReadDept(d, kJobAttempts)) return FailedWithEvent();
+        if (!m_proto.ReadDept(d, JobAttempts())) {
+            // Over USB a department that fails is skipped, unless the job
+            // was broken off or the controller went away.
+            const int e = m_proto.m_nError;
+            if (!m_usb || e == -7 || e == -6) return m_usb ? ProtocolFailed() : FailedWithEvent();
+            continue;
+        }
+        ++read;
         EcrDeptRecord rec;
         std::memset(&rec, 0, sizeof rec);
         rec.number = d.number;
         StrNCopyZ(rec.name, d.name.c_str(), 47);
         SendDEPT(&rec);
     }
+    if (read == 0 && m_usb) return ProtocolFailed();   // the last department's code
     return 1;
 }
 
@@ -127,7 +139,7 @@ int CMD_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
         Notify(ECR_EVENT_ITEM, text, static_cast<int>(n * 100 / kPluCount), 0);
         MedesaPlu p;
         p.plu = n;
-        if (!m_proto.ReadPlu(p, kJobAttempts)) return FailedWithEvent();
+        if (!m_proto.ReadPlu(p, JobAttempts())) return m_usb ? ProtocolFailed() : FailedWithEvent();
         const EcrItemRecord item = ToHost(p);
         SendPLU(&item);
     }
@@ -146,7 +158,7 @@ int CMD_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
         Notify(ECR_EVENT_ITEM, text, ItemPercent(i, count), 0);
         MedesaPlu p;
         p.plu = items[i].number;
-        if (!m_proto.ReadPlu(p, kJobAttempts)) {
+        if (!m_proto.ReadPlu(p, JobAttempts())) {
             // The job fails with the scale's code; event 6 tells of the items left unread.
             if (i != count - 1) return FailedWithEvent();
             return ProtocolFailed();
@@ -161,7 +173,7 @@ int CMD_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgra
     return ItemLoop<EcrItemRecord>(
         items, count,
         [](const EcrItemRecord& item) { return "Nazwa - " + HostText(item.name, sizeof item.name, sizeof item.name); },
-        [this](EcrItemRecord& item, int) { return m_proto.WritePlu(ToDevice(item), kJobAttempts) ? 1 : ProtocolFailed(); });
+        [this](EcrItemRecord& item, int) { return m_proto.WritePlu(ToDevice(item), JobAttempts()) ? 1 : ProtocolFailed(); });
 }
 
 int CMD_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProgramCallback /*cb*/) {
@@ -174,7 +186,7 @@ int CMD_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProgr
             MedesaDept md;
             md.number = d.number;
             md.name = HostText(d.name, sizeof d.name, 24);
-            return m_proto.WriteDept(md, kJobAttempts) ? 1 : ProtocolFailed();
+            return m_proto.WriteDept(md, JobAttempts()) ? 1 : ProtocolFailed();
         },
         opt);
 }

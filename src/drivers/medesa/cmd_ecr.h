@@ -9,6 +9,8 @@
 
 class CMD_ECR : public CLogicECR {
 public:
+    CMD_ECR() : CMD_ECR(m_serial, false) {}
+
     static constexpr int kJobAttempts = 15;   // goods and departments
     static constexpr int kVatAttempts = 50;
 
@@ -31,9 +33,18 @@ public:
     static MedesaPlu ToDevice(const EcrItemRecord& item);
     static EcrItemRecord ToHost(const MedesaPlu& plu);
 
-private:
+protected:
+    // The USB class: its own protocol object, one attempt a job, departments
+    // that fail skipped, no line of its own.
+    CMD_ECR(CMedesa& proto, bool usb) : m_proto(proto), m_usb(usb) {}
+    virtual int OpenScale(int port, const EcrDeviceRecord& record);
+    int JobAttempts() const { return m_usb ? 1 : kJobAttempts; }
+    int VatAttempts() const { return m_usb ? 1 : kVatAttempts; }
     int ProtocolFailed();
     int FailedWithEvent();
 
-    CMedesa m_proto;
+private:
+    CMedesa m_serial;
+    CMedesa& m_proto;
+    const bool m_usb;
 };
