@@ -2,16 +2,10 @@
 
 #include <cstring>
 
+#include "drivers/common/host_fields.h"
 #include "util/cp1250.h"
 
 namespace {
-
-// A host text field that may lack its terminator, cut to `width`.
-std::string HostText(const char* field, size_t size, size_t width) {
-    size_t n = strnlen(field, size);
-    if (n > width) n = width;
-    return std::string(field, n);
-}
 
 }  // namespace
 
@@ -22,16 +16,7 @@ int CCasLpLogic::LinkFailed() {
 }
 
 int CCasLpLogic::Open(int port, const EcrDeviceRecord* record) {
-    if (!record) {
-        SetError(-1, GetErrorText(-1));
-        return 0;
-    }
-    if (!m_pSerial) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    Link().SetSerial(m_pSerial);
-    SetProtocol(&Link());
+    if (!AdoptProtocol(*this, Link(), record)) return 0;
     // The line is opened last: a failure leaves nothing open.
     return OpenLink(port, *record) == 1 ? 1 : LinkFailed();
 }
@@ -54,9 +39,9 @@ int CCasLpLogic::DelPLU(int, EcrItemRecord*, int, EcrItemProgramCallback) { retu
 CasLpPluRecord CCasLpLogic::ToDevice(const EcrItemRecord& item) {
     CasLpPluRecord r;
     r.plu = item.number;
-    r.itemCode = HostText(item.code, sizeof item.code, 13);
-    r.name1 = HostText(item.name, sizeof item.name, 20);
-    r.name2 = HostText(item.scale_text[0], sizeof item.scale_text[0], 24);
+    r.itemCode = HostField(item.code, sizeof item.code, 13);
+    r.name1 = HostField(item.name, sizeof item.name, 20);
+    r.name2 = HostField(item.scale_text[0], sizeof item.scale_text[0], 24);
     r.price = item.price;
     r.department = item.department;
     r.sellDate = item.word152;
@@ -97,7 +82,7 @@ int CCasLpLogic::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
 int CCasLpLogic::EachItem(EcrItemRecord* items, int count, const std::function<int(const CasLpPluRecord&)>& fn) {
     return ItemLoop<EcrItemRecord>(
         items, count,
-        [](const EcrItemRecord& item) { return "Nazwa - " + HostText(item.name, sizeof item.name, sizeof item.name); },
+        [](const EcrItemRecord& item) { return "Nazwa - " + HostField(item.name, sizeof item.name, sizeof item.name); },
         [this, &fn](EcrItemRecord& item, int) { return fn(ToDevice(item)) ? 1 : LinkFailed(); });
 }
 

@@ -3,15 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "drivers/common/host_fields.h"
 #include "util/cp1250.h"
 
 namespace {
-
-std::string HostText(const char* field, size_t size, size_t width) {
-    size_t n = strnlen(field, size);
-    if (n > width) n = width;
-    return std::string(field, n);
-}
 
 constexpr uint32_t kPluCount = 10000;
 constexpr uint32_t kDeptCount = 39;
@@ -31,16 +26,7 @@ int CMD_ECR::FailedWithEvent() {
 }
 
 int CMD_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!record) {
-        SetError(-1, GetErrorText(-1));
-        return 0;
-    }
-    if (!m_pSerial) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_proto.SetSerial(m_pSerial);
-    SetProtocol(&m_proto);
+    if (!AdoptProtocol(*this, m_proto, record)) return 0;
     if (OpenScale(port, *record) != 1) return ProtocolFailed();
     return 1;
 }
@@ -54,18 +40,18 @@ int CMD_ECR::Close(int /*port*/) { return m_proto.CloseScale(); }
 MedesaPlu CMD_ECR::ToDevice(const EcrItemRecord& item) {
     MedesaPlu p;
     p.plu = item.number;
-    p.code = HostText(item.code, sizeof item.code, 13);
-    p.name = HostText(item.name, sizeof item.name, 24);
+    p.code = HostField(item.code, sizeof item.code, 13);
+    p.name = HostField(item.name, sizeof item.name, 24);
     p.labelType = item.word156;
     p.price = item.price;
     p.price2 = item.price2;
     p.vatGroup = item.vat_group;
     p.department = item.department;
     p.flags = item.attr2;
-    p.dateText = HostText(item.text236, sizeof item.text236, 15);
+    p.dateText = HostField(item.text236, sizeof item.text236, 15);
     p.dayCount = item.word152;
     p.marker = item.word148;
-    for (int i = 0; i < 8; ++i) p.lines[i] = HostText(item.scale_text[i], sizeof item.scale_text[i], 24);
+    for (int i = 0; i < 8; ++i) p.lines[i] = HostField(item.scale_text[i], sizeof item.scale_text[i], 24);
     return p;
 }
 
@@ -172,7 +158,7 @@ int CMD_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
 int CMD_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgramCallback /*cb*/, int /*kind*/) {
     return ItemLoop<EcrItemRecord>(
         items, count,
-        [](const EcrItemRecord& item) { return "Nazwa - " + HostText(item.name, sizeof item.name, sizeof item.name); },
+        [](const EcrItemRecord& item) { return "Nazwa - " + HostField(item.name, sizeof item.name, sizeof item.name); },
         [this](EcrItemRecord& item, int) { return m_proto.WritePlu(ToDevice(item), JobAttempts()) ? 1 : ProtocolFailed(); });
 }
 
@@ -181,11 +167,11 @@ int CMD_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProgr
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrDeptRecord>(
         depts, count,
-        [](const EcrDeptRecord& d) { return "Nazwa - " + HostText(d.name, sizeof d.name, sizeof d.name); },
+        [](const EcrDeptRecord& d) { return "Nazwa - " + HostField(d.name, sizeof d.name, sizeof d.name); },
         [this](EcrDeptRecord& d, int) {
             MedesaDept md;
             md.number = d.number;
-            md.name = HostText(d.name, sizeof d.name, 24);
+            md.name = HostField(d.name, sizeof d.name, 24);
             return m_proto.WriteDept(md, JobAttempts()) ? 1 : ProtocolFailed();
         },
         opt);

@@ -22,7 +22,7 @@ constexpr int kTextWidth = 24;
 // A text in the scale's letters, blank-padded or cut to 24.
 CChrArr ScaleText(const std::string& text) { return ChrPadRight(Cp1250ToMedesa(CChrArr(text)), kTextWidth, ' '); }
 
-std::string HostText(const CChrArr& reply, int from) {
+std::string FromScale(const CChrArr& reply, int from) {
     return MedesaToCp1250(reply.Mid(from, kTextWidth)).ToString();
 }
 
@@ -274,11 +274,18 @@ int CMedesa::Send(uint16_t /*job*/, const CChrArr& payload) {
     return 1;
 }
 
+bool CMedesa::KnownJob(uint16_t job) {
+    switch (job) {
+    case 0x4B00: case 0x4B01: case 0x4B02: case 0x4B21: case 0x4C01: case 0x4C02: return true;
+    default: return false;
+    }
+}
+
 int CMedesa::Receive(uint16_t job, CChrArr& reply) {
     reply.RemoveAll();
-    switch (job) {
-    case 0x4B00: case 0x4B01: case 0x4B02: case 0x4B21: case 0x4C01: case 0x4C02: break;
-    default: m_nError = MDS_ERR_BAD_FRAME; return 0;
+    if (!KnownJob(job)) {
+        m_nError = MDS_ERR_BAD_FRAME;
+        return 0;
     }
     CChrArr body;
     for (int frame = 0; frame < 2; ++frame) {
@@ -355,7 +362,7 @@ int CMedesa::ReadDept(MedesaDept& dept, int attempts) {
     CChrArr reply;
     if (!Job(kReadDept, data, kDeptReply, reply, attempts)) return 0;
     dept.number = reply[4];
-    dept.name = HostText(reply, 7);
+    dept.name = FromScale(reply, 7);
     return 1;
 }
 
@@ -426,7 +433,7 @@ void CMedesa::ParsePluBlock(int b, const CChrArr& r, MedesaPlu& p) {
         const uint8_t dv = r[34];
         p = MedesaPlu();
         p.plu = r[4] + 256u * r[5];
-        p.name = HostText(r, 7);
+        p.name = FromScale(r, 7);
         p.price = DigitsValue(UnpackBcd(r.Mid(31, 3))) / 100.0;
         p.department = (dv & 0x3Fu) + 1;
         p.vatGroup = (dv >> 6) + 1u;
@@ -435,7 +442,7 @@ void CMedesa::ParsePluBlock(int b, const CChrArr& r, MedesaPlu& p) {
         p.flags = ((flags & 0x80) ? 1u : 0u) | ((flags & 0x01) ? 2u : 0u);
         return;
     }
-    p.lines[b - 1] = HostText(r, 7);
+    p.lines[b - 1] = FromScale(r, 7);
     if (b == 1) {
         p.price2 = DigitsValue(UnpackBcd(r.Mid(31, 3))) / 100.0;
         p.marker = r[34] == 1 ? 1 : 0;

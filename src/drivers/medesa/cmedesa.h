@@ -78,6 +78,8 @@ public:
     virtual int CloseScale();
     virtual int Send(uint16_t job, const CChrArr& payload);
     virtual int Receive(uint16_t job, CChrArr& reply);
+    // The job codes whose answers Receive takes (else 9999).
+    static bool KnownJob(uint16_t job);
     // Line control around every job (serial: RTS and DTR off).
     virtual void LineIdle();
 

@@ -71,9 +71,9 @@ int CMedesaUSB::Send(uint16_t /*job*/, const CChrArr& payload) {
 
 int CMedesaUSB::Receive(uint16_t job, CChrArr& reply) {
     reply.RemoveAll();
-    switch (job) {
-    case 0x4B00: case 0x4B01: case 0x4B02: case 0x4B21: case 0x4C01: case 0x4C02: break;
-    default: m_nError = MDS_ERR_BAD_FRAME; return 0;
+    if (!KnownJob(job)) {
+        m_nError = MDS_ERR_BAD_FRAME;
+        return 0;
     }
     if (!m_device) {
         m_nError = -3;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "drivers/common/host_fields.h"
 #include "util/cp1250.h"
 
 namespace {
@@ -12,15 +13,11 @@ namespace {
 std::mutex g_transferMutex;
 CMP_ECR* g_current = nullptr;
 
-std::string HostText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
-
 std::string Trim(const std::string& s) {
     const size_t a = s.find_first_not_of(' ');
     if (a == std::string::npos) return std::string();
     return s.substr(a, s.find_last_not_of(' ') - a + 1);
 }
-
-std::string ArticleText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
 }  // namespace
 
@@ -36,16 +33,7 @@ int CMP_ECR::Broken() {
 }
 
 int CMP_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!record) {
-        SetError(-1, GetErrorText(-1));
-        return 0;
-    }
-    if (!m_pSerial) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_proto.SetSerial(m_pSerial);
-    SetProtocol(&m_proto);
+    if (!AdoptProtocol(*this, m_proto, record)) return 0;
     if (m_proto.Open(port, static_cast<int>(record->baud), record->word7) != 1) return Failed();
     return 1;
 }
@@ -56,10 +44,10 @@ int CMP_ECR::ToArticle(const EcrItemRecord& item, bool checkPrice, MP500Article&
     const bool priceFits = item.price >= 0.0 && hundredths <= 2147483647.0;   // NaN fails too
     if (checkPrice && !priceFits) return 109;
     if (item.vat_group > 256) return 103;
-    std::string code = HostText(item.code, sizeof item.code);
+    std::string code = HostField(item.code, sizeof item.code, sizeof item.code);
     code = code.size() >= 14 ? code.substr(0, 14) : std::string(14 - code.size(), '0') + code;
     std::memcpy(a.code, code.data(), 14);
-    const std::string name = Trim(HostText(item.name, sizeof item.name)).substr(0, 18);
+    const std::string name = Trim(HostField(item.name, sizeof item.name, sizeof item.name)).substr(0, 18);
     std::memcpy(a.name, name.data(), name.size());
     a.price = priceFits ? static_cast<int32_t>(hundredths) : 0;
     a.flag = static_cast<uint8_t>(item.attr2 & 0xFF);
@@ -70,8 +58,8 @@ int CMP_ECR::ToArticle(const EcrItemRecord& item, bool checkPrice, MP500Article&
 EcrItemRecord CMP_ECR::GoodsToHost(const MP500Article& a) {
     EcrItemRecord item;
     std::memset(&item, 0, sizeof item);
-    StrNCopyZ(item.code, ArticleText(a.code, sizeof a.code).c_str(), 31);
-    StrNCopyZ(item.name, ArticleText(a.name, sizeof a.name).c_str(), 47);
+    StrNCopyZ(item.code, HostField(a.code, sizeof a.code, sizeof a.code).c_str(), 31);
+    StrNCopyZ(item.name, HostField(a.name, sizeof a.name, sizeof a.name).c_str(), 47);
     item.vat_group = a.vat + 1u;
     item.price = a.price / 100.0;
     item.unit = 1;
@@ -115,8 +103,8 @@ int CMP_ECR::PushSales(void*, int, MP500Article* article) {
     std::memset(&item, 0, sizeof item);
     EcrSaleRecord sale;
     std::memset(&sale, 0, sizeof sale);
-    const std::string code = ArticleText(article->code, sizeof article->code);
-    const std::string name = ArticleText(article->name, sizeof article->name);
+    const std::string code = HostField(article->code, sizeof article->code, sizeof article->code);
+    const std::string name = HostField(article->name, sizeof article->name, sizeof article->name);
     StrNCopyZ(item.code, code.c_str(), 31);
     StrNCopyZ(item.name, name.c_str(), 47);
     StrNCopyZ(sale.code, code.c_str(), 31);
