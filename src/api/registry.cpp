@@ -30,6 +30,8 @@
 #include "drivers/dsa/cd8_ecr.h"
 #include "drivers/optimus/cop_ecr.h"
 #include "drivers/cas/ccas_xml_ecr.h"
+#include "drivers/cas/clp16_ecr.h"
+#include "drivers/cas/clp_ecr.h"
 #include "drivers/proxima/cmpr_ecr.h"
 #include "drivers/novitus/cta_ecr.h"
 #include "drivers/novitus/ctn_ecr.h"
@@ -49,6 +51,9 @@
 #include "drivers/digi/cdg_ecr.h"
 #include "drivers/ecoprint/cep_ecr.h"
 #include "drivers/novitus/cp3_ecr.h"
+#include "drivers/medesa/cmd_ecr.h"
+#include "drivers/medesa/cmdusb_ecr.h"
+#include "drivers/mp500/cmp_ecr.h"
 
 namespace orv::unserved {
 

@@ -12,10 +12,5 @@
     ORV_UNSERVED(CEN_ECR)                  \
     ORV_UNSERVED(CHI_ECR)                  \
     ORV_UNSERVED(CHT_ECR)                  \
-    ORV_UNSERVED(CLP_ECR)                  \
-    ORV_UNSERVED(CLP16_ECR)                \
-    ORV_UNSERVED(CMD_ECR)                  \
-    ORV_UNSERVED(CMDUSB_ECR)               \
     ORV_UNSERVED(CMEL_ECR)                 \
-    ORV_UNSERVED(CMX_ECR)                  \
-    ORV_UNSERVED(CMP_ECR)
+    ORV_UNSERVED(CMX_ECR)

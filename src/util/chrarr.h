@@ -134,3 +134,6 @@ CChrArr Dsp800ToCp1250(const CChrArr& s);
 // The letter codes of the Optimus registers (Ą 0xC8 .. ż 0x96).
 CChrArr Cp1250ToOptimus(const CChrArr& s);
 CChrArr OptimusToCp1250(const CChrArr& s);
+// The Medesa scales' letters (Ż and the digit 7 share one byte: 7 reads back as Ż).
+CChrArr Cp1250ToMedesa(const CChrArr& s);
+CChrArr MedesaToCp1250(const CChrArr& s);

@@ -28,6 +28,9 @@ constexpr Row kOptimus = {0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF, 0x8E,
                           0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0x96};
 constexpr Row kAscii = {'A', 'C', 'E', 'L', 'N', 'O', 'S', 'Z', 'Z',
                         'a', 'c', 'e', 'l', 'n', 'o', 's', 'z', 'z'};
+// The Medesa scales' letters; Ż shares 37 with the digit 7.
+constexpr Row kMedesa = {0x5B, 0x7C, 0x7D, 0x5D, 0x7B, 0x40, 0x3C, 0x3E, 0x37,
+                         0xC1, 0xC3, 0xC6, 0xCA, 0xCC, 0xCD, 0xD1, 0xD6, 0xD7};
 
 using ByteMap = std::array<uint8_t, 256>;
 
@@ -55,6 +58,8 @@ constexpr ByteMap kMap1250ToDsp800 = MakeMap(kCp1250, kDsp800);
 constexpr ByteMap kMapDsp800To1250 = MakeMap(kDsp800, kCp1250);
 constexpr ByteMap kMap1250ToOptimus = MakeMap(kCp1250, kOptimus);
 constexpr ByteMap kMapOptimusTo1250 = MakeMap(kOptimus, kCp1250);
+constexpr ByteMap kMap1250ToMedesa = MakeMap(kCp1250, kMedesa);
+constexpr ByteMap kMapMedesaTo1250 = MakeMap(kMedesa, kCp1250);
 
 static_assert(kMap1250To852[0xA3] == 0x9D && kMap852To1250[0x9D] == 0xA3);
 static_assert(kMap1250ToMazovia[0xBF] == 0xA7 && kMapMazoviaTo1250[0xA7] == 0xBF);
@@ -77,6 +82,8 @@ CChrArr Cp1250ToDsp800(const CChrArr& s) { return Convert(s, kMap1250ToDsp800); 
 CChrArr Dsp800ToCp1250(const CChrArr& s) { return Convert(s, kMapDsp800To1250); }
 CChrArr Cp1250ToOptimus(const CChrArr& s) { return Convert(s, kMap1250ToOptimus); }
 CChrArr OptimusToCp1250(const CChrArr& s) { return Convert(s, kMapOptimusTo1250); }
+CChrArr Cp1250ToMedesa(const CChrArr& s) { return Convert(s, kMap1250ToMedesa); }
+CChrArr MedesaToCp1250(const CChrArr& s) { return Convert(s, kMapMedesaTo1250); }
 
 bool IsCp852PolishLetter(const CChrArr& s) {
     if (s.IsEmpty()) return false;

@@ -35,7 +35,9 @@
 #include "sim/cr280/cr280_emulator.h"
 #include "sim/dsp800/dsp800_emulator.h"
 #include "sim/dibal/dibal_emulator.h"
+#include "sim/cas_lp/cas_lp_emulator.h"
 #include "sim/elcom50/elcom50_emulator.h"
+#include "sim/medesa/medesa_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
 #include "sim/elemis/elemis_emulator.h"
 #include "sim/ncr/ncr_emulator.h"
@@ -348,6 +350,31 @@ int LoadPerfektGoods(orv::test::PerfektEmulator& reg, const std::string& path) {
     });
 }
 
+// -------------------------------------------------------------- CAS LP ----
+
+// Goods lines as for the registers; the code's first 6 characters as the
+// scale's item code number, the name cut to 28 letters.
+int LoadCasLpGoods(orv::test::CasLpEmulator& scale, const std::string& path) {
+    const long top = scale.variant() == 16 ? 4000 : 1000;
+    return ForEachGoodsLine(path, 4, [&](const std::vector<std::string>& f, int lineNo) {
+        const long number = std::stol(f[0]);
+        double price = 0;
+        if (number < 1 || number > top || !AllDigits(f[4]) || !ParsePrice(f[5], price) || price > 9999.99) {
+            std::fprintf(stderr, "ecr-sim: %s:%d: skipped (number, department or price)\n", path.c_str(), lineNo);
+            return false;
+        }
+        orv::test::CasLpEmulator::Goods g;
+        std::string code = f[1].substr(0, 6);
+        code.insert(0, 6 - code.size(), '0');
+        g.itemCode = AllDigits(code) ? static_cast<uint32_t>(std::stoul(code)) : 0;
+        g.name1 = ToCp1250(f[2]).substr(0, 28);
+        g.hundredths = static_cast<uint32_t>(price * 100.0 + 0.1);
+        g.department = static_cast<uint32_t>(std::stoul(f[4]) & 0xFFFF);
+        scale.SetGoods(static_cast<uint32_t>(number), g);
+        return true;
+    });
+}
+
 // ----------------------------------------------------------------- NCR ----
 
 int LoadNcrGoods(orv::test::NcrEmulator& reg, const std::string& path) {
@@ -650,6 +677,25 @@ int RunNextOverTcp(const Options& o, sigset_t& stop) {
     return 0;
 }
 
+std::unique_ptr<orv::test::EmulatorBase> MakeCasLp(const Options& o) {
+    if (o.type != 105 && o.type != 110) Usage("--device caslp needs --type 105 or 110");
+    auto scale = std::make_unique<orv::test::CasLpEmulator>(o.port, o.type == 110 ? 16 : 1);
+    int n = o.goods.empty() ? 0 : LoadCasLpGoods(*scale, o.goods);
+    std::fprintf(stderr, "ecr-sim: CAS LP label scale, %s (device type %d), %d goods\n",
+                 o.type == 110 ? "LP-16" : "LP-1", o.type, n);
+    return scale;
+}
+
+// -------------------------------------------------------------- Medesa ----
+
+std::unique_ptr<orv::test::EmulatorBase> MakeMedesa(const Options& o) {
+    if (o.registerNumber < 0 || o.registerNumber > 255) Usage("--register must be 0..255 for medesa");
+    auto scale = std::make_unique<orv::test::MedesaEmulator>(o.port, static_cast<uint8_t>(o.registerNumber));
+    scale->SetDept(1, "Og\xCDlny");   // "Ogólny" in the scale's letters
+    std::fprintf(stderr, "ecr-sim: Medesa scale (device type 100), address %d\n", o.registerNumber);
+    return scale;
+}
+
 // ------------------------------------------------------------- devices ----
 
 struct Device {
@@ -685,6 +731,8 @@ const std::vector<Device>& Devices() {
         {"next", "Novitus Next register (Tango protocol) on 127.0.0.1:5001: prints PORT=<number> to give as the "
                  "port with connection kind 11 (--serial: on a pseudo-terminal instead)",
          MakeTango, {85, 86}, 85},
+        {"caslp", "CAS LP label scale (8N1; 105: LP-1 at 9600 baud, 110: LP-16)", MakeCasLp, {105, 110}, 105},
+        {"medesa", "Medesa scale (framed binary jobs, 8N1; --register: address)", MakeMedesa, {100}, 100},
     };
     return devices;
 }

@@ -1,0 +1,311 @@
+// Medesa scales on a serial line against the emulator on a pseudo-terminal:
+// jobs byte for byte, attempts, refusals, breaks; the line control on a
+// scripted serial line; and type 100 through the exports.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/telepathy.h"
+#include "drivers/medesa/cmd_ecr.h"
+#include "drivers/medesa/cmedesa.h"
+#include "fakes/fake_serial_device.h"
+#include "fakes/recording_host.h"
+#include "orvanta/ecr.h"
+#include "platform/clock.h"
+#include "sim/medesa/medesa_emulator.h"
+#include "util/cp1250.h"
+
+namespace {
+
+using orv::test::Bytes;
+using orv::test::FakeSerialLine;
+using orv::test::Hex;
+using orv::test::Host;
+using orv::test::MedesaEmulator;
+using orv::test::RecordingHost;
+using MFault = MedesaEmulator::Fault;
+
+constexpr int kPort = 9;
+constexpr uint8_t kAddress = 3;
+
+Bytes ToBytes(const CChrArr& a) { return Bytes(a.data(), a.data() + a.GetLength()); }
+
+MedesaPlu Goods(uint32_t plu) {
+    MedesaPlu p;
+    p.plu = plu;
+    p.code = "2000042000017";
+    p.name = "Kie\xB3" "basa";
+    p.price = 19.99;
+    p.vatGroup = 1;
+    p.department = 2;
+    p.dateText = "01.01.27";
+    p.lines[0] = "Sk\xB3" "ad: mi\xEAso";
+    return p;
+}
+
+class MedesaLink : public ::testing::Test {
+protected:
+    MedesaLink() : scale(kPort, kAddress) {}
+    void SetUp() override {
+        orv::platform::SetTimeScale(0.05);
+        scale.Start();
+        proto.SetSerial(&serial);
+        ASSERT_EQ(proto.OpenScale(kPort, 9600, kAddress), 1) << proto.m_nError;
+    }
+    void TearDown() override {
+        proto.CloseScale();
+        scale.Stop();
+        orv::platform::SetTimeScale(1.0);
+    }
+    MedesaEmulator scale;
+    CTelepathy serial;
+    CMedesa proto;
+};
+
+TEST_F(MedesaLink, WholePluGoesOutAndComesBack) {
+    const MedesaPlu p = Goods(300);
+    ASSERT_EQ(proto.WritePlu(p, 15), 1) << proto.m_nError;
+    CChrArr blocks[CMedesa::kBlocks];
+    ASSERT_EQ(proto.BuildPluBlocks(p, blocks), 0);
+    const auto payloads = scale.Payloads();
+    ASSERT_EQ(payloads.size(), 9u);
+    for (int b = 0; b < 9; ++b) {
+        const Bytes want = ToBytes(CChrArr("\x03") + uint8_t{0} + CChrArr("\x4C\x01") + blocks[b]);
+        EXPECT_EQ(Hex(payloads[static_cast<size_t>(b)]), Hex(want)) << "block " << b;
+    }
+    // On the line: the frame, escaped, with its checksum.
+    const Bytes sent = scale.Received();
+    EXPECT_EQ(sent[0], 0x7C);
+    EXPECT_EQ(sent[1], 0x7C);
+
+    MedesaPlu back;
+    back.plu = 300;
+    ASSERT_EQ(proto.ReadPlu(back, 15), 1) << proto.m_nError;
+    EXPECT_EQ(back.plu, 300u);
+    EXPECT_EQ(back.name, "Kie\xB3" "basa" + std::string(16, ' '));
+    EXPECT_EQ(back.code, "200004200001 ");
+    EXPECT_DOUBLE_EQ(back.price, 19.99);
+    EXPECT_EQ(back.dateText, "01.01.27");
+    EXPECT_EQ(back.lines[0], "Sk\xB3" "ad: mi\xEAso" + std::string(12, ' '));
+}
+
+TEST_F(MedesaLink, RefusedItemsSendNothing) {
+    MedesaPlu p = Goods(1);
+    p.code = "20000X2000017";
+    EXPECT_EQ(proto.WritePlu(p, 15), 0);
+    EXPECT_EQ(proto.m_nError, 9999);
+    p = Goods(10001);
+    EXPECT_EQ(proto.WritePlu(p, 15), 0);
+    EXPECT_EQ(proto.m_nError, 105);
+    MedesaDept d;
+    d.number = 40;
+    EXPECT_EQ(proto.WriteDept(d, 15), 0);
+    EXPECT_EQ(proto.m_nError, 110);
+    EXPECT_TRUE(scale.Received().empty());
+}
+
+TEST_F(MedesaLink, AttemptsAndWhereTheyStop) {
+    // Garbled answers are tried again, up to the attempt count.
+    scale.QueueMedesaFault(MFault::Garbage, 2);
+    scale.QueueMedesaFault(MFault::Unframed);
+    scale.QueueMedesaFault(MFault::ShortReply);
+    scale.QueueMedesaFault(MFault::SpoiltEcho);
+    MedesaDept d;
+    d.number = 5;
+    d.name = "Wêdliny";
+    ASSERT_EQ(proto.WriteDept(d, 15), 1) << proto.m_nError;
+    EXPECT_EQ(scale.Payloads().size(), 2u);   // the try with the spoilt copy reached the scale as well
+
+    scale.ClearPayloads();
+    scale.QueueMedesaFault(MFault::Garbage, 3);
+    EXPECT_EQ(proto.WriteDept(d, 3), 0);
+    EXPECT_EQ(proto.m_nError, 9999);
+
+    // A refusal is an answer: no further try.
+    scale.QueueMedesaFault(MFault::Refuse);
+    EXPECT_EQ(proto.WriteDept(d, 15), 0);
+    EXPECT_EQ(proto.m_nError, 9999);
+
+    // Silence after the returned frame, or no returned frame: one try.
+    const size_t before = scale.Received().size();
+    scale.QueueMedesaFault(MFault::Silence);
+    EXPECT_EQ(proto.WriteDept(d, 15), 0);
+    EXPECT_EQ(proto.m_nError, -5);
+    scale.QueueMedesaFault(MFault::NoEcho);
+    EXPECT_EQ(proto.WriteDept(d, 15), 0);
+    EXPECT_EQ(proto.m_nError, -5);
+    const size_t frame = (scale.Received().size() - before) / 2;
+    EXPECT_EQ(scale.Received().size() - before, 2 * frame);   // one frame each
+}
+
+TEST_F(MedesaLink, VatRatesAndDepartments) {
+    scale.SetVatRate(3, 2250);
+    double vat[8];
+    ASSERT_EQ(proto.ReadVatRates(vat, 50), 1) << proto.m_nError;
+    EXPECT_DOUBLE_EQ(vat[0], 23.0);
+    EXPECT_DOUBLE_EQ(vat[1], 8.0);
+    EXPECT_DOUBLE_EQ(vat[3], 22.5);
+    EXPECT_DOUBLE_EQ(vat[4], -3.0);
+    EXPECT_DOUBLE_EQ(vat[7], -3.0);
+
+    MedesaDept d;
+    d.number = 39;
+    d.name = "\xAF" "ywno\x9C\xE6";   // "Żywność"
+    ASSERT_EQ(proto.WriteDept(d, 15), 1) << proto.m_nError;
+    EXPECT_EQ(Hex(scale.Payloads().back()).substr(0, 20), "03 00 4C 02 26 00 00");   // number - 1
+    EXPECT_EQ(scale.Dept(39), "7ywno\xD1\xC3" + std::string(17, ' '));
+    MedesaDept back;
+    back.number = 39;
+    ASSERT_EQ(proto.ReadDept(back, 15), 1) << proto.m_nError;
+    EXPECT_EQ(Hex(scale.Payloads().back()).substr(0, 20), "03 00 4B 02 27 00 00");   // the number itself
+    EXPECT_EQ(back.number, 39u);
+    EXPECT_EQ(back.name, d.name + std::string(17, ' '));
+}
+
+TEST_F(MedesaLink, BreakEndsTheJobAtOnce) {
+    orv::platform::SetTimeScale(1.0);
+    scale.QueueMedesaFault(MFault::Silence, 20);
+    std::thread breaker([&] {
+        scale.WaitForCount(8, 5000);
+        serial.Break();
+    });
+    const int64_t t0 = orv::platform::MonotonicMillis();
+    MedesaDept d;
+    d.number = 1;
+    EXPECT_EQ(proto.WriteDept(d, 15), 0);
+    const int64_t took = orv::platform::MonotonicMillis() - t0;
+    breaker.join();
+    serial.ClearBreak();
+    EXPECT_EQ(proto.m_nError, -7);
+    EXPECT_LT(took, 1500);
+}
+
+// The line control: open leaves RTS and DTR off; every send raises both,
+// drops RTS after a pause and DTR once the frame is back.
+TEST(MedesaLines, RtsDtrSequence) {
+    orv::platform::SetTimeScale(0.01);
+    auto line = FakeSerialLine::Create();
+    CTelepathy serial;
+    CMedesa proto;
+    proto.SetSerial(&serial);
+    ASSERT_EQ(proto.OpenScale(1, 9600, 1), 1) << proto.m_nError;
+    EXPECT_FALSE(line->Dtr());
+    EXPECT_FALSE(line->Rts());
+    line->ClearRecords();
+    double vat[8];
+    EXPECT_EQ(proto.ReadVatRates(vat, 50), 0);   // nothing comes back
+    EXPECT_EQ(proto.m_nError, -5);
+    std::string seq;
+    for (const auto& c : line->LineChanges()) seq += std::string(1, c.line) + (c.on ? "+" : "-") + " ";
+    EXPECT_EQ(seq, "R- D- R+ D+ R- R- D- ");
+    EXPECT_FALSE(line->Dtr());
+    EXPECT_FALSE(line->Rts());
+    proto.CloseScale();
+    FakeSerialLine::Uninstall();
+    orv::platform::SetTimeScale(1.0);
+}
+
+// ---- type 100 through the exports ----
+
+class MedesaExports : public ::testing::Test {
+protected:
+    void SetUp() override {
+        orv::platform::SetTimeScale(0.05);
+        Host().Reset();
+        ASSERT_EQ(EcrCreate(nullptr), 1);
+    }
+    void TearDown() override { orv::platform::SetTimeScale(1.0); }
+    static bool WaitDone() { return orv::test::WaitEcrDone(60000); }
+};
+
+TEST_F(MedesaExports, Type100GoodsDepartmentsVat) {
+    MedesaEmulator scale(kPort, kAddress);
+    scale.Start();
+    EcrDeviceRecord dev = orv::test::DeviceRecord(100, kPort, 9600, 0);
+    dev.word7 = kAddress;
+
+    std::vector<EcrItemRecord> items(3);
+    for (auto& it : items) std::memset(&it, 0, sizeof it);
+    items[0] = orv::test::HostItemRecord({.number = 1, .name = "Ser \xBF\xF3\xB3ty", .code = "2000001", .price = 24.9, .vat = 1, .dept = 3});
+    std::strcpy(items[0].text236, "15.06.27");
+    items[1] = orv::test::HostItemRecord({.number = 2, .name = "Zla data", .code = "2000002", .price = 1.0, .vat = 1, .dept = 3});
+    items[2] = orv::test::HostItemRecord({.number = 3, .name = "Dni", .code = "2000003", .price = 2.0, .vat = 2, .dept = 4});
+    items[2].word152 = 10;
+    ASSERT_EQ(EcrPgmPLU(&dev, items.data(), 3, &RecordingHost::OnItemProgram), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
+    ASSERT_EQ(Host().Confirmations().size(), 1u);
+    EXPECT_EQ(Host().Confirmations()[0].number, 2u);
+    EXPECT_EQ(Host().Confirmations()[0].code, 9999);
+    EXPECT_FALSE(scale.HoldsPlu(2));
+    EXPECT_EQ(scale.WrittenBlocks(), 18u);
+
+    Host().Reset();
+    std::vector<EcrItemRecord> wanted = {items[2], items[0]};
+    ASSERT_EQ(EcrReadPLU(&dev, wanted.data(), 2, &RecordingHost::OnItemRead), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
+    ASSERT_EQ(Host().Items().size(), 2u);
+    EXPECT_EQ(Host().Items()[0].word152, 10u);
+    EXPECT_EQ(Host().Items()[0].vat_group, 2u);
+    EXPECT_EQ(Host().Items()[0].department, 4u);
+    EXPECT_STREQ(Host().Items()[1].text236, "15.06.27");
+    EXPECT_EQ(std::string(Host().Items()[1].name), "Ser \xBF\xF3\xB3ty" + std::string(15, ' '));
+    EXPECT_EQ(Host().Items()[1].unit, 1u);
+
+    // A whole read stops at the first PLU the scale refuses (2).
+    Host().Reset();
+    ASSERT_EQ(EcrReadAllPLU(&dev, &RecordingHost::OnItemRead), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 9999);
+    EXPECT_EQ(Host().Items().size(), 1u);
+    EXPECT_EQ(Host().CountEvents(ECR_EVENT_DEVICE_ERROR), 1);
+
+    Host().Reset();
+    ASSERT_EQ(EcrReadVAT(&dev, &RecordingHost::OnVat), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
+    ASSERT_EQ(Host().VatCalls().size(), 1u);
+    EXPECT_DOUBLE_EQ(Host().VatCalls()[0][0], 23.0);
+    EXPECT_DOUBLE_EQ(Host().VatCalls()[0][5], -3.0);
+
+    Host().Reset();
+    EcrDeptRecord depts[2];
+    std::memset(depts, 0, sizeof depts);
+    depts[0].number = 1;
+    std::strcpy(depts[0].name, "Nabia\xB3");
+    depts[1].number = 40;
+    ASSERT_EQ(EcrPgmDEPT(&dev, depts, 2, &RecordingHost::OnDeptProgram), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 110);
+    ASSERT_EQ(Host().Confirmations().size(), 1u);
+    EXPECT_EQ(Host().Confirmations()[0].text, PL("Numer grupy towarowej poza dozwolonym zakresem"));
+
+    // Departments 1..39: the emulator answers every one.
+    Host().Reset();
+    ASSERT_EQ(EcrReadAllDEPT(&dev, &RecordingHost::OnDeptRead), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
+    ASSERT_EQ(Host().Depts().size(), 39u);
+    EXPECT_EQ(std::string(Host().Depts()[0].name), "Nabia\xB3" + std::string(18, ' '));
+}
+
+TEST_F(MedesaExports, Type100DepartmentReadStopsAtTheFirstFailure) {
+    MedesaEmulator scale(kPort, kAddress);
+    scale.Start();
+    EcrDeviceRecord dev = orv::test::DeviceRecord(100, kPort, 9600, 0);
+    dev.word7 = kAddress;
+    scale.QueueMedesaFault(MedesaEmulator::Fault::None, 2);
+    scale.QueueMedesaFault(MedesaEmulator::Fault::Silence);
+    ASSERT_EQ(EcrReadAllDEPT(&dev, &RecordingHost::OnDeptRead), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), -5);
+    EXPECT_EQ(Host().Depts().size(), 2u);
+    EXPECT_EQ(Host().CountEvents(ECR_EVENT_DEVICE_ERROR), 1);
+}
+
+}  // namespace
