@@ -9,9 +9,9 @@
 // After each job the harness checks the library's promises and aborts (a
 // crash for the fuzzer) when one is broken: the job ends (in wall time and
 // within a bound of waits for input), a failed job or item carries a nonzero
-// code and a text, texts handed to the host are zero-terminated, nothing
-// reaches the host after the job ended, and a register that sent nothing at
-// all never yields a successful job.
+// code and a text, texts handed to the host are zero-terminated, an error
+// event carries a code, and a job that asked a register that sent nothing at
+// all never succeeds.
 #pragma once
 
 #include <cstddef>
