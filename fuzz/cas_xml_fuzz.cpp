@@ -10,17 +10,14 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz_checks.h"
+
 #include "drivers/cas/ccas_xml.h"
 
 namespace {
 
-template <size_t N>
-void CheckText(const char (&text)[N]) {
-    if (!std::memchr(text, 0, N)) {
-        std::fprintf(stderr, "broken promise: a record text without its end\n");
-        std::abort();
-    }
-}
+using orv::fuzz::BrokenPromise;
+using orv::fuzz::CheckText;
 
 const std::string& ResultPath() {
     static const std::string path = [] {
@@ -52,15 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckText(rec.text);
         for (const auto& line : rec.lines) CheckText(line);
     });
-    if (r == 0 && xml.GetError() == 0) {
-        std::fprintf(stderr, "broken promise: a refused goods file without an error code\n");
-        std::abort();
-    }
+    if (r == 0 && xml.GetError() == 0) BrokenPromise("a refused goods file without an error code");
     CCas_XML depts;
     r = depts.ParseDeptFile(path, [](const CasDeptRecord& rec) { CheckText(rec.name); });
-    if (r == 0 && depts.GetError() == 0) {
-        std::fprintf(stderr, "broken promise: a refused departments file without an error code\n");
-        std::abort();
-    }
+    if (r == 0 && depts.GetError() == 0) BrokenPromise("a refused departments file without an error code");
     return 0;
 }

@@ -8,27 +8,21 @@
 #include <sstream>
 #include <string>
 
+#include "fuzz_checks.h"
+
 #include "csv_input.h"
 
 namespace {
 
-template <size_t N>
-void CheckText(const char (&text)[N]) {
-    if (!std::memchr(text, 0, N)) {
-        std::fprintf(stderr, "broken promise: a record text without its end\n");
-        std::abort();
-    }
-}
+using orv::fuzz::BrokenPromise;
+using orv::fuzz::CheckText;
 
 template <class F>
 void Guarded(F&& f) {
     try {
         f();
     } catch (const ecrctl::UsageError& e) {
-        if (e.text.empty()) {
-            std::fprintf(stderr, "broken promise: a usage error without a text\n");
-            std::abort();
-        }
+        if (e.text.empty()) BrokenPromise("a usage error without a text");
     }
 }
 

@@ -6,16 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "fuzz_checks.h"
 #include "util/chrarr.h"
 
-namespace {
-
-[[noreturn]] void Broken(const char* what) {
-    std::fprintf(stderr, "broken promise: %s\n", what);
-    std::abort();
-}
-
-}  // namespace
+using orv::fuzz::BrokenPromise;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
@@ -25,11 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const CChrArr s(data + 1, size - 1);
 
     const int64_t v = StrToNum(s, base, isSigned);
-    if (isSigned ? (v < INT32_MIN || v > INT32_MAX) : (v < 0 || v > UINT32_MAX)) Broken("StrToNum out of range");
+    if (isSigned ? (v < INT32_MIN || v > INT32_MAX) : (v < 0 || v > UINT32_MAX)) BrokenPromise("StrToNum out of range");
     if (!isSigned && StrToNum(NumToText(static_cast<uint32_t>(v), 0, ' ', 10), 10, 0) != v)
-        Broken("an unsigned number does not read back");
+        BrokenPromise("an unsigned number does not read back");
     if (isSigned && StrToNum(IntToText(static_cast<int32_t>(v), 0), 10, 1) != v)
-        Broken("a signed number does not read back");
+        BrokenPromise("a signed number does not read back");
 
     const double d = TextToDouble(s);
     const int decimals = data[0] & 7;
@@ -38,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const double back = TextToDouble(DoubleToText(d, Decimals{decimals}, Width{0}));
         const int written = decimals <= 4 ? decimals : 6;   // other counts: six decimals
         if (std::fabs(back - d) > std::pow(10.0, -written) * 0.5 + std::fabs(d) * 1e-12)
-            Broken("a number does not read back within its decimals");
+            BrokenPromise("a number does not read back within its decimals");
     }
     if (s.GetLength() == 2) (void)ChrToWord(s);
     if (s.GetLength() == 4) (void)ChrToDWord(s);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "fakes/fake_serial_device.h"
+#include "fuzz_checks.h"
 #include "fakes/recording_host.h"
 #include "orvanta/ecr.h"
 #include "platform/clock.h"
@@ -31,11 +32,6 @@ constexpr int kJobWallMillis = 20000;
     std::fprintf(stderr, "broken promise (%s, type %d): %s\n", JobName(job), type, what);
     std::fflush(stderr);
     std::abort();
-}
-
-template <size_t N>
-bool Terminated(const char (&text)[N]) {
-    return std::memchr(text, 0, N) != nullptr;
 }
 
 bool ItemTerminated(const EcrItemRecord& it) {
