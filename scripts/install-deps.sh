@@ -3,7 +3,7 @@
 # Packages already present are left alone; nothing is fetched from elsewhere.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev libhidapi-dev)
+packages=(cmake g++ clang libclang-rt-dev make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev libhidapi-dev)
 
 missing=()
 for p in "${packages[@]}"; do

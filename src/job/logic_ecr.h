@@ -128,7 +128,14 @@ public:
     template <class Rec>
     int ItemLoop(Rec* items, int count, const std::function<std::string(const std::type_identity_t<Rec>&)>& text,
                  const std::function<int(std::type_identity_t<Rec>&, int index)>& fn,
-                 const ItemLoopOptions& opt = {});
+                 const ItemLoopOptions& opt);
+    // (An overload rather than a default argument: clang wants the options'
+    // member initializers before a default argument inside the class.)
+    template <class Rec>
+    int ItemLoop(Rec* items, int count, const std::function<std::string(const std::type_identity_t<Rec>&)>& text,
+                 const std::function<int(std::type_identity_t<Rec>&, int index)>& fn) {
+        return ItemLoop(items, count, text, fn, ItemLoopOptions{});
+    }
 
     // ---- a device that stops answering ----
     // A loop over the host's items (or over record numbers) takes the device

@@ -123,6 +123,7 @@ public:
 
     int Wait(SerialWaitFor what, const BreakSignal* brk, int timeoutMs) override {
         const int64_t end = timeoutMs < 0 ? -1 : orv::platform::MonotonicMillis() + timeoutMs;
+        if (what == SerialWaitFor::Input) Feed();
         for (;;) {
             if (what != SerialWaitFor::Change) {
                 std::lock_guard<std::mutex> lk(m_line->m_mutex);
@@ -150,6 +151,24 @@ public:
     int fd() const override { return m_open ? m_line->m_eventFd : -1; }
 
 private:
+    // Asks the feeder for the device's next answer when nothing is queued.
+    void Feed() {
+        FakeSerialLine::Feeder feeder;
+        std::vector<uint8_t> written;
+        {
+            std::lock_guard<std::mutex> lk(m_line->m_mutex);
+            if (!m_line->m_feeder || !m_open || m_line->m_hungUp || !m_line->m_in.empty()) return;
+            feeder = m_line->m_feeder;
+            written.assign(m_line->m_written.begin() + static_cast<long>(m_line->m_fedUpTo), m_line->m_written.end());
+            m_line->m_fedUpTo = m_line->m_written.size();
+        }
+        std::vector<uint8_t> answer = feeder(written);
+        if (answer.empty()) return;
+        std::lock_guard<std::mutex> lk(m_line->m_mutex);
+        m_line->m_in.insert(m_line->m_in.end(), answer.begin(), answer.end());
+        m_line->Signal();
+    }
+
     int Usable() const {   // with the line's mutex held
         if (!m_open) return EBADF;
         if (m_line->m_hungUp) return EIO;
@@ -250,6 +269,12 @@ void FakeSerialLine::HangUp() {
     Signal();
 }
 
+void FakeSerialLine::SetFeeder(Feeder feeder) {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_feeder = std::move(feeder);
+    m_fedUpTo = m_written.size();
+}
+
 std::vector<uint8_t> FakeSerialLine::Written() const { return Locked(m_written); }
 size_t FakeSerialLine::OutputQueued() const { return Locked(m_out).size(); }
 size_t FakeSerialLine::InputQueued() const { return Locked(m_in).size(); }
@@ -268,6 +293,7 @@ int FakeSerialLine::OutputFlushes() const { return Locked(m_outFlushes); }
 void FakeSerialLine::ClearRecords() {
     std::lock_guard<std::mutex> lk(m_mutex);
     m_written.clear();
+    m_fedUpTo = 0;
     m_changes.clear();
     m_configures = m_opens = m_closes = m_inFlushes = m_outFlushes = 0;
 }

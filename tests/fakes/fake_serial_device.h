@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,6 +57,12 @@ public:
     void Drain(size_t n = SIZE_MAX);      // the device takes up to n queued bytes
     void Inject(const std::vector<uint8_t>& bytes);   // bytes from the device
     void HangUp();                        // the device is gone
+    // A device that answers on demand: whenever the library waits for input
+    // and none is queued, the feeder gets the bytes written since its last
+    // call and returns the bytes the device sends (may be empty). Called on
+    // the library's thread, without the line's lock. An empty function ends it.
+    using Feeder = std::function<std::vector<uint8_t>(const std::vector<uint8_t>& written)>;
+    void SetFeeder(Feeder feeder);
 
     // ---- records ----
     std::vector<uint8_t> Written() const;         // every byte written, drained or not
@@ -98,6 +105,8 @@ private:
     orv::platform::SerialLineSettings m_settings;
     int m_configures = 0, m_opens = 0, m_closes = 0, m_inFlushes = 0, m_outFlushes = 0;
     std::string m_path;
+    Feeder m_feeder;
+    size_t m_fedUpTo = 0;                 // m_written bytes the feeder has seen
 };
 
 }  // namespace orv::test

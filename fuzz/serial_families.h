@@ -1,0 +1,27 @@
+// The serial families the fuzz targets drive (device type codes as the
+// registry serves them).
+#pragma once
+
+#include "serial_harness.h"
+
+namespace orv::fuzz {
+
+inline const SerialFamily& ElzabFamily() {
+    static const SerialFamily f{"elzab",
+                                {27, 1, 2, 3, 4, 5, 6, 22, 28, 29, 30, 31, 32, 46, 53, 63, 76, 77, 78, 79, 80, 81,
+                                 94, 95, 98, 102, 700, 701},
+                                9600};
+    return f;
+}
+
+inline const SerialFamily& DsaFamily() {
+    static const SerialFamily f{"dsa", {15, 37, 40, 13, 14, 36, 109}, 9600};
+    return f;
+}
+
+inline const SerialFamily& Elcom50Family() {
+    static const SerialFamily f{"elcom50", {16, 17}, 19200};
+    return f;
+}
+
+}  // namespace orv::fuzz

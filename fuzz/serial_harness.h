@@ -1,0 +1,51 @@
+// What the serial-family fuzz targets share: the fuzz input is everything a
+// register answers. Its first byte picks the job, the second the device type
+// of the family; the rest is a list of answers, each a length byte and that
+// many bytes. Whenever the library waits for input and none is queued, the
+// fake serial line hands it the next answer (length 0: nothing this time, so
+// the wait runs out); once the list is used up the register is silent. Every
+// wait of the library is scaled down to (almost) nothing.
+//
+// After each job the harness checks the library's promises and aborts (a
+// crash for the fuzzer) when one is broken: the job ends (in wall time and
+// within a bound of waits for input), a failed job or item carries a nonzero
+// code and a text, texts handed to the host are zero-terminated, an error
+// event carries a code, and a job that asked a register that sent nothing at
+// all never succeeds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace orv::fuzz {
+
+using Bytes = std::vector<uint8_t>;
+
+enum class SerialJob : uint8_t {
+    ReadVat, ReadStatus, ProgramGoods, ReadGoodsByList, ReadAllGoods, ReadSales, ClearSales, Count
+};
+const char* JobName(SerialJob job);
+
+struct SerialFamily {
+    const char* name;
+    std::vector<int> types;    // device type codes of the family
+    int baud = 9600;
+};
+
+// Runs one fuzz input; always returns 0 (a broken promise aborts).
+int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size);
+
+// For the seed corpora: the input that picks `job` and type index `typeIndex`
+// with these answers (answers longer than 255 bytes are split).
+Bytes EncodeInput(SerialJob job, size_t typeIndex, const std::vector<Bytes>& answers);
+
+// Runs one job with the line answered by `answer` (the bytes the library wrote
+// since the last call -> the register's answer) at real time; returns the
+// answers handed over, in order. Used to record seeds from the emulators.
+std::vector<Bytes> RecordJob(const SerialFamily& family, SerialJob job, size_t typeIndex,
+                             const std::function<Bytes(const Bytes&)>& answer);
+
+}  // namespace orv::fuzz
