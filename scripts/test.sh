@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the development build, the
-# AddressSanitizer + UndefinedBehaviorSanitizer build, and the job engine's
-# tests under ThreadSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer build, the job engine's
+# tests under ThreadSanitizer, and a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,4 +18,6 @@ for preset in dev asan tsan; do
     echo "=== $preset: tests"
     ctest --preset "$preset" || status=1
 done
+echo "=== fuzz: every target over its seeds, then briefly"
+scripts/fuzz-ci.sh || status=1
 exit $status
