@@ -4,8 +4,6 @@
 #include <cstring>
 #include <exception>
 
-#include "comm/socket.h"
-#include "comm/telepathy.h"
 #include "util/chrarr.h"
 
 EcrJobBlock g_jobBlock;
@@ -56,14 +54,9 @@ void CLogicECR::SetSerial(CTelepathy* serial) {
 void CLogicECR::SetSocket(CTelepathySocket* socket) {
     m_pSocket = socket;
     m_bInterrupt = 0;
-    m_bTcpTexts = false;   // until the family's Open says the job goes over TCP
 }
 
 void CLogicECR::SetProtocol(CTelepathyECR* protocol) { m_pProtocol = protocol; }
-
-std::string CLogicECR::TransportErrorText(int code) const {
-    return m_bTcpTexts ? SocketErrorText(code) : SerialErrorText(code);
-}
 
 void CLogicECR::SetErrorText(const std::string& text) {
     size_t n = text.size();
@@ -77,17 +70,17 @@ void CLogicECR::Notify(int event, const std::string& text, int percent, int valu
 }
 
 void CLogicECR::ConfirmPLU(const EcrItemRecord* item, int code, const std::string& text) {
-    ConfirmText t(IsTransportCode(code) ? TransportErrorText(code) : text);
+    ConfirmText t(text);
     CallHost(g_jobBlock.itemPgmCb, item, code, static_cast<const char*>(t.text));
 }
 
 void CLogicECR::ConfirmDEPT(const EcrDeptRecord* dept, int code, const std::string& text) {
-    ConfirmText t(IsTransportCode(code) ? TransportErrorText(code) : text);
+    ConfirmText t(text);
     CallHost(g_jobBlock.deptPgmCb, dept, code, static_cast<const char*>(t.text));
 }
 
 void CLogicECR::ConfirmUnit(const EcrUnitRecord* unit, int code, const std::string& text) {
-    ConfirmText t(IsTransportCode(code) ? TransportErrorText(code) : text);
+    ConfirmText t(text);
     CallHost(g_jobBlock.unitPgmCb, unit, code, static_cast<const char*>(t.text));
 }
 

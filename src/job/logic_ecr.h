@@ -75,17 +75,10 @@ public:
     const char* GetErrorMessage() const { return m_szError; }   // CP1250, owned by the object
     void SetErrorCode(int code) { m_nError = code; }
     void SetErrorText(const std::string& text);
-    // A transport code (-1..-10) always gets the transport's own text,
-    // whatever table the family would look it up in.
     void SetError(int code, const std::string& text) {
         m_nError = code;
-        SetErrorText(IsTransportCode(code) ? TransportErrorText(code) : text);
+        SetErrorText(text);
     }
-    static bool IsTransportCode(int code) { return code >= -10 && code <= -1; }
-    // The serial line's texts, or the TCP connection's while a family's Open
-    // has said the job goes over TCP (UseTcpTexts).
-    std::string TransportErrorText(int code) const;
-    void UseTcpTexts(bool tcp) { m_bTcpTexts = tcp; }
     // Copies the protocol's code and this class's text for it.
     void TakeProtocolError(const CTelepathyECR& protocol) {
         SetError(protocol.m_nError, GetErrorText(protocol.m_nError));
@@ -189,7 +182,6 @@ protected:
     uint8_t m_bInterrupt = 0;
     uint8_t m_bConnected = 0;
     bool m_bDeviceGone = false;
-    bool m_bTcpTexts = false;
 
 private:
     void ReleaseTransports(const EcrDeviceRecord* record);   // closes the port(s) and the socket

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <pugixml.hpp>
 
+#include "comm/telepathy.h"
 #include "comm/temp_files.h"
 #include "util/cp1250_unicode.h"
 #include "platform/message_hook.h"
@@ -120,7 +121,10 @@ int CCas_XML::Open(uint32_t address, int /*kind*/, int /*word7*/, int /*word8*/)
 
 void CCas_XML::Close() { CloseJobFile(); }
 
-std::string CCas_XML::GetErrorText(int /*code*/) { return "Cas_XML"; }
+// Transport codes (a break, a lost line) keep the line's own text.
+std::string CCas_XML::GetErrorText(int code) {
+    return code >= -10 && code <= -1 ? SerialErrorText(code) : "Cas_XML";
+}
 
 void CCas_XML::SetProcessRunner(orv::platform::ProcessRunner* runner) {
     m_runner = runner ? runner : &orv::platform::DefaultProcessRunner();

@@ -1,5 +1,6 @@
 #include "drivers/common/error_table_b.h"
 
+#include "comm/telepathy.h"
 #include "util/cp1250.h"
 
 const char* ErrorTableB(int code) {
@@ -43,6 +44,8 @@ const char* ErrorTableB(int code) {
 }
 
 std::string LookupDeviceErrorText(DeviceErrorTable table, int code) {
+    // Transport codes read the same in every family: the line's own text.
+    if (code >= -10 && code <= -1) return SerialErrorText(code);
     const char* text = nullptr;
     if (code < 500)
         text = table(code);

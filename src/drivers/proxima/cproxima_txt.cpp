@@ -16,7 +16,10 @@ CProximaTxt::CProximaTxt() = default;
 
 CProximaTxt::~CProximaTxt() = default;
 
-std::string CProximaTxt::GetErrorText(int /*code*/) { return "PROXIMA TXT"; }
+// Transport codes (a break, a lost line) keep the line's own text.
+std::string CProximaTxt::GetErrorText(int code) {
+    return code >= -10 && code <= -1 ? SerialErrorText(code) : "PROXIMA TXT";
+}
 
 std::string CProximaTxt::SettingsText(uint32_t address) {
     return "IP_DESTI=" + DottedAddress(address) +

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "comm/telepathy.h"
 #include "drivers/dsa/cdsa100.h"
 #include "drivers/dsa/cdsa4000.h"
 #include "drivers/dsa/cdsa45b.h"
@@ -385,8 +386,9 @@ TEST(DsaErrorTexts, TablesAndLookupRule) {
     EXPECT_EQ(m0.GetErrorText(1023), PL("Niewykonalne"));
     EXPECT_EQ(m0.GetErrorText(22), PL("Teraz niemożliwe"));
     EXPECT_EQ(m1.GetErrorText(9998), "Data Nothing !?");
-    for (int code : {7, 105, 202, 9999, 10000, -5, 1007, 1256})
+    for (int code : {7, 105, 202, 9999, 10000, -11, 1007, 1256})
         EXPECT_EQ(ErrorTextB(code), PL("Nieokreślony błąd")) << code;
+    for (int code = -10; code <= -1; ++code) EXPECT_EQ(ErrorTextB(code), SerialErrorText(code)) << code;   // the line's own
     EXPECT_EQ(ErrorTextB(35), PL("Kwota od klienta jest mniejsza od sumy rachunku"));
     EXPECT_EQ(m1.ExistsError(), 1023);
     EXPECT_EQ(m0.ExistsError(), 1022);

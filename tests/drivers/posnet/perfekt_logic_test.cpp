@@ -164,9 +164,12 @@ TEST_F(PerfektTest, ThreeUnansweredItemsEndTheJob) {
     for (uint32_t n = 1; n <= 5; ++n) items.push_back(PerfektItem(n, "X", 1.0));
     EXPECT_FALSE(RunItems(kJobPgmPlu, 38, items));
     EXPECT_EQ(JobError(), -5);
-    // Three frames went out; the last two items were confirmed unsent.
+    // Three frames went out; the last two items were confirmed unsent, their
+    // progress still reaching 100 %.
     EXPECT_EQ(m_emu->Frames().size(), 3u);
-    EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_ITEM).size(), 3u);
+    const auto progress = Host().EventsWithCode(ECR_EVENT_ITEM);
+    ASSERT_EQ(progress.size(), 5u);
+    EXPECT_EQ(progress.back().percent, 100);
     auto confirms = Host().Confirmations();
     ASSERT_EQ(confirms.size(), 5u);
     for (const auto& c : confirms) {
