@@ -1,11 +1,11 @@
 #include "drivers/proxima/cproxima_txt.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
 
 #include "comm/temp_files.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -22,8 +22,10 @@ std::string LineSafe(std::string s) {
     return s;
 }
 
+// The files stand in the working directory, where anything may have been
+// put under their names: only a plain file of our own is written.
 int WriteNewFile(const char* path, const std::string& content) {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = orv::platform::OpenPlainFileForWriting(path);
     if (fd < 0) return 0;
     const bool ok = orv::comm::WriteFully(fd, content.data(), content.size());
     return ::close(fd) == 0 && ok ? 1 : 0;
@@ -69,7 +71,7 @@ int CProximaTxt::OpenExportFile() {
     if (m_exportFd >= 0) ::close(m_exportFd);
     m_bExportOpen = 0;
     m_writeFailed = false;
-    m_exportFd = ::open(kExportFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    m_exportFd = orv::platform::OpenPlainFileForWriting(kExportFile);
     if (m_exportFd < 0) {
         m_nError = PROXIMA_ERR_GENERAL;
         return 0;
