@@ -170,6 +170,11 @@ TEST_F(HostThreads, PollingTheErrorWhileTheJobRunsGivesWholePublishedPairs) {
 
     for (int round = 0; round < 3; ++round) {
         Host().Reset();
+        // The worker pauses now and then, so that the host's loop gets in.
+        int events = 0;
+        Host().SetEventHook([&events](const HostEvent& e) {
+            if (e.code == ECR_EVENT_ITEM && ++events % 16 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
         ASSERT_EQ(EcrPgmPLU(&device, items.data(), kItems, RecordingHost::OnItemProgram), 1);
         int polls = 0;
         bool finalSeen = false;
