@@ -1,13 +1,17 @@
 // Programs and reads back N goods through the library's exports against an
 // emulated Elzab register on a pseudo-terminal, and measures what the
-// library costs: items per second, its CPU time per item, and the CPU time it
-// uses while waiting for a slow register.
+// library costs: items per second, its CPU time per item, its pace against
+// a register paced to a real line (the job's wall time over the time the
+// bytes need on the wire), and the CPU time it uses while waiting for a
+// slow register.
 //
-//   elzab_bench [--items 1000,10000] [--slow-delay MS] [--slow-items N]
+//   elzab_bench [--items 1000,10000] [--paced-items N] [--bauds 9600,115200]
+//               [--slow-delay MS] [--slow-items N]
 //
 // The register runs in a child process, so the CPU time of this process is
 // the library's (its worker thread and its export calls); the host's own
 // polling of EcrIsDone is measured on its thread and taken off.
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -41,55 +45,81 @@ double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// A register in a child process; the path of its line comes back through a pipe.
+// A register in a child process; the path of its line comes back through a
+// pipe, and a second pipe asks it for the bytes it has received and sent.
 struct Register {
     pid_t pid = -1;
     std::string path;
+    int ask = -1;      // parent -> child: "?" how many bytes so far, "q" stop
+    int answer = -1;   // child -> parent: "<received> <sent>\n"
 
-    // preload: goods 1..preload as MakeItems() makes them.
-    bool Start(int port, int delayMs, int preload = 0) {
-        int fds[2];
-        if (pipe(fds) != 0) return false;
+    // preload: goods 1..preload as MakeItems() makes them; baud > 0 paces
+    // the register to a line of that speed with 11 bits a byte (8E1).
+    bool Start(int port, int delayMs, int preload = 0, int baud = 0, bool silent = false) {
+        int up[2], down[2];
+        if (pipe(up) != 0 || pipe(down) != 0) return false;
         pid = fork();
         if (pid < 0) return false;
         if (pid == 0) {
-            close(fds[0]);
-            sigset_t stop;
-            sigemptyset(&stop);
-            sigaddset(&stop, SIGTERM);
-            pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+            close(up[0]);
+            close(down[1]);
             {
                 orv::test::ElzabEmulator reg(port, kModel);
                 reg.SetAnswerDelay(delayMs);
-                reg.SetRecording(false);
+                reg.SetLineSpeed(baud, 11);
+                reg.SetSilent(silent);
                 for (int i = 1; i <= preload; ++i)
                     reg.AddPlu(static_cast<uint32_t>(i), "Towar " + std::to_string(i), 1, 1, 0.01 * i);
                 reg.Start();
                 std::string p = reg.pty().slavePath() + "\n";
-                if (write(fds[1], p.data(), p.size()) != static_cast<ssize_t>(p.size())) _exit(1);
-                close(fds[1]);
+                if (write(up[1], p.data(), p.size()) != static_cast<ssize_t>(p.size())) _exit(1);
+                unsigned long long received = 0, sent = 0;
                 for (;;) {
-                    timespec second{1, 0};
-                    if (sigtimedwait(&stop, nullptr, &second) > 0) break;
+                    // Recorded bytes are counted and dropped now and then,
+                    // so that a long run keeps its memory small.
+                    pollfd pf{down[0], POLLIN, 0};
+                    const int r = poll(&pf, 1, 200);
+                    received += reg.ReceivedCount();
+                    sent += reg.Sent().size();
                     reg.ClearReceived();
                     reg.ClearSent();
+                    if (r > 0) {
+                        char cmd;
+                        if (read(down[0], &cmd, 1) != 1 || cmd == 'q') break;   // stop
+                        const std::string a = std::to_string(received) + " " + std::to_string(sent) + "\n";
+                        if (write(up[1], a.data(), a.size()) != static_cast<ssize_t>(a.size())) break;
+                    }
                 }
                 reg.Stop();
             }
             _exit(0);
         }
-        close(fds[1]);
+        close(up[1]);
+        close(down[0]);
+        ask = down[1];
+        answer = up[0];
+        path = ReadLine();
+        return !path.empty();
+    }
+    std::string ReadLine() const {
         char buf[256] = {};
         ssize_t n = 0, got;
-        while (n < static_cast<ssize_t>(sizeof buf) - 1 && (got = read(fds[0], buf + n, 1)) == 1 && buf[n] != '\n') ++n;
-        close(fds[0]);
+        while (n < static_cast<ssize_t>(sizeof buf) - 1 && (got = read(answer, buf + n, 1)) == 1 && buf[n] != '\n') ++n;
         buf[n] = 0;
-        path = buf;
-        return !path.empty();
+        return buf;
+    }
+    // Bytes the register has received and sent so far.
+    unsigned long long Bytes() const {
+        if (write(ask, "?", 1) != 1) return 0;
+        unsigned long long received = 0, sent = 0;
+        std::sscanf(ReadLine().c_str(), "%llu %llu", &received, &sent);
+        return received + sent;
     }
     void Stop() {
         if (pid > 0) {
-            kill(pid, SIGTERM);
+            if (write(ask, "q", 1) != 1) kill(pid, SIGKILL);
+            close(ask);
+            close(answer);
             waitpid(pid, nullptr, 0);
             pid = -1;
         }
@@ -181,18 +211,50 @@ void Row(const char* what, int n, const Result& r) {
                 n ? r.libraryCpu / n * 1e6 : 0.0, r.error ? "FAILED" : "ok");
 }
 
+// The wall time of a job against a paced register over the time its bytes
+// (both ways, 11 bits each for 8E1) need on the wire; the Elzab protocol
+// mandates no pauses of its own in these jobs.
+void PacedRow(const char* what, int n, int baud, const Result& r, unsigned long long bytes) {
+    const double wire = static_cast<double>(bytes) * 11.0 / baud;
+    std::printf("%-10s %7d %8d %10llu %10.3f %10.3f %8.3f %14.2f   %s\n", what, n, baud, bytes, wire, r.wall,
+                wire > 0 ? r.wall / wire : 0.0, n ? r.libraryCpu / n * 1e6 : 0.0, r.error ? "FAILED" : "ok");
+}
+
+int g_failures = 0;
+
+// Programs the items and reads them back; checks that every item came back.
+void ProgramAndRead(EcrDeviceRecord& dev, std::vector<EcrItemRecord>& items, Result& pgm, Result& rd) {
+    const int n = static_cast<int>(items.size());
+    pgm = Measure([&] { return EcrPgmPLU(&dev, items.data(), n, OnConfirm); });
+    g_readBack = 0;
+    g_wrongName = 0;
+    g_expected = &items;
+    rd = Measure([&] { return EcrReadPLU(&dev, items.data(), n, OnItemRead); });
+    g_expected = nullptr;
+    if (pgm.error || rd.error || g_readBack != n || g_wrongName != 0) {
+        std::printf("  errors: program %d, read %d (%s), %d read back, %d with another name\n", pgm.error, rd.error,
+                    EcrErrMsg(), g_readBack.load(), g_wrongName.load());
+        ++g_failures;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<int> sizes = {1000, 10000};
-    int slowDelay = 20, slowItems = 100;
+    std::vector<int> bauds = {9600, 115200};
+    int pacedItems = 200, slowDelay = 20, slowItems = 100;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--items" && i + 1 < argc) sizes = ParseList(argv[++i]);
+        else if (a == "--paced-items" && i + 1 < argc) pacedItems = std::atoi(argv[++i]);
+        else if (a == "--bauds" && i + 1 < argc) bauds = ParseList(argv[++i]);
         else if (a == "--slow-delay" && i + 1 < argc) slowDelay = std::atoi(argv[++i]);
         else if (a == "--slow-items" && i + 1 < argc) slowItems = std::atoi(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: elzab_bench [--items 1000,10000] [--slow-delay MS] [--slow-items N]\n");
+            std::fprintf(stderr,
+                         "usage: elzab_bench [--items 1000,10000] [--paced-items N] [--bauds 9600,115200]\n"
+                         "                   [--slow-delay MS] [--slow-items N]\n");
             return 2;
         }
     }
@@ -201,15 +263,32 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "elzab_bench: item counts must be 1..10239 (model 13)\n");
             return 2;
         }
+    if (pacedItems < 1 || pacedItems > 10239 || slowItems < 1 || slowItems > 10239) {
+        std::fprintf(stderr, "elzab_bench: item counts must be 1..10239 (model 13)\n");
+        return 2;
+    }
+    for (int b : bauds)
+        if (b < 300) {
+            std::fprintf(stderr, "elzab_bench: line speeds must be at least 300 baud\n");
+            return 2;
+        }
 
-    // Both registers start before this process makes any thread.
-    Register fast, slow;
-    if (!fast.Start(1, 0, slowItems) || !slow.Start(2, slowDelay, slowItems)) {
+    // Every register starts before this process makes any thread: port 1
+    // answers at once, port 2 late, port 3 never, ports 4.. are paced to the
+    // line speeds.
+    Register fast, slow, silent;
+    std::vector<Register> paced(bauds.size());
+    bool started = fast.Start(1, 0, slowItems) && slow.Start(2, slowDelay, slowItems) && silent.Start(3, 0, 0, 0, true);
+    for (size_t i = 0; started && i < bauds.size(); ++i) started = paced[i].Start(4 + static_cast<int>(i), 0, 0, bauds[i]);
+    if (!started) {
         std::fprintf(stderr, "elzab_bench: cannot start the emulated registers\n");
         return 1;
     }
     setenv("ECR_COM1", fast.path.c_str(), 1);
     setenv("ECR_COM2", slow.path.c_str(), 1);
+    setenv("ECR_COM3", silent.path.c_str(), 1);
+    for (size_t i = 0; i < bauds.size(); ++i)
+        setenv(("ECR_COM" + std::to_string(4 + i)).c_str(), paced[i].path.c_str(), 1);
     EcrCreate(nullptr);
 
     EcrDeviceRecord dev;
@@ -220,24 +299,37 @@ int main(int argc, char** argv) {
 
     std::printf("Elzab benchmark: device type %d (model %u) on a pseudo-terminal\n", kType, kModel);
     std::printf("machine: %s\n\n", Machine().c_str());
+    std::printf("register answering at once:\n");
     std::printf("%-10s %7s %12s %10s %14s\n", "job", "items", "items/s", "wall s", "CPU us/item");
-    int failures = 0;
     for (int n : sizes) {
         std::vector<EcrItemRecord> items = MakeItems(n);
-        Result pgm = Measure([&] { return EcrPgmPLU(&dev, items.data(), n, OnConfirm); });
+        Result pgm, rd;
+        ProgramAndRead(dev, items, pgm, rd);
         Row("program", n, pgm);
-        g_readBack = 0;
-        g_wrongName = 0;
-        g_expected = &items;
-        Result rd = Measure([&] { return EcrReadPLU(&dev, items.data(), n, OnItemRead); });
-        g_expected = nullptr;
         Row("read back", n, rd);
-        if (pgm.error || rd.error || g_readBack != n || g_wrongName != 0) {
-            std::printf("  errors: program %d, read %d (%s), %d read back, %d with another name\n", pgm.error, rd.error,
-                        EcrErrMsg(), g_readBack.load(), g_wrongName.load());
-            ++failures;
+    }
+
+    std::printf("\nregister paced to the line (8E1, 11 bits a byte):\n");
+    std::printf("%-10s %7s %8s %10s %10s %10s %8s %14s\n", "job", "items", "baud", "bytes", "wire s", "wall s",
+                "ratio", "CPU us/item");
+    for (size_t i = 0; i < bauds.size(); ++i) {
+        dev.port = 4 + static_cast<uint32_t>(i);
+        dev.baud = static_cast<uint32_t>(bauds[i]);
+        std::vector<EcrItemRecord> items = MakeItems(pacedItems);
+        const unsigned long long before = paced[i].Bytes();
+        Result pgm = Measure([&] { return EcrPgmPLU(&dev, items.data(), pacedItems, OnConfirm); });
+        const unsigned long long mid = paced[i].Bytes();
+        g_readBack = 0;
+        Result rd = Measure([&] { return EcrReadPLU(&dev, items.data(), pacedItems, OnItemRead); });
+        const unsigned long long after = paced[i].Bytes();
+        PacedRow("program", pacedItems, bauds[i], pgm, mid - before);
+        PacedRow("read back", pacedItems, bauds[i], rd, after - mid);
+        if (pgm.error || rd.error || g_readBack != pacedItems) {
+            std::printf("  errors: program %d, read %d, %d read back\n", pgm.error, rd.error, g_readBack.load());
+            ++g_failures;
         }
     }
+    dev.baud = 115200;
 
     // A slow register: every answer comes slowDelay ms late. The same
     // read-back runs against the fast and the slow register; the library
@@ -257,15 +349,25 @@ int main(int argc, char** argv) {
     std::printf("  fast register: wall %7.3f s, library CPU %8.2f ms\n", fastRead.wall, fastRead.libraryCpu * 1e3);
     std::printf("  slow register: wall %7.3f s, library CPU %8.2f ms (%.2f %% of the wall time)\n", slowRead.wall,
                 slowRead.libraryCpu * 1e3, slowRead.wall > 0 ? 100.0 * slowRead.libraryCpu / slowRead.wall : 0.0);
-    std::printf("  waiting: %.2f s more wall time cost %.2f ms more CPU (%.3f ms of CPU per second of waiting)\n",
-                extraWait, extraCpu * 1e3, extraWait > 0 ? extraCpu * 1e3 / extraWait : 0.0);
+    std::printf("  waiting: %.2f s more wall time cost %.2f ms more CPU (%.3f %% of one core while waiting)\n",
+                extraWait, extraCpu * 1e3, extraWait > 0 ? 100.0 * extraCpu / extraWait : 0.0);
     if (fastRead.error || slowRead.error || fastCount != slowItems || slowCount != slowItems) {
         std::printf("  errors: fast %d, slow %d, read back %d and %d\n", fastRead.error, slowRead.error, fastCount,
                     slowCount);
-        ++failures;
+        ++g_failures;
     }
+
+    // A silent register: the VAT read waits out its time-outs; the library
+    // blocks in poll() meanwhile.
+    dev.port = 3;
+    Result mute = Measure([&] { return EcrReadVAT(&dev, [](const double*) {}); });
+    std::printf("\nwaiting for a silent register: read VAT ends with %d after %.2f s, library CPU %.2f ms (%.3f %% of one core)\n",
+                mute.error, mute.wall, mute.libraryCpu * 1e3, mute.wall > 0 ? 100.0 * mute.libraryCpu / mute.wall : 0.0);
+    if (mute.error == 0) ++g_failures;
 
     fast.Stop();
     slow.Stop();
-    return failures ? 1 : 0;
+    silent.Stop();
+    for (Register& r : paced) r.Stop();
+    return g_failures ? 1 : 0;
 }

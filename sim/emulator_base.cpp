@@ -18,6 +18,11 @@ int64_t NowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+int64_t NowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
 Bytes B(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -76,8 +81,9 @@ void EmulatorBase::Wake() {
 void EmulatorBase::Loop() {
     uint8_t buf[4096];
     for (;;) {
-        int timeout = -1;
+        int64_t timeoutUs = -1;
         std::vector<Bytes> due;
+        std::vector<Bytes> onWire;
         {
             std::lock_guard<std::mutex> lk(m_mutex);
             if (m_stop) return;
@@ -87,17 +93,32 @@ void EmulatorBase::Loop() {
                     due.push_back(std::move(it->bytes));
                     it = m_scheduled.erase(it);
                 } else {
-                    int left = static_cast<int>(it->dueMs - now);
-                    timeout = timeout < 0 ? left : std::min(timeout, left);
+                    const int64_t left = (it->dueMs - now) * 1000;
+                    timeoutUs = timeoutUs < 0 ? left : std::min(timeoutUs, left);
                     ++it;
                 }
             }
+            const int64_t nowUs = NowUs();
+            while (!m_paced.empty() && m_paced.front().dueUs <= nowUs) {
+                onWire.push_back(std::move(m_paced.front().bytes));
+                m_paced.pop_front();
+            }
+            if (!m_paced.empty()) {
+                const int64_t left = m_paced.front().dueUs - nowUs;
+                timeoutUs = timeoutUs < 0 ? left : std::min(timeoutUs, left);
+            }
         }
+        for (const Bytes& b : onWire) WriteNow(b);
         for (const Bytes& b : due) Send(b);
+        if (!due.empty()) {
+            std::lock_guard<std::mutex> lk(m_mutex);
+            if (!m_paced.empty()) timeoutUs = 0;   // look again at once
+        }
 
         const int master = m_pty->master();
         struct pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {master, POLLIN, 0}};
-        int r = poll(fds, master >= 0 ? 2 : 1, timeout);
+        struct timespec wait {timeoutUs / 1000000, (timeoutUs % 1000000) * 1000};
+        int r = ppoll(fds, master >= 0 ? 2 : 1, timeoutUs < 0 ? nullptr : &wait, nullptr);
         if (r < 0 && errno != EINTR) return;
         if (fds[0].revents & POLLIN) {
             uint64_t v;
@@ -114,6 +135,9 @@ void EmulatorBase::Loop() {
                     std::lock_guard<std::mutex> lk(m_mutex);
                     for (ssize_t i = 0; i < n; ++i) m_records.push_back({t, buf[i]});
                     silent = m_silent;
+                    // On a paced line the request has fully arrived only
+                    // after its bytes' time on the wire.
+                    if (m_byteUs > 0) m_rxFreeUs = std::max(m_rxFreeUs, NowUs()) + n * m_byteUs;
                 }
                 m_cv.notify_all();
                 if (!silent) OnReceive(buf, static_cast<size_t>(n));
@@ -188,6 +212,32 @@ void EmulatorBase::ClearSent() {
 
 bool EmulatorBase::Send(const Bytes& bytes) {
     if (bytes.empty()) return true;
+    bool paced = false;
+    {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        paced = m_byteUs > 0;
+        if (paced) {
+            // The answer starts once the request is in and the line is free,
+            // and reaches the library when its last byte has crossed the wire.
+            const int64_t start = std::max({NowUs(), m_rxFreeUs, m_txFreeUs});
+            m_txFreeUs = start + static_cast<int64_t>(bytes.size()) * m_byteUs;
+            m_paced.push_back({m_txFreeUs, bytes});
+        }
+    }
+    if (paced) {
+        Wake();
+        return true;
+    }
+    return WriteNow(bytes);
+}
+
+void EmulatorBase::SetLineSpeed(int baud, int bitsPerCharacter) {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_byteUs = baud > 0 ? (static_cast<int64_t>(bitsPerCharacter) * 1000000 + baud - 1) / baud : 0;
+    m_rxFreeUs = m_txFreeUs = 0;
+}
+
+bool EmulatorBase::WriteNow(const Bytes& bytes) {
     std::lock_guard<std::mutex> wl(m_writeMutex);
     // Recorded before the write: once the library can read the bytes,
     // Sent() already holds them. A failed send takes its record back.

@@ -95,6 +95,13 @@ public:
     bool SendByte(uint8_t b);
     void SendAfter(int delayMs, const Bytes& bytes);   // from the emulator thread, later
 
+    // ---- line speed ----
+    // Paces the emulator to a real line of `baud` with `bitsPerCharacter`
+    // bits a byte (11 for 8E1): a request counts as received once its bytes
+    // have had their time on the wire, and each answer reaches the library
+    // only after its own bytes' time. 0 (the default) answers at once.
+    void SetLineSpeed(int baud, int bitsPerCharacter = 10);
+
     // ---- answers with faults ----
     void Reply(const Bytes& bytes);                 // applies the next queued fault
     void QueueFault(Fault fault, int arg = 0);
@@ -115,8 +122,13 @@ private:
         int64_t dueMs;
         Bytes bytes;
     };
+    struct Paced {
+        int64_t dueUs;
+        Bytes bytes;
+    };
     void Loop();
     void Wake();
+    bool WriteNow(const Bytes& bytes);
 
     std::unique_ptr<PtyPair> m_pty;
     std::thread m_thread;
@@ -129,6 +141,10 @@ private:
     Bytes m_sent;
     std::deque<std::pair<Fault, int>> m_faults;
     std::vector<Scheduled> m_scheduled;
+    std::deque<Paced> m_paced;      // answers on the wire, in order
+    int64_t m_byteUs = 0;           // a byte's time on the line; 0: not paced
+    int64_t m_rxFreeUs = 0;         // when the last request byte has arrived
+    int64_t m_txFreeUs = 0;         // when the line towards the library is free
     bool m_silent = false;
     Responder m_responder;
 

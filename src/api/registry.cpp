@@ -18,6 +18,7 @@
 
 // ---- Served families ----
 #include "drivers/elcom50/cel50_ecr.h"
+#include "drivers/elzab/cem_ecr.h"
 #include "drivers/elzab/cs6_ecr.h"
 #include "drivers/dsa/cd1_ecr.h"
 #include "drivers/dsa/cd5_ecr.h"

@@ -8,7 +8,6 @@
 #pragma once
 
 #define ORV_UNSERVED_CLASSES(ORV_UNSERVED) \
-    ORV_UNSERVED(CEM_ECR)                  \
     ORV_UNSERVED(CTN_ECR)                  \
     ORV_UNSERVED(CTA_ECR)                  \
     ORV_UNSERVED(CP3_ECR)                  \

@@ -1,56 +1,23 @@
 // Rotating traffic dumps: four families of ten files each in the temporary
 // directory, every file holding one frame as raw bytes. Nothing here ever
 // reports a failure: a dump that cannot be written is simply skipped.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "comm/telepathy_ecr.h"
 #include "comm/temp_files.h"
 #include "platform/message_hook.h"
+#include "platform/private_file.h"
 
 namespace orv::comm {
 
-bool WriteFully(int fd, const void* data, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+int CreateTempFile(const std::string& name, const void* content, size_t size) {
+    return CreateFileReplacing(orv::platform::TempDirectory() + "/" + name, content, size);
 }
 
-int CreateTempFile(const std::string& name, const void* content, size_t size) {
-    const std::string path = orv::platform::TempDirectory() + "/" + name;
-    std::vector<char> temp(path.begin(), path.end());
-    const char suffix[] = ".XXXXXX";
-    temp.insert(temp.end(), suffix, suffix + sizeof(suffix));   // with the terminator
-
-    // mkostemp creates a new file exclusively (never through a link), mode 0600.
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return -1;
-    ::fchmod(fd, S_IRUSR | S_IWUSR);
-    bool ok = size == 0 || WriteFully(fd, content, size);
-    // rename replaces whatever has the name (a planted link included) and
-    // never writes through it.
-    if (ok) ok = ::rename(temp.data(), path.c_str()) == 0;
-    if (!ok) {
-        ::close(fd);
-        ::unlink(temp.data());
-        return -1;
-    }
-    return fd;
+int CreateFileReplacing(const std::string& path, const void* content, size_t size) {
+    return orv::platform::OpenPrivateFile(path, content, size);
 }
 
 }  // namespace orv::comm
@@ -73,7 +40,7 @@ void Dump(DumpFamily& family, const CChrArr& bytes) {
     const std::string name = std::string(family.prefix) + static_cast<char>('0' + digit) + ".dat";
     int fd = orv::comm::CreateTempFile(name, bytes.data(), static_cast<size_t>(bytes.GetLength()));
     if (fd < 0) return;   // the counter stays
-    ::close(fd);
+    orv::platform::CloseFile(fd);
     uint8_t expected = digit;
     family.counter.compare_exchange_strong(expected, static_cast<uint8_t>((digit + 1) % 10),
                                            std::memory_order_relaxed);

@@ -142,10 +142,13 @@ void COlfe_SComm::SetInBufferCount(int n) {
 
 int COlfe_SComm::GetInBufferCount() {
     if (m_device && !m_lost) {
-        std::vector<uint8_t> buf(m_inBufferSize > 0 ? m_inBufferSize : 1024);
+        // Whatever the line holds, in pieces of the input queue's size.
+        uint8_t buf[4096];
+        const size_t want = m_inBufferSize > 0 && static_cast<size_t>(m_inBufferSize) < sizeof buf
+                                ? static_cast<size_t>(m_inBufferSize)
+                                : sizeof buf;
         uint32_t got = 0;
-        if (Read(buf.data(), static_cast<uint32_t>(buf.size()), &got, 0) == kErrNone && got > 0)
-            m_received.Append(buf.data(), got);
+        if (Read(buf, static_cast<uint32_t>(want), &got, 0) == kErrNone && got > 0) m_received.Append(buf, got);
     }
     m_inBufferCount = static_cast<uint16_t>(m_received.GetLength() > 0xFFFF ? 0xFFFF : m_received.GetLength());
     return m_received.GetLength();

@@ -617,7 +617,4 @@ void CTelepathy::Break() { m_abort.Set(); }
 
 void CTelepathy::ClearBreak() { m_abort.Clear(); }
 
-bool CTelepathy::IsAborted() {
-    std::this_thread::yield();
-    return m_abort.IsSet();
-}
+bool CTelepathy::IsAborted() { return m_abort.IsSet(); }

@@ -254,6 +254,22 @@ void CLogicECR::EnsureFailureCode() {
         SetError(kNotAvailable, kNotAvailableText);
 }
 
+int CLogicECR::AccountForRest(int from, int count, const std::function<std::string(int)>& text,
+                              const std::function<void(int, int, const std::string&)>& report) {
+    m_bDeviceGone = true;
+    const int code = m_nError;
+    const std::string codeText = m_szError;
+    for (int j = from; j < count; ++j) {
+        if (IsBreakSet() || (m_pSerial && m_pSerial->IsAborted())) {
+            SetError(-7, GetErrorText(-7));
+            return 0;
+        }
+        Notify(ECR_EVENT_ITEM, text(j), ItemPercent(j, count), 0);
+        report(j, code, codeText);
+    }
+    return 0;
+}
+
 int CLogicECR::ReportResult(int r) {
     if (r == 1) {
         PublishError();
@@ -342,6 +358,7 @@ int CLogicECR::RunJob(const EcrDeviceRecord* record) {
     const int port = record->port;
     const uint32_t job = jb.job;
     const int count = static_cast<int>(jb.count);
+    m_bDeviceGone = false;
 
     if (const char* title = JobTitle(job, jb.kind)) {
         Notify(ECR_EVENT_TITLE, title, 0, 0);

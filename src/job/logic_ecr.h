@@ -107,7 +107,8 @@ public:
     // success, anything else with m_nError/m_szError set for a failure; -7
     // ends the loop at once without a confirmation; a failure is confirmed
     // with its code and text; with event6OnFirstFailure the first failure
-    // that is not on the last item also sends event 6. Returns the result of
+    // that is not on the last item also sends event 6; a device that stops
+    // answering ends the loop (kNoAnswerLimit, below). Returns the result of
     // the last item handled (1 or 0).
     struct ItemLoopOptions {
         bool event6OnFirstFailure = false;
@@ -119,6 +120,47 @@ public:
                  const std::function<int(std::type_identity_t<Rec>&, int index)>& fn,
                  const ItemLoopOptions& opt = {});
 
+    // ---- a device that stops answering ----
+    // A loop over the host's items (or over record numbers) takes the device
+    // for gone once this many items in a row failed for want of an answer:
+    // it sends nothing more, accounts for the items not reached with the
+    // last code (AccountForRest) and the job fails with it. Any other
+    // failure is an answer and starts the count again.
+    static constexpr int kNoAnswerLimit = 3;
+    // The family's own code for "the device sent no answer" (0: none of its
+    // own). Transport codes other than a break count in every family.
+    virtual int NoAnswerCode() const { return 0; }
+    bool IsNoAnswer(int code) const {
+        return (code <= -1 && code >= -10 && code != -7) || (code != 0 && code == NoAnswerCode());
+    }
+    // Counts the items of one loop that failed in a row for want of an answer.
+    class NoAnswerRun {
+    public:
+        explicit NoAnswerRun(const CLogicECR& logic) : m_logic(logic) {}
+        // After each item with its code (0: it went through); true once the
+        // device is to be taken for gone.
+        bool Gone(int code) {
+            m_run = m_logic.IsNoAnswer(code) ? m_run + 1 : 0;
+            return m_run >= kNoAnswerLimit;
+        }
+
+    private:
+        const CLogicECR& m_logic;
+        int m_run = 0;
+    };
+    // The items from..count-1 of a loop that gave the device up: each gets
+    // its event 5 (text(index)) and report(index, code, text) with the code
+    // and text the object holds, without traffic; a break ends this at once
+    // with -7. Returns 0 (the job fails).
+    int AccountForRest(int from, int count, const std::function<std::string(int index)>& text,
+                       const std::function<void(int index, int code, const std::string& text)>& report);
+    // Whether a loop of this job gave the device up (nothing more is sent).
+    bool DeviceGone() const { return m_bDeviceGone; }
+    // Event 5 percentage of item index (from 0) of count.
+    static int ItemPercent(int index, int count) {
+        return static_cast<int>(std::trunc((index + 1) * 100.0) / count);
+    }
+
     int m_nError = 0;
 
 protected:
@@ -128,6 +170,7 @@ protected:
     CTelepathySocket* m_pSocket = nullptr;
     uint8_t m_bInterrupt = 0;
     uint8_t m_bConnected = 0;
+    bool m_bDeviceGone = false;
 
 private:
     mutable std::mutex m_publishMutex;
@@ -154,10 +197,11 @@ int CLogicECR::ItemLoop(Rec* items, int count, const std::function<std::string(c
     if (count <= 0) count = 1;
     int result = 0;
     bool firstFailureSeen = false;
+    m_bDeviceGone = false;
+    NoAnswerRun silent(*this);
     for (int i = 0; i < count; ++i) {
         Rec& rec = items[i];
-        int percent = static_cast<int>(std::trunc((i + 1) * 100.0) / count);
-        Notify(ECR_EVENT_ITEM, text ? text(rec) : std::string(), percent, 0);
+        Notify(ECR_EVENT_ITEM, text ? text(rec) : std::string(), ItemPercent(i, count), 0);
         m_nError = 0;
         m_szError[0] = 0;
         int r = fn(rec, i);
@@ -171,6 +215,7 @@ int CLogicECR::ItemLoop(Rec* items, int count, const std::function<std::string(c
         }
         if (r == 1) {
             result = 1;
+            silent.Gone(0);
             if (opt.confirmSuccess) Confirm(&rec, 0, std::string());
             continue;
         }
@@ -179,6 +224,11 @@ int CLogicECR::ItemLoop(Rec* items, int count, const std::function<std::string(c
             Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
         firstFailureSeen = true;
         Confirm(&rec, m_nError, m_szError);
+        if (silent.Gone(m_nError)) {
+            return AccountForRest(
+                i + 1, count, [&](int j) { return text ? text(items[j]) : std::string(); },
+                [&](int j, int code, const std::string& t) { Confirm(&items[j], code, t); });
+        }
     }
     return result;
 }

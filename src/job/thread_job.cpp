@@ -4,6 +4,8 @@
 #include <exception>
 #include <system_error>
 
+#include "platform/message_hook.h"
+
 CThreadJob::CThreadJob() = default;
 
 CThreadJob::~CThreadJob() {
@@ -29,6 +31,7 @@ bool CThreadJob::Start(EcrWindow window, uint32_t message) {
     m_break.store(false, std::memory_order_release);
     m_result.store(0, std::memory_order_release);
 
+    orv::platform::PinTempDirectory();
     int prepared = 0;
     try {
         prepared = Prepare();
@@ -36,6 +39,7 @@ bool CThreadJob::Start(EcrWindow window, uint32_t message) {
         prepared = 0;
     }
     if (prepared != 1) {
+        orv::platform::UnpinTempDirectory();
         m_running.store(false, std::memory_order_release);
         return false;
     }
@@ -46,6 +50,7 @@ bool CThreadJob::Start(EcrWindow window, uint32_t message) {
             StartFailed();
         } catch (...) {
         }
+        orv::platform::UnpinTempDirectory();
         m_running.store(false, std::memory_order_release);
         return false;
     }
@@ -67,6 +72,7 @@ void CThreadJob::ThreadProc() {
         r = 0;
     }
     m_result.store(r, std::memory_order_release);
+    orv::platform::UnpinTempDirectory();
     // Last touch of the object by the worker: the host may start the next
     // job as soon as it sees the flag clear.
     m_running.store(false, std::memory_order_release);

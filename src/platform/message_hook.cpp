@@ -91,11 +91,39 @@ int ShowPlatformMessage(MessageKind kind, const std::string& text, int defaultAn
     return defaultAnswer;
 }
 
-std::string TempDirectory() {
+namespace {
+
+std::string LookUpTempDirectory() {
     const char* dir = std::getenv("TMPDIR");
     std::string path = (dir != nullptr && dir[0] != '\0') ? dir : "/tmp";
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
+}
+
+std::mutex g_tempMutex;
+bool g_tempPinned = false;     // under g_tempMutex
+std::string g_tempPinnedPath;  // under g_tempMutex
+
+}  // namespace
+
+std::string TempDirectory() {
+    {
+        std::lock_guard<std::mutex> lock(g_tempMutex);
+        if (g_tempPinned) return g_tempPinnedPath;
+    }
+    return LookUpTempDirectory();
+}
+
+void PinTempDirectory() {
+    std::string path = LookUpTempDirectory();
+    std::lock_guard<std::mutex> lock(g_tempMutex);
+    g_tempPinnedPath = std::move(path);
+    g_tempPinned = true;
+}
+
+void UnpinTempDirectory() {
+    std::lock_guard<std::mutex> lock(g_tempMutex);
+    g_tempPinned = false;
 }
 
 }  // namespace orv::platform

@@ -21,6 +21,10 @@ void SetMessageHook(MessageHook hook);   // empty hook restores the default
 int ShowPlatformMessage(MessageKind kind, const std::string& text, int defaultAnswer = 0);
 
 // The temporary directory: $TMPDIR when set, else /tmp (no trailing slash).
+// While a job runs it is the one looked up when the job started, so that the
+// files written per frame do not look it up again.
 std::string TempDirectory();
+void PinTempDirectory();     // a job starts: look it up once and keep it
+void UnpinTempDirectory();   // the job has ended
 
 }  // namespace orv::platform

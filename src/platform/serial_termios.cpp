@@ -94,6 +94,8 @@ public:
             return err;
         }
         m_fd = fd;
+        m_noModemLines = false;
+        m_outputIdle = false;
         // Raw at once, so nothing is echoed or mapped before the set-up.
         struct termios tio;
         if (::tcgetattr(m_fd, &tio) == 0) {
@@ -129,6 +131,10 @@ public:
             // rest was applied: the bytes pass unchanged, so accept it.
             if (errno != EINVAL || !IsPseudoTerminal()) return errno;
         }
+        // A character's time on the line: start bit, data, parity, stop.
+        m_charMicros = s.baud > 0 ? static_cast<int64_t>(1 + s.dataBits + (s.parity == 'N' ? 0 : 1) +
+                                                          (s.stopBits == 1 ? 1 : 2)) * 1000000 / s.baud
+                                  : 0;
         if (custom) return SetSerialCustomBaud(m_fd, s.baud);
         return 0;
     }
@@ -155,8 +161,12 @@ public:
 
     int OutputPending() override {
         if (m_fd < 0) return -EBADF;
+        // Only our writes fill the queue: once seen empty, it stays empty
+        // until the next write, and is not asked again per frame.
+        if (m_outputIdle) return 0;
         int n = 0;
         if (::ioctl(m_fd, TIOCOUTQ, &n) != 0) return -errno;
+        m_outputIdle = n == 0;
         return n;
     }
 
@@ -165,6 +175,7 @@ public:
         if (size == 0) return 0;
         for (;;) {
             ssize_t n = ::write(m_fd, data, size);
+            if (n > 0) m_outputIdle = false;
             if (n >= 0) return static_cast<long>(n);
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
@@ -193,8 +204,13 @@ public:
     int GetModemBits(int* bits) override {
         *bits = 0;
         if (m_fd < 0) return EBADF;
+        // A line without modem lines (a pseudo-terminal) keeps having none.
+        if (m_noModemLines) return ENOTTY;
         int m = 0;
-        if (::ioctl(m_fd, TIOCMGET, &m) != 0) return NoModemLines(errno) ? ENOTTY : errno;
+        if (::ioctl(m_fd, TIOCMGET, &m) != 0) {
+            m_noModemLines = NoModemLines(errno);
+            return m_noModemLines ? ENOTTY : errno;
+        }
         if (m & TIOCM_CTS) *bits |= kModemCts;
         if (m & TIOCM_DSR) *bits |= kModemDsr;
         if (m & TIOCM_RNG) *bits |= kModemRing;
@@ -210,8 +226,15 @@ public:
         case SerialWaitFor::Change: break;
         }
         // Modem lines and the output queue raise no poll event: watch the
-        // descriptor (hang-up) and the break for one short slice.
-        const int slice = (timeoutMs < 0 || timeoutMs > kChangeSliceMs) ? kChangeSliceMs : timeoutMs;
+        // descriptor (hang-up) and the break for one short slice; while
+        // bytes wait to go out, no longer than they take on the line, so a
+        // fast line is not slowed to the slice's pace.
+        int slice = (timeoutMs < 0 || timeoutMs > kChangeSliceMs) ? kChangeSliceMs : timeoutMs;
+        const int pending = m_outputIdle ? 0 : OutputPending();
+        if (pending > 0 && m_charMicros > 0) {
+            const int64_t ms = (pending * m_charMicros + 999) / 1000;
+            if (ms < slice) slice = ms < 1 ? 1 : static_cast<int>(ms);
+        }
         int r = WaitForFd(m_fd, 0, brk, slice);
         if (r != kWaitTimeout) return r;
         return slice == timeoutMs ? kWaitTimeout : kWaitReady;
@@ -239,6 +262,9 @@ private:
     }
 
     int m_fd = -1;
+    bool m_noModemLines = false;   // TIOCMGET answered that there are none
+    bool m_outputIdle = false;     // the output queue was empty and nothing was written since
+    int64_t m_charMicros = 0;      // one character's time on the line, from the settings
 };
 
 }  // namespace

@@ -18,6 +18,12 @@ std::vector<std::string> CFakeLogic::Calls() const {
 void CFakeLogic::ClearCalls() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_calls.clear();
+    m_itemsTried.clear();
+}
+
+std::vector<int> CFakeLogic::ItemsTried() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_itemsTried;
 }
 
 void CFakeLogic::Record(const std::string& call) {
@@ -42,6 +48,10 @@ int CFakeLogic::Loop(Rec* items, int count) {
     return ItemLoop(
         items, count, [](const Rec& r) { return std::string("#") + std::to_string(r.number); },
         [this](Rec&, int index) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_itemsTried.push_back(index);
+            }
             auto it = itemFailures.find(index);
             if (it == itemFailures.end()) return 1;
             return Apply(it->second);

@@ -46,6 +46,7 @@ public:
     // text (code -7: broken off). The loop options are passed on.
     std::map<int, SlotScript> itemFailures;
     ItemLoopOptions loopOptions;
+    int noAnswerCode = 0;                  // the class's own "no answer" code
 
     // Error texts of this class (others: "Błąd <code>").
     std::map<int, std::string> errorTexts;
@@ -53,11 +54,13 @@ public:
     // ---- what happened ----
     std::vector<std::string> Calls() const;     // "Open(3)", "ReadVAT(3)", "PgmPLU(3,2,kind=1)", ...
     void ClearCalls();
+    std::vector<int> ItemsTried() const;        // 0-based indexes the item loop handed to its function
     CTelepathyECR& Protocol() { return m_protocol; }
     const std::string& Name() const { return m_name; }
 
     // ---- slots ----
     std::string GetErrorText(int code) override;
+    int NoAnswerCode() const override { return noAnswerCode; }
     int Open(int port, const EcrDeviceRecord* record) override;
     int Close(int port) override;
     int ReadVAT(int port, double vat[8]) override;
@@ -83,6 +86,7 @@ private:
     CTelepathyECR m_protocol;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_calls;
+    std::vector<int> m_itemsTried;
 };
 
 }  // namespace orv::test

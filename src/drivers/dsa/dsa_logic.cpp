@@ -218,6 +218,7 @@ int CDsaLogic::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback
 
 int CDsaLogic::RunClosing(int r, bool goods) {
     if (m_nError == -7) return 0;   // broken off: no closing command
+    if (DeviceGone()) return 0;     // the register stopped answering: nothing more is sent
     const std::string cmd = goods ? m_link.CloseGoodsCommand() : m_link.CloseDeptCommand();
     if (cmd.empty()) return r;
     for (int attempt = 0; attempt < 2; ++attempt) {

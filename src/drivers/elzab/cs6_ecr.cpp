@@ -91,8 +91,11 @@ int CS6_ECR::FailWith(int code) {
 }
 
 // One record read, tried up to six times: 1 read, 0 not defined (202),
-// -1 failed (the error is set; after the sixth failure event 6 is sent).
+// -1 failed (the error is set; after the last failure event 6 is sent). The
+// attempts are for a register that misses an answer: one that has not
+// answered kNoAnswerLimit times in a row is not asked again.
 int CS6_ECR::ReadWithRetries(const std::function<int()>& read) {
+    NoAnswerRun silent(*this);
     for (int attempt = 1;; ++attempt) {
         if (read()) return 1;
         int e = m_sys.m_nError;
@@ -101,7 +104,7 @@ int CS6_ECR::ReadWithRetries(const std::function<int()>& read) {
             Fail();
             return -1;
         }
-        if (attempt >= kAttempts) {
+        if (silent.Gone(e) || attempt >= kAttempts) {
             Fail();
             Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
             return -1;
@@ -212,10 +215,8 @@ int CS6_ECR::ReadStatus(int /*port*/, EcrStatusRecord* status, double vat[8]) {
 
 // --------------------------------------------------------------- sales ----
 
-void CS6_ECR::DeliverSale(EcrSaleCallback cb, const ElzabSale& s, const ElzabPlu* plu) {
-    EcrItemRecord item;
+void CS6_ECR::SaleToHost(const ElzabSale& s, const ElzabPlu* plu, EcrItemRecord& item, EcrSaleRecord& sale) {
     std::memset(&item, 0, sizeof(item));
-    EcrSaleRecord sale;
     std::memset(&sale, 0, sizeof(sale));
     item.number = s.plu;
     if (plu) {
@@ -229,6 +230,12 @@ void CS6_ECR::DeliverSale(EcrSaleCallback cb, const ElzabSale& s, const ElzabPlu
     sale.plu = s.plu;
     sale.quantity = s.quantity;
     sale.value = s.value;
+}
+
+void CS6_ECR::DeliverSale(EcrSaleCallback cb, const ElzabSale& s, const ElzabPlu* plu) {
+    EcrItemRecord item;
+    EcrSaleRecord sale;
+    SaleToHost(s, plu, item, sale);
     CallHost(cb, static_cast<const EcrItemRecord*>(&item), static_cast<const EcrSaleRecord*>(&sale));
 }
 
@@ -335,12 +342,13 @@ int CS6_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
     if (!CheckRegister()) return 0;
     if (count <= 0) count = 1;
     uint32_t capacity = m_sys.GetPluCapacity();
+    auto itemText = [&](int i) { return Format("Pobieranie danych PLU - %u", items[i].number); };
     int result = 0;
+    NoAnswerRun silent(*this);
     for (int i = 0; i < count; ++i) {
         const EcrItemRecord& rec = items[i];
         SetError(0, std::string());
-        Notify(ECR_EVENT_ITEM, Format("Pobieranie danych PLU - %u", rec.number),
-               static_cast<int>(std::trunc((i + 1) * 100.0) / count), 0);
+        Notify(ECR_EVENT_ITEM, itemText(i), ItemPercent(i, count), 0);
         ElzabPlu plu;
         bool ok;
         if (rec.number > capacity || rec.number > 0xFFFF) {
@@ -354,12 +362,18 @@ int CS6_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
             PluToItem(plu, item);
             CallHost(cb, static_cast<const EcrItemRecord*>(&item));
             result = 1;
+            silent.Gone(0);
             continue;
         }
         result = Fail();
         if (m_nError == -7) return 0;
         // No confirmation callback here: each failed item is an event.
         Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
+        if (silent.Gone(m_nError)) {
+            return AccountForRest(i + 1, count, itemText, [&](int, int code, const std::string& text) {
+                Notify(ECR_EVENT_DEVICE_ERROR, text, 0, code);
+            });
+        }
     }
     return result;
 }

@@ -15,6 +15,7 @@ public:
     CS6_ECR();
 
     std::string GetErrorText(int code) override;
+    int NoAnswerCode() const override { return CSystem600::kNoAnswer; }
     int Open(int port, const EcrDeviceRecord* record) override;
     int Close(int port) override;
     int ReadVAT(int port, double vat[8]) override;
@@ -42,6 +43,9 @@ public:
     // Host item <-> Elzab goods record.
     static void ItemToPlu(const EcrItemRecord& item, ElzabPlu& plu);
     static void PluToItem(const ElzabPlu& plu, EcrItemRecord& item);
+    // A sale (with its goods record when known) as the host's item and sale
+    // records, both zeroed first.
+    static void SaleToHost(const ElzabSale& s, const ElzabPlu* plu, EcrItemRecord& item, EcrSaleRecord& sale);
 
 private:
     int Fail();                          // copies the protocol's error; returns 0

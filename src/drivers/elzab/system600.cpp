@@ -183,7 +183,7 @@ int CSystem600::ReadAnswerByte() {
     CChrArr b = ReadBytes(1);
     if (b.GetLength() < 1) {
         // A silent register is 0 + 100; a transport failure keeps its code.
-        if (m_nError == 0 || m_nError == -5) m_nError = 100;
+        if (m_nError == 0 || m_nError == -5) m_nError = kNoAnswer;
         return -1;
     }
     return b[0];

@@ -45,6 +45,7 @@ public:
     static constexpr uint8_t kEsc = 0x1B;
     static constexpr uint8_t kAck = 0x06;
     static constexpr uint8_t kNak = 0x15;
+    static constexpr int kNoAnswer = 100;      // no answer byte came: 0 + 100
     enum Command : uint8_t {
         kReadEcrNumber = 0xC0,
         kReadStatusCode = 0xFF,
@@ -174,10 +175,13 @@ private:
     static ElzabSale ParseSale(const CChrArr& rec);
     CChrArr PluData(const ElzabPlu& plu) const;
 
+protected:
     uint32_t m_nRegister = 0;
     uint32_t m_nModel = 1;
     int m_nMuxFlag = 0;
     int m_nMuxChannel = 1;
+
+private:
     bool m_bAnswerOverdue = false;   // the last read timed out
     bool m_bSilent = false;          // nothing came while waiting for an overdue answer
 };

@@ -1,5 +1,6 @@
 // Traffic dumps and the data and sale logs in the temporary directory.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,6 +112,51 @@ TEST(Dumps, PlantedLinksAreReplacedNeverFollowed) {
     EXPECT_TRUE(IsRegularPrivateFile(dir.File("XWS_1.dat")));
     EXPECT_EQ(ReadFile(dir.File("XWS_0.dat")), "frame A");
     EXPECT_EQ(ReadFile(dir.File("XWS_1.dat")), "frame B");
+}
+
+// Whatever stands under a dump's name, the dump never writes through it and
+// never waits on it: hard links keep their content, FIFOs (with or without a
+// reader) are replaced, a directory is skipped, and the rotation goes on.
+TEST(Dumps, HardLinksFifosAndDirectoriesUnderTheNameAreNeverWrittenThrough) {
+    AlignToZero(DumpSent, "XWS_");
+    ScopedTempDir dir;
+    const std::string victim = dir.File("victim.txt");
+    WriteFile(victim, "keep");
+    ASSERT_EQ(::link(victim.c_str(), dir.File("XWS_0.dat").c_str()), 0);       // hard link
+    ASSERT_EQ(::mkfifo(dir.File("XWS_1.dat").c_str(), 0600), 0);                // FIFO, nobody reading
+    ASSERT_EQ(::mkfifo(dir.File("XWS_2.dat").c_str(), 0600), 0);                // FIFO with a reader
+    const int reader = ::open(dir.File("XWS_2.dat").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(::mkdir(dir.File("XWS_3.dat").c_str(), 0700), 0);                 // a directory
+    WriteFile(dir.File("XWS_4.dat"), "an old dump of ours, left world-readable");
+    ASSERT_EQ(::chmod(dir.File("XWS_4.dat").c_str(), 0644), 0);
+
+    const std::string frames[] = {"frame 0", "frame 1", "frame 2", "frame 3", "frame 4"};
+    for (const auto& f : frames) DumpSent(Bytes(f));
+
+    EXPECT_EQ(ReadFile(victim), "keep");
+    struct stat st {};
+    ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 1u);   // the dump's name no longer shares the file
+    char buf[16];
+    EXPECT_LE(::read(reader, buf, sizeof buf), 0);   // nothing reached the FIFO's reader
+    ::close(reader);
+    for (const char* name : {"XWS_0.dat", "XWS_1.dat", "XWS_2.dat"})
+        EXPECT_TRUE(IsRegularPrivateFile(dir.File(name))) << name;
+    EXPECT_EQ(ReadFile(dir.File("XWS_0.dat")), "frame 0");
+    EXPECT_EQ(ReadFile(dir.File("XWS_1.dat")), "frame 1");
+    EXPECT_EQ(ReadFile(dir.File("XWS_2.dat")), "frame 2");
+    ASSERT_EQ(::lstat(dir.File("XWS_3.dat").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));   // skipped: the directory stays, the rotation does not stall
+    // A dump that cannot be written keeps the counter on its digit: "frame 4"
+    // tried the directory's name again, and the old fifth file is untouched.
+    EXPECT_EQ(ReadFile(dir.File("XWS_4.dat")), "an old dump of ours, left world-readable");
+    ASSERT_EQ(::rmdir(dir.File("XWS_3.dat").c_str()), 0);
+    DumpSent(Bytes("frame 3 again"));
+    EXPECT_EQ(ReadFile(dir.File("XWS_3.dat")), "frame 3 again");
+    DumpSent(Bytes("frame 4 again"));
+    EXPECT_EQ(ReadFile(dir.File("XWS_4.dat")), "frame 4 again");
+    EXPECT_TRUE(IsRegularPrivateFile(dir.File("XWS_4.dat")));
 }
 
 TEST(Dumps, FailureIsSilentAndKeepsTheCounter) {

@@ -152,3 +152,25 @@ TEST(PtyHarness, StopsQuicklyWhileIdleAndAfterSpareClosed) {
     dev.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(50));
 }
+
+// A line paced to 9600 baud with 10 bits a byte: a 48-byte request takes
+// 50 ms to arrive and its 48-byte echo another 50 ms, so the echo is whole
+// only after about 100 ms and never in a piece before its time.
+TEST(PtyHarness, PacedLineTakesTheBytesTimeOnTheWireBothWays) {
+    EmulatorBase dev(3);
+    dev.SetLineSpeed(9600, 10);
+    dev.SetResponder([](EmulatorBase& self, const uint8_t* d, size_t n) { self.Send(Bytes(d, d + n)); });
+    dev.Start();
+    int fd = OpenPort(3);
+    ASSERT_GE(fd, 0);
+    const Bytes request(48, 'x');
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(write(fd, request.data(), request.size()), 48);
+    EXPECT_TRUE(ReadSome(fd, 1, 80).empty());   // nothing before the request is even in
+    const Bytes echo = ReadSome(fd, 48, 2000);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(echo, request);
+    EXPECT_GE(ms, 99);
+    EXPECT_LT(ms, 1000);
+    close(fd);
+}
