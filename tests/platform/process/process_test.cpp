@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -182,15 +183,6 @@ TEST_F(ProcessRunnerTest, WaitsWithoutABreakSignal) {
     EXPECT_EQ(dir.Calls().size(), 1u);
 }
 
-// A host's SIGCHLD handler that reaps every child it can, as many do.
-void ReapEveryChild(int) {
-    const int saved = errno;
-    int status = 0;
-    while (::waitpid(-1, &status, WNOHANG) > 0) {
-    }
-    errno = saved;
-}
-
 TEST_F(ProcessRunnerTest, TheProgramsStatusArrivesWhateverTheHostDoesWithSigchld) {
     // A host that ignores SIGCHLD has its children reaped by the system; a
     // host with a reaping handler takes their status itself. Neither may
@@ -202,19 +194,14 @@ TEST_F(ProcessRunnerTest, TheProgramsStatusArrivesWhateverTheHostDoesWithSigchld
     };
     const Host hosts[] = {
         {"ignores SIGCHLD", SIG_IGN, 0},
-        {"reaps children in a handler", &ReapEveryChild, SA_RESTART},
+        {"reaps children in a handler", &orv::test::ReapEveryChild, SA_RESTART},
         {"asks for no zombies", SIG_DFL, SA_NOCLDWAIT},
     };
     dir.InstallFake("tool.exe");
     dir.Write("fake_sleep", "0.1");
     for (const Host& h : hosts) {
         SCOPED_TRACE(h.what);
-        struct sigaction old {};
-        struct sigaction host {};
-        host.sa_handler = h.handler;
-        host.sa_flags = h.flags;
-        sigemptyset(&host.sa_mask);
-        ::sigaction(SIGCHLD, &host, &old);
+        std::optional<orv::test::HostSigchld> host(std::in_place, h.handler, h.flags);
 
         dir.Write("fake_exit", "3");
         const ProcessResult exited = runner.Run("./tool.exe", {}, &brk);
@@ -231,7 +218,7 @@ TEST_F(ProcessRunnerTest, TheProgramsStatusArrivesWhateverTheHostDoesWithSigchld
         brk.Clear();
         dir.Write("fake_sleep", "0.1");
 
-        ::sigaction(SIGCHLD, &old, nullptr);
+        host.reset();
         EXPECT_EQ(exited.outcome, orv::platform::kProcessEnded);
         EXPECT_EQ(exited.exitCode, 3);
         EXPECT_EQ(crashed.outcome, orv::platform::kProcessEnded);

@@ -449,15 +449,6 @@ TEST_F(ScaleProgramFaults, ProgramsThatFailOrCannotRunFailTheJob) {
     }
 }
 
-// A host's SIGCHLD handler that reaps every child it can.
-void ReapEveryChild(int) {
-    const int saved = errno;
-    int status = 0;
-    while (::waitpid(-1, &status, WNOHANG) > 0) {
-    }
-    errno = saved;
-}
-
 // Whatever the host does with SIGCHLD, a crash of the program is no
 // success: neither the system nor the host's handler may take its status.
 TEST_F(ScaleProgramFaults, ProgrammingWithACrashingProgramIsNoSuccess) {
@@ -470,18 +461,15 @@ TEST_F(ScaleProgramFaults, ProgrammingWithACrashingProgramIsNoSuccess) {
     std::vector<EcrItemRecord> items = {ScaleItem(1, "A", 1.0), ScaleItem(2, "B", 2.0)};
     for (const auto& h : hosts) {
         SCOPED_TRACE(h.what);
-        struct sigaction old {};
-        struct sigaction host {};
-        host.sa_handler = h.handler;
-        host.sa_flags = SA_RESTART;
-        sigemptyset(&host.sa_mask);
-        ::sigaction(SIGCHLD, &host, &old);
-        Host().Reset();
-        const int programmed = Run(logic, 111, kJobPgmPlu, &items);
-        const int programSucceeded = Host().CountEvents(ECR_EVENT_SUCCEEDED);
-        Host().Reset();
-        const int deleted = Run(logic, 111, kJobDelPlu, &items);
-        ::sigaction(SIGCHLD, &old, nullptr);
+        int programmed = 0, programSucceeded = 0, deleted = 0;
+        {
+            const HostSigchld host(h.handler, SA_RESTART);
+            Host().Reset();
+            programmed = Run(logic, 111, kJobPgmPlu, &items);
+            programSucceeded = Host().CountEvents(ECR_EVENT_SUCCEEDED);
+            Host().Reset();
+            deleted = Run(logic, 111, kJobDelPlu, &items);
+        }
 
         EXPECT_EQ(programmed, 9999);
         EXPECT_EQ(programSucceeded, 0);
