@@ -22,6 +22,27 @@ const char* const kSystemErrorText = PL("System kas fiskalnych - błąd systemu 
 const char* const kBadParametersText = PL("Niewłaściwe parametry zadania");
 
 std::atomic<bool> g_preCreated{false};
+// The type code of the last job's record, for EcrDelete (which another
+// thread may call while a job is being set up).
+std::atomic<int32_t> g_lastJobType{0};
+
+// EcrError and EcrErrMsg are safe at any time, also from a thread of the
+// host's while the job runs: they read the pair the job last published (see
+// CLogicECR::ErrorForHost). A host asks for the two one after the other; so
+// that it gets a code and a text of the same pair even when the job
+// publishes its outcome between the two calls, the second of the two calls
+// answers from the pair the first one read. Any other export on the thread
+// ends the pairing, and so does a second call of the same function.
+struct ErrorRead {
+    enum class By { None, Code, Text };
+    By pending = By::None;
+    const CLogicECR* object = nullptr;
+    int code = 0;
+    char text[CLogicECR::kErrorTextSize] = {0};
+};
+thread_local ErrorRead t_errorRead;
+
+void EndErrorPairing() { t_errorRead.pending = ErrorRead::By::None; }
 
 // Held while a job export sets up and starts a job (and by EcrCreate), so
 // that a host calling from two threads never has two starts, or a start and
@@ -41,6 +62,7 @@ bool IsBusy() { return BusyFlag().load(std::memory_order_acquire); }
 void EcrSetupJob(const EcrDeviceRecord* record) {
     BusyFlag().store(true, std::memory_order_release);
     EcrDeviceRecord& copy = g_jobBlock.device;
+    g_lastJobType.store(record->type, std::memory_order_release);
     copy.type = record->type;
     copy.port = record->port;
     copy.baud = record->baud;
@@ -68,6 +90,7 @@ void EcrSetupJob(const EcrDeviceRecord* record) {
 // One job export: refused while busy; a null record fails with -1.
 template <class Store>
 int JobExport(const EcrDeviceRecord* record, uint32_t job, Store store) noexcept {
+    EndErrorPairing();
     try {
         std::unique_lock<std::recursive_mutex> starting(StartMutex(), std::try_to_lock);
         if (!starting.owns_lock() || IsBusy()) return 0;
@@ -209,6 +232,7 @@ ECR_EXPORT int ECR_CALL EcrPgmExBarcode(const EcrDeviceRecord* dev, EcrItemRecor
 }
 
 ECR_EXPORT int ECR_CALL EcrCreate(EcrWindow window) {
+    EndErrorPairing();
     try {
         std::unique_lock<std::recursive_mutex> starting(StartMutex(), std::try_to_lock);
         if (!starting.owns_lock()) return 0;   // a job is being started
@@ -234,6 +258,7 @@ ECR_EXPORT int ECR_CALL EcrCreate(EcrWindow window) {
 }
 
 ECR_EXPORT int ECR_CALL EcrPreCreate(EcrWindow window) {
+    EndErrorPairing();
     try {
         if (!g_preCreated.exchange(true)) {
             if (orv::platform::CreateFiscalControl(window)) orv::platform::DestroyFiscalControl();
@@ -244,8 +269,9 @@ ECR_EXPORT int ECR_CALL EcrPreCreate(EcrWindow window) {
 }
 
 ECR_EXPORT int ECR_CALL EcrDelete(void) {
+    EndErrorPairing();
     try {
-        switch (g_jobBlock.device.type) {
+        switch (g_lastJobType.load(std::memory_order_acquire)) {
         case 26: case 60: case 71: case 72: case 82: case 83: case 87:
             orv::platform::DestroyFiscalControl();
             break;
@@ -261,6 +287,7 @@ ECR_EXPORT int ECR_CALL EcrDelete(void) {
 }
 
 ECR_EXPORT int ECR_CALL EcrIsDone(void) {
+    EndErrorPairing();
     if (!IsBusy()) return 1;
     // A job being started on another thread is not done.
     std::unique_lock<std::recursive_mutex> starting(StartMutex(), std::try_to_lock);
@@ -281,25 +308,44 @@ CLogicECR& CurrentForError() {
     s6.SetError(999999, kCreateFailedText);
     return s6;
 }
+
+
+// The pair for the asking function: the one the other function just read,
+// else a fresh one.
+const ErrorRead& ReadError(ErrorRead::By by) {
+    ErrorRead& r = t_errorRead;
+    CLogicECR& current = CurrentForError();
+    const bool paired = r.pending != ErrorRead::By::None && r.pending != by && r.object == &current;
+    if (paired) {
+        r.pending = ErrorRead::By::None;
+    } else {
+        current.ErrorForHost(r.code, r.text, sizeof r.text);
+        r.object = &current;
+        r.pending = by;
+    }
+    return r;
+}
 }  // namespace
 
 ECR_EXPORT int ECR_CALL EcrError(void) {
     try {
-        return CurrentForError().GetErrorCode();
+        return ReadError(ErrorRead::By::Code).code;
     } catch (...) {
         return 999999;
     }
 }
 
+// The text stays valid until this thread's next EcrError or EcrErrMsg.
 ECR_EXPORT const char* ECR_CALL EcrErrMsg(void) {
     try {
-        return CurrentForError().GetErrorMessage();
+        return ReadError(ErrorRead::By::Text).text;
     } catch (...) {
         return kSystemErrorText;
     }
 }
 
 ECR_EXPORT int ECR_CALL EcrBreakJob(void) {
+    EndErrorPairing();
     try {
         Serial().Break();
         Socket().Break();

@@ -125,6 +125,12 @@ struct Registry {
 #undef ORV_POINTER
     }};
 
+    // What the lines carried before this process used them (a job of
+    // another process broken off while the device was answering) is not
+    // known: the first request on each port waits for a quiet line.
+    Registry() {
+        for (int port = 1; port <= 16; ++port) serial.MarkUnsettled(port);
+    }
     ~Registry() { StopJobs(); }
 
     // A job still running is broken off and its worker joined.

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 
+#include "comm/quiet_line.h"
 #include "platform/clock.h"
 #include "platform/message_hook.h"
 #include "util/cp1250.h"
 
 using orv::platform::kWaitBroken;
+using orv::platform::kWaitLost;
 using orv::platform::kWaitReady;
 using orv::platform::kWaitTimeout;
 using orv::platform::SecondDeadline;
@@ -172,6 +174,7 @@ CTelepathyEth::~CTelepathyEth() = default;
 int CTelepathyEth::Connect(uint32_t ip, uint32_t port) {
     m_nError = 0;
     m_rxBuffer.RemoveAll();
+    m_bUnsettled = false;
     if (!m_pSocket) {
         m_nError = -3;
         return 0;
@@ -384,6 +387,30 @@ int CTelepathyEth::Send(const CChrArr& bytes, int t) {
     return static_cast<int>(sent);
 }
 
+void CTelepathyEth::NoteExchange(int t, bool gotBytes) {
+    if (t != 0 && (m_nError == -5 || m_nError == -7))
+        m_bUnsettled = true;
+    else if (m_nError == 0 && gotBytes && !IsBroken())
+        m_bUnsettled = false;
+}
+
+void CTelepathyEth::SettleLine() {
+    if (!m_bUnsettled || !m_pSocket) return;
+    const orv::comm::QuietLine q = orv::comm::WaitForQuietLine(
+        m_dQuietSeconds, m_dQuietLimitSeconds,
+        [this] {
+            if (m_pSocket->IsConnected()) Collect(0);
+            m_rxBuffer.RemoveAll();
+        },
+        [this](int ms) {
+            const int w = m_pSocket->PollEvents(ms);
+            if (w == kWaitBroken) return static_cast<int>(kWaitBroken);
+            if (!m_pSocket->IsConnected()) return static_cast<int>(kWaitLost);
+            return w;
+        });
+    if (q == orv::comm::QuietLine::Quiet || q == orv::comm::QuietLine::StillTalking) m_bUnsettled = false;
+}
+
 int CTelepathyEth::Write(int /*port*/, const CChrArr& bytes, int t) {
     m_nError = 0;
     if (bytes.IsEmpty()) {
@@ -394,10 +421,25 @@ int CTelepathyEth::Write(int /*port*/, const CChrArr& bytes, int t) {
         if (m_nError != -6 && m_nError != -7) m_nError = -3;
         return 0;
     }
-    return Send(bytes, t);
+    SettleLine();
+    const int sent = Send(bytes, t);
+    NoteExchange(t, false);
+    return sent;
 }
 
-CChrArr CTelepathyEth::Read(int /*port*/, int n, int t) {
+CChrArr CTelepathyEth::Read(int port, int n, int t) {
+    CChrArr bytes = ReadBytes(port, n, t);
+    NoteExchange(t, !bytes.IsEmpty());
+    return bytes;
+}
+
+CChrArr CTelepathyEth::ReadUntil(int port, uint8_t term, int maxLen, int t) {
+    CChrArr bytes = ReadUpTo(port, term, maxLen, t);
+    NoteExchange(t, !bytes.IsEmpty());
+    return bytes;
+}
+
+CChrArr CTelepathyEth::ReadBytes(int /*port*/, int n, int t) {
     m_nError = 0;
     if (n < 0) {
         m_nError = -1;
@@ -439,7 +481,7 @@ CChrArr CTelepathyEth::Read(int /*port*/, int n, int t) {
     }
 }
 
-CChrArr CTelepathyEth::ReadUntil(int /*port*/, uint8_t term, int maxLen, int t) {
+CChrArr CTelepathyEth::ReadUpTo(int /*port*/, uint8_t term, int maxLen, int t) {
     m_nError = 0;
     if (maxLen <= 0) {
         m_nError = -1;

@@ -156,8 +156,16 @@ protected:
     int Collect(int timeoutMs);
     CChrArr TakeInput(int n);
 
+    // The quiet line (comm/quiet_line.h) of this connection: a fresh
+    // connection carries nothing stale.
+    void NoteExchange(int t, bool gotBytes);
+    void SettleLine();
+    CChrArr ReadBytes(int port, int n, int t);
+    CChrArr ReadUpTo(int port, uint8_t term, int maxLen, int t);
+
     CTelepathySocket* m_pSocket = nullptr;
     CChrArr m_rxBuffer;
+    bool m_bUnsettled = false;
     uint8_t m_bBusy = 0;
     uint8_t m_bSpare = 0;
     uint32_t m_nIp = 0;

@@ -13,6 +13,7 @@
 #include <new>
 #include <thread>
 
+#include "comm/quiet_line.h"
 #include "platform/clock.h"
 #include "platform/message_hook.h"
 #include "util/cp1250.h"
@@ -55,7 +56,7 @@ std::string SerialErrorText(int code) {
     }
 }
 
-CTelepathy::CTelepathy() = default;
+CTelepathy::CTelepathy() { m_unsettled.fill(false); }
 
 CTelepathy::~CTelepathy() { SetPortOpen(false); }
 
@@ -336,9 +337,59 @@ int CTelepathy::FlushOutput(int port) {
     return m_error = LostOrError(0);
 }
 
+// ---- the quiet line ----
+
+void CTelepathy::SetQuietLine(double quietSeconds, double limitSeconds) {
+    m_quietSeconds = quietSeconds > 0 ? quietSeconds : 0;
+    m_quietLimitSeconds = limitSeconds > m_quietSeconds ? limitSeconds : m_quietSeconds;
+}
+
+bool CTelepathy::IsUnsettled(int port) const { return InRange(port) && m_unsettled[static_cast<size_t>(port)]; }
+
+void CTelepathy::MarkUnsettled(int port) {
+    if (InRange(port)) m_unsettled[static_cast<size_t>(port)] = true;
+}
+
+void CTelepathy::NoteExchange(int port, int t, bool gotBytes) {
+    if (!InRange(port)) return;
+    // A look without waiting (t = 0) that finds nothing gives up no answer.
+    if (t != 0 && (m_error == -5 || m_error == -7))
+        m_unsettled[static_cast<size_t>(port)] = true;
+    else if (m_error == 0 && gotBytes && !m_abort.IsSet())
+        m_unsettled[static_cast<size_t>(port)] = false;
+}
+
+void CTelepathy::SettleLine(int port) {
+    if (!m_unsettled[static_cast<size_t>(port)]) return;
+    const orv::comm::QuietLine q = orv::comm::WaitForQuietLine(
+        m_quietSeconds, m_quietLimitSeconds,
+        [this] {
+            m_buffer.RemoveAll();
+            SetInBufferCount(0);
+        },
+        [this](int ms) { return WaitDevice(SerialWaitFor::Input, ms); });
+    // A break ends the wait at once and the write goes on as it would
+    // (a request after a break is the caller's to refuse); the next one
+    // waits again.
+    if (q == orv::comm::QuietLine::Quiet || q == orv::comm::QuietLine::StillTalking)
+        m_unsettled[static_cast<size_t>(port)] = false;
+}
+
 // ---- reading ----
 
 CChrArr CTelepathy::Read(int port, int n, int t) {
+    CChrArr bytes = ReadBytes(port, n, t);
+    NoteExchange(port, t, !bytes.IsEmpty());
+    return bytes;
+}
+
+CChrArr CTelepathy::ReadUntil(int port, uint8_t term, int maxLen, int t) {
+    CChrArr bytes = ReadUpTo(port, term, maxLen, t);
+    NoteExchange(port, t, !bytes.IsEmpty());
+    return bytes;
+}
+
+CChrArr CTelepathy::ReadBytes(int port, int n, int t) {
     m_error = 0;
     if (!InRange(port) || n < 0 || n > GetInBufferSize()) {
         m_error = -1;
@@ -414,7 +465,7 @@ CChrArr CTelepathy::Read(int port, int n, int t) {
     }
 }
 
-CChrArr CTelepathy::ReadUntil(int port, uint8_t term, int maxLen, int t) {
+CChrArr CTelepathy::ReadUpTo(int port, uint8_t term, int maxLen, int t) {
     m_error = 0;
     if (!InRange(port) || maxLen < 1) {
         m_error = -1;
@@ -495,7 +546,11 @@ int CTelepathy::Write(int port, const CChrArr& bytes, int t) {
         m_error = -3;
         return 0;
     }
-    if (WaitOutputDrained(port, t) != 0) return 0;
+    SettleLine(port);
+    if (WaitOutputDrained(port, t) != 0) {
+        NoteExchange(port, t, false);
+        return 0;
+    }
     const int chunk = GetOutBufferSize() > 0 ? GetOutBufferSize() : 1024;
     const int length = bytes.GetLength();
     int count = 0;
@@ -515,9 +570,13 @@ int CTelepathy::Write(int port, const CChrArr& bytes, int t) {
         count += static_cast<int>(written);
         if (e != kErrNone) {
             m_error = MapPortError(e);
+            NoteExchange(port, t, false);
             return count;
         }
-        if (WaitOutputDrained(port, t) != 0) return count;
+        if (WaitOutputDrained(port, t) != 0) {
+            NoteExchange(port, t, false);
+            return count;
+        }
     }
     return count;
 }

@@ -7,6 +7,7 @@
 // when set, else /dev/ttyS<n-1>.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -60,6 +61,15 @@ public:
     void ClearBreak();
     bool IsAborted();
 
+    // The quiet line (comm/quiet_line.h), per port number. A read or write
+    // that ends by a time-out or a break marks the port unsettled; a read
+    // that gets its bytes (no break asked for) settles it. The next Write on
+    // an unsettled port first waits for the line to go quiet. The times are
+    // the current device family's (its protocol object sets them).
+    void SetQuietLine(double quietSeconds, double limitSeconds);
+    bool IsUnsettled(int port) const;
+    void MarkUnsettled(int port);
+
     std::string GetErrorText(int code) { return SerialErrorText(code); }
 
     // The six line options as stored here. StoreLineOptions only stores
@@ -72,6 +82,10 @@ public:
     void StoreLineOptions(const LineOptions& options) { m_options = options; }
 
 private:
+    CChrArr ReadBytes(int port, int n, int t);
+    CChrArr ReadUpTo(int port, uint8_t term, int maxLen, int t);
+    void NoteExchange(int port, int t, bool gotBytes);   // marks or settles the port
+    void SettleLine(int port);                 // the quiet-line wait before a write
     bool PortUsable(int port);                 // range and open checks; sets the error
     int LostOrError(int fallback);             // -6 when the device is gone, else fallback
     void CopyOptionsToPort();
@@ -90,4 +104,7 @@ private:
     int m_openBits = 8;
     char m_openParity = 'N';
     int m_openStop = 1;
+    std::array<bool, 17> m_unsettled;          // by port number 1..16
+    double m_quietSeconds = 0.5;
+    double m_quietLimitSeconds = 5.0;
 };

@@ -59,7 +59,11 @@ public:
     int SelectMuxChannelByCommand(int port, int type, int channel);
     static std::string GetMuxErrorText(int code);
 
-    void SetSerial(CTelepathy* serial) { m_pSerial = serial; }
+    // Lends the serial service, which takes this family's quiet line with it.
+    void SetSerial(CTelepathy* serial) {
+        m_pSerial = serial;
+        if (serial) serial->SetQuietLine(m_dQuietSeconds, m_dQuietLimitSeconds);
+    }
     CTelepathy* GetSerial() const { return m_pSerial; }
     int GetError() const { return m_nError; }
     void SetError(int code) { m_nError = code; }
@@ -70,6 +74,12 @@ public:
     int m_nWait = 0;
     int m_nRetry = 0;
     int m_nError = 0;
+    // The quiet line (comm/quiet_line.h) of this family: after an exchange
+    // broken off or timed out, the next request waits until the line has
+    // been silent this long (seconds), dropping what comes, but no longer
+    // than the limit (at most one of the family's time-outs).
+    double m_dQuietSeconds = 0.5;
+    double m_dQuietLimitSeconds = 5.0;
 
 private:
     // The one write of SendAll (a seam for transports that report counts).

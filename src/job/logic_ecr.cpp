@@ -24,7 +24,26 @@ struct ConfirmText {
     explicit ConfirmText(const std::string& s) { StrNCopyZ(text, s.c_str(), 63); }
 };
 
+// The object whose job (its opening on the host's thread, or its body on
+// the worker) runs on this thread, if any.
+thread_local CLogicECR* t_jobOnThread = nullptr;
+
+class JobOnThisThread {
+public:
+    explicit JobOnThisThread(CLogicECR* job) : m_saved(t_jobOnThread) { t_jobOnThread = job; }
+    ~JobOnThisThread() { t_jobOnThread = m_saved; }
+    JobOnThisThread(const JobOnThisThread&) = delete;
+    JobOnThisThread& operator=(const JobOnThisThread&) = delete;
+
+private:
+    CLogicECR* m_saved;
+};
+
 }  // namespace
+
+void HostCallbackThrew() noexcept {
+    if (CLogicECR* job = t_jobOnThread) job->OnHostCallbackThrew();
+}
 
 CLogicECR::CLogicECR() = default;
 CLogicECR::~CLogicECR() = default;
@@ -65,6 +84,51 @@ void CLogicECR::SetErrorText(const std::string& text) {
     m_szError[n] = 0;
 }
 
+void CLogicECR::SetError(int code, const std::string& text) {
+    if (IsRunning()) {
+        m_nError = code;
+        SetErrorText(text);
+        return;
+    }
+    // No job of this object runs: hosts on any thread may be reading, and
+    // two of them may be setting (a refusal on each).
+    std::lock_guard<std::mutex> lock(m_publishMutex);
+    m_nError = code;
+    SetErrorText(text);
+    m_publishedCode = m_nError;
+    std::memcpy(m_publishedText, m_szError, sizeof m_publishedText);
+}
+
+void CLogicECR::PublishError() {
+    std::lock_guard<std::mutex> lock(m_publishMutex);
+    m_publishedCode = m_nError;
+    std::memcpy(m_publishedText, m_szError, sizeof m_publishedText);
+}
+
+void CLogicECR::ErrorForHost(int& code, char* text, size_t textSize) const {
+    if (textSize == 0) return;
+    const size_t n = textSize < sizeof m_publishedText ? textSize : sizeof m_publishedText;
+    if (t_jobOnThread == this) {
+        code = m_nError;
+        std::memcpy(text, m_szError, n);
+    } else {
+        std::lock_guard<std::mutex> lock(m_publishMutex);
+        code = m_publishedCode;
+        std::memcpy(text, m_publishedText, n);
+    }
+    text[n - 1] = 0;
+}
+
+void CLogicECR::OnHostCallbackThrew() {
+    m_hostThrew.store(true, std::memory_order_release);
+    // Broken off like a user's break: every wait ends at once.
+    Break();
+    if (m_pSerial) m_pSerial->Break();
+    if (m_pSocket) m_pSocket->Break();
+}
+
+void CLogicECR::FailForHostCallback() { SetError(kSystemError, kSystemErrorText); }
+
 void CLogicECR::Notify(int event, const std::string& text, int percent, int value) {
     if (m_pSerial) m_pSerial->Notify(event, text, percent, value);
 }
@@ -93,16 +157,21 @@ void CLogicECR::SendSale(const EcrItemRecord* item, const EcrSaleRecord* sale) {
 
 // ---- job flow ----
 int CLogicECR::Prepare() {
+    JobOnThisThread onThisThread(this);
+    m_hostThrew.store(false, std::memory_order_release);
     const EcrDeviceRecord* record = &g_jobBlock.device;
     if (OpenDevice(record) == 1) return 1;
     Finish(record);
     ReleaseTransports(record);
+    PublishError();
     return 0;
 }
 
 void CLogicECR::StartFailed() {
+    JobOnThisThread onThisThread(this);
     const EcrDeviceRecord* record = &g_jobBlock.device;
     SetError(kSystemError, kSystemErrorText);
+    PublishError();
     Notify(ECR_EVENT_SYSTEM_ERROR, m_szError, 0, kSystemError);
     Finish(record);
     m_bConnected = 0;
@@ -134,6 +203,15 @@ int CLogicECR::OpenDevice(const EcrDeviceRecord* record) {
     m_pSerial->SetCallback(g_jobBlock.progressCb);
     if (m_pSocket) m_pSocket->SetCallback(g_jobBlock.progressCb);
     Notify(ECR_EVENT_OPENING, std::string(), 0, 0);
+    if (HostCallbackFailed()) {
+        // The host's callback threw at the first event: the device is not
+        // even opened.
+        m_bConnected = 0;
+        FailForHostCallback();
+        PublishError();
+        Notify(ECR_EVENT_SYSTEM_ERROR, m_szError, 0, m_nError);
+        return 0;
+    }
 
     // An open that fails without a code must not be reported with the code
     // the protocol kept from an earlier job.
@@ -160,6 +238,8 @@ int CLogicECR::OpenDevice(const EcrDeviceRecord* record) {
         else
             SetError(kSystemError, kSystemErrorText);
     }
+    if (HostCallbackFailed()) FailForHostCallback();
+    PublishError();
     const int code = m_nError;
     const int event = (code <= -1 && code >= -4) ? ECR_EVENT_SYSTEM_ERROR : ECR_EVENT_DEVICE_ERROR;
     Notify(event, m_szError, 0, code);
@@ -192,10 +272,12 @@ int CLogicECR::AccountForRest(int from, int count, const std::function<std::stri
 
 int CLogicECR::ReportResult(int r) {
     if (r == 1) {
+        PublishError();
         Notify(ECR_EVENT_SUCCEEDED, std::string(), 0, 0);
         return r;
     }
     EnsureFailureCode();
+    PublishError();
     Notify(ECR_EVENT_FAILED, m_szError, 0, m_nError);
     return r;
 }
@@ -243,8 +325,36 @@ void SetUndefinedVat(EcrVatRecord& vat) {
 }  // namespace
 
 int CLogicECR::Run() {
+    JobOnThisThread onThisThread(this);
+    const EcrDeviceRecord* record = &g_jobBlock.device;
+    int r = 0;
+    bool thrown = false;
+    try {
+        r = RunJob(record);
+    } catch (...) {
+        r = 0;
+        thrown = true;
+        if (m_nError == 0) SetError(kSystemError, kSystemErrorText);
+    }
+    // Whatever the slot made of it, a host callback that threw fails the
+    // job with a system error.
+    if (HostCallbackFailed()) {
+        r = 0;
+        FailForHostCallback();
+    }
+    ReportResult(r);
+    Finish(record);
+    // Also when it threw at the result or the closing event.
+    if (HostCallbackFailed()) FailForHostCallback();
+    // A job left by an exception may have lost its way to Close: the port
+    // is released all the same.
+    if (thrown || HostCallbackFailed()) ReleaseTransports(record);
+    PublishError();
+    return 0;
+}
+
+int CLogicECR::RunJob(const EcrDeviceRecord* record) {
     EcrJobBlock& jb = g_jobBlock;
-    const EcrDeviceRecord* record = &jb.device;
     const int port = record->port;
     const uint32_t job = jb.job;
     const int count = static_cast<int>(jb.count);
@@ -254,6 +364,7 @@ int CLogicECR::Run() {
         Notify(ECR_EVENT_TITLE, title, 0, 0);
         Notify(ECR_EVENT_WAIT, PL("Proszę czekać..."), 0, 0);
     }
+    if (HostCallbackFailed()) return 0;
 
     // A job that works on the host's array needs one (and a count that is
     // not negative) before anything is read from it.
@@ -264,73 +375,65 @@ int CLogicECR::Run() {
     };
 
     int r = 0;
-    try {
-        switch (job) {
-        case 1: {
-            CTelepathyECR* protocol = m_pProtocol;
-            if (protocol) {
-                protocol->OpenSaleLog();
-                protocol->WriteSaleLog(CChrArr("#1\r\n#\r\n#"));
-            }
-            try {
-                r = ReadSale(port, jb.saleCb);
-            } catch (...) {
-                if (protocol) protocol->CloseSaleLog();
-                throw;
-            }
+    switch (job) {
+    case 1: {
+        CTelepathyECR* protocol = m_pProtocol;
+        if (protocol) {
+            protocol->OpenSaleLog();
+            protocol->WriteSaleLog(CChrArr("#1\r\n#\r\n#"));
+        }
+        try {
+            r = ReadSale(port, jb.saleCb);
+        } catch (...) {
             if (protocol) protocol->CloseSaleLog();
-            break;
+            throw;
         }
-        case 2: r = ClearSale(port, jb.saleCb); break;
-        case 3: r = ReadAllPLU(port, jb.itemReadCb); break;
-        case 4:
-            if (arrayOk(jb.items)) r = ReadPLU(port, jb.items, count, jb.itemReadCb);
-            break;
-        case 5:
-        case 6:
-        case 18:
-            if (arrayOk(jb.items)) r = PgmPLU(port, jb.items, count, jb.itemPgmCb, static_cast<int>(jb.kind));
-            break;
-        case 7:
-            if (arrayOk(jb.items)) r = DelPLU(port, jb.items, count, jb.itemPgmCb);
-            break;
-        case 8: r = 1; break;
-        case 9: r = ReadAllDEPT(port, jb.deptReadCb); break;
-        case 11:
-            if (arrayOk(jb.depts)) r = PgmDEPT(port, jb.depts, count, jb.deptPgmCb);
-            break;
-        case 12: r = ReadAllUnit(port, jb.unitReadCb); break;
-        case 13:
-            if (arrayOk(jb.units)) r = PgmUNIT(port, jb.units, count, jb.unitPgmCb);
-            break;
-        case 14:
-            std::memset(&jb.status, 0, sizeof jb.status);
-            SetUndefinedVat(jb.vat);
-            r = ReadStatus(port, &jb.status, jb.vat.rate);
-            if (r == 1) {
-                jb.vatCopy = jb.vat;
-                CallHost(jb.statusCb, static_cast<const EcrStatusRecord*>(&jb.status),
-                         static_cast<const double*>(jb.vatCopy.rate));
-            }
-            break;
-        case 15:
-            SetUndefinedVat(jb.vat);
-            r = ReadVAT(port, jb.vat.rate);
-            if (r == 1) {
-                jb.vatCopy = jb.vat;
-                CallHost(jb.vatCb, static_cast<const double*>(jb.vatCopy.rate));
-            }
-            break;
-        default:  // 10, 16, 17 and unknown codes: nothing to do, the job fails
-            r = 0;
-            break;
-        }
-    } catch (...) {
-        r = 0;
-        if (m_nError == 0) SetError(kSystemError, kSystemErrorText);
+        if (protocol) protocol->CloseSaleLog();
+        break;
     }
-
-    ReportResult(r);
-    Finish(record);
-    return 0;
+    case 2: r = ClearSale(port, jb.saleCb); break;
+    case 3: r = ReadAllPLU(port, jb.itemReadCb); break;
+    case 4:
+        if (arrayOk(jb.items)) r = ReadPLU(port, jb.items, count, jb.itemReadCb);
+        break;
+    case 5:
+    case 6:
+    case 18:
+        if (arrayOk(jb.items)) r = PgmPLU(port, jb.items, count, jb.itemPgmCb, static_cast<int>(jb.kind));
+        break;
+    case 7:
+        if (arrayOk(jb.items)) r = DelPLU(port, jb.items, count, jb.itemPgmCb);
+        break;
+    case 8: r = 1; break;
+    case 9: r = ReadAllDEPT(port, jb.deptReadCb); break;
+    case 11:
+        if (arrayOk(jb.depts)) r = PgmDEPT(port, jb.depts, count, jb.deptPgmCb);
+        break;
+    case 12: r = ReadAllUnit(port, jb.unitReadCb); break;
+    case 13:
+        if (arrayOk(jb.units)) r = PgmUNIT(port, jb.units, count, jb.unitPgmCb);
+        break;
+    case 14:
+        std::memset(&jb.status, 0, sizeof jb.status);
+        SetUndefinedVat(jb.vat);
+        r = ReadStatus(port, &jb.status, jb.vat.rate);
+        if (r == 1) {
+            jb.vatCopy = jb.vat;
+            CallHost(jb.statusCb, static_cast<const EcrStatusRecord*>(&jb.status),
+                     static_cast<const double*>(jb.vatCopy.rate));
+        }
+        break;
+    case 15:
+        SetUndefinedVat(jb.vat);
+        r = ReadVAT(port, jb.vat.rate);
+        if (r == 1) {
+            jb.vatCopy = jb.vat;
+            CallHost(jb.vatCb, static_cast<const double*>(jb.vatCopy.rate));
+        }
+        break;
+    default:  // 10, 16, 17 and unknown codes: nothing to do, the job fails
+        r = 0;
+        break;
+    }
+    return r;
 }

@@ -3,9 +3,11 @@
 // host callbacks and closes the device. Device families fill in the slots.
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <type_traits>
 
@@ -71,14 +73,28 @@ public:
     void EnsureFailureCode();
 
     // ---- error state ----
+    // The job's own code and text: the slots and the job's thread work on
+    // them while the job runs.
     int GetErrorCode() const { return m_nError; }
     const char* GetErrorMessage() const { return m_szError; }   // CP1250, owned by the object
     void SetErrorCode(int code) { m_nError = code; }
     void SetErrorText(const std::string& text);
-    void SetError(int code, const std::string& text) {
-        m_nError = code;
-        SetErrorText(text);
-    }
+    // Outside a job (a refusal, EcrCreate) the pair is published at once.
+    void SetError(int code, const std::string& text);
+
+    // What EcrError and EcrErrMsg give: on the job's own thread (a host
+    // callback asking) the job's code and text as they stand; on any other
+    // thread the last pair the job published, always a whole one (a job
+    // publishes when it fails to open, when it reports its result and when
+    // it ends). The text (at most textSize - 1 characters) is copied out.
+    void ErrorForHost(int& code, char* text, size_t textSize) const;
+    void PublishError();
+    static constexpr int kErrorTextSize = 512;
+
+    // A host callback threw during this job: the job is broken off and ends
+    // as failed with 999999.
+    bool HostCallbackFailed() const { return m_hostThrew.load(std::memory_order_acquire); }
+    void OnHostCallbackThrew();
     // Copies the protocol's code and this class's text for it.
     void TakeProtocolError(const CTelepathyECR& protocol) {
         SetError(protocol.m_nError, GetErrorText(protocol.m_nError));
@@ -174,7 +190,6 @@ public:
     int m_nError = 0;
 
 protected:
-    static constexpr int kErrorTextSize = 512;
     char m_szError[kErrorTextSize] = {0};
     CTelepathy* m_pSerial = nullptr;
     CTelepathyECR* m_pProtocol = nullptr;
@@ -184,7 +199,14 @@ protected:
     bool m_bDeviceGone = false;
 
 private:
+    mutable std::mutex m_publishMutex;
+    int m_publishedCode = 0;
+    char m_publishedText[kErrorTextSize] = {0};
+    std::atomic<bool> m_hostThrew{false};
+
     void ReleaseTransports(const EcrDeviceRecord* record);   // closes the port(s) and the socket
+    void FailForHostCallback();                              // 999999 and the system text
+    int RunJob(const EcrDeviceRecord* record);               // the job switch; the slot's result
     void Confirm(const EcrItemRecord* r, int code, const std::string& t) { ConfirmPLU(r, code, t); }
     void Confirm(const EcrDeptRecord* r, int code, const std::string& t) { ConfirmDEPT(r, code, t); }
     void Confirm(const EcrUnitRecord* r, int code, const std::string& t) { ConfirmUnit(r, code, t); }

@@ -9,6 +9,11 @@
 // The wait has no time limit; a break (BreakSignal set) terminates the
 // program: SIGTERM to its group, then SIGKILL after a grace period, and the
 // program is reaped before the call returns.
+//
+// The program's end and status reach the runner whatever the host does with
+// SIGCHLD (ignores it, or reaps children in a handler of its own): the
+// program is started and waited for by a keeper process whose own end
+// raises no SIGCHLD, and which hands the program's status back.
 #pragma once
 
 #include <string>
@@ -22,6 +27,7 @@ enum ProcessOutcome {
     kProcessEnded = 1,        // the program ran and ended (by itself)
     kProcessNotStarted = 0,   // it could not be started (errno in startError)
     kProcessBroken = -7,      // a break ended the wait; the program was terminated
+    kProcessStatusLost = 2,   // it ended, but its status could not be learnt
 };
 
 struct ProcessResult {
@@ -29,6 +35,7 @@ struct ProcessResult {
     int startError = 0;       // errno of a failed start
     int exitCode = -1;        // exit code when it ended normally, else -1
     int termSignal = 0;       // the signal that ended it, else 0
+    bool statusLost = false;  // the end was seen but not the status
 };
 
 // Seconds (library time, see clock.h) between SIGTERM and SIGKILL.
@@ -44,7 +51,7 @@ public:
                               const BreakSignal* brk) = 0;
 };
 
-// posix_spawn and a breakable wait.
+// A keeper process (see process.cpp) and a breakable wait.
 class SystemProcessRunner final : public ProcessRunner {
 public:
     ProcessResult Run(const std::string& program, const std::vector<std::string>& args,

@@ -12,6 +12,7 @@
 #include "comm/telepathy.h"
 #include "comm/temp_files.h"
 #include "util/cp1250_unicode.h"
+#include "platform/files.h"
 #include "platform/message_hook.h"
 
 namespace {
@@ -326,13 +327,13 @@ int CCas_XML::ReadDepartments(const DeptCallback& callback) {
 // The file as UTF-8 text, whichever of the two encodings it declares.
 int CCas_XML::LoadResult(const std::string& path, std::string& utf8) {
     m_nError = CAS_ERR_GENERAL;
-    // Non-blocking, so that something other than a plain file standing
-    // under the name (a FIFO nobody writes to) cannot hold the job forever.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Something other than a plain file standing under the name (a FIFO
+    // nobody writes to, a link) is refused rather than waited on or followed.
+    const int fd = orv::platform::OpenPlainFileForReading(path);
     if (fd < 0) return 0;
     struct stat st {};
     std::string bytes;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) <= kMaxResultSize;
+    bool ok = ::fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) <= kMaxResultSize;
     if (ok) {
         char buf[65536];
         for (;;) {

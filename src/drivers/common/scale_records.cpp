@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/files.h"
 #include "platform/private_file.h"
 
 bool ScaleHundredths(double price, uint32_t& out) {
@@ -41,8 +42,11 @@ std::string DottedAddress(uint32_t a) {
            std::to_string(a & 0xFF);
 }
 
+// The files stand in the working directory, where anything may have been
+// put under their names: only a plain file of our own is written (no link
+// followed, no FIFO waited on).
 bool WriteScaleFile(const char* path, const std::string& content) {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = orv::platform::OpenPlainFileForWriting(path);
     if (fd < 0) return false;
     const bool ok = orv::platform::WriteFully(fd, content.data(), content.size());
     return ::close(fd) == 0 && ok;
@@ -55,7 +59,7 @@ ScaleDataFile::~ScaleDataFile() {
 bool ScaleDataFile::Create(const char* path) {
     if (m_fd >= 0) ::close(m_fd);
     m_failed = false;
-    m_fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    m_fd = orv::platform::OpenPlainFileForWriting(path);
     return m_fd >= 0;
 }
 

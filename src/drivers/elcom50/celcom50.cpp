@@ -127,6 +127,8 @@ std::string Format(const char* pattern, int n) {
 
 CElcom50::CElcom50() {
     m_nWait = 20;
+    m_dQuietSeconds = 0.5;
+    m_dQuietLimitSeconds = kIoSeconds;
 }
 
 CElcom50::~CElcom50() = default;

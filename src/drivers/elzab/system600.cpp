@@ -37,6 +37,10 @@ CChrArr ElzabWord(uint32_t v) {
 
 CSystem600::CSystem600() {
     m_nWait = 20;
+    // A register answers within milliseconds; half a second of silence
+    // means an answer given up on has come or will not come.
+    m_dQuietSeconds = 0.5;
+    m_dQuietLimitSeconds = kIoTimeout;
     m_nModel = 1;
     m_nMuxFlag = 0;
     m_nMuxChannel = 1;

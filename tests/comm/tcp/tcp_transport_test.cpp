@@ -306,6 +306,30 @@ TEST_F(TcpTransport, FindAndFlushInput) {
 // ---------------------------------------------------------------------------
 // Writing
 
+// The quiet line on a connection: after a read that timed out, the answer
+// coming late is dropped before the next request, and the next answer is
+// read alone; a new connection starts with nothing to wait for.
+TEST_F(TcpTransport, ALateAnswerIsDroppedBeforeTheNextRequest) {
+    orv::platform::SetTimeScale(0.1);   // quiet time 50 ms, read time-out 0.1 to 0.2 s
+    LoopbackPeer peer;
+    Connect(peer);
+    EXPECT_TRUE(eth.Read(0, 4, 1).IsEmpty());
+    EXPECT_EQ(-5, eth.GetError());
+    std::thread late = peer.SendLater("LATE", 20);
+    const auto t0 = Clock::now();
+    EXPECT_EQ(4, eth.Write(0, CChrArr("next"), 5));
+    late.join();
+    EXPECT_GE(MillisSince(t0), 20 + 50 - 5);
+    EXPECT_EQ("next", peer.Receive(4));
+    peer.Send("OK");
+    EXPECT_EQ("OK", Str(eth.Read(0, 2, 1)));
+
+    // Settled: the next request goes at once.
+    const auto t1 = Clock::now();
+    EXPECT_EQ(1, eth.Write(0, CChrArr("x"), 5));
+    EXPECT_LT(MillisSince(t1), 40);
+}
+
 TEST_F(TcpTransport, WriteSendsTheBytesAsTheyAre) {
     LoopbackPeer peer;
     Connect(peer);

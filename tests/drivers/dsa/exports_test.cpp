@@ -219,5 +219,44 @@ TEST_F(DsaExports, BreakEndsAJobWithoutAConfirmation) {
     EXPECT_EQ(emu.Commands(), (std::vector<std::string>{"4001"}));
 }
 
+// A register answering late, a break while an answer is on its way, and at
+// once the next job: it reads the register's own record.
+TEST_F(DsaExports, ABreakThenAtOnceTheNextJobReadsTheRegistersOwnData) {
+    orv::platform::SetTimeScale(1.0);
+    DsaEmulator& emu = StartDevice(DsaModel::Dsa100M1);
+    DsaEmuPlu known;
+    known.name = CDsaLink::Encode(CChrArr("ZNANY           ")).ToString();
+    known.dept = 3;
+    emu.SetPlu(20, known);
+    const EcrDeviceRecord dev = DeviceRecord(37, kDsaPort, 9600);
+    std::vector<EcrItemRecord> many;
+    for (uint32_t n = 1; n <= 20; ++n) many.push_back(Item(n, "X", "", 1.0, 1));
+    EcrItemRecord one = Item(20, "", "", 0, 0);
+    for (int delay : {200, 30}) {
+        SCOPED_TRACE("answers " + std::to_string(delay) + " ms late");
+        emu.SetAnswerDelay(delay);
+        Host().Reset();
+        const size_t before = emu.Requests().size();
+        ASSERT_EQ(EcrReadPLU(&dev, many.data(), static_cast<int>(many.size()), &RecordingHost::OnItemRead), 1);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (emu.Requests().size() < before + 2 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay / 2));
+        EcrBreakJob();
+        ASSERT_TRUE(WaitDone());
+        EXPECT_EQ(EcrError(), -7);
+
+        Host().Reset();
+        ASSERT_EQ(EcrReadPLU(&dev, &one, 1, &RecordingHost::OnItemRead), 1);
+        ASSERT_TRUE(WaitDone());
+        ExpectSuccess();
+        const auto got = Host().Items();
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].number, 20u);
+        EXPECT_STREQ(got[0].name, "ZNANY");
+        EXPECT_EQ(got[0].department, 3u);
+    }
+}
+
 }  // namespace
 }  // namespace orv::test

@@ -136,4 +136,48 @@ TEST_P(Elcom50Exports, ProgramReadBackVatAndUnits) {
     reg.Stop();
 }
 
+// A register that answers late, and a host that breaks a goods read off
+// and at once reads the rates: the answers the broken-off job no longer
+// waited for do not spoil the next job.
+TEST(Elcom50LateAnswers, ABreakThenAtOnceTheNextJobReadsTheRegistersOwnData) {
+    orv::platform::SetTimeScale(1.0);
+    ASSERT_EQ(EcrCreate(nullptr), 1);
+    Elcom50Emulator reg(kPort, 24);
+    reg.SetTaxGroup(1, "23.00", 1);
+    reg.SetTaxGroup(2, "8.00", 1);
+    for (uint32_t n = 1; n <= 30; ++n) {
+        Elcom50Emulator::PluRow row;
+        row.name = "Towar " + std::to_string(n);
+        row.price = "1.00";
+        row.tax = "1";
+        reg.SetPlu(n, row);
+    }
+    reg.Start();
+    const EcrDeviceRecord dev = orv::test::DeviceRecord(16, kPort, 19200);
+    for (int delay : {200, 30}) {
+        reg.SetAnswerDelay(delay);
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE("answers " + std::to_string(delay) + " ms late, round " + std::to_string(round));
+            Host().Reset();
+            ASSERT_EQ(EcrReadAllPLU(&dev, &RecordingHost::OnItemRead), 1);
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (reg.CountRequests("GETREC") < 1 + round && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay / 2));
+            EcrBreakJob();
+            ASSERT_TRUE(WaitDone());
+            EXPECT_EQ(EcrError(), -7);
+
+            Host().Reset();
+            ASSERT_EQ(EcrReadVAT(&dev, &RecordingHost::OnVat), 1);
+            ASSERT_TRUE(WaitDone());
+            EXPECT_EQ(EcrError(), 0) << orv::test::Utf8(EcrErrMsg());
+            ASSERT_EQ(Host().VatCalls().size(), 1u);
+            const auto vat = Host().VatCalls()[0];
+            EXPECT_DOUBLE_EQ(vat[0], 23.0);
+            EXPECT_DOUBLE_EQ(vat[1], 8.0);
+        }
+    }
+}
+
 }  // namespace

@@ -1,8 +1,15 @@
 // Proxima scales: pargat.ini, the 138-character export lines, refusals,
-// and the transfer program's arguments and working directory.
+// the transfer program's arguments and working directory, and whatever else
+// may stand under the two file names.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -198,6 +205,62 @@ TEST_F(ProximaJobs, OpenFailsWhenTheSettingsCannotBeWritten) {
     EXPECT_FALSE(started);
     EXPECT_EQ(logic.GetErrorCode(), 9999);
     EXPECT_TRUE(dir.Calls().empty());
+}
+
+// Whatever stands under either file name in the working directory: a FIFO
+// nobody reads (which would hold a writer for good), a FIFO someone reads, a
+// symbolic link to someone's file or to a file not there yet, a hard link to
+// someone's file. The job ends at once with 9999, nothing is written
+// through the name and the program is not run.
+TEST_F(ProximaJobs, WhatIsNoPlainFileOfItsOwnUnderTheFileNamesFailsTheJobAtOnce) {
+    std::filesystem::create_directory(dir.File("elsewhere"));
+    const std::string victim = dir.File("elsewhere/victim.txt");
+    const std::string absent = dir.File("elsewhere/absent.txt");
+    const struct {
+        const char* what;
+        std::function<void(const std::string& name)> plant;
+        bool reader;
+    } plants[] = {
+        {"FIFO without a reader", [](const std::string& n) { ::mkfifo(n.c_str(), 0600); }, false},
+        {"FIFO with a reader", [](const std::string& n) { ::mkfifo(n.c_str(), 0600); }, true},
+        {"link to a file", [&](const std::string& n) { std::filesystem::create_symlink(victim, n); }, false},
+        {"link to no file", [&](const std::string& n) { std::filesystem::create_symlink(absent, n); }, false},
+        {"hard link to a file", [&](const std::string& n) { std::filesystem::create_hard_link(victim, n); }, false},
+    };
+    dir.InstallFake("wmplw.exe");
+    std::vector<EcrItemRecord> items = {ProximaItem(1, "A", 1, 0, 1, 1, "")};
+    for (const char* file : {"pargat.ini", "MEDESA.EXP"}) {
+        for (const auto& p : plants) {
+            SCOPED_TRACE(std::string(file) + ": " + p.what);
+            dir.Write("elsewhere/victim.txt", "someone's data");
+            const std::string name = dir.File(file);
+            p.plant(name);
+            const int reader = p.reader ? ::open(name.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+            Host().Reset();
+            const auto start = std::chrono::steady_clock::now();
+            auto job = std::async(std::launch::async, [&] { return Run(logic, 113, kJobPgmPlu, &items); });
+            if (job.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+                ADD_FAILURE() << "the job hangs";
+                const int rescue = ::open(name.c_str(), O_RDWR | O_NONBLOCK);   // lets a blocked open go on
+                job.wait();
+                if (rescue >= 0) ::close(rescue);
+            }
+            const int code = job.get();
+            const auto took = std::chrono::steady_clock::now() - start;
+            if (reader >= 0) ::close(reader);
+
+            EXPECT_EQ(code, 9999);
+            EXPECT_EQ(std::string(logic.GetErrorMessage()), "PROXIMA TXT");
+            EXPECT_LT(took, std::chrono::seconds(1));
+            EXPECT_EQ(Host().CountEvents(ECR_EVENT_SUCCEEDED), 0);
+            EXPECT_TRUE(dir.Calls().empty());
+            EXPECT_EQ(dir.Read("elsewhere/victim.txt").value_or(""), "someone's data");
+            EXPECT_FALSE(std::filesystem::exists(absent));
+            std::filesystem::remove(name);
+            std::filesystem::remove(dir.File("pargat.ini"));
+            std::filesystem::remove(dir.File("MEDESA.EXP"));
+        }
+    }
 }
 
 }  // namespace

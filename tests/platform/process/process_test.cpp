@@ -1,13 +1,15 @@
 // The process runner: programs named by path and found in the current
 // directory only, arguments without a shell, the caller's environment and
 // working directory, exit codes, start failures, a break that terminates
-// the program (SIGTERM, then SIGKILL) and reaps it, and a host that lets the
-// system reap its children.
+// the program (SIGTERM, then SIGKILL) and reaps it, and hosts that let the
+// system reap their children or reap them themselves.
 #include "platform/process.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,21 +183,79 @@ TEST_F(ProcessRunnerTest, WaitsWithoutABreakSignal) {
     EXPECT_EQ(dir.Calls().size(), 1u);
 }
 
-TEST_F(ProcessRunnerTest, AChildReapedByTheSystemCountsAsEnded) {
-    // A host that ignores SIGCHLD has its children reaped for it: waitpid
-    // then fails with ECHILD, which means the program is gone.
+TEST_F(ProcessRunnerTest, TheProgramsStatusArrivesWhateverTheHostDoesWithSigchld) {
+    // A host that ignores SIGCHLD has its children reaped by the system; a
+    // host with a reaping handler takes their status itself. Neither may
+    // turn a crash into success.
+    struct Host {
+        const char* what;
+        void (*handler)(int);
+        int flags;
+    };
+    const Host hosts[] = {
+        {"ignores SIGCHLD", SIG_IGN, 0},
+        {"reaps children in a handler", &orv::test::ReapEveryChild, SA_RESTART},
+        {"asks for no zombies", SIG_DFL, SA_NOCLDWAIT},
+    };
     dir.InstallFake("tool.exe");
-    dir.Write("fake_sleep", "0.2");
+    dir.Write("fake_sleep", "0.1");
+    for (const Host& h : hosts) {
+        SCOPED_TRACE(h.what);
+        std::optional<orv::test::HostSigchld> host(std::in_place, h.handler, h.flags);
+
+        dir.Write("fake_exit", "3");
+        const ProcessResult exited = runner.Run("./tool.exe", {}, &brk);
+        ::unlink(dir.File("fake_exit").c_str());
+        dir.Write("fake_signal", std::to_string(SIGSEGV));
+        const ProcessResult crashed = runner.Run("./tool.exe", {}, &brk);
+        ::unlink(dir.File("fake_signal").c_str());
+        dir.Write("fake_sleep", "60");
+        ::unlink(dir.File("fake_pid").c_str());
+        auto run = std::async(std::launch::async, [&] { return runner.Run("./tool.exe", {}, &brk); });
+        const int pid = dir.WaitForPid();
+        brk.Set();
+        const auto status = run.wait_for(std::chrono::seconds(10));
+        brk.Clear();
+        dir.Write("fake_sleep", "0.1");
+
+        host.reset();
+        EXPECT_EQ(exited.outcome, orv::platform::kProcessEnded);
+        EXPECT_EQ(exited.exitCode, 3);
+        EXPECT_EQ(crashed.outcome, orv::platform::kProcessEnded);
+        EXPECT_EQ(crashed.termSignal, SIGSEGV);
+        ASSERT_EQ(status, std::future_status::ready);
+        const ProcessResult broken = run.get();
+        EXPECT_EQ(broken.outcome, orv::platform::kProcessBroken);
+        EXPECT_EQ(broken.termSignal, SIGTERM);
+        EXPECT_TRUE(orv::test::ProcessGone(pid));
+    }
+}
+
+// The program starts from a clean slate whatever the host had: no signal
+// blocked, none of the usual ones ignored, no descriptor but the standard
+// three (checked above), and the host's own children untouched.
+TEST_F(ProcessRunnerTest, TheHostsSignalStateDoesNotReachTheProgram) {
+    dir.InstallFake("tool.exe");
     struct sigaction old {};
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGCHLD, &ignore, &old);
+    ::sigaction(SIGTERM, &ignore, &old);
+    sigset_t blocked, oldMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &oldMask);
+    dir.Write("fake_sleep", "60");
     auto run = std::async(std::launch::async, [&] { return runner.Run("./tool.exe", {}, &brk); });
+    const int pid = dir.WaitForPid();
+    brk.Set();
     const auto status = run.wait_for(std::chrono::seconds(10));
-    ::sigaction(SIGCHLD, &old, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    ::sigaction(SIGTERM, &old, nullptr);
     ASSERT_EQ(status, std::future_status::ready);
-    EXPECT_EQ(run.get().outcome, orv::platform::kProcessEnded);
+    // SIGTERM ended it at once: it was neither ignored nor blocked there.
+    EXPECT_EQ(run.get().termSignal, SIGTERM);
+    EXPECT_TRUE(orv::test::ProcessGone(pid));
 }
 
 }  // namespace

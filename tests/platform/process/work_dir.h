@@ -5,7 +5,10 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <cstdlib>
@@ -104,5 +107,32 @@ private:
 
 // True when no process with that id exists any more (it was reaped).
 inline bool ProcessGone(int pid) { return pid > 0 && ::kill(pid, 0) != 0; }
+
+// A host's SIGCHLD handler that reaps every child it can, as many do.
+inline void ReapEveryChild(int) {
+    const int saved = errno;
+    int status = 0;
+    while (::waitpid(-1, &status, WNOHANG) > 0) {
+    }
+    errno = saved;
+}
+
+// What the host does with SIGCHLD, for the lifetime of the object.
+class HostSigchld {
+public:
+    HostSigchld(void (*handler)(int), int flags) {
+        struct sigaction host {};
+        host.sa_handler = handler;
+        host.sa_flags = flags;
+        sigemptyset(&host.sa_mask);
+        ::sigaction(SIGCHLD, &host, &m_old);
+    }
+    ~HostSigchld() { ::sigaction(SIGCHLD, &m_old, nullptr); }
+    HostSigchld(const HostSigchld&) = delete;
+    HostSigchld& operator=(const HostSigchld&) = delete;
+
+private:
+    struct sigaction m_old {};
+};
 
 }  // namespace orv::test

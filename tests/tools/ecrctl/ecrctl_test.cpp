@@ -1,6 +1,7 @@
 // ecrctl, the example host, run as a separate program against the shared
 // library: its help, its usage errors, a family this version does not
-// serve, a whole job against an emulated register and Ctrl-C.
+// serve, a whole job against an emulated register, Ctrl-C, and a run after
+// Ctrl-C against a register still answering the broken-off job.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "sim/elcom50/elcom50_emulator.h"
+#include "sim/elzab/elzab_emulator.h"
 #include "tools/ecrctl/ecrctl_runner.h"
 
 extern char** environ;
@@ -156,6 +158,42 @@ TEST_F(EcrctlRegister, CtrlCBreaksTheJobOff) {
     EXPECT_TRUE(Contains(r.err, "breaking the job off")) << r.err;
     EXPECT_TRUE(Contains(r.err, "error -7")) << r.err;
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+}
+
+// A register that answers 200 ms late: Ctrl-C breaks a goods read off
+// while an answer is on its way, and ecrctl at once run again reads the
+// register's own rates, not the answer left over from the first run.
+TEST(EcrctlSlowRegister, ARunAfterCtrlCPrintsTheRegistersTrueData) {
+    constexpr int kElzabPort = 12;
+    orv::test::ElzabEmulator reg(kElzabPort, 13);   // rates 23, 8, 5, 0
+    for (uint32_t n = 1; n <= 30; ++n) reg.AddPlu(n, "Towar " + std::to_string(n), 1, 1, 1.0 + n);
+    reg.SetAnswerDelay(200);
+    reg.Start();
+    const std::string port = std::to_string(kElzabPort);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        reg.ClearFrames();
+        Result broken = RunEcrctl({"--type", "27", "--port", port, "read-plu-all"}, [&](pid_t pid) {
+            auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            auto reads = [&] {
+                int n = 0;
+                for (uint8_t c : reg.Commands()) n += c == 0xAC;
+                return n;
+            };
+            while (reads() < 2 + round && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            kill(pid, SIGINT);
+        });
+        EXPECT_EQ(broken.status, 1) << broken.err;
+        EXPECT_TRUE(Contains(broken.err, "error -7")) << broken.err;
+
+        Result r = RunEcrctl({"--type", "27", "--port", port, "read-vat"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(Contains(r.out, "A      23.00")) << r.out;
+        EXPECT_TRUE(Contains(r.out, "B      8.00")) << r.out;
+        EXPECT_TRUE(Contains(r.out, "C      5.00")) << r.out;
+    }
 }
 
 }  // namespace

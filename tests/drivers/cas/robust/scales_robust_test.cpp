@@ -6,6 +6,7 @@
 // seed-driven and bounded.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -448,18 +449,36 @@ TEST_F(ScaleProgramFaults, ProgramsThatFailOrCannotRunFailTheJob) {
     }
 }
 
+// Whatever the host does with SIGCHLD, a crash of the program is no
+// success: neither the system nor the host's handler may take its status.
 TEST_F(ScaleProgramFaults, ProgrammingWithACrashingProgramIsNoSuccess) {
+    const struct {
+        const char* what;
+        void (*handler)(int);
+    } hosts[] = {{"default SIGCHLD", SIG_DFL}, {"SIGCHLD ignored", SIG_IGN}, {"reaping handler", &ReapEveryChild}};
     dir.InstallFake("CASCale.exe");
-    dir.Write("fake_signal", std::to_string(SIGABRT));
+    dir.Write("fake_signal", std::to_string(SIGSEGV));
     std::vector<EcrItemRecord> items = {ScaleItem(1, "A", 1.0), ScaleItem(2, "B", 2.0)};
-    EXPECT_EQ(Run(logic, 111, kJobPgmPlu, &items), 9999);
-    EXPECT_EQ(Host().CountEvents(ECR_EVENT_SUCCEEDED), 0);
-    Host().Reset();
-    EXPECT_EQ(Run(logic, 111, kJobDelPlu, &items), 9999);
-    // The loop goes on to the next item, as after any failed item.
-    const auto confirms = Host().Confirmations();
-    ASSERT_FALSE(confirms.empty());
-    for (const auto& c : confirms) EXPECT_EQ(c.code, 9999);
+    for (const auto& h : hosts) {
+        SCOPED_TRACE(h.what);
+        int programmed = 0, programSucceeded = 0, deleted = 0;
+        {
+            const HostSigchld host(h.handler, SA_RESTART);
+            Host().Reset();
+            programmed = Run(logic, 111, kJobPgmPlu, &items);
+            programSucceeded = Host().CountEvents(ECR_EVENT_SUCCEEDED);
+            Host().Reset();
+            deleted = Run(logic, 111, kJobDelPlu, &items);
+        }
+
+        EXPECT_EQ(programmed, 9999);
+        EXPECT_EQ(programSucceeded, 0);
+        EXPECT_EQ(deleted, 9999);
+        // The loop goes on to the next item, as after any failed item.
+        const auto confirms = Host().Confirmations();
+        ASSERT_EQ(confirms.size(), items.size());
+        for (const auto& c : confirms) EXPECT_EQ(c.code, 9999);
+    }
 }
 
 // A temporary directory whose name holds XML's special characters: the job
