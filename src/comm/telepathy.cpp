@@ -353,7 +353,8 @@ void CTelepathy::MarkUnsettled(int port) {
 void CTelepathy::NoteExchange(int port, int t, bool gotBytes) {
     if (!InRange(port)) return;
     // A look without waiting (t = 0) that finds nothing gives up no answer.
-    if (t != 0 && (m_error == -5 || m_error == -7))
+    // An answer cut at the buffer's end (-8) may still be coming in too.
+    if (t != 0 && (m_error == -5 || m_error == -7 || m_error == -8))
         m_unsettled[static_cast<size_t>(port)] = true;
     else if (m_error == 0 && gotBytes && !m_abort.IsSet())
         m_unsettled[static_cast<size_t>(port)] = false;
