@@ -9,7 +9,7 @@
 
 class CMD_ECR : public CLogicECR {
 public:
-    CMD_ECR() : CMD_ECR(m_serial, false) {}
+    CMD_ECR() : m_proto(m_serial), m_usb(false) {}
 
     static constexpr int kJobAttempts = 15;   // goods and departments
     static constexpr int kVatAttempts = 50;
