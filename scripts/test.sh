@@ -19,5 +19,5 @@ for preset in dev asan tsan; do
     ctest --preset "$preset" || status=1
 done
 echo "=== fuzz: every target over its seeds, then briefly"
-scripts/fuzz-ci.sh || status=1
+FUZZ_BUILD_JOBS=8 scripts/fuzz-ci.sh || status=1
 exit $status
