@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 
 #include "util/chrarr.h"
 
@@ -21,6 +23,15 @@ CChrArr HostText(const char* text, size_t cap);
 // at most srcCap bytes) into dst, zero-filling the rest of dst (dstSize
 // bytes, always terminated).
 void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars);
+
+// A host text field that may lack its terminator.
+inline std::string HostField(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+
+// As much of a text field as the destination holds, terminated.
+template <size_t N, size_t M>
+void CopyTextField(char (&dst)[N], const char (&src)[M]) {
+    CopyText(dst, N, src, M, N - 1);
+}
 
 // The first sequence number of a link's session: a pseudo-random number
 // 0..modulo-1 from one generator shared by the links; tests seed it for

@@ -7,19 +7,6 @@
 #include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
-namespace {
-
-// A host text field that may lack its terminator.
-std::string HostField(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
-
-// As much of a text field as the destination holds, terminated.
-template <size_t N, size_t M>
-void CopyField(char (&dst)[N], const char (&src)[M]) {
-    CopyText(dst, N, src, M, N - 1);
-}
-
-}  // namespace
-
 CEMS_ECR::CEMS_ECR() = default;
 CEMS_ECR::~CEMS_ECR() = default;
 
@@ -45,8 +32,8 @@ int CEMS_ECR::Close(int /*port*/) {
 ElemisPlu CEMS_ECR::ToDevice(const EcrItemRecord& item) {
     ElemisPlu plu;
     plu.number = item.number;
-    CopyField(plu.code, item.code);
-    CopyField(plu.name, item.name);
+    CopyTextField(plu.code, item.code);
+    CopyTextField(plu.name, item.name);
     plu.vatGroup = item.department;
     plu.price = item.price;
     plu.attribute = item.linked_plu;
@@ -57,8 +44,8 @@ EcrItemRecord CEMS_ECR::ToHost(const ElemisPlu& plu) {
     EcrItemRecord item;
     std::memset(&item, 0, sizeof item);
     item.number = plu.number;
-    CopyField(item.code, plu.code);
-    CopyField(item.name, plu.name);
+    CopyTextField(item.code, plu.code);
+    CopyTextField(item.name, plu.name);
     item.department = plu.vatGroup;
     item.price = plu.price;
     item.linked_plu = plu.attribute;
@@ -94,8 +81,8 @@ int CEMS_ECR::ReadSale(int /*port*/, EcrSaleCallback /*cb*/) {
         EcrSaleRecord sale;
         std::memset(&item, 0, sizeof item);
         std::memset(&sale, 0, sizeof sale);
-        CopyField(item.code, line.code);
-        CopyField(sale.code, line.code);
+        CopyTextField(item.code, line.code);
+        CopyTextField(sale.code, line.code);
         sale.quantity = line.quantity;
         sale.value = line.value;
         SendSale(&item, &sale);
@@ -139,7 +126,7 @@ int CEMS_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
         EcrDeptRecord dept;
         std::memset(&dept, 0, sizeof dept);
         dept.number = d.number;
-        CopyField(dept.name, d.name);
+        CopyTextField(dept.name, d.name);
         dept.vat_group = d.vatGroup;
         dept.price = d.price;
         SendDEPT(&dept);
@@ -178,7 +165,7 @@ int CEMS_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProg
         [this](EcrDeptRecord& d, int) {
             ElemisDept dept;
             dept.number = d.number;
-            CopyField(dept.name, d.name);
+            CopyTextField(dept.name, d.name);
             dept.vatGroup = d.vat_group;
             dept.price = d.price;
             return m_proto.WriteDept(dept) ? 1 : Failed();

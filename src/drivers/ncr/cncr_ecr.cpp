@@ -7,19 +7,6 @@
 #include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
-namespace {
-
-// A host text field that may lack its terminator.
-std::string HostField(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
-
-// As much of a text field as the destination holds, terminated.
-template <size_t N, size_t M>
-void CopyField(char (&dst)[N], const char (&src)[M]) {
-    CopyText(dst, N, src, M, N - 1);
-}
-
-}  // namespace
-
 CNCR_ECR::CNCR_ECR() = default;
 CNCR_ECR::~CNCR_ECR() = default;
 
@@ -36,8 +23,8 @@ int CNCR_ECR::Close(int /*port*/) {
 
 NcrPlu CNCR_ECR::ToDevice(const EcrItemRecord& item) {
     NcrPlu plu;
-    CopyField(plu.code, item.code);
-    CopyField(plu.name, item.name);
+    CopyTextField(plu.code, item.code);
+    CopyTextField(plu.name, item.name);
     plu.vatGroup = item.vat_group;
     plu.department = item.department;
     plu.price = item.price;
@@ -49,7 +36,7 @@ NcrPlu CNCR_ECR::ToDevice(const EcrItemRecord& item) {
 NcrDept CNCR_ECR::ToDevice(const EcrDeptRecord& dept) {
     NcrDept d;
     d.number = dept.number;
-    CopyField(d.name, dept.name);
+    CopyTextField(d.name, dept.name);
     d.price = dept.price;
     return d;
 }
@@ -57,8 +44,8 @@ NcrDept CNCR_ECR::ToDevice(const EcrDeptRecord& dept) {
 EcrItemRecord CNCR_ECR::ToHost(const NcrPlu& plu) {
     EcrItemRecord item;
     std::memset(&item, 0, sizeof item);
-    CopyField(item.code, plu.code);
-    CopyField(item.name, plu.name);
+    CopyTextField(item.code, plu.code);
+    CopyTextField(item.name, plu.name);
     item.vat_group = 1;
     item.department = plu.department;
     item.price = plu.price;
@@ -70,7 +57,7 @@ EcrDeptRecord CNCR_ECR::ToHost(const NcrDept& d) {
     EcrDeptRecord dept;
     std::memset(&dept, 0, sizeof dept);
     dept.number = d.number;
-    CopyField(dept.name, d.name);
+    CopyTextField(dept.name, d.name);
     dept.vat_group = d.vatGroup;
     dept.price = d.price;
     dept.flags = d.flag;
@@ -81,8 +68,8 @@ EcrDeptRecord CNCR_ECR::ToHost(const NcrDept& d) {
 void CNCR_ECR::ToHost(const NcrSale& line, EcrItemRecord& item, EcrSaleRecord& sale) {
     std::memset(&item, 0, sizeof item);
     std::memset(&sale, 0, sizeof sale);
-    CopyField(item.code, line.code);
-    CopyField(sale.code, line.code);
+    CopyTextField(item.code, line.code);
+    CopyTextField(sale.code, line.code);
     sale.quantity = line.quantity;
     sale.value = line.value;
 }
