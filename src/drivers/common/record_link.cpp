@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "drivers/common/record_fields.h"
+
 CRecordLink::CRecordLink(const RecordLinkTraits& traits) : m_traits(traits) {}
 
 int CRecordLink::Open(int port, int baud) {
@@ -257,7 +259,7 @@ int CRecordLink::ReadStatusFrame(int& code) {
     code = a >= '0' && a <= '9' && b >= '0' && b <= '9' ? (a - '0') * 10 + (b - '0') : 0;
     if (code == 0) code = 999;
     const int ended = ReadEOT() && SendEOT();
-    m_nError = code;
+    if (m_nError != -7) m_nError = code;   // a break stays
     return ended;
 }
 
@@ -278,6 +280,41 @@ int CRecordLink::FormatVatFlag(int32_t vat, uint32_t flag, CChrArr& out) {
         return 0;
     }
     out += flag == 1 ? "01" : "00";
+    return 1;
+}
+
+int CRecordLink::FormatDeptField(uint32_t dept, CChrArr& out) {
+    if (dept == 255) {
+        out = "FF";
+    } else if (dept <= 99) {
+        out = Digits(dept, 2);
+    } else {
+        m_nError = 999;
+        return 0;
+    }
+    return 1;
+}
+
+int CRecordLink::ParseDeptField(const CChrArr& field, uint32_t& dept) {
+    int64_t v = 0;
+    if (field == "FF") {
+        dept = 255;
+    } else if (field.GetLength() == 2 && DecimalField(field, v)) {
+        dept = static_cast<uint32_t>(v);
+    } else {
+        m_nError = 999;
+        return 0;
+    }
+    return 1;
+}
+
+int CRecordLink::FormatPrice(double price, CChrArr& out) {
+    uint64_t hundredths = 0;
+    if (!ToWhole(price, 100.0, 99999999.0, hundredths)) {
+        m_nError = 109;
+        return 0;
+    }
+    out = Digits(hundredths, 8);
     return 1;
 }
 

@@ -71,6 +71,14 @@ public:
     // A VAT group and flag word as "VVFF": -1 gives "00", 1..8 two digits,
     // any other group 103; the flag "01" when it is 1, else "00".
     int FormatVatFlag(int32_t vat, uint32_t flag, CChrArr& out);
+    // A department as two characters: 255 "FF", 0..99 two digits, any
+    // other 999 (it does not fit).
+    int FormatDeptField(uint32_t dept, CChrArr& out);
+    // "FF" 255, else the field's digits; 999 when they are none.
+    int ParseDeptField(const CChrArr& field, uint32_t& dept);
+    // A price as 8 digits of hundredths (x 100, + 0.1, cut); 109 below 0,
+    // for NaN or above 999999.99.
+    int FormatPrice(double price, CChrArr& out);
     // A field of decimal digits (blanks before them allowed); false otherwise.
     static bool DecimalField(const CChrArr& field, int64_t& v);
     // v as width decimal digits with leading zeros.

@@ -56,26 +56,14 @@ int CCr280::BuildPLURecord(const Cr280PLURecord& rec, CChrArr& body) {
         m_nError = 999;
         return 0;
     }
-    CChrArr dept;
-    if (rec.dept == 255)
-        dept = "FF";
-    else if (rec.dept <= 99)
-        dept = Digits(rec.dept, 2);
-    else {
-        m_nError = 999;   // does not fit its two digits
+    CChrArr dept, vatFlag, price;
+    if (!FormatDeptField(rec.dept, dept) || !FormatVatFlag(rec.vat, rec.flag, vatFlag) ||
+        !FormatPrice(rec.price, price))
         return 0;
-    }
-    CChrArr vatFlag;
-    if (!FormatVatFlag(rec.vat, rec.flag, vatFlag)) return 0;
-    uint64_t hundredths = 0;
-    if (!ToWhole(rec.price, 100.0, 99999999.0, hundredths)) {
-        m_nError = 109;
-        return 0;
-    }
     body = ChrPadLeft(code, 13, '0');
     body += dept;
     body += vatFlag;
-    body += Digits(hundredths, 8);
+    body += price;
     body += ChrPadRight(Cp1250ToDevice(HostText(rec.name, sizeof rec.name)), 12, ' ');
     if (body.GetLength() != 39) {
         m_nError = 999;
@@ -91,17 +79,11 @@ int CCr280::ParsePLURecord(const CChrArr& text, Cr280PLURecord& rec) {
     }
     Cr280PLURecord r{};
     CopyBytes(r.code, sizeof r.code, ChrMid(text, 3, 13));
-    const CChrArr dept = ChrMid(text, 16, 2);
+    uint32_t dept = 0;   // the packed record's fields are not bound to references
+    if (!ParseDeptField(ChrMid(text, 16, 2), dept)) return 0;
+    r.dept = dept;
     int64_t v = 0;
-    if (dept == "FF") {
-        r.dept = 255;
-    } else if (DecimalField(dept, v)) {
-        r.dept = static_cast<uint32_t>(v);
-    } else {
-        m_nError = 999;
-        return 0;
-    }
-    int32_t vat = 0;   // the packed record's fields are not bound to references
+    int32_t vat = 0;
     uint32_t flag = 0;
     if (!ParseVatFlag(ChrMid(text, 18, 4), vat, flag)) return 0;
     r.vat = vat;

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "drivers/common/english_errors.h"
-#include "drivers/common/record_fields.h"
 
 namespace {
 
@@ -52,29 +51,16 @@ int CHida::BuildPluText(const HidaPlu& plu, uint8_t operation, CChrArr& out) {
         m_nError = 999;   // a cut code would name another item
         return 0;
     }
-    CChrArr dept;
-    if (plu.dept == 255) {
-        dept = "FF";
-    } else if (plu.dept <= 99) {
-        dept = Digits(plu.dept, 2);
-    } else {
-        m_nError = 999;
+    CChrArr dept, vat, price;
+    if (!FormatDeptField(plu.dept, dept) || !FormatVatFlag(plu.vat, plu.flag, vat) || !FormatPrice(plu.price, price))
         return 0;
-    }
-    CChrArr vat;
-    if (!FormatVatFlag(plu.vat, plu.flag, vat)) return 0;
-    uint64_t hundredths = 0;
-    if (!ToWhole(plu.price, 100.0, 99999999.0, hundredths)) {
-        m_nError = 109;
-        return 0;
-    }
     out = CChrArr(kRegister);
     out += 'U';
     out += operation;
     out += ChrPadLeft(code, 13, '0');
     out += ChrPadRight(Cp1250ToDevice(plu.name), 12, ' ');
     out += dept;
-    out += Digits(hundredths, 8);
+    out += price;
     out += vat;
     out += Digits(plu.linked, 4);
     if (out.GetLength() != kPluLength) {
@@ -90,18 +76,14 @@ int CHida::BuildDeptText(const HidaDept& dept, CChrArr& out) {
         m_nError = 999;
         return 0;
     }
-    uint64_t hundredths = 0;
-    if (!ToWhole(dept.price, 100.0, 99999999.0, hundredths)) {
-        m_nError = 109;
-        return 0;
-    }
-    CChrArr vat;
+    CChrArr price, vat;
+    if (!FormatPrice(dept.price, price)) return 0;
     FormatVatFlag(-1, dept.flag, vat);   // the department's group is not sent
     out = CChrArr(kRegister);
     out += 'T';
     out += Digits(dept.number, 2);
     out += ChrPadRight(Cp1250ToDevice(dept.name), 12, ' ');
-    out += Digits(hundredths, 8);
+    out += price;
     out += Digits(dept.second, 2);
     out += vat;
     if (out.GetLength() != kDeptLength) {
@@ -128,17 +110,15 @@ int CHida::ParseVatField(const CChrArr& field, int32_t& vat, uint32_t& flag) {
 
 int CHida::ParsePluText(const CChrArr& text, HidaPlu& plu) {
     HidaPlu p;
-    int64_t price = 0, linked = 0, dept = 0;
-    const CChrArr deptField = ChrMid(text, 30, 2);
+    int64_t price = 0, linked = 0;
     if (text.GetLength() != kPluLength || !DecimalField(ChrMid(text, 32, 8), price) ||
-        !DecimalField(ChrMid(text, 44, 4), linked) || (deptField != "FF" && !DecimalField(deptField, dept))) {
+        !DecimalField(ChrMid(text, 44, 4), linked)) {
         m_nError = 999;
         return 0;
     }
-    if (!ParseVatField(ChrMid(text, 40, 4), p.vat, p.flag)) return 0;
+    if (!ParseDeptField(ChrMid(text, 30, 2), p.dept) || !ParseVatField(ChrMid(text, 40, 4), p.vat, p.flag)) return 0;
     p.code = ChrMid(text, 5, 13);
     p.name = DeviceToCp1250(ChrMid(text, 18, 12));
-    p.dept = deptField == "FF" ? 255u : static_cast<uint32_t>(dept);
     p.price = static_cast<double>(price) / 100.0;
     p.linked = static_cast<uint32_t>(linked);
     plu = p;
