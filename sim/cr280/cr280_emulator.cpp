@@ -60,6 +60,16 @@ std::string Cr280Emulator::DeptRecord(uint32_t number, const Cr280EmuDept& dept)
            Fit(dept.vatFlag, 4);
 }
 
+std::string Cr280Emulator::HidaGoodsRecord(const std::string& code, const Cr280EmuItem& item) {
+    return "01U0" + Fit(code, 13) + Fit(item.name, 12) + Fit(item.dept, 2) + Num(item.price, 8) +
+           Fit(item.vatFlag, 4) + Num(item.linked, 4);
+}
+
+std::string Cr280Emulator::HidaDeptRecord(uint32_t number, const Cr280EmuDept& dept) {
+    return "01T" + Num(number, 2) + Fit(dept.name, 12) + Num(dept.value, 8) + Fit(dept.field, 2) +
+           Fit(dept.vatFlag, 4);
+}
+
 // ---- state ----
 
 void Cr280Emulator::SetItem(const std::string& code, const Cr280EmuItem& item) {
@@ -82,6 +92,21 @@ void Cr280Emulator::SetDept(uint32_t number, const Cr280EmuDept& dept) {
 void Cr280Emulator::SetRawDepartments(const std::vector<std::string>& records) {
     std::lock_guard<std::mutex> lk(m_state);
     m_rawDepts = records;
+}
+void Cr280Emulator::SetRawSaleLines(int pass, const std::vector<std::string>& lines) {
+    std::lock_guard<std::mutex> lk(m_state);
+    m_rawSales[pass == 2 ? 1 : 0] = lines;
+}
+std::vector<uint32_t> Cr280Emulator::DeptNumbers() const {
+    std::lock_guard<std::mutex> lk(m_state);
+    std::vector<uint32_t> numbers;
+    for (const auto& kv : m_depts) numbers.push_back(kv.first);
+    return numbers;
+}
+Cr280EmuDept Cr280Emulator::Dept(uint32_t number) const {
+    std::lock_guard<std::mutex> lk(m_state);
+    auto it = m_depts.find(number);
+    return it == m_depts.end() ? Cr280EmuDept{} : it->second;
 }
 std::vector<std::string> Cr280Emulator::Records() const {
     std::lock_guard<std::mutex> lk(m_state);
@@ -115,6 +140,15 @@ void Cr280Emulator::QueueTurnRecord(const Bytes& bytes) {
     std::lock_guard<std::mutex> lk(m_state);
     m_turnFaults.push_back(bytes);
 }
+void Cr280Emulator::QueueLinkAnswer(const Bytes& bytes) {
+    std::lock_guard<std::mutex> lk(m_state);
+    m_linkAnswers.push_back(bytes);
+}
+void Cr280Emulator::QueueStatus(int code) {
+    std::lock_guard<std::mutex> lk(m_state);
+    m_answers.push_back(Bytes{kDle, '@'});
+    m_statusCodes.push_back(code);
+}
 
 // ---- receiving ----
 
@@ -146,7 +180,9 @@ void Cr280Emulator::OnReceive(const uint8_t* data, size_t n) {
                 std::lock_guard<std::mutex> lk(m_state);
                 ++m_eots;
             }
-            if (m_turn != Turn::None) {   // the PC ends the register's turn
+            if (m_mode == Mode::Hida && m_turn == Turn::None) {
+                HidaEot();
+            } else if (m_turn != Turn::None) {   // the PC ends the register's turn
                 m_turn = Turn::None;
                 m_out.clear();
             } else if (!m_accepted.empty()) {
@@ -162,7 +198,10 @@ void Cr280Emulator::OnReceive(const uint8_t* data, size_t n) {
                 std::lock_guard<std::mutex> lk(m_state);
                 ++m_enqs;
             }
-            Answer(Bytes{kAck}, false);
+            if (m_mode == Mode::Hida)
+                HidaEnq();
+            else
+                Answer(Bytes{kAck}, false);
             break;
         case kAck:
             if (m_turn == Turn::WaitAck || m_turn == Turn::Sending) {
@@ -206,27 +245,39 @@ void Cr280Emulator::HandleFrame(const Bytes& frame) {
         Send(Bytes{kNak});
         return;
     }
-    const size_t skip = m_mode == Mode::Optimus ? 2 : 1;
+    const size_t skip = m_mode == Mode::Cr280 ? 1 : 2;
     std::string text(frame.begin() + static_cast<long>(std::min(skip, frame.size() - 2)), frame.end() - 2);
     {
         std::lock_guard<std::mutex> lk(m_state);
         m_records.push_back(text);
     }
+    if (m_mode == Mode::Hida) {
+        HidaFrame(frame.size() > 3 ? frame[1] : 0, text);
+        return;
+    }
     m_accepted = text;
     Answer(Bytes{kAck}, true);
 }
 
-void Cr280Emulator::Answer(const Bytes& normal, bool fromPc) {
-    Bytes out = normal;
-    bool replaced = false;
-    {
-        std::lock_guard<std::mutex> lk(m_state);
-        if (!m_answers.empty()) {
-            out = m_answers.front();
-            m_answers.pop_front();
-            replaced = true;
-        }
+Bytes Cr280Emulator::NextAnswer(const Bytes& normal) {
+    std::lock_guard<std::mutex> lk(m_state);
+    if (m_answers.empty()) return normal;
+    Bytes out = m_answers.front();
+    m_answers.pop_front();
+    return out;
+}
+
+std::string Cr280Emulator::TurnLetter() const {
+    switch (m_mode) {
+    case Mode::Optimus: return "R";
+    case Mode::Hida: return "D";
+    default: return "";
     }
+}
+
+void Cr280Emulator::Answer(const Bytes& normal, bool fromPc) {
+    Bytes out = NextAnswer(normal);
+    const bool replaced = out != normal;
     // A record answered with anything but ACK or DLE 0x2C was not taken.
     const bool accepted = !replaced || out == Bytes{kDle, 0x2C};
     if (fromPc && !accepted) m_accepted.clear();
@@ -242,7 +293,6 @@ void Cr280Emulator::Answer(const Bytes& normal, bool fromPc) {
 void Cr280Emulator::CarryOut() {
     const std::string c = m_accepted;
     m_accepted.clear();
-    const std::string letter = m_mode == Mode::Optimus ? "R" : "";
     std::deque<std::string> out;
     {
         std::lock_guard<std::mutex> lk(m_state);
@@ -280,6 +330,10 @@ void Cr280Emulator::CarryOut() {
             return;
         }
     }
+    StartTurn(out);
+}
+
+void Cr280Emulator::StartTurn(const std::deque<std::string>& out) {
     m_out = out;
     m_turn = Turn::WaitAck;
     m_lastSent.clear();
@@ -287,7 +341,7 @@ void Cr280Emulator::CarryOut() {
 }
 
 void Cr280Emulator::SendTurnRecord() {
-    const std::string letter = m_mode == Mode::Optimus ? "R" : "";
+    const std::string letter = TurnLetter();
     if (m_out.empty()) {
         m_turn = Turn::None;
         m_lastSent.clear();
@@ -316,6 +370,124 @@ void Cr280Emulator::SendTurnRecord() {
         m_out.clear();
     }
     if (!fault.empty()) Send(fault);   // a NAK brings the good record
+}
+
+// ---- the Hida ----
+
+void Cr280Emulator::HidaEnq() {
+    // The PC opens the link (a job, or again when asked for).
+    Bytes out{kAck};
+    {
+        std::lock_guard<std::mutex> lk(m_state);
+        if (!m_linkAnswers.empty()) {
+            out = m_linkAnswers.front();
+            m_linkAnswers.pop_front();
+        }
+    }
+    m_refused = out != Bytes{kAck};
+    if (!out.empty()) Send(out);
+}
+
+void Cr280Emulator::HidaFrame(uint8_t letter, const std::string& text) {
+    const Bytes out = NextAnswer(Bytes{kAck});
+    if (out.size() >= 2 && out[0] == kDle && out[1] == '@') {
+        // The block is refused with a status; the job is dropped.
+        {
+            std::lock_guard<std::mutex> lk(m_state);
+            m_status = m_statusCodes.empty() ? 0 : m_statusCodes.front();
+            if (!m_statusCodes.empty()) m_statusCodes.pop_front();
+        }
+        m_job.clear();
+        m_refused = false;
+    } else if (out == Bytes{kAck} || out == Bytes{kDle, 0x2C}) {
+        if (letter == 'S') m_job.clear();   // a header starts a job
+        m_job.push_back(text);
+        m_refused = false;
+    } else {
+        m_refused = true;
+    }
+    if (!out.empty()) Send(out);
+}
+
+void Cr280Emulator::HidaEot() {
+    if (m_status >= 0) {
+        const int code = m_status;
+        m_status = -1;
+        StartTurn({"0101E" + Num(static_cast<uint64_t>(code), 2) + "000000"});
+        return;
+    }
+    if (m_refused) {   // the PC gives up: confirmed
+        m_refused = false;
+        m_job.clear();
+        Send(Bytes{kEot});
+        return;
+    }
+    if (!m_job.empty()) HidaCarryOut();
+}
+
+void Cr280Emulator::HidaCarryOut() {
+    std::vector<std::string> job;
+    job.swap(m_job);
+    const std::string& h = job[0];
+    if (h.size() != 39) {
+        Send(Bytes{kEot});
+        return;
+    }
+    const char letter = h[4], kind = h[5], flag = h[32];
+    const std::string from = h.substr(6, 13);
+    const std::string data = job.size() > 1 ? job.back() : std::string();
+    std::deque<std::string> out;
+    {
+        std::lock_guard<std::mutex> lk(m_state);
+        if (letter == 'U' && kind == '1' && data.size() == 47) {
+            const std::string code = data.substr(4, 13);
+            if (data[3] == '2') {
+                m_items.erase(code);
+            } else {
+                Cr280EmuItem item;
+                auto it = m_items.find(code);
+                if (it != m_items.end()) item = it->second;   // its sales stay
+                item.name = data.substr(17, 12);
+                item.dept = data.substr(29, 2);
+                item.price = Value(data.substr(31, 8));
+                item.vatFlag = data.substr(39, 4);
+                item.linked = static_cast<uint32_t>(Value(data.substr(43, 4)));
+                m_items[code] = item;
+            }
+        } else if (letter == 'T' && kind == '1' && data.size() == 31) {
+            Cr280EmuDept dept;
+            dept.name = data.substr(5, 12);
+            dept.value = Value(data.substr(17, 8));
+            dept.field = data.substr(25, 2);
+            dept.vatFlag = data.substr(27, 4);
+            m_depts[static_cast<uint32_t>(Value(data.substr(3, 2)))] = dept;
+        } else if (letter == 'c' && kind == '2') {
+            for (auto& kv : m_items) kv.second.quantity = kv.second.value = 0;
+            m_rawSales[0].clear();
+            m_rawSales[1].clear();
+        } else if (letter == 'U' && kind == '0') {
+            for (const auto& kv : m_items)
+                if (flag == '1' || kv.first == from) out.push_back(HidaGoodsRecord(kv.first, kv.second));
+        } else if (letter == 'T' && kind == '0') {
+            for (const auto& kv : m_depts) out.push_back(HidaDeptRecord(kv.first, kv.second));
+            for (const auto& r : m_rawDepts) out.push_back(r);
+        } else if (letter == 'c' && kind == '0') {
+            for (const auto& kv : m_items) {
+                if (kv.second.quantity == 0 && kv.second.value == 0) continue;
+                out.push_back("01c" + Fit(kv.first, 13) + "0" + Num(kv.second.quantity, 7) + "0" +
+                              Num(kv.second.value, 9));
+            }
+            for (const auto& r : m_rawSales[0]) out.push_back(r);
+        } else if (letter == 'd' && kind == '0') {
+            for (const auto& r : m_rawSales[1]) out.push_back(r);
+        }
+    }
+    // A read opens the register's turn (an empty one is ENQ, then EOT); any
+    // other job is confirmed with EOT.
+    if (kind == '0')
+        StartTurn(out);
+    else
+        Send(Bytes{kEot});
 }
 
 }  // namespace orv::test

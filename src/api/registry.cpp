@@ -46,6 +46,7 @@
 #include "drivers/sharp/csh_ecr.h"
 #include "drivers/ncr/cncr_ecr.h"
 #include "drivers/elemis/cems_ecr.h"
+#include "drivers/hida/chi_ecr.h"
 #include "drivers/dibal/cdi500_ecr.h"
 #include "drivers/dibal/cdi_ecr.h"
 #include "drivers/digi/cdg_ecr.h"

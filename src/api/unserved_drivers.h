@@ -10,7 +10,6 @@
 #define ORV_UNSERVED_CLASSES(ORV_UNSERVED) \
     ORV_UNSERVED(CEL_ECR)                  \
     ORV_UNSERVED(CEN_ECR)                  \
-    ORV_UNSERVED(CHI_ECR)                  \
     ORV_UNSERVED(CHT_ECR)                  \
     ORV_UNSERVED(CMEL_ECR)                 \
     ORV_UNSERVED(CMX_ECR)

@@ -515,7 +515,8 @@ std::unique_ptr<orv::test::EmulatorBase> MakeDsp800(const Options& o) {
 
 // -------------------------------------------------------------- CR-280 ----
 
-int LoadCr280Goods(orv::test::Cr280Emulator& reg, const std::string& path) {
+// The CR-280 keeps the VAT group as "V000", the Hida as "0V00".
+int LoadCr280Goods(orv::test::Cr280Emulator& reg, const std::string& path, bool hida = false) {
     return ForEachGoodsLine(path, 9, [&](const std::vector<std::string>& f, int lineNo) {
         double price = 0;
         const bool vatOk = AllDigits(f[3]) && f[3].size() == 1 && f[3][0] <= '8';
@@ -528,7 +529,7 @@ int LoadCr280Goods(orv::test::Cr280Emulator& reg, const std::string& path) {
         }
         orv::test::Cr280EmuItem item;
         item.dept = f[4] == "255" ? "FF" : std::string(2 - f[4].size(), '0') + f[4];
-        item.vatFlag = f[3] + "000";
+        item.vatFlag = hida ? "0" + f[3] + "00" : f[3] + "000";
         item.price = static_cast<uint64_t>(price * 100.0 + 0.1);
         item.name = Cp1250ToDsp800(CChrArr(ToCp1250(f[2]))).ToString().substr(0, 12);
         item.name.resize(12, ' ');
@@ -579,19 +580,30 @@ std::unique_ptr<orv::test::EmulatorBase> MakeElemis(const Options& o) {
     return reg;
 }
 
-std::unique_ptr<orv::test::EmulatorBase> MakeCr280(const Options& o) {
-    auto reg = std::make_unique<orv::test::Cr280Emulator>(o.port, orv::test::Cr280Emulator::Mode::Cr280);
+// The CR-280 and the Hida: one emulator, three departments.
+std::unique_ptr<orv::test::EmulatorBase> MakeRecordRegister(const Options& o, orv::test::Cr280Emulator::Mode mode) {
+    const bool hida = mode == orv::test::Cr280Emulator::Mode::Hida;
+    auto reg = std::make_unique<orv::test::Cr280Emulator>(o.port, mode);
     const char* names[] = {"OGOLNY", "PIECZYWO", "NABIAL"};
     for (uint32_t d = 1; d <= 3; ++d) {
         orv::test::Cr280EmuDept dept;
         dept.name = names[d - 1];
         dept.name.resize(12, ' ');
-        dept.vatFlag = std::to_string(d) + "000";
+        dept.vatFlag = hida ? "0" + std::to_string(d) + "00" : std::to_string(d) + "000";
         reg->SetDept(d, dept);
     }
-    int n = o.goods.empty() ? 0 : LoadCr280Goods(*reg, o.goods);
-    std::fprintf(stderr, "ecr-sim: CR-280 register (device type 11), %d goods, 3 departments\n", n);
+    int n = o.goods.empty() ? 0 : LoadCr280Goods(*reg, o.goods, hida);
+    std::fprintf(stderr, "ecr-sim: %s, %d goods, 3 departments\n",
+                 hida ? "Hida register (device type 23, 9600 baud)" : "CR-280 register (device type 11)", n);
     return reg;
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeCr280(const Options& o) {
+    return MakeRecordRegister(o, orv::test::Cr280Emulator::Mode::Cr280);
+}
+
+std::unique_ptr<orv::test::EmulatorBase> MakeHida(const Options& o) {
+    return MakeRecordRegister(o, orv::test::Cr280Emulator::Mode::Hida);
 }
 
 // --------------------------------------------------------------- Dibal ----
@@ -724,6 +736,7 @@ const std::vector<Device>& Devices() {
         {"adax", "Adax register (framed commands, 8N1)", MakeAdax, {19}, 19},
         {"dsp800", "DSP 800 register (ESC commands, 8N1)", MakeDsp800, {101}, 101},
         {"cr280", "CR-280 register (records with XOR check, 8E1)", MakeCr280, {11}, 11},
+        {"hida", "Hida register (ENQ link, blocks with XOR check, 9600 8N1)", MakeHida, {23}, 23},
         {"dibal", "Dibal scale (128-character records; 103: 8N1, 104: 8E1 addressed, --register: address)",
          MakeDibal, {103, 104}, 103},
         {"tango", "Novitus register (Tango protocol, 8N1)", MakeTango, {12, 34, 35, 57, 58, 59, 65, 66, 67, 68, 69, 70},

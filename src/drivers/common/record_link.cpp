@@ -1,5 +1,9 @@
 #include "drivers/common/record_link.h"
 
+#include <cstdio>
+
+#include "drivers/common/record_fields.h"
+
 CRecordLink::CRecordLink(const RecordLinkTraits& traits) : m_traits(traits) {}
 
 int CRecordLink::Open(int port, int baud) {
@@ -15,10 +19,10 @@ int CRecordLink::Open(int port, int baud) {
         return 0;
     }
     int err = 0;
-    if (m_traits.handshake) {
+    if (m_traits.handshake || m_traits.ctsWait) {
         m_pSerial->SetCtsWait(port, 1);
         err = m_pSerial->GetError(port);
-        if (err == 0) {
+        if (err == 0 && m_traits.handshake) {
             m_pSerial->SetLineOption3(port, 1);
             m_pSerial->SetDtrMode(port, 2);
             m_pSerial->SetRtsMode(port, 1);
@@ -108,6 +112,16 @@ int CRecordLink::AnswerENQ() {
 
 int CRecordLink::ReadEOT() { return ReadByte() == EOT ? 1 : 0; }
 
+int CRecordLink::ExpectEOT() {
+    const int b = ReadByte();
+    if (b < 0) return 0;
+    if (b != EOT) {
+        m_nError = 999;
+        return 0;
+    }
+    return 1;
+}
+
 int CRecordLink::DrainAndFlush() {
     int d = m_pSerial ? m_pSerial->WaitOutputDrained(m_nPort, 5) : -3;
     if (d != 0) {
@@ -125,8 +139,8 @@ int CRecordLink::HandleDle() {
     const int b = ReadByte();
     if (b < 0) return 0;
     if (b == 0x2C) {
-        // Accepted, once the PC has ended its turn.
-        if (!SendEOT()) return 0;
+        // Accepted, once the PC has done what the register asks for.
+        if (!NewLink()) return 0;
         m_nError = 0;
         return 1;
     }
@@ -232,10 +246,93 @@ CChrArr CRecordLink::PollRecord(int n) {
         m_pSerial->FlushInput(m_nPort);
         if (!SendByte(NAK)) return CChrArr();
     }
-    if (m_nError == 0) m_nError = 999;
+    // Seven reads without a record the PC could take: the register answers,
+    // but not with a record (an earlier silence is not the reason).
+    m_nError = 999;
     return CChrArr();
+}
+
+int CRecordLink::ReadStatusFrame(int& code) {
+    CChrArr rec = PollRecord(13);
+    if (rec.GetLength() != 13) return 0;
+    const uint8_t a = rec[5], b = rec[6];
+    code = a >= '0' && a <= '9' && b >= '0' && b <= '9' ? (a - '0') * 10 + (b - '0') : 0;
+    if (code == 0) code = 999;
+    const int ended = ReadEOT() && SendEOT();
+    if (m_nError != -7) m_nError = code;   // a break stays
+    return ended;
 }
 
 int CRecordLink::CommandSequence(const CChrArr& letter, const CChrArr& text) {
     return DrainAndFlush() && SendRecord(letter, text, ETX) && SendEOT();
+}
+
+// ---------------------------------------------------------------- fields
+
+int CRecordLink::FormatVatFlag(int32_t vat, uint32_t flag, CChrArr& out) {
+    out.RemoveAll();
+    if (vat == -1) {
+        out = "00";
+    } else if (vat >= 1 && vat <= 8) {
+        out = Digits(static_cast<uint64_t>(vat), 2);
+    } else {
+        m_nError = 103;
+        return 0;
+    }
+    out += flag == 1 ? "01" : "00";
+    return 1;
+}
+
+int CRecordLink::FormatDeptField(uint32_t dept, CChrArr& out) {
+    if (dept == 255) {
+        out = "FF";
+    } else if (dept <= 99) {
+        out = Digits(dept, 2);
+    } else {
+        m_nError = 999;
+        return 0;
+    }
+    return 1;
+}
+
+int CRecordLink::ParseDeptField(const CChrArr& field, uint32_t& dept) {
+    int64_t v = 0;
+    if (field == "FF") {
+        dept = 255;
+    } else if (field.GetLength() == 2 && DecimalField(field, v)) {
+        dept = static_cast<uint32_t>(v);
+    } else {
+        m_nError = 999;
+        return 0;
+    }
+    return 1;
+}
+
+int CRecordLink::FormatPrice(double price, CChrArr& out) {
+    uint64_t hundredths = 0;
+    if (!ToWhole(price, 100.0, 99999999.0, hundredths)) {
+        m_nError = 109;
+        return 0;
+    }
+    out = Digits(hundredths, 8);
+    return 1;
+}
+
+bool CRecordLink::DecimalField(const CChrArr& field, int64_t& v) {
+    v = 0;
+    bool digit = false;
+    for (int i = 0; i < field.GetLength(); ++i) {
+        const uint8_t c = field[i];
+        if (c == ' ' && !digit) continue;
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+        digit = true;
+    }
+    return digit;
+}
+
+CChrArr CRecordLink::Digits(uint64_t v, int width) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%0*llu", width, static_cast<unsigned long long>(v));
+    return CChrArr(buf);
 }

@@ -5,7 +5,8 @@
 // its turn of sending. The classes differ only in their traits and in how
 // the register reports an error and how a confused register is brought
 // back (the CR-280: the line is emptied and the record sent again; the
-// Optimus: it is asked with ENQ until it answers).
+// Optimus: it is asked with ENQ until it answers; the Hida: the link is
+// opened again with ENQ).
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,7 @@ struct RecordLinkTraits {
     int dataBits;
     char parity;
     bool handshake;     // CTS wait, option 3, DTR handshake, RTS on, XON/XOFF off
+    bool ctsWait;       // the CTS wait alone (implied by handshake)
     int readSeconds;    // every read waits this long
     bool letter;        // frames carry a command letter after STX
 };
@@ -48,6 +50,7 @@ public:
     int ReadByte();                         // the byte, or -1 when none came
     int AnswerENQ();                        // the register's ENQ, answered with ACK
     int ReadEOT();                          // 1 when the byte read is EOT
+    int ExpectEOT();                        // as ReadEOT; another byte: 999
     int DrainAndFlush();
 
     // ---- records ----
@@ -64,6 +67,23 @@ public:
     // The PC's turn: the line emptied, the record sent, EOT.
     int CommandSequence(const CChrArr& letter, const CChrArr& text);
 
+    // ---- fields ----
+    // A VAT group and flag word as "VVFF": -1 gives "00", 1..8 two digits,
+    // any other group 103; the flag "01" when it is 1, else "00".
+    int FormatVatFlag(int32_t vat, uint32_t flag, CChrArr& out);
+    // A department as two characters: 255 "FF", 0..99 two digits, any
+    // other 999 (it does not fit).
+    int FormatDeptField(uint32_t dept, CChrArr& out);
+    // "FF" 255, else the field's digits; 999 when they are none.
+    int ParseDeptField(const CChrArr& field, uint32_t& dept);
+    // A price as 8 digits of hundredths (x 100, + 0.1, cut); 109 below 0,
+    // for NaN or above 999999.99.
+    int FormatPrice(double price, CChrArr& out);
+    // A field of decimal digits (blanks before them allowed); false otherwise.
+    static bool DecimalField(const CChrArr& field, int64_t& v);
+    // v as width decimal digits with leading zeros.
+    static CChrArr Digits(uint64_t v, int width);
+
 protected:
     // What follows STX in place of ACK (CR-280) or DLE 0x40 (Optimus): the
     // register's error; 1 with its code, else 0.
@@ -72,8 +92,15 @@ protected:
     // the record again (counted), 0 ends the send with the error set, 2
     // ends it as accepted.
     virtual int Recover(const CChrArr& frame) = 0;
-    // DLE and its second byte (Optimus): 1 accepted, 0 failed.
+    // DLE and its second byte (Optimus, Hida): 1 accepted, 0 failed.
     int HandleDle();
+    // What the PC does when the register answers DLE 0x2C: the Optimus ends
+    // its turn with EOT, the Hida opens the link again. 1 / 0.
+    virtual int NewLink() { return SendEOT(); }
+    // The register's 13-character status frame after DLE 0x40 (the PC's EOT
+    // and the register's ENQ done): the code at positions 6-7 (0 or not
+    // digits: 999), then its EOT answered with EOT. 1 when all went through.
+    int ReadStatusFrame(int& code);
     bool Aborted();
 
     const RecordLinkTraits m_traits;

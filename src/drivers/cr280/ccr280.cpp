@@ -8,32 +8,12 @@
 
 namespace {
 
-constexpr RecordLinkTraits kCr280Traits{8, 'E', false, 5, false};
+constexpr RecordLinkTraits kCr280Traits{8, 'E', false, false, 5, false};
 constexpr int kGoodsLength = 55;
 constexpr int kDeptLength = 31;
 constexpr int kDepartments = 20;
 // An upload longer than this is no register's goods list.
 constexpr int kMaxRecords = 100000;
-
-// A field of decimal digits (blanks before them allowed); false otherwise.
-bool Number(const CChrArr& field, int64_t& v) {
-    v = 0;
-    bool digit = false;
-    for (int i = 0; i < field.GetLength(); ++i) {
-        const uint8_t c = field[i];
-        if (c == ' ' && !digit) continue;
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + (c - '0');
-        digit = true;
-    }
-    return digit;
-}
-
-CChrArr Digits(uint64_t v, int width) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%0*llu", width, static_cast<unsigned long long>(v));
-    return CChrArr(buf);
-}
 
 void CopyBytes(char* dst, size_t size, const CChrArr& bytes) {
     CopyText(dst, size, reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(bytes.GetLength()),
@@ -59,20 +39,6 @@ CChrArr CCr280::BuildRequest(uint8_t kind, uint8_t flag, const CChrArr& from, co
     return r;
 }
 
-int CCr280::FormatVatFlag(int32_t vat, uint32_t flag, CChrArr& out) {
-    out.RemoveAll();
-    if (vat == -1) {
-        out = "00";
-    } else if (vat >= 1 && vat <= 8) {
-        out = Digits(static_cast<uint64_t>(vat), 2);
-    } else {
-        m_nError = 103;
-        return 0;
-    }
-    out += flag == 1 ? "01" : "00";
-    return 1;
-}
-
 int CCr280::ParseVatFlag(const CChrArr& field, int32_t& vat, uint32_t& flag) {
     if (field.GetLength() != 4 || field[0] < '0' || field[0] > '8') {
         m_nError = 103;
@@ -90,26 +56,14 @@ int CCr280::BuildPLURecord(const Cr280PLURecord& rec, CChrArr& body) {
         m_nError = 999;
         return 0;
     }
-    CChrArr dept;
-    if (rec.dept == 255)
-        dept = "FF";
-    else if (rec.dept <= 99)
-        dept = Digits(rec.dept, 2);
-    else {
-        m_nError = 999;   // does not fit its two digits
+    CChrArr dept, vatFlag, price;
+    if (!FormatDeptField(rec.dept, dept) || !FormatVatFlag(rec.vat, rec.flag, vatFlag) ||
+        !FormatPrice(rec.price, price))
         return 0;
-    }
-    CChrArr vatFlag;
-    if (!FormatVatFlag(rec.vat, rec.flag, vatFlag)) return 0;
-    uint64_t hundredths = 0;
-    if (!ToWhole(rec.price, 100.0, 99999999.0, hundredths)) {
-        m_nError = 109;
-        return 0;
-    }
     body = ChrPadLeft(code, 13, '0');
     body += dept;
     body += vatFlag;
-    body += Digits(hundredths, 8);
+    body += price;
     body += ChrPadRight(Cp1250ToDevice(HostText(rec.name, sizeof rec.name)), 12, ' ');
     if (body.GetLength() != 39) {
         m_nError = 999;
@@ -125,22 +79,16 @@ int CCr280::ParsePLURecord(const CChrArr& text, Cr280PLURecord& rec) {
     }
     Cr280PLURecord r{};
     CopyBytes(r.code, sizeof r.code, ChrMid(text, 3, 13));
-    const CChrArr dept = ChrMid(text, 16, 2);
+    uint32_t dept = 0;   // the packed record's fields are not bound to references
+    if (!ParseDeptField(ChrMid(text, 16, 2), dept)) return 0;
+    r.dept = dept;
     int64_t v = 0;
-    if (dept == "FF") {
-        r.dept = 255;
-    } else if (Number(dept, v)) {
-        r.dept = static_cast<uint32_t>(v);
-    } else {
-        m_nError = 999;
-        return 0;
-    }
-    int32_t vat = 0;   // the packed record's fields are not bound to references
+    int32_t vat = 0;
     uint32_t flag = 0;
     if (!ParseVatFlag(ChrMid(text, 18, 4), vat, flag)) return 0;
     r.vat = vat;
     r.flag = flag;
-    if (!Number(ChrMid(text, 22, 8), v)) {
+    if (!DecimalField(ChrMid(text, 22, 8), v)) {
         m_nError = 999;
         return 0;
     }
@@ -225,7 +173,7 @@ int CCr280::UploadDepartments(const DeptFn& fn) {
             return 0;
         }
         int64_t number = 0;
-        if (!Number(ChrMid(rec, 4, 2), number) || number < 1 || number > kDepartments) {
+        if (!DecimalField(ChrMid(rec, 4, 2), number) || number < 1 || number > kDepartments) {
             m_nError = 999;
             return 0;
         }
@@ -233,8 +181,8 @@ int CCr280::UploadDepartments(const DeptFn& fn) {
         d.number = static_cast<uint32_t>(number);
         CopyBytes(d.name, sizeof d.name, DeviceToCp1250(ChrMid(rec, 6, 12)));
         int64_t value = 0, field = 0;
-        Number(ChrMid(rec, 18, 8), value);
-        Number(ChrMid(rec, 26, 2), field);
+        DecimalField(ChrMid(rec, 18, 8), value);
+        DecimalField(ChrMid(rec, 26, 2), field);
         d.value = static_cast<double>(value) / 100.0;
         d.field = static_cast<uint32_t>(field);
         int32_t vat = 0;
@@ -281,8 +229,8 @@ int CCr280::RunGoodsUpload(uint8_t flag, const PluFn& goods, const SaleFn& sales
             std::memcpy(sale.code, item.code, sizeof sale.code);
             std::memcpy(sale.name, item.name, sizeof sale.name);
             int64_t quantity = 0, value = 0;
-            Number(ChrMid(text, 42, 4), quantity);
-            Number(ChrMid(text, 46, 10), value);
+            DecimalField(ChrMid(text, 42, 4), quantity);
+            DecimalField(ChrMid(text, 46, 10), value);
             sale.quantity = static_cast<double>(quantity) / 100.0;
             sale.value = static_cast<double>(value) / 100.0;
             if (sales) sales(item, sale);

@@ -51,7 +51,6 @@ public:
     // ---- records (1, or 0 with the error) ----
     // kind byte, flag, from and to (each trimmed and right-aligned in 13).
     static CChrArr BuildRequest(uint8_t kind, uint8_t flag, const CChrArr& from, const CChrArr& to);
-    int FormatVatFlag(int32_t vat, uint32_t flag, CChrArr& out);    // "VVFF"; 103
     int ParseVatFlag(const CChrArr& field, int32_t& vat, uint32_t& flag);   // 103
     int BuildPLURecord(const Cr280PLURecord& rec, CChrArr& body);   // 39 characters
     int ParsePLURecord(const CChrArr& text, Cr280PLURecord& rec);   // 55 characters

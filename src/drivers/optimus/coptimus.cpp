@@ -3,7 +3,7 @@
 #include "drivers/common/english_errors.h"
 
 namespace {
-constexpr RecordLinkTraits kOptimusTraits{7, 'E', true, 10, true};
+constexpr RecordLinkTraits kOptimusTraits{7, 'E', true, true, 10, true};
 }
 
 COptimus::COptimus() : CRecordLink(kOptimusTraits) {}
@@ -55,16 +55,7 @@ int COptimus::ParseVatFlags(const CChrArr& field, int32_t& vat, uint32_t flags[6
     return 1;
 }
 
-int COptimus::ReadDeviceError(int& code) {
-    CChrArr rec = PollRecord(13);
-    if (rec.GetLength() != 13) return 0;
-    const uint8_t a = rec[5], b = rec[6];
-    code = a >= '0' && a <= '9' && b >= '0' && b <= '9' ? (a - '0') * 10 + (b - '0') : 0;
-    if (code == 0) code = 999;
-    const int ended = ReadEOT() && SendEOT();
-    m_nError = code;
-    return ended;
-}
+int COptimus::ReadDeviceError(int& code) { return ReadStatusFrame(code); }
 
 int COptimus::Recover(const CChrArr&) {
     if (!DrainAndFlush()) return 0;
