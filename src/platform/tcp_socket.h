@@ -65,7 +65,9 @@ public:
     long Send(const void* buf, size_t size, int& err);
 
 private:
-    int m_fd = -1;
+    int m_fd = -1;                     // descriptor, or the socket handle's value on Windows
+    void* m_event = nullptr;           // Windows: the event its network events signal
+    mutable int m_connectError = 0;    // Windows: the failure of the connect a wait saw
 };
 
 }  // namespace orv::platform

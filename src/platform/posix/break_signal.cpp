@@ -79,6 +79,26 @@ int WaitForFd(int fd, short events, const BreakSignal* brk, int timeoutMs) {
     }
 }
 
+int WaitForSignal(const BreakSignal& done, const BreakSignal* brk, int timeoutMs) {
+    const int64_t end = timeoutMs < 0 ? -1 : MonotonicMillis() + timeoutMs;
+    for (;;) {
+        if (done.IsSet()) return kWaitReady;
+        int left = -1;
+        if (end >= 0) {
+            int64_t l = end - MonotonicMillis();
+            left = l < 0 ? 0 : static_cast<int>(l);
+        }
+        int r = WaitForFd(done.fd(), POLLIN, brk, left);
+        if (done.IsSet()) return kWaitReady;
+        if (r != kWaitReady) return r == kWaitLost ? kWaitTimeout : r;
+        // The descriptor woke without the flag (a Set racing a Clear): drain
+        // it and wait on.
+        uint64_t v;
+        while (read(done.fd(), &v, sizeof v) > 0) {
+        }
+    }
+}
+
 int SleepUnlessBroken(const BreakSignal* brk, int timeoutMs) {
     int r = WaitForFd(-1, 0, brk, timeoutMs < 0 ? 0 : timeoutMs);
     return r == kWaitBroken ? kWaitBroken : kWaitTimeout;
