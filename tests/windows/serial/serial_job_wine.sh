@@ -5,14 +5,27 @@
 # them through the DLL. When 127.0.0.1:5001 is free, a simulated Novitus
 # Next register there serves a job over TCP (Winsock) as well.
 #
-# Usage: serial_job_wine.sh <serial_job_host.exe> <orvanta.dll> <ecr-sim>
-# Environment: WINEPREFIX (default: a prefix beside the host), WINE (default
-# /usr/lib/wine/wine64).
+# Usage: serial_job_wine.sh <serial_job_host.exe> <orvanta.dll> <ecr-sim> [launcher...]
+# The launcher runs a Windows program (default: $WINE, else
+# /usr/lib/wine/wine64, in $WINEPREFIX or a prefix beside the host); given
+# as "scripts/wine-run.sh <prefix> <loader>", that prefix is used. Without an
+# ecr-sim (no Linux build beside the Windows one) the test is skipped (77).
 set -euo pipefail
 host=$(realpath "$1")
 dll=$(realpath "$2")
-sim=$(realpath "$3")
-wine=${WINE:-/usr/lib/wine/wine64}
+sim=$3
+shift 3
+if [ ! -x "$sim" ]; then
+    echo "no ecr-sim at $sim (build the dev preset first): skipped"
+    exit 77
+fi
+sim=$(realpath "$sim")
+if [ $# -gt 0 ]; then
+    run=("$@")
+    [ "$(basename "$1")" = wine-run.sh ] && [ $# -ge 2 ] && export WINEPREFIX=$2
+else
+    run=("${WINE:-/usr/lib/wine/wine64}")
+fi
 export WINEPREFIX=${WINEPREFIX:-$(dirname "$host")/wineprefix}
 export WINEDEBUG=-all
 
@@ -67,7 +80,7 @@ pty2=$(start_sim sim2 --port 2 --delay 60000)   # answers a minute late: the bre
 # into the table, then the links are waited for.
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n"COM1"="%s"\r\n"COM2"="%s"\r\n' \
     "$pty1" "$pty2" >"$work/ports.reg"
-"$wine" regedit /s "$(WINEDEBUG=-all "$wine" winepath -w "$work/ports.reg" 2>/dev/null || echo "$work/ports.reg")"
+"${run[@]}" regedit /s "$work/ports.reg"
 linked=0
 for _ in $(seq 1 200); do
     if [ "$(readlink "$WINEPREFIX/dosdevices/com1")" = "$pty1" ] &&
@@ -87,6 +100,6 @@ echo "COM1 -> $pty1, COM2 -> $pty2"
 # A hang fails the test instead of holding up the run.
 cd "$(dirname "$dll")"
 status=0
-timeout 240 "$wine" "$host" "$(basename "$dll")" $next_port || status=$?
+timeout 240 "${run[@]}" "$host" "$(basename "$dll")" $next_port || status=$?
 [ "$status" = 124 ] && echo "the host did not finish in 240 s" >&2
 exit "$status"
