@@ -29,6 +29,10 @@ int WinsockCodeFromErrno(int err);
 // when the name cannot be resolved.
 bool ResolveIPv4(const std::string& host, std::string& dotted);
 
+// Makes the system's sockets usable (Winsock started once for the process):
+// 0, or a Winsock code.
+int StartSockets();
+
 class TcpSocket {
 public:
     TcpSocket() = default;

@@ -52,13 +52,9 @@ int WaitForHandles(const HANDLE* handles, int count, const BreakSignal* brk, int
     // Without the event the flag cannot wake the wait: look at it every
     // 50 ms instead (only when the event could not be created).
     const bool flagOnly = brk != nullptr && brkIndex < 0;
-    const int64_t end = timeoutMs < 0 ? -1 : MonotonicMillis() + timeoutMs;
+    const int64_t end = WaitEnd(timeoutMs);
     for (;;) {
-        int left = -1;
-        if (end >= 0) {
-            int64_t l = end - MonotonicMillis();
-            left = l < 0 ? 0 : static_cast<int>(l);
-        }
+        const int left = WaitLeft(end);
         int slice = left;
         if (flagOnly && (slice < 0 || slice > 50)) slice = 50;
         DWORD r = WAIT_TIMEOUT;
@@ -88,14 +84,10 @@ int WaitForHandles(const HANDLE* handles, int count, const BreakSignal* brk, int
 }  // namespace win32
 
 int WaitForSignal(const BreakSignal& done, const BreakSignal* brk, int timeoutMs) {
-    const int64_t end = timeoutMs < 0 ? -1 : MonotonicMillis() + timeoutMs;
+    const int64_t end = WaitEnd(timeoutMs);
     for (;;) {
         if (done.IsSet()) return kWaitReady;
-        int left = -1;
-        if (end >= 0) {
-            int64_t l = end - MonotonicMillis();
-            left = l < 0 ? 0 : static_cast<int>(l);
-        }
+        const int left = WaitLeft(end);
         HANDLE h = static_cast<HANDLE>(done.event());
         int r = win32::WaitForHandles(&h, h != nullptr ? 1 : 0, brk, left, nullptr);
         if (done.IsSet()) return kWaitReady;

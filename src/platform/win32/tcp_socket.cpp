@@ -16,9 +16,37 @@ namespace orv::platform {
 
 namespace {
 
+SOCKET Sock(int fd) { return static_cast<SOCKET>(static_cast<unsigned>(fd)); }
+
+constexpr int kRoomSliceMs = 100;
+
+// Whether the socket is ready as asked right now: readable (data, the
+// peer's close, an error) or writable (connected with room, or a connect
+// that failed).
+bool ReadyNow(SOCKET s, short events) {
+    fd_set readable, writable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    if (events & kWaitIn) FD_SET(s, &readable);
+    if (events & kWaitOut) {
+        FD_SET(s, &writable);
+        FD_SET(s, &failed);
+    }
+    timeval now{0, 0};
+    return select(0, &readable, &writable, &failed, &now) > 0;
+}
+
+int LastCode() {
+    const int code = WSAGetLastError();
+    return code != 0 ? code : 10050;
+}
+
+}  // namespace
+
 // Winsock is started once for the process and left running: hosts load and
 // unload the library while other parts of them use sockets too.
-int StartWinsock() {
+int StartSockets() {
     static std::once_flag once;
     static int result = 0;
     std::call_once(once, [] {
@@ -28,46 +56,14 @@ int StartWinsock() {
     return result;
 }
 
-SOCKET Sock(int fd) { return static_cast<SOCKET>(static_cast<unsigned>(fd)); }
-
-int LastCode() {
-    const int code = WSAGetLastError();
-    return code != 0 ? code : 10050;
-}
-
-}  // namespace
-
 // Winsock reports its codes itself here; an errno value has none.
 int WinsockCodeFromErrno(int err) { return err == 0 ? 0 : 10050; }
-
-bool ResolveIPv4(const std::string& host, std::string& dotted) {
-    dotted.clear();
-    if (StartWinsock() != 0) return false;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) return false;
-    bool found = false;
-    for (const addrinfo* it = list; it != nullptr; it = it->ai_next) {
-        if (it->ai_family != AF_INET || it->ai_addr == nullptr) continue;
-        const auto* address = reinterpret_cast<const sockaddr_in*>(it->ai_addr);
-        char text[INET_ADDRSTRLEN];
-        if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof(text)) != nullptr) {
-            dotted = text;
-            found = true;
-        }
-        break;
-    }
-    freeaddrinfo(list);
-    return found;
-}
 
 TcpSocket::~TcpSocket() { Close(); }
 
 int TcpSocket::Create() {
     Close();
-    if (int e = StartWinsock(); e != 0) return e;
+    if (int e = StartSockets(); e != 0) return e;
     // Not inherited by the programs a job starts.
     SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                           WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
@@ -173,17 +169,24 @@ int TcpSocket::Wait(short events, const BreakSignal* brk, int timeoutMs) const {
     if (events & kWaitOut) wanted |= FD_WRITE | FD_CONNECT | FD_CLOSE;
     const HANDLE ev = static_cast<HANDLE>(m_event);
     const SOCKET s = Sock(m_fd);
-    const int64_t end = timeoutMs < 0 ? -1 : MonotonicMillis() + timeoutMs;
+    const int64_t end = WaitEnd(timeoutMs);
     for (;;) {
-        // Selecting again records what holds already (data waiting, room to
-        // send), so no condition is missed between two waits.
+        // The network events only wake the wait: each is reported once until
+        // the call that re-enables it, so what holds already (data left from
+        // an earlier wake-up, room to send) is asked of the socket itself,
+        // after selecting the events so that nothing slips in between.
         if (WSAEventSelect(s, ev, wanted) != 0) return kWaitLost;
-        int left = -1;
-        if (end >= 0) {
-            int64_t l = end - MonotonicMillis();
-            left = l < 0 ? 0 : static_cast<int>(l);
+        if (ReadyNow(s, events)) return kWaitReady;
+        const int left = WaitLeft(end);
+        // Room to send is reported only after a send that found none: a
+        // wait for room looks at the socket again now and then.
+        int slice = left;
+        if ((events & kWaitOut) && (slice < 0 || slice > kRoomSliceMs)) slice = kRoomSliceMs;
+        const int r = win32::WaitForHandles(&ev, 1, brk, slice, nullptr);
+        if (r == kWaitTimeout) {
+            if (slice != left) continue;
+            return kWaitTimeout;
         }
-        const int r = win32::WaitForHandles(&ev, 1, brk, left, nullptr);
         if (r != kWaitReady) return r;
         WSANETWORKEVENTS ne{};
         if (WSAEnumNetworkEvents(s, ev, &ne) != 0) return kWaitLost;
