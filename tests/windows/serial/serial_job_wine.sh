@@ -38,7 +38,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts a simulated register; prints its pseudo-terminal.
+# Starts a simulated register (in this shell, so that its process is
+# ended with the script) and sets $pty to its pseudo-terminal.
 start_sim() {
     local name=$1
     shift
@@ -54,10 +55,13 @@ start_sim() {
         cat "$work/$name.err" >&2
         exit 1
     }
-    echo "${line#*=}"
+    pty=${line#*=}
 }
 
-pty1=$(start_sim sim1 --port 1)
+start_sim sim1 --port 1
+pty1=$pty
+start_sim sim2 --port 2 --delay 60000   # answers a minute late: the break test
+pty2=$pty
 
 # The Next register listens on a fixed port: without it the TCP job is left out.
 next_port=
@@ -73,7 +77,6 @@ if line=$(grep -m1 '^PORT=' "$work/next.out"); then
 else
     echo "127.0.0.1:5001 is not free: the job over TCP is left out" >&2
 fi
-pty2=$(start_sim sim2 --port 2 --delay 60000)   # answers a minute late: the break test
 
 # Wine's mount manager keeps the prefix's dosdevices/comN links in step with
 # the registry's port table, and rewrites links made by hand: the ports go
