@@ -18,6 +18,15 @@ int64_t MonotonicMillis() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+int64_t WaitEnd(int timeoutMs) { return timeoutMs < 0 ? -1 : MonotonicMillis() + timeoutMs; }
+
+int WaitLeft(int64_t end) {
+    if (end < 0) return -1;
+    const int64_t left = end - MonotonicMillis();
+    if (left <= 0) return 0;
+    return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
+}
+
 int64_t ScaledMillis(double seconds) {
     double ms = seconds * 1000.0 * TimeScale();
     if (!(ms > 0)) return 0;   // NaN too: converting it to an integer is undefined

@@ -12,6 +12,12 @@ void SetTimeScale(double scale);
 double TimeScale();
 
 int64_t MonotonicMillis();             // real milliseconds since an arbitrary start
+
+// The end of a wait of timeoutMs real milliseconds from now in
+// MonotonicMillis time (-1 without limit stays -1), and what is left of it
+// for the next system wait (-1 without limit, 0 once it has passed).
+int64_t WaitEnd(int timeoutMs);
+int WaitLeft(int64_t end);
 int64_t ScaledMillis(double seconds);  // seconds of library time as real milliseconds
 
 // A wait of t whole seconds ends once the current (scaled) second passes the

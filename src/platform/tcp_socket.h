@@ -29,6 +29,10 @@ int WinsockCodeFromErrno(int err);
 // when the name cannot be resolved.
 bool ResolveIPv4(const std::string& host, std::string& dotted);
 
+// Makes the system's sockets usable (Winsock started once for the process):
+// 0, or a Winsock code.
+int StartSockets();
+
 class TcpSocket {
 public:
     TcpSocket() = default;
@@ -65,7 +69,9 @@ public:
     long Send(const void* buf, size_t size, int& err);
 
 private:
-    int m_fd = -1;
+    int m_fd = -1;                     // descriptor, or the socket handle's value on Windows
+    void* m_event = nullptr;           // Windows: the event its network events signal
+    mutable int m_connectError = 0;    // Windows: the failure of the connect a wait saw
 };
 
 }  // namespace orv::platform

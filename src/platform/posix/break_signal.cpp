@@ -62,13 +62,9 @@ static int PollOnce(int fd, short events, const BreakSignal* brk, int timeoutMs)
 
 int WaitForFd(int fd, short events, const BreakSignal* brk, int timeoutMs) {
     if (brk && brk->IsSet()) return kWaitBroken;
-    const int64_t end = timeoutMs < 0 ? -1 : MonotonicMillis() + timeoutMs;
+    const int64_t end = WaitEnd(timeoutMs);
     for (;;) {
-        int left = -1;
-        if (end >= 0) {
-            int64_t l = end - MonotonicMillis();
-            left = l < 0 ? 0 : static_cast<int>(l);
-        }
+        const int left = WaitLeft(end);
         // A break that was set and drained elsewhere leaves no wake-up: cap
         // each poll at 50 ms so the flag is seen in time anyway.
         int slice = (left < 0 || left > 50) ? 50 : left;
@@ -76,6 +72,22 @@ int WaitForFd(int fd, short events, const BreakSignal* brk, int timeoutMs) {
         if (r != kWaitTimeout && r != 2) return r;
         if (brk && brk->IsSet()) return kWaitBroken;
         if (end >= 0 && MonotonicMillis() >= end) return kWaitTimeout;
+    }
+}
+
+int WaitForSignal(const BreakSignal& done, const BreakSignal* brk, int timeoutMs) {
+    const int64_t end = WaitEnd(timeoutMs);
+    for (;;) {
+        if (done.IsSet()) return kWaitReady;
+        const int left = WaitLeft(end);
+        int r = WaitForFd(done.fd(), POLLIN, brk, left);
+        if (done.IsSet()) return kWaitReady;
+        if (r != kWaitReady) return r == kWaitLost ? kWaitTimeout : r;
+        // The descriptor woke without the flag (a Set racing a Clear): drain
+        // it and wait on.
+        uint64_t v;
+        while (read(done.fd(), &v, sizeof v) > 0) {
+        }
     }
 }
 
