@@ -1,0 +1,138 @@
+// A private working directory for one test of the Windows build: created in
+// the temporary directory, made the current directory for the test's
+// duration, removed afterwards. The fake transfer program (built beside the
+// test program) can be copied into it under any name.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orv::test {
+
+inline std::string Utf8(const std::wstring& w) {
+    if (w.empty()) return std::string();
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// The folder of the running test program.
+inline std::filesystem::path ProgramDir() {
+    wchar_t self[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return std::filesystem::path(std::wstring(self, n)).parent_path();
+}
+
+class WorkDir {
+public:
+    WorkDir() {
+        m_old = std::filesystem::current_path();
+        const auto base = std::filesystem::temp_directory_path();
+        for (int i = 0;; ++i) {
+            m_path = base / ("orvanta_win_" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(i));
+            std::error_code ec;
+            if (std::filesystem::create_directory(m_path, ec)) break;
+        }
+        std::filesystem::current_path(m_path);
+    }
+    ~WorkDir() {
+        std::error_code ec;
+        std::filesystem::current_path(m_old, ec);
+        // A program just ended may hold its file a moment longer.
+        for (int i = 0; i < 50; ++i) {
+            std::filesystem::remove_all(m_path, ec);
+            if (!ec) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    WorkDir(const WorkDir&) = delete;
+    WorkDir& operator=(const WorkDir&) = delete;
+
+    // The current directory as the system reports it (UTF-8).
+    std::string Path() const {
+        wchar_t cwd[MAX_PATH];
+        const DWORD n = ::GetCurrentDirectoryW(MAX_PATH, cwd);
+        return Utf8(std::wstring(cwd, n));
+    }
+    std::filesystem::path File(const std::string& name) const { return m_path / name; }
+
+    void InstallFake(const std::string& name) const {
+        std::filesystem::copy_file(ProgramDir() / "fake_transfer.exe", File(name),
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    void Remove(const std::string& name) const {
+        std::error_code ec;
+        std::filesystem::remove(File(name), ec);
+    }
+    std::optional<std::string> Read(const std::string& name) const {
+        std::ifstream in(File(name), std::ios::binary);
+        if (!in) return std::nullopt;
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    bool Exists(const std::string& name) const { return std::filesystem::exists(File(name)); }
+
+    // The fake's recorded calls, one line each, fields split at tabs.
+    std::vector<std::vector<std::string>> Calls() const {
+        std::vector<std::vector<std::string>> calls;
+        const std::string text = Read("fake_calls.txt").value_or("");
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            std::vector<std::string> fields;
+            const std::string line = text.substr(start, end - start);
+            size_t a = 0;
+            for (;;) {
+                const size_t t = line.find('\t', a);
+                fields.push_back(line.substr(a, t == std::string::npos ? std::string::npos : t - a));
+                if (t == std::string::npos) break;
+                a = t + 1;
+            }
+            calls.push_back(fields);
+            start = end + 1;
+        }
+        return calls;
+    }
+
+    // Waits (at most 20 s) until the file holds a process id.
+    DWORD WaitForPid(const std::string& name = "fake_pid") const {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < end) {
+            const std::string text = Read(name).value_or("");
+            if (!text.empty()) return static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return 0;
+    }
+
+private:
+    std::filesystem::path m_path;
+    std::filesystem::path m_old;
+};
+
+// True when no process with that id runs any more.
+inline bool ProcessGone(DWORD pid) {
+    if (pid == 0) return false;
+    HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!h) return true;
+    const bool gone = ::WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    ::CloseHandle(h);
+    return gone;
+}
+
+}  // namespace orv::test
