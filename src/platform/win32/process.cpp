@@ -230,16 +230,16 @@ public:
         return info.ActiveProcesses == 0;
     }
 
-    // Waits at most timeoutMs (INFINITE: no limit) for the whole tree.
-    bool WaitTree(DWORD timeoutMs) const {
-        const int64_t end = MonotonicMillis() + (timeoutMs == INFINITE ? 0 : timeoutMs);
-        if (::WaitForSingleObject(m_process, timeoutMs) != WAIT_OBJECT_0) return false;
-        // The rest of the job: the system signals no handle for that, so
-        // it is looked at briefly.
+    // Waits at most programMs (INFINITE: no limit) for the program and then
+    // at most restMs for whatever it started.
+    bool WaitTree(DWORD programMs, DWORD restMs) const {
+        if (::WaitForSingleObject(m_process, programMs) != WAIT_OBJECT_0) return false;
+        // The system signals no handle for the rest of the job: it is looked
+        // at briefly.
+        const int64_t end = MonotonicMillis() + restMs;
         for (;;) {
             if (TreeEnded()) return true;
-            const int64_t left = end - MonotonicMillis();
-            if (timeoutMs != INFINITE && left <= 0) return false;
+            if (MonotonicMillis() >= end) return false;
             ::Sleep(10);
         }
     }
@@ -301,18 +301,22 @@ private:
     DWORD m_pid = 0;
 };
 
+// A terminated job ends at once; what is still there after this time is
+// stuck in the system and left to it.
+constexpr DWORD kTreeEndMs = 2000;
+
 void Terminate(Child& child, ProcessResult& result) {
     if (child.AskToClose()) {
         int64_t grace = ScaledMillis(kTerminateGraceSeconds);
         if (grace > INT_MAX) grace = INT_MAX;
         if (grace < 0) grace = 0;
-        if (child.WaitTree(static_cast<DWORD>(grace))) {
+        if (child.WaitTree(static_cast<DWORD>(grace), static_cast<DWORD>(grace))) {
             result.termSignal = SIGTERM;
             return;
         }
     }
     child.Kill();
-    child.WaitTree(INFINITE);
+    child.WaitTree(INFINITE, kTreeEndMs);
     result.termSignal = kSigKill;
 }
 
