@@ -3,7 +3,8 @@
 # Packages already present are left alone; nothing is fetched from elsewhere.
 set -euo pipefail
 
-packages=(cmake g++ clang libclang-rt-dev make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev libhidapi-dev)
+packages=(cmake g++ clang libclang-rt-dev make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev libhidapi-dev
+          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 googletest dpkg-dev)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,4 +22,35 @@ if [ ${#missing[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
     apt-get install -y -qq "${missing[@]}"
+fi
+
+# The Windows cross builds compile pugixml from Debian's source package (no
+# mingw build of it is packaged): unpacked once to /usr/local/src/orvanta.
+pugixml_dir=/usr/local/src/orvanta/pugixml
+if [ ! -f "$pugixml_dir/src/pugixml.cpp" ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "error: the pugixml source for the Windows builds is missing and fetching it needs root" >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    if ! apt-get source --print-uris -qq pugixml 2>/dev/null | grep -q pugixml; then
+        # Source packages come from the same archive as the binary ones.
+        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        cat > /etc/apt/sources.list.d/orvanta-deb-src.sources <<SRC
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $codename $codename-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+        apt-get update -qq
+    fi
+    mkdir -p /usr/local/src/orvanta
+    work=$(mktemp -d)
+    chmod 755 "$work"   # apt fetches as its own user
+    (cd "$work" && apt-get source -qq pugixml >/dev/null)
+    src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'pugixml-*' | head -n 1)
+    rm -rf "$pugixml_dir"
+    mv "$src" "$pugixml_dir"
+    rm -rf "$work"
 fi

@@ -1,7 +1,5 @@
 #include "comm/olfe_scomm.h"
 
-#include <poll.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
@@ -86,7 +84,7 @@ int COlfe_SComm::AskOperator(MessageKind kind, const std::string& text, int defa
         return ShowPlatformMessage(kind, text, defaultAnswer);   // no thread: ask here
     }
     for (;;) {
-        int r = orv::platform::WaitForFd(pending->done.fd(), POLLIN, &m_abort, -1);
+        int r = orv::platform::WaitForFd(pending->done.fd(), orv::platform::kWaitIn, &m_abort, -1);
         if (pending->done.IsSet()) return pending->answer.load();
         if (r == kWaitBroken) return -7;
     }

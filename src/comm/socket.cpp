@@ -1,7 +1,5 @@
 #include "comm/socket.h"
 
-#include <poll.h>
-
 #include <algorithm>
 
 #include "comm/quiet_line.h"
@@ -101,7 +99,7 @@ int CTelepathySocket::StartConnect(uint32_t ip, uint16_t port) {
 int CTelepathySocket::PollEvents(int timeoutMs) {
     switch (GetLink()) {
     case Link::Connecting: {
-        const int w = m_socket.Wait(POLLOUT, &m_break, timeoutMs);
+        const int w = m_socket.Wait(orv::platform::kWaitOut, &m_break, timeoutMs);
         if (w == kWaitBroken || w == kWaitTimeout) return w;
         const int code = m_socket.ConnectResult();
         if (code == orv::platform::kWsaWouldBlock) return kWaitTimeout;
@@ -109,7 +107,7 @@ int CTelepathySocket::PollEvents(int timeoutMs) {
         return kWaitReady;
     }
     case Link::Connected: {
-        const int w = m_socket.Wait(POLLIN, &m_break, timeoutMs);
+        const int w = m_socket.Wait(orv::platform::kWaitIn, &m_break, timeoutMs);
         if (w == kWaitBroken || w == kWaitTimeout) return w;
         // Readable, or hung up: the next receive tells which.
         OnReceive(0);
@@ -379,7 +377,7 @@ int CTelepathyEth::Send(const CChrArr& bytes, int t) {
             m_nError = -5;
             break;
         }
-        if (s.Handle().Wait(POLLOUT, &s.BreakFlag(), deadline.RemainingMillis()) == kWaitBroken) {
+        if (s.Handle().Wait(orv::platform::kWaitOut, &s.BreakFlag(), deadline.RemainingMillis()) == kWaitBroken) {
             m_nError = -7;
             break;
         }

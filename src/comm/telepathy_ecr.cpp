@@ -3,16 +3,12 @@
 // the data and sale logs).
 #include "comm/telepathy_ecr.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <ctime>
 
 #include "comm/temp_files.h"
+#include "platform/classic_locale.h"
+#include "platform/tcp_socket.h"
 #include "util/cp1250.h"
 
 namespace {
@@ -23,7 +19,7 @@ constexpr int kNoTransport = 999999;
 std::string LocalTime(const char* format) {
     std::time_t now = std::time(nullptr);
     std::tm parts{};
-    localtime_r(&now, &parts);
+    orv::platform::ToLocalTime(now, parts);
     char text[32];
     size_t n = std::strftime(text, sizeof(text), format, &parts);
     return std::string(text, n);
@@ -35,7 +31,7 @@ int CreateLog(const char* prefix) {
 }
 
 void CloseLog(int& fd, int& openFlag) {
-    if (fd >= 0) ::close(fd);
+    orv::platform::CloseFile(fd);
     fd = -1;
     openFlag = 0;
 }
@@ -152,25 +148,7 @@ bool CTelepathyECR::ResolveHostName(const char* name, std::string& out) {
     if (name == nullptr) return false;
     std::string host(name, ::strnlen(name, 255));
     if (host.empty()) return false;
-
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) return false;
-    bool found = false;
-    for (const addrinfo* it = list; it != nullptr; it = it->ai_next) {
-        if (it->ai_family != AF_INET || it->ai_addr == nullptr) continue;
-        const auto* address = reinterpret_cast<const sockaddr_in*>(it->ai_addr);
-        char text[INET_ADDRSTRLEN];
-        if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof(text)) != nullptr) {
-            out = text;
-            found = true;
-        }
-        break;
-    }
-    ::freeaddrinfo(list);
-    return found;
+    return orv::platform::ResolveIPv4(host, out);
 }
 
 void CTelepathyECR::Notify(int event, const std::string& text, int percent, int value) {

@@ -26,7 +26,10 @@ private:
 // Results of the waits below.
 enum WaitResult { kWaitReady = 1, kWaitTimeout = 0, kWaitBroken = -7, kWaitLost = -6 };
 
-// Waits until fd is ready for `events` (POLLIN/POLLOUT), the break is set,
+// What a wait below waits for (either or both).
+enum : short { kWaitIn = 0x001, kWaitOut = 0x004 };
+
+// Waits until fd is ready for `events` (kWaitIn/kWaitOut), the break is set,
 // or timeoutMs passes (-1 without limit). Hang-up or error on fd gives
 // kWaitLost. A null break waits on fd alone.
 int WaitForFd(int fd, short events, const BreakSignal* brk, int timeoutMs);

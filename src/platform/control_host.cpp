@@ -6,12 +6,6 @@ namespace orv::platform {
 
 namespace {
 
-class NoControls : public ControlFactory {
-public:
-    DispatchRef Create(const std::string&, EcrWindow, int) override { return DispatchRef(); }
-};
-
-NoControls g_noControls;
 std::atomic<ControlFactory*> g_factory{nullptr};
 
 constexpr int kConnectionTextProperty = 30;
@@ -22,7 +16,7 @@ void SetControlFactory(ControlFactory* factory) { g_factory.store(factory, std::
 
 ControlFactory& GetControlFactory() {
     ControlFactory* f = g_factory.load(std::memory_order_acquire);
-    return f ? *f : g_noControls;
+    return f ? *f : SystemControlFactory();
 }
 
 bool ControlWindow::Create(const std::string& classId, EcrWindow parent, int childId) {

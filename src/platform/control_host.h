@@ -32,9 +32,11 @@ public:
     virtual DispatchRef Create(const std::string& classId, EcrWindow parent, int childId) = 0;
 };
 
-// Installs the factory used from now on; null restores the default (none
-// available). The factory must outlive its use.
+// Installs the factory used from now on; null restores the default, the
+// system's own (none available on POSIX systems). The factory must outlive
+// its use.
 void SetControlFactory(ControlFactory* factory);
+ControlFactory& SystemControlFactory();
 ControlFactory& GetControlFactory();
 
 // A control window that is created and destroyed as a whole.

@@ -70,29 +70,14 @@ bool DispatchObject::Put(int dispid, Variant value) {
 }
 
 namespace {
-
-class NoAutomation : public AutomationFactory {
-public:
-    DispatchRef Create(const std::string&) override { return DispatchRef(); }
-};
-
-NoAutomation g_none;
 std::atomic<AutomationFactory*> g_factory{nullptr};
-thread_local bool t_initialized = false;
-
 }  // namespace
 
 void SetAutomationFactory(AutomationFactory* factory) { g_factory.store(factory, std::memory_order_release); }
 
 DispatchRef CreateAutomationObject(const std::string& classId) {
     AutomationFactory* f = g_factory.load(std::memory_order_acquire);
-    return (f ? *f : static_cast<AutomationFactory&>(g_none)).Create(classId);
-}
-
-bool InitializeDispatchForThread() {
-    if (t_initialized) return false;
-    t_initialized = true;
-    return true;
+    return (f ? *f : SystemAutomationFactory()).Create(classId);
 }
 
 }  // namespace orv::platform

@@ -154,13 +154,15 @@ public:
     virtual DispatchRef Create(const std::string& classId) = 0;
 };
 
-// Installs the factory used from now on; null restores the default (none
-// available). The factory must outlive its use.
+// Installs the factory used from now on; null restores the default, the
+// system's own (none available on POSIX systems). The factory must outlive
+// its use.
 void SetAutomationFactory(AutomationFactory* factory);
+AutomationFactory& SystemAutomationFactory();
 DispatchRef CreateAutomationObject(const std::string& classId);
 
 // Prepares the calling thread for automation calls; true the first time on
-// a thread. Nothing needs preparing here.
+// a thread. Nothing needs preparing on POSIX systems.
 bool InitializeDispatchForThread();
 
 }  // namespace orv::platform

@@ -1,11 +1,10 @@
 #include "platform/dynamic_library.h"
 
-#include <dlfcn.h>
+#include "platform/dynamic_library_os.h"
 
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
-#include <mutex>
 #include <utility>
 
 namespace orv::platform {
@@ -26,9 +25,6 @@ std::string Stem(const std::string& windowsName) {
     if (name.size() >= 4 && Lower(name.substr(name.size() - 4)) == ".dll") name.resize(name.size() - 4);
     return name;
 }
-
-// dlerror() is one text per process: read it under a lock.
-std::mutex g_dlerrorMutex;
 
 std::atomic<int> g_loads{0};
 std::atomic<int> g_unloads{0};
@@ -56,7 +52,7 @@ std::string LibraryVariableName(const std::string& windowsName) {
 std::string LibraryFileFor(const std::string& windowsName) {
     const char* path = std::getenv(LibraryVariableName(windowsName).c_str());
     if (path && *path) return path;
-    return SharedObjectName(windowsName);
+    return detail::NativeLibraryName(windowsName);
 }
 
 DynamicLibrary::~DynamicLibrary() { Release(); }
@@ -80,25 +76,20 @@ bool DynamicLibrary::Load(const std::string& windowsName) {
     Release();
     m_file = LibraryFileFor(windowsName);
     m_error.clear();
-    std::lock_guard<std::mutex> lock(g_dlerrorMutex);
-    m_handle = ::dlopen(m_file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!m_handle) {
-        const char* e = ::dlerror();
-        m_error = e ? e : "dlopen failed";
-        return false;
-    }
+    m_handle = detail::OpenLibrary(m_file, m_error);
+    if (!m_handle) return false;
     g_loads.fetch_add(1);
     return true;
 }
 
 void* DynamicLibrary::Symbol(const char* name) const {
     if (!m_handle || !name) return nullptr;
-    return ::dlsym(m_handle, name);
+    return detail::LibrarySymbol(m_handle, name);
 }
 
 void DynamicLibrary::Release() {
     if (m_handle) {
-        ::dlclose(m_handle);
+        detail::CloseLibrary(m_handle);
         g_unloads.fetch_add(1);
     }
     m_handle = nullptr;

@@ -2,16 +2,12 @@
 // appends each message to a log file in the temporary directory.
 #include "platform/message_hook.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <utility>
 
+#include "platform/classic_locale.h"
+#include "platform/message_hook_os.h"
 #include "util/cp1250_unicode.h"
 
 namespace orv::platform {
@@ -29,37 +25,17 @@ const char* KindName(MessageKind kind) {
     return "notice";
 }
 
-void WriteAll(int fd, const std::string& line) {
-    const char* p = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-}
-
 // Appends "<local time> [<kind>] <text>" to orvanta_messages.log, the text
 // in UTF-8 so that a person can read it on a terminal. The file is
 // never followed through a symbolic link, is created readable by the owner
 // only, and must be a plain file. Failures are silent: a message that cannot
 // be logged must not stop a job.
 void AppendToLog(MessageKind kind, const std::string& text) {
-    const std::string path = TempDirectory() + "/orvanta_messages.log";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-    if (fd < 0) return;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        char stamp[32] = "";
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        if (::localtime_r(&now, &local) != nullptr) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-        std::string line = std::string(stamp) + " [" + KindName(kind) + "] " + Cp1250ToUtf8(text) + "\n";
-        WriteAll(fd, line);  // one write with O_APPEND keeps concurrent lines whole
-    }
-    ::close(fd);
+    char stamp[32] = "";
+    std::tm local{};
+    if (ToLocalTime(std::time(nullptr), local)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    const std::string line = std::string(stamp) + " [" + KindName(kind) + "] " + Cp1250ToUtf8(text) + "\n";
+    detail::AppendToLogFile(TempDirectory() + "/orvanta_messages.log", line);
 }
 
 }  // namespace
@@ -93,13 +69,6 @@ int ShowPlatformMessage(MessageKind kind, const std::string& text, int defaultAn
 
 namespace {
 
-std::string LookUpTempDirectory() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string path = (dir != nullptr && dir[0] != '\0') ? dir : "/tmp";
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-
 std::mutex g_tempMutex;
 bool g_tempPinned = false;     // under g_tempMutex
 std::string g_tempPinnedPath;  // under g_tempMutex
@@ -111,11 +80,11 @@ std::string TempDirectory() {
         std::lock_guard<std::mutex> lock(g_tempMutex);
         if (g_tempPinned) return g_tempPinnedPath;
     }
-    return LookUpTempDirectory();
+    return detail::SystemTempDirectory();
 }
 
 void PinTempDirectory() {
-    std::string path = LookUpTempDirectory();
+    std::string path = detail::SystemTempDirectory();
     std::lock_guard<std::mutex> lock(g_tempMutex);
     g_tempPinnedPath = std::move(path);
     g_tempPinned = true;

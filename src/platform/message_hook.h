@@ -20,7 +20,8 @@ using MessageHook = std::function<int(MessageKind kind, const std::string& text,
 void SetMessageHook(MessageHook hook);   // empty hook restores the default
 int ShowPlatformMessage(MessageKind kind, const std::string& text, int defaultAnswer = 0);
 
-// The temporary directory: $TMPDIR when set, else /tmp (no trailing slash).
+// The temporary directory (no trailing separator): $TMPDIR when set, else
+// /tmp; on Windows the system's (GetTempPathW: %TMP%, %TEMP%, ...).
 // While a job runs it is the one looked up when the job started, so that the
 // files written per frame do not look it up again.
 std::string TempDirectory();

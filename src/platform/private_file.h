@@ -24,6 +24,7 @@ int OpenPrivateFile(const std::string& path, const void* content = nullptr, size
 // Writes all of `size` bytes; false on any failure.
 bool WriteFully(int fd, const void* data, size_t size);
 
-void CloseFile(int fd);
+// Closes the descriptor (nothing for -1); false when the close failed.
+bool CloseFile(int fd);
 
 }  // namespace orv::platform

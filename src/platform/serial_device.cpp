@@ -9,7 +9,7 @@ namespace orv::platform {
 
 namespace {
 std::mutex g_factoryMutex;
-SerialDeviceFactory g_factory;   // empty: termios devices
+SerialDeviceFactory g_factory;   // empty: the system's own devices
 }  // namespace
 
 void SetSerialDeviceFactory(SerialDeviceFactory factory) {
@@ -26,14 +26,14 @@ std::unique_ptr<SerialDevice> CreateSerialDevice() {
     if (factory) {
         if (auto device = factory()) return device;
     }
-    return CreateTermiosDevice();
+    return CreateSystemSerialDevice();
 }
 
 std::string SerialPortPath(int port) {
     const std::string name = "ECR_COM" + std::to_string(port);
     const char* path = std::getenv(name.c_str());
     if (path != nullptr && path[0] != '\0') return path;
-    return "/dev/ttyS" + std::to_string(port - 1);
+    return SystemSerialPortPath(port);
 }
 
 }  // namespace orv::platform

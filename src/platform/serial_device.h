@@ -3,9 +3,11 @@
 // modem status lines, and waits that a break signal ends.
 //
 // Port numbers: port n opens the path in the environment variable ECR_COM<n>
-// when it is set (e.g. ECR_COM1=/dev/ttyUSB0), else /dev/ttyS<n-1>.
+// when it is set (e.g. ECR_COM1=/dev/ttyUSB0), else the system's own name
+// of it: /dev/ttyS<n-1>, on Windows \\.\COM<n>.
 //
-// The real implementation works on a tty through termios; tests install a
+// The real implementation works on a tty through termios (on Windows through
+// the communications API); tests install a
 // factory that makes in-memory devices (SetSerialDeviceFactory).
 #pragma once
 
@@ -84,12 +86,15 @@ public:
 using SerialDeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;
 
 // Test seam: devices come from this factory from now on; an empty factory
-// restores the termios devices. Not reachable from the exports.
+// restores the system's devices. Not reachable from the exports.
 void SetSerialDeviceFactory(SerialDeviceFactory factory);
 std::unique_ptr<SerialDevice> CreateSerialDevice();
-std::unique_ptr<SerialDevice> CreateTermiosDevice();
+// The system's own device (termios here, the communications API on Windows).
+std::unique_ptr<SerialDevice> CreateSystemSerialDevice();
+std::unique_ptr<SerialDevice> CreateTermiosDevice();   // POSIX systems only
 
-// The device path of port n (see above).
+// The device path of port n (see above), and the system's own name of it.
 std::string SerialPortPath(int port);
+std::string SystemSerialPortPath(int port);
 
 }  // namespace orv::platform

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/break_signal.h"
 
@@ -23,6 +24,10 @@ enum : int {
 // errno -> Winsock code of the same meaning. 0 stays 0; an errno without a
 // Winsock counterpart gives 10050 (the network subsystem failed).
 int WinsockCodeFromErrno(int err);
+
+// The first IPv4 address of a host name, dotted ("192.168.1.20"); false
+// when the name cannot be resolved.
+bool ResolveIPv4(const std::string& host, std::string& dotted);
 
 class TcpSocket {
 public:
@@ -49,7 +54,7 @@ public:
     // going, else the failure.
     int ConnectResult() const;
 
-    // Waits for `events` (POLLIN/POLLOUT) as WaitForFd does.
+    // Waits for `events` (kWaitIn/kWaitOut) as WaitForFd does.
     int Wait(short events, const BreakSignal* brk, int timeoutMs) const;
 
     // Bytes received (> 0), 0 when the peer has closed, -1 on failure with

@@ -8,9 +8,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 #include <string>
 
+#include "platform/classic_locale.h"
 #include "platform/message_hook.h"
 
 namespace {
@@ -78,11 +78,6 @@ std::string FixedExact(double v, int decimals) {
         out += kept.substr(intLen);
     }
     return out;
-}
-
-locale_t ClassicLocale() {
-    static const locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return loc;
 }
 
 }  // namespace
@@ -270,8 +265,8 @@ int64_t StrToNum(const CChrArr& s, int base, int isSigned) {
 
 double TextToDouble(const CChrArr& s) {
     const std::string text = s.ToString();
-    const locale_t loc = ClassicLocale();
-    if (loc != static_cast<locale_t>(nullptr)) return strtod_l(text.c_str(), nullptr, loc);
+    double parsed = 0.0;
+    if (orv::platform::ClassicStrtod(text.c_str(), parsed)) return parsed;
 
     // Without a locale object, parse the plain decimal form ourselves.
     const char* p = text.c_str();

@@ -1,8 +1,5 @@
 #include "drivers/cas/ccas_xml.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -154,7 +151,7 @@ std::string CCas_XML::Escape(const std::string& text) {
 // ------------------------------------------------------------ job file
 
 void CCas_XML::CloseJobFile() {
-    if (m_jobFd >= 0) ::close(m_jobFd);
+    orv::platform::CloseFile(m_jobFd);
     m_jobFd = -1;
     m_bJobFileOpen = 0;
 }
@@ -300,7 +297,8 @@ int CCas_XML::RunReadJob(Job job, const std::string& resultPath) {
     m_nError = 0;
     m_resultPath = resultPath;
     // A result left by an earlier job must never be taken for this one's.
-    if (::unlink(resultPath.c_str()) != 0 && errno != ENOENT) {
+    const int removed = orv::platform::RemoveFile(resultPath);
+    if (removed != 0 && removed != ENOENT) {
         m_nError = CAS_ERR_GENERAL;
         return 0;
     }
@@ -331,24 +329,9 @@ int CCas_XML::LoadResult(const std::string& path, std::string& utf8) {
     // nobody writes to, a link) is refused rather than waited on or followed.
     const int fd = orv::platform::OpenPlainFileForReading(path);
     if (fd < 0) return 0;
-    struct stat st {};
     std::string bytes;
-    bool ok = ::fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) <= kMaxResultSize;
-    if (ok) {
-        char buf[65536];
-        for (;;) {
-            ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) ok = false;
-            if (n <= 0) break;
-            bytes.append(buf, static_cast<size_t>(n));
-            if (bytes.size() > kMaxResultSize) {
-                ok = false;
-                break;
-            }
-        }
-    }
-    ::close(fd);
+    const bool ok = orv::platform::ReadToEnd(fd, bytes, kMaxResultSize);
+    orv::platform::CloseFile(fd);
     if (!ok) return 0;
 
     size_t skip = 0;

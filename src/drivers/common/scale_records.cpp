@@ -1,8 +1,5 @@
 #include "drivers/common/scale_records.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cmath>
 
 #include <string>
@@ -49,15 +46,13 @@ bool WriteScaleFile(const char* path, const std::string& content) {
     const int fd = orv::platform::OpenPlainFileForWriting(path);
     if (fd < 0) return false;
     const bool ok = orv::platform::WriteFully(fd, content.data(), content.size());
-    return ::close(fd) == 0 && ok;
+    return orv::platform::CloseFile(fd) && ok;
 }
 
-ScaleDataFile::~ScaleDataFile() {
-    if (m_fd >= 0) ::close(m_fd);
-}
+ScaleDataFile::~ScaleDataFile() { orv::platform::CloseFile(m_fd); }
 
 bool ScaleDataFile::Create(const char* path) {
-    if (m_fd >= 0) ::close(m_fd);
+    orv::platform::CloseFile(m_fd);
     m_failed = false;
     m_fd = orv::platform::OpenPlainFileForWriting(path);
     return m_fd >= 0;
@@ -72,7 +67,7 @@ bool ScaleDataFile::Write(const std::string& bytes) {
 }
 
 bool ScaleDataFile::Close() {
-    if (m_fd >= 0 && ::close(m_fd) != 0) m_failed = true;
+    if (!orv::platform::CloseFile(m_fd)) m_failed = true;
     m_fd = -1;
     return !m_failed;
 }

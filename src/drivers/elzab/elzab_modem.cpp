@@ -1,8 +1,5 @@
 #include "drivers/elzab/elzab_modem.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -10,6 +7,7 @@
 
 #include "comm/temp_files.h"
 #include "platform/dynamic_library.h"
+#include "platform/files.h"
 #include "platform/message_hook.h"
 #include "util/cp1250.h"
 
@@ -137,37 +135,13 @@ const std::string& Field(const std::vector<std::string>& f, size_t i) {
 // done, `fallback` in the working directory, made anew the same way.
 // Returns the descriptor (write-only) and the name, or -1.
 int CreateExchangeFile(const char* prefix, const char* fallback, std::string& name) {
-    std::string tmpl = orv::platform::TempDirectory() + "/" + prefix + "XXXXXX.TMP";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back(0);
-    int fd = ::mkostemps(buf.data(), 4, O_CLOEXEC);
-    if (fd >= 0) {
-        name = buf.data();
-        return fd;
-    }
-    ::unlink(fallback);
-    fd = ::open(fallback, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int fd = orv::platform::CreateUniqueFile(orv::platform::TempDirectory(), prefix, ".TMP", name);
+    if (fd >= 0) return fd;
+    orv::platform::RemoveFile(fallback);
+    fd = orv::platform::CreateNewFile(fallback, true);
     if (fd < 0) return -1;
     name = fallback;
     return fd;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    out.clear();
-    char buf[8192];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            ::close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        out.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return true;
 }
 
 }  // namespace
@@ -237,18 +211,14 @@ int CElzabModem::LoadLibrary() {
 }
 
 void CElzabModem::WriteModemConfig() {
-    int existing = ::open("modkonf.txt", O_RDONLY | O_CLOEXEC);
-    if (existing >= 0) {
-        ::close(existing);
-        return;
-    }
+    if (orv::platform::PathExists("modkonf.txt")) return;
     // Made exclusively: a link planted under the name is not written through.
-    int fd = ::open("modkonf.txt", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    int fd = orv::platform::CreateNewFile("modkonf.txt", false);
     if (fd < 0) return;
     std::string text;
     for (const char* line : kModemConfig) text += std::string(line) + "\r\n";
     orv::comm::WriteFully(fd, text.data(), text.size());
-    ::close(fd);
+    orv::platform::CloseFile(fd);
 }
 
 const char* CElzabModem::ModelName(uint32_t model) {
@@ -336,7 +306,7 @@ int CElzabModem::WriteConfig(int port, int baud, const char* address) {
     // Made anew and renamed over the name: never written through a link.
     int fd = orv::comm::CreateFileReplacing("konfig.txt", line.data(), line.size());
     if (fd < 0) return Fail(kFileError);
-    ::close(fd);
+    orv::platform::CloseFile(fd);
     return 1;
 }
 
@@ -423,15 +393,15 @@ int CElzabModem::ModStop() {
 // ------------------------------------------------------ exchange files ----
 
 void CElzabModem::RemoveRequest() {
-    if (m_inFd >= 0) ::close(m_inFd);
+    orv::platform::CloseFile(m_inFd);
     m_inFd = -1;
-    if (!m_sInFile.empty()) ::unlink(m_sInFile.c_str());
+    if (!m_sInFile.empty()) orv::platform::RemoveFile(m_sInFile);
     m_sInFile.clear();
     m_nRecords = 0;
 }
 
 void CElzabModem::RemoveAnswer() {
-    if (!m_sOutFile.empty()) ::unlink(m_sOutFile.c_str());
+    if (!m_sOutFile.empty()) orv::platform::RemoveFile(m_sOutFile);
     m_sOutFile.clear();
 }
 
@@ -465,9 +435,9 @@ int CElzabModem::AddRecord(const std::string& fields) {
 
 int CElzabModem::CloseInFile() {
     if (m_inFd < 0) return m_sInFile.empty() ? Fail(kFileError) : 1;
-    int r = ::close(m_inFd);
+    const bool closed = orv::platform::CloseFile(m_inFd);
     m_inFd = -1;
-    return r == 0 ? 1 : Fail(kFileError);
+    return closed ? 1 : Fail(kFileError);
 }
 
 int CElzabModem::NewAnswerFile() {
@@ -477,7 +447,7 @@ int CElzabModem::NewAnswerFile() {
         m_sOutFile.clear();
         return Fail(kFileError);
     }
-    ::close(fd);
+    orv::platform::CloseFile(fd);
     return 1;
 }
 
@@ -502,7 +472,7 @@ int CElzabModem::Call(int entry, bool withAnswer) {
 int CElzabModem::ReadOutFile(std::vector<std::vector<std::string>>& records) {
     records.clear();
     std::string bytes;
-    if (m_sOutFile.empty() || !ReadWholeFile(m_sOutFile, bytes)) return Fail(kFileError);
+    if (m_sOutFile.empty() || !orv::platform::ReadFileContents(m_sOutFile, bytes)) return Fail(kFileError);
 
     // Lines end at LF; every CR is dropped.
     std::vector<std::string> lines;

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "sim/pty_pair.h"
-#include "platform/serial_termios.h"
+#include "platform/posix/serial_termios.h"
 
 using namespace orv::platform;
 using orv::test::PtyPair;

@@ -9,6 +9,9 @@
 
 namespace orv::platform {
 
+// The wait events are poll()'s own here.
+static_assert(kWaitIn == POLLIN && kWaitOut == POLLOUT);
+
 BreakSignal::BreakSignal() { m_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
 
 BreakSignal::~BreakSignal() {

@@ -21,7 +21,7 @@
 
 #include <cerrno>
 
-#include "platform/serial_termios.h"
+#include "platform/posix/serial_termios.h"
 
 namespace orv::platform {
 
@@ -287,5 +287,9 @@ void MakeSerialTermios(const SerialLineSettings& s, struct termios* tio) {
 }
 
 std::unique_ptr<SerialDevice> CreateTermiosDevice() { return std::make_unique<TermiosSerialDevice>(); }
+
+std::unique_ptr<SerialDevice> CreateSystemSerialDevice() { return CreateTermiosDevice(); }
+
+std::string SystemSerialPortPath(int port) { return "/dev/ttyS" + std::to_string(port - 1); }
 
 }  // namespace orv::platform

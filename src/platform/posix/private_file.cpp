@@ -75,8 +75,6 @@ bool WriteFully(int fd, const void* data, size_t size) {
     return true;
 }
 
-void CloseFile(int fd) {
-    if (fd >= 0) ::close(fd);
-}
+bool CloseFile(int fd) { return fd < 0 || ::close(fd) == 0; }
 
 }  // namespace orv::platform
