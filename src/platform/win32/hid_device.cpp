@@ -19,7 +19,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -204,16 +203,11 @@ public:
     }
 };
 
-std::atomic<HidBus*> g_bus{nullptr};
-
 }  // namespace
 
-HidBus& CurrentHidBus() {
+HidBus& SystemHidBus() {
     static Win32HidBus* system = new Win32HidBus;   // kept for the life of the process
-    HidBus* bus = g_bus.load();
-    return bus ? *bus : *system;
+    return *system;
 }
-
-void SetHidBus(HidBus* bus) { g_bus.store(bus); }
 
 }  // namespace orv::platform

@@ -322,13 +322,9 @@ void Terminate(Child& child, ProcessResult& result) {
 
 }  // namespace
 
-ProcessResult SystemProcessRunner::Run(const std::string& program, const std::vector<std::string>& args,
-                                       const BreakSignal* brk) {
+ProcessResult SystemProcessRunner::StartAndWait(const std::string& program, const std::vector<std::string>& args,
+                                                const BreakSignal* brk) {
     ProcessResult result;
-    if (brk && brk->IsSet()) {
-        result.outcome = kProcessBroken;
-        return result;
-    }
     Plan plan;
     if (const int rc = MakePlan(program, args, plan); rc != 0) {
         result.startError = rc;
@@ -351,11 +347,6 @@ ProcessResult SystemProcessRunner::Run(const std::string& program, const std::ve
     Terminate(child, result);
     result.outcome = kProcessBroken;
     return result;
-}
-
-ProcessRunner& DefaultProcessRunner() {
-    static SystemProcessRunner runner;
-    return runner;
 }
 
 }  // namespace orv::platform

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/transfer_files.h"
+
 namespace orv::test {
 
 class WorkDir {
@@ -66,27 +68,7 @@ public:
     bool Exists(const std::string& name) const { return std::filesystem::exists(File(name)); }
 
     // The fake's recorded calls, one line each, fields split at tabs.
-    std::vector<std::vector<std::string>> Calls() const {
-        std::vector<std::vector<std::string>> calls;
-        const std::string text = Read("fake_calls.txt").value_or("");
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            std::vector<std::string> fields;
-            const std::string line = text.substr(start, end - start);
-            size_t a = 0;
-            for (;;) {
-                size_t t = line.find('\t', a);
-                fields.push_back(line.substr(a, t == std::string::npos ? std::string::npos : t - a));
-                if (t == std::string::npos) break;
-                a = t + 1;
-            }
-            calls.push_back(fields);
-            start = end + 1;
-        }
-        return calls;
-    }
+    std::vector<std::vector<std::string>> Calls() const { return SplitCallLog(Read("fake_calls.txt").value_or("")); }
 
     // Waits (at most 10 s) until the fake has written its process id.
     int WaitForPid() const {

@@ -40,19 +40,16 @@
 #include <string>
 #include <thread>
 
+#include "fakes/transfer_files.h"
+
 namespace {
 
-bool ReadFile(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using orv::test::BaseName;
+using orv::test::Between;
+using orv::test::CallNumber;
+using orv::test::CopyRead;
+using orv::test::ReadWholeFile;
+using orv::test::WriteWholeFile;
 
 bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -63,35 +60,6 @@ std::string Utf8(const wchar_t* w) {
     ::WideCharToMultiByte(CP_UTF8, 0, w, -1, out.data(), n, nullptr, nullptr);
     out.resize(static_cast<size_t>(n - 1));
     return out;
-}
-
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-int CallNumber() {
-    std::string calls;
-    if (!ReadFile("fake_calls.txt", calls)) return 0;
-    int n = 0;
-    for (char c : calls)
-        if (c == '\n') ++n;
-    return n;
-}
-
-std::string CopyRead(const std::string& path, int call) {
-    std::string bytes;
-    if (!ReadFile(path, bytes)) return std::string();
-    WriteFile("call" + std::to_string(call) + "_" + BaseName(path), bytes);
-    return bytes;
-}
-
-std::string Between(const std::string& text, const std::string& open, const std::string& close) {
-    const size_t a = text.find(open);
-    if (a == std::string::npos) return std::string();
-    const size_t b = text.find(close, a + open.size());
-    if (b == std::string::npos) return std::string();
-    return text.substr(a + open.size(), b - a - open.size());
 }
 
 // The exception code a crash of the signal's kind ends a program with.
@@ -123,7 +91,7 @@ void WaitWithWindow(double seconds) {
     ::RegisterClassW(&wc);
     HWND w = ::CreateWindowExW(0, wc.lpszClassName, L"fake transfer", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100,
                                100, nullptr, nullptr, wc.hInstance, nullptr);
-    WriteFile("fake_window_shown", w ? "1" : "0");
+    WriteWholeFile("fake_window_shown", w ? "1" : "0");
     const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
     for (;;) {
         const ULONGLONG now = ::GetTickCount64();
@@ -145,7 +113,7 @@ void StartChild() {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     if (::CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        WriteFile("fake_child_pid", std::to_string(pi.dwProcessId));
+        WriteWholeFile("fake_child_pid", std::to_string(pi.dwProcessId));
         ::CloseHandle(pi.hThread);
         ::CloseHandle(pi.hProcess);
     }
@@ -162,7 +130,7 @@ int main() {
     }
     std::string inherited;
     std::string probe;
-    if (ReadFile("fake_probe_handle", probe)) {
+    if (ReadWholeFile("fake_probe_handle", probe)) {
         // An event the test left signalled: open here only when inherited.
         HANDLE h = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(probe.c_str(), nullptr, 10)));
         DWORD flags = 0;
@@ -194,14 +162,14 @@ int main() {
         std::ofstream calls("fake_calls.txt", std::ios::binary | std::ios::app);
         calls << line << "\n";
     }
-    WriteFile("fake_pid", std::to_string(::GetCurrentProcessId()));
-    WriteFile("fake_handle", inherited);
+    WriteWholeFile("fake_pid", std::to_string(::GetCurrentProcessId()));
+    WriteWholeFile("fake_handle", inherited);
     wchar_t tag[256];
     const DWORD tagLength = ::GetEnvironmentVariableW(L"ORVANTA_FAKE_TAG", tag, 256);
-    if (tagLength > 0 && tagLength < 256) WriteFile("fake_env", Utf8(tag));
+    if (tagLength > 0 && tagLength < 256) WriteWholeFile("fake_env", Utf8(tag));
 
     std::string text;
-    if (ReadFile("fake_sleep", text)) {
+    if (ReadWholeFile("fake_sleep", text)) {
         const double seconds = std::strtod(text.c_str(), nullptr);
         if (Exists("fake_window")) {
             WaitWithWindow(seconds);
@@ -212,12 +180,12 @@ int main() {
 
     if (!output.empty()) {
         std::string result;
-        if (ReadFile("fake_result_" + std::to_string(call), result) || ReadFile("fake_result", result))
-            WriteFile(output, result);
+        if (ReadWholeFile("fake_result_" + std::to_string(call), result) || ReadWholeFile("fake_result", result))
+            WriteWholeFile(output, result);
     }
 
-    if (ReadFile("fake_signal", text)) ::TerminateProcess(::GetCurrentProcess(), CrashCode(std::atoi(text.c_str())));
+    if (ReadWholeFile("fake_signal", text)) ::TerminateProcess(::GetCurrentProcess(), CrashCode(std::atoi(text.c_str())));
     int code = 0;
-    if (ReadFile("fake_exit", text)) code = std::atoi(text.c_str());
+    if (ReadWholeFile("fake_exit", text)) code = std::atoi(text.c_str());
     return code;
 }
