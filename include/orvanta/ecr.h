@@ -356,6 +356,11 @@ ECR_STATIC_ASSERT(offsetof(EcrDeviceRecord, word11) == 44, "device.word11");
 ECR_STATIC_ASSERT(offsetof(EcrDeviceRecord, address) == 48, "device.address");
 ECR_STATIC_ASSERT(offsetof(EcrDeviceRecord, progress) == 112, "device.progress");
 ECR_STATIC_ASSERT(sizeof(EcrDeviceRecord) == 112 + sizeof(void*), "device size");
+#if UINTPTR_MAX == 0xFFFFFFFFu
+ECR_STATIC_ASSERT(sizeof(EcrDeviceRecord) == 116, "device record: 116 bytes in a 32-bit build");
+#else
+ECR_STATIC_ASSERT(sizeof(EcrDeviceRecord) == 120, "device record: 120 bytes in a 64-bit build");
+#endif
 
 ECR_STATIC_ASSERT(offsetof(EcrItemRecord, code) == 4, "item.code");
 ECR_STATIC_ASSERT(offsetof(EcrItemRecord, name) == 36, "item.name");

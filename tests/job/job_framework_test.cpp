@@ -3,9 +3,6 @@
 // callbacks, the item loop and the sale log.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -14,9 +11,7 @@
 #include <vector>
 
 #include "job/job_block.h"
-#include "comm/socket.h"
-#include "comm/telepathy.h"
-#include "sim/emulator_base.h"
+#include "job/job_framework_fixture.h"
 #include "fakes/fake_logic.h"
 #include "fakes/recording_host.h"
 #include "util/cp1250.h"
@@ -25,45 +20,15 @@ using orv::test::CFakeLogic;
 using orv::test::ConfirmKind;
 using orv::test::DeviceRecord;
 using orv::test::Host;
+using orv::test::JobFramework;
+using orv::test::kNoCalls;
+using orv::test::kPort;
 using orv::test::PrepareJobBlock;
 using orv::test::RunJob;
 using orv::test::SlotScript;
 using orv::test::Utf8;
 
 namespace {
-
-constexpr int kPort = 3;
-const std::vector<std::string> kNoCalls;
-
-class JobFramework : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Host().Reset();
-        PrepareJobBlock(0, DeviceRecord(1, kPort));
-        for (uint32_t i = 0; i < 3; ++i) {
-            items[i].number = 10 + i;
-            depts[i].number = 20 + i;
-            units[i].number = 30 + i;
-        }
-    }
-    void TearDown() override { Host().Reset(); }
-
-    // Runs `job` and returns whether it started.
-    bool Run(uint32_t job) { return RunJob(logic, job, &serial, &socket); }
-
-    std::vector<std::string> Titles() {
-        std::vector<std::string> t;
-        for (const auto& e : Host().EventsWithCode(ECR_EVENT_TITLE)) t.push_back(e.text);
-        return t;
-    }
-
-    CTelepathy serial;
-    CTelepathySocket socket;
-    CFakeLogic logic;
-    EcrItemRecord items[3]{};
-    EcrDeptRecord depts[3]{};
-    EcrUnitRecord units[3]{};
-};
 
 using Codes = std::vector<int>;
 
@@ -543,64 +508,6 @@ TEST_F(ItemLoop, AcceptedItemsAreConfirmedWhenAsked) {
         EXPECT_EQ(c.code, 0);
         EXPECT_EQ(c.text, "");
     }
-}
-
-// ---- the sale log of job 1 ----
-
-TEST_F(JobFramework, SaleReadWritesTheSaleLogHeader) {
-    char dirTemplate[] = "/tmp/orv_salelog_XXXXXX";
-    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-    const std::string dir = dirTemplate;
-    const char* oldTmp = std::getenv("TMPDIR");
-    std::string saved = oldTmp ? oldTmp : "";
-    setenv("TMPDIR", dir.c_str(), 1);
-
-    ASSERT_TRUE(Run(1));
-
-    if (oldTmp) setenv("TMPDIR", saved.c_str(), 1); else unsetenv("TMPDIR");
-    std::string logName;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::strncmp(e->d_name, "XWSALE_", 7) == 0) logName = dir + "/" + e->d_name;
-        closedir(d);
-    }
-    ASSERT_FALSE(logName.empty());
-    std::ifstream in(logName, std::ios::binary);
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(content.substr(0, 8), std::string("#1\r\n#\r\n#"));
-    std::system(("rm -rf '" + dir + "'").c_str());
-}
-
-// ---- the port after a failed open ----
-
-// An open that gets the line but then fails (wrong device): the port must
-// not stay held, or the next job finds it in use.
-class LineThenFail : public CFakeLogic {
-public:
-    int Open(int port, const EcrDeviceRecord* record) override {
-        CFakeLogic::Open(port, record);
-        if (Protocol().Open(port, 9600) != 1) {
-            SetError(Protocol().m_nError, "line");
-            return 0;
-        }
-        SetError(9999, "no answer");
-        return 0;
-    }
-};
-
-TEST_F(JobFramework, FailedOpenLeavesTheSerialPortAndTheSocketFree) {
-    orv::test::EmulatorBase device(kPort);
-    device.Start();
-    ASSERT_EQ(socket.Create(), 0);
-    ASSERT_TRUE(socket.Handle().IsOpen());
-    LineThenFail failing;
-    EXPECT_FALSE(RunJob(failing, 15, &serial, &socket));
-    EXPECT_EQ(failing.GetErrorCode(), 9999);
-    // The port is free again, and the socket closed.
-    EXPECT_EQ(serial.Open(kPort, 1024, 1024, 9600, 8, 'N', 1), 0);
-    serial.Close(kPort, 0);
-    EXPECT_FALSE(socket.Handle().IsOpen());
-    device.Stop();
 }
 
 }  // namespace

@@ -10,9 +10,10 @@
 
 namespace orv::platform::win32 {
 
-// CreateFileW with the link itself opened rather than followed, and every
-// sharing mode but exclusive writing (other programs may read or remove
-// the file). INVALID_HANDLE_VALUE on failure (GetLastError set).
+// CreateFileW with the link itself opened rather than followed. Others may
+// read and remove the file meanwhile, and write it too unless it is opened
+// for writing (appending shares writing: every write goes to the end).
+// INVALID_HANDLE_VALUE on failure (GetLastError set).
 HANDLE OpenNoFollow(const std::string& path, DWORD access, DWORD disposition);
 
 // 0 when the handle is a plain file on a disk (no directory, link, device

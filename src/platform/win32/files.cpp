@@ -23,7 +23,9 @@ HANDLE OpenNoFollow(const std::string& path, DWORD access, DWORD disposition) {
     }
     // Not inheritable (no security attributes): the close-on-exec of the
     // POSIX descriptors.
-    return ::CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, disposition,
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+    if ((access & GENERIC_WRITE) == 0) share |= FILE_SHARE_WRITE;
+    return ::CreateFileW(wide.c_str(), access, share, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 

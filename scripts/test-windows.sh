@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The Windows DLL: builds it 32-bit (win32) and 64-bit (win64) with mingw-w64,
+# checks that each exports exactly the 25 undecorated names of
+# src/api/orvanta.def and needs nothing beside it but system DLLs, and runs
+# the 64-bit test programs under Wine (ctest --preset win64). The 32-bit
+# test programs run too where this machine runs 32-bit Windows programs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=${WINDOWS_BUILD_JOBS:-8}
+status=0
+
+# System DLLs a Windows installation has; anything else (libstdc++-6.dll,
+# libgcc_s_*.dll, libwinpthread-1.dll, ...) would have to ship beside it.
+system_dlls='^(kernel32|msvcrt|ws2_32|ole32|oleaut32|setupapi|hid|advapi32|user32|bcrypt|api-ms-win-.*)\.dll$'
+
+check_dll() {   # <preset> <objdump>
+    local dll=build/$1/src/orvanta.dll
+    local expected actual imports bad
+    expected=$(awk '/^EXPORTS/ {on = 1; next} on && NF {print $1}' src/api/orvanta.def | sort)
+    # The name table of "objdump -p": "[Ordinal/Name Pointer] Table" then "[ n] Name".
+    actual=$("$2" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next}
+                                   on && /^[[:space:]]*\[/ {print $NF; next} on {exit}' | sort)
+    if [ "$(echo "$expected" | wc -l)" -ne 25 ] || [ "$actual" != "$expected" ]; then
+        echo "FAIL: $dll exports differ from the 25 of src/api/orvanta.def:" >&2
+        diff <(echo "$expected") <(echo "$actual") >&2 || true
+        status=1
+    else
+        echo "ok: $dll exports exactly the 25 undecorated names"
+    fi
+    imports=$("$2" -p "$dll" | awk '/DLL Name:/ {print tolower($3)}')
+    bad=$(echo "$imports" | grep -Ev "$system_dlls" || true)
+    if [ -n "$bad" ]; then
+        echo "FAIL: $dll needs DLLs beside it: $bad" >&2
+        status=1
+    else
+        echo "ok: $dll imports only system DLLs ($(echo $imports))"
+    fi
+}
+
+echo "=== win64: configure and build"
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 -j "$jobs"
+check_dll win64 x86_64-w64-mingw32-objdump
+
+echo "=== win32: configure and build"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j "$jobs"
+check_dll win32 i686-w64-mingw32-objdump
+
+echo "=== win64: tests under Wine"
+ctest --preset win64 || status=1
+
+# 32-bit programs: only where Wine can start them (many kernels refuse
+# i386 programs outright).
+probe=build/win32/probe32.exe
+printf 'int main(void) { return 0; }\n' | i686-w64-mingw32-gcc-posix -x c -o "$probe" -
+if scripts/wine-run.sh "$PWD/build/win32/wine" wine "$probe" >/dev/null 2>&1; then
+    echo "=== win32: tests under Wine"
+    cmake --preset win32 -DORVANTA_BUILD_TESTS=ON >/dev/null
+    cmake --build --preset win32 -j "$jobs"
+    ctest --preset win32 || status=1
+else
+    echo "=== win32: this machine runs no 32-bit Windows programs; its tests are built only where it does"
+fi
+exit $status
