@@ -1,5 +1,5 @@
 // The files through which the fake transfer programs (one per system, in
-// programs/ and windows/fakes/) and their tests talk: whole-file reads and
+// programs/ and programs/win32/) and their tests talk: whole-file reads and
 // writes, the call log fake_calls.txt (one line per call, fields split at
 // tabs) and the copies call<N>_<file> of what a call read.
 #pragma once

@@ -12,16 +12,17 @@
 //
 // The program starts suspended, joins a job object of its own and only then
 // runs, so everything it starts in turn belongs to the job too. A break asks
-// the program's visible windows to close, waits the grace period for the
-// whole job to end, and then terminates the job: the program and whatever it
-// started. The program has ended before the call returns.
+// the visible windows of the job's processes to close, waits the grace
+// period for the program to end, and then terminates what is left of the
+// job: the program and whatever it started. The program has ended before
+// the call returns.
 //
 // Results carry the program's exit code. A program ended by an unhandled
 // exception reports the signal a POSIX system would have given for the same
 // fault (SIGSEGV for an access violation, ...) in termSignal, with no exit
 // code, so callers tell a crash from an exit the same way everywhere. After a
 // break, termSignal is SIGTERM when the program closed on the request and
-// SIGKILL when the job had to be terminated.
+// SIGKILL when it had to be terminated.
 #include "platform/process.h"
 
 #include <windows.h>
@@ -305,19 +306,19 @@ private:
 // stuck in the system and left to it.
 constexpr DWORD kTreeEndMs = 2000;
 
+// The program is asked to close where it has a window and given the grace
+// period; then whatever is left of its tree is terminated.
 void Terminate(Child& child, ProcessResult& result) {
+    result.termSignal = kSigKill;
     if (child.AskToClose()) {
         int64_t grace = ScaledMillis(kTerminateGraceSeconds);
         if (grace > INT_MAX) grace = INT_MAX;
         if (grace < 0) grace = 0;
-        if (child.WaitTree(static_cast<DWORD>(grace), static_cast<DWORD>(grace))) {
+        if (::WaitForSingleObject(child.process(), static_cast<DWORD>(grace)) == WAIT_OBJECT_0)
             result.termSignal = SIGTERM;
-            return;
-        }
     }
     child.Kill();
     child.WaitTree(INFINITE, kTreeEndMs);
-    result.termSignal = kSigKill;
 }
 
 }  // namespace

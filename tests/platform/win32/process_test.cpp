@@ -19,7 +19,7 @@
 
 #include "platform/break_signal.h"
 #include "platform/clock.h"
-#include "process/work_dir.h"
+#include "platform/win32/work_dir.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ using orv::test::WorkDir;
 
 constexpr int kSigKill = 9;
 
-class WindowsProcessRunnerTest : public ::testing::Test {
+class Win32ProcessRunner : public ::testing::Test {
 protected:
     void TearDown() override { orv::platform::SetTimeScale(1.0); }
 
@@ -61,7 +61,7 @@ protected:
     BreakSignal brk;
 };
 
-TEST_F(WindowsProcessRunnerTest, PassesArgumentsUnchangedInTheCallersDirectoryAndEnvironment) {
+TEST_F(Win32ProcessRunner, PassesArgumentsUnchangedInTheCallersDirectoryAndEnvironment) {
     dir.InstallFake("tool.exe");
     ::SetEnvironmentVariableW(L"ORVANTA_FAKE_TAG", L"from the caller");
     // Blanks, quotes, backslashes before quotes and at the end, shell
@@ -81,7 +81,7 @@ TEST_F(WindowsProcessRunnerTest, PassesArgumentsUnchangedInTheCallersDirectoryAn
     EXPECT_EQ(dir.Read("fake_env").value_or(""), "from the caller");
 }
 
-TEST_F(WindowsProcessRunnerTest, TheProgramInheritsNoHandle) {
+TEST_F(Win32ProcessRunner, TheProgramInheritsNoHandle) {
     dir.InstallFake("tool.exe");
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE probe = ::CreateEventW(&inheritable, TRUE, TRUE, nullptr);
@@ -93,7 +93,7 @@ TEST_F(WindowsProcessRunnerTest, TheProgramInheritsNoHandle) {
     EXPECT_EQ(dir.Read("fake_handle").value_or("?"), "");
 }
 
-TEST_F(WindowsProcessRunnerTest, ReportsExitCodesAndTellsCrashesFromThem) {
+TEST_F(Win32ProcessRunner, ReportsExitCodesAndTellsCrashesFromThem) {
     dir.InstallFake("tool.exe");
     struct Case {
         const char* exitFile;
@@ -121,11 +121,11 @@ TEST_F(WindowsProcessRunnerTest, ReportsExitCodesAndTellsCrashesFromThem) {
     }
 }
 
-TEST_F(WindowsProcessRunnerTest, ProgramsAreNotSearchedForNorGivenAnExtension) {
-    // The fake is on PATH and beside the test program, but not here.
+TEST_F(Win32ProcessRunner, ProgramsAreNotSearchedForNorGivenAnExtension) {
+    // The fake is on PATH, but not here.
     wchar_t oldPath[32768];
     const DWORD n = ::GetEnvironmentVariableW(L"PATH", oldPath, 32768);
-    ::SetEnvironmentVariableW(L"PATH", orv::test::ProgramDir().wstring().c_str());
+    ::SetEnvironmentVariableW(L"PATH", orv::test::FakesDir().wstring().c_str());
     const ProcessResult bare = runner.Run("fake_transfer.exe", {}, &brk);
     const ProcessResult dotted = runner.Run("./fake_transfer.exe", {}, &brk);
     ::SetEnvironmentVariableW(L"PATH", n > 0 && n < 32768 ? oldPath : nullptr);
@@ -140,7 +140,7 @@ TEST_F(WindowsProcessRunnerTest, ProgramsAreNotSearchedForNorGivenAnExtension) {
     EXPECT_FALSE(dir.Exists("fake_calls.txt"));
 }
 
-TEST_F(WindowsProcessRunnerTest, AFileThatCannotRunIsNotStarted) {
+TEST_F(Win32ProcessRunner, AFileThatCannotRunIsNotStarted) {
     dir.Write("plain.exe", "not a program");
     const ProcessResult r = runner.Run("./plain.exe", {}, &brk);
     EXPECT_EQ(r.outcome, orv::platform::kProcessNotStarted);
@@ -148,7 +148,7 @@ TEST_F(WindowsProcessRunnerTest, AFileThatCannotRunIsNotStarted) {
     EXPECT_EQ(runner.Run("", {}, &brk).outcome, orv::platform::kProcessNotStarted);
 }
 
-TEST_F(WindowsProcessRunnerTest, BatchFilesRunInTheInterpreterWithoutExpandingArguments) {
+TEST_F(Win32ProcessRunner, BatchFilesRunInTheInterpreterWithoutExpandingArguments) {
     dir.Write("Eco_Print.bat", "@echo off\r\necho [%1]>bat_out.txt\r\nexit /b 5\r\n");
     const ProcessResult plain = runner.Run("./Eco_Print.bat", {}, &brk);
     EXPECT_EQ(plain.outcome, orv::platform::kProcessEnded);
@@ -171,7 +171,7 @@ TEST_F(WindowsProcessRunnerTest, BatchFilesRunInTheInterpreterWithoutExpandingAr
     EXPECT_EQ(runner.Run("./Missing.bat", {}, &brk).startError, ENOENT);
 }
 
-TEST_F(WindowsProcessRunnerTest, ABreakEndsAConsoleProgramAndEverythingItStarted) {
+TEST_F(Win32ProcessRunner, ABreakEndsAConsoleProgramAndEverythingItStarted) {
     dir.InstallFake("tool.exe");
     dir.Write("fake_sleep", "60");
     dir.Write("fake_child", "");
@@ -185,7 +185,7 @@ TEST_F(WindowsProcessRunnerTest, ABreakEndsAConsoleProgramAndEverythingItStarted
     EXPECT_TRUE(orv::test::ProcessGone(child));
 }
 
-TEST_F(WindowsProcessRunnerTest, ABreakFirstAsksAProgramWithAWindowToClose) {
+TEST_F(Win32ProcessRunner, ABreakFirstAsksAProgramWithAWindowToClose) {
     dir.InstallFake("tool.exe");
     dir.Write("fake_sleep", "60");
     dir.Write("fake_window", "");
@@ -197,7 +197,7 @@ TEST_F(WindowsProcessRunnerTest, ABreakFirstAsksAProgramWithAWindowToClose) {
     EXPECT_LT(took, std::chrono::seconds(2));
 }
 
-TEST_F(WindowsProcessRunnerTest, AProgramThatDoesNotCloseIsTerminatedAfterTheGracePeriod) {
+TEST_F(Win32ProcessRunner, AProgramThatDoesNotCloseIsTerminatedAfterTheGracePeriod) {
     orv::platform::SetTimeScale(0.1);   // grace period 0.3 s
     dir.InstallFake("tool.exe");
     dir.Write("fake_sleep", "60");
@@ -212,14 +212,14 @@ TEST_F(WindowsProcessRunnerTest, AProgramThatDoesNotCloseIsTerminatedAfterTheGra
     EXPECT_LT(took, std::chrono::seconds(3));
 }
 
-TEST_F(WindowsProcessRunnerTest, ABreakGivenBeforeTheStartStartsNothing) {
+TEST_F(Win32ProcessRunner, ABreakGivenBeforeTheStartStartsNothing) {
     dir.InstallFake("tool.exe");
     brk.Set();
     EXPECT_EQ(runner.Run("./tool.exe", {}, &brk).outcome, orv::platform::kProcessBroken);
     EXPECT_FALSE(dir.Exists("fake_calls.txt"));
 }
 
-TEST_F(WindowsProcessRunnerTest, WaitsWithoutABreakSignalAndWithoutSpinning) {
+TEST_F(Win32ProcessRunner, WaitsWithoutABreakSignalAndWithoutSpinning) {
     dir.InstallFake("tool.exe");
     dir.Write("fake_sleep", "0.5");
     FILETIME created, exited, kernel0, user0, kernel1, user1;

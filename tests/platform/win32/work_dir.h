@@ -1,7 +1,7 @@
 // A private working directory for one test of the Windows build: created in
 // the temporary directory, made the current directory for the test's
-// duration, removed afterwards. The fake transfer program (built beside the
-// test program) can be copied into it under any name.
+// duration, removed afterwards. The fake transfer program of the build's
+// fakes folder can be copied into it under any name.
 #pragma once
 
 #include <windows.h>
@@ -28,16 +28,17 @@ inline std::string Utf8(const std::wstring& w) {
     return out;
 }
 
-// The folder of the running test program.
-inline std::filesystem::path ProgramDir() {
-    wchar_t self[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return std::filesystem::path(std::wstring(self, n)).parent_path();
+// The build's fakes folder, as a full path: the build names it from the
+// folder the tests start in, which a WorkDir then leaves.
+inline const std::filesystem::path& FakesDir() {
+    static const std::filesystem::path dir = std::filesystem::absolute(ORVANTA_FAKES_DIR);
+    return dir;
 }
 
 class WorkDir {
 public:
     WorkDir() {
+        FakesDir();
         m_old = std::filesystem::current_path();
         const auto base = std::filesystem::temp_directory_path();
         for (int i = 0;; ++i) {
@@ -69,7 +70,7 @@ public:
     std::filesystem::path File(const std::string& name) const { return m_path / name; }
 
     void InstallFake(const std::string& name) const {
-        std::filesystem::copy_file(ProgramDir() / "fake_transfer.exe", File(name),
+        std::filesystem::copy_file(FakesDir() / "fake_transfer.exe", File(name),
                                    std::filesystem::copy_options::overwrite_existing);
     }
 

@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(WindowsHidBus, EnumeratesPresentInterfacesAndOpensOnlyRealOnes) {
+TEST(Win32HidBus, EnumeratesPresentInterfacesAndOpensOnlyRealOnes) {
     orv::platform::HidBus& bus = orv::platform::CurrentHidBus();
     for (const orv::platform::HidDeviceInfo& info : bus.Enumerate()) {
         SCOPED_TRACE(info.path);

@@ -207,7 +207,7 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
-class AutomationTest : public ::testing::Test {
+class Win32Automation : public ::testing::Test {
 protected:
     void SetUp() override {
         orv::platform::InitializeDispatchForThread();
@@ -227,14 +227,14 @@ protected:
     DWORD cookie = 0;
 };
 
-TEST_F(AutomationTest, CreatesObjectsOfRegisteredClassesOnly) {
+TEST_F(Win32Automation, CreatesObjectsOfRegisteredClassesOnly) {
     EXPECT_TRUE(Create());
     EXPECT_FALSE(orv::platform::CreateAutomationObject("{00000000-1111-2222-3333-444455556666}"));
     EXPECT_FALSE(orv::platform::CreateAutomationObject("not a class"));
     EXPECT_FALSE(orv::platform::CreateAutomationObject(""));
 }
 
-TEST_F(AutomationTest, MethodArgumentsArriveInOrderWithTheirTypes) {
+TEST_F(Win32Automation, MethodArgumentsArriveInOrderWithTheirTypes) {
     DispatchRef o = Create();
     ASSERT_TRUE(o);
     DispatchRef other = orv::platform::CreateAutomationObject(kFakeClassText);
@@ -266,7 +266,7 @@ TEST_F(AutomationTest, MethodArgumentsArriveInOrderWithTheirTypes) {
     EXPECT_TRUE(fake->named.empty());
 }
 
-TEST_F(AutomationTest, PropertyPutsAndIndexedGets) {
+TEST_F(Win32Automation, PropertyPutsAndIndexedGets) {
     DispatchRef o = Create();
     ASSERT_TRUE(o);
     EXPECT_TRUE(o->Put(30, Variant::Text("")));
@@ -288,7 +288,7 @@ TEST_F(AutomationTest, PropertyPutsAndIndexedGets) {
     EXPECT_DOUBLE_EQ(rate.AsDouble(), 23.0);
 }
 
-TEST_F(AutomationTest, AnswersOfEveryKindAreConverted) {
+TEST_F(Win32Automation, AnswersOfEveryKindAreConverted) {
     DispatchRef o = Create();
     ASSERT_TRUE(o);
     struct Case {
@@ -322,7 +322,7 @@ TEST_F(AutomationTest, AnswersOfEveryKindAreConverted) {
     EXPECT_EQ(o->Get(6).AsText(), "\xA5\xEA A");   // UTF-16 answer as CP1250
 }
 
-TEST_F(AutomationTest, ReferencesCarryTheCalleesValuesBack) {
+TEST_F(Win32Automation, ReferencesCarryTheCalleesValuesBack) {
     DispatchRef o = Create();
     ASSERT_TRUE(o);
     int32_t index = 7;
@@ -336,7 +336,7 @@ TEST_F(AutomationTest, ReferencesCarryTheCalleesValuesBack) {
     EXPECT_EQ(name, "za\xBF\xF3\xB3\xE6");
 }
 
-TEST_F(AutomationTest, ReturnedObjectsAreObjectsOfTheirOwn) {
+TEST_F(Win32Automation, ReturnedObjectsAreObjectsOfTheirOwn) {
     DispatchRef o = Create();
     ASSERT_TRUE(o);
     const Variant child = o->Call(kNewObject);
@@ -346,7 +346,7 @@ TEST_F(AutomationTest, ReturnedObjectsAreObjectsOfTheirOwn) {
     EXPECT_FALSE(child.object->Call(kIsSelf, {Variant::Object(o)}).AsBool());
 }
 
-TEST_F(AutomationTest, AFailedCallIsReportedAsFailed) {
+TEST_F(Win32Automation, AFailedCallIsReportedAsFailed) {
     DispatchRef o = Create();
     ASSERT_TRUE(o);
     std::vector<Variant> args;
@@ -366,7 +366,7 @@ TEST_F(AutomationTest, AFailedCallIsReportedAsFailed) {
     EXPECT_FALSE(o->Invoke(37, InvokeKind::Method, own, &r));
 }
 
-TEST_F(AutomationTest, EveryThreadIsPreparedOnce) {
+TEST_F(Win32Automation, EveryThreadIsPreparedOnce) {
     bool first = true;
     bool second = true;
     std::thread t([&] {
@@ -381,7 +381,7 @@ TEST_F(AutomationTest, EveryThreadIsPreparedOnce) {
 
 // The control host: the system's container window creates the control of
 // the class id as a child of the host's window and calls it.
-TEST_F(AutomationTest, AControlIsHostedUnderTheHostsWindowAndRefusesCallsOnceDestroyed) {
+TEST_F(Win32Automation, AControlIsHostedUnderTheHostsWindowAndRefusesCallsOnceDestroyed) {
     HWND host = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200, nullptr, nullptr,
                                   ::GetModuleHandleW(nullptr), nullptr);
     if (!host) GTEST_SKIP() << "no window can be made here";
