@@ -63,4 +63,9 @@ if scripts/wine-run.sh "$PWD/build/win32/wine" wine "$probe" >/dev/null 2>&1; th
 else
     echo "=== win32: this machine runs no 32-bit Windows programs; its tests are built only where it does"
 fi
+
+# The Wine servers the tests kept alive end now.
+for preset in win64 win32; do
+    WINEPREFIX=$PWD/build/$preset/wine wineserver -k >/dev/null 2>&1 || true
+done
 exit $status

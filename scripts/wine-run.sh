@@ -19,11 +19,10 @@ mkdir -p "$(dirname "$prefix")"
     if [ ! -f "$prefix/system.reg" ]; then
         # Without Mono and Gecko, which would be offered for download.
         WINEDLLOVERRIDES=mscoree,mshtml= "$loader" wineboot --init >/dev/null 2>&1 9>&- || true
-        # Windows without a display: the null display driver, so that tests
-        # may create windows (a program's main window, a hosted control).
+        # No display here: the null driver still lets programs make windows
+        # (and send them messages). Read when the next server starts.
         "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 9>&- || true
-        "$server" -k >/dev/null 2>&1 9>&- || true
-        "$server" -w >/dev/null 2>&1 9>&- || true
+        "$server" -w 9>&- || true
     fi
     # The server is kept for 60 s after the last program ends, and Wine's
     # own services are started here, apart from the tests: started by a test

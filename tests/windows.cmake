@@ -14,13 +14,7 @@ add_subdirectory(${ORVANTA_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest
 function(orvanta_add_windows_test name)
   add_executable(${name} ${ARGN})
   target_link_libraries(${name} PRIVATE orvanta_core orvanta_fakes gtest gmock gtest_main orvanta_warnings)
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR})
-  target_compile_definitions(${name} PRIVATE
-    ORVANTA_BINARY_DIR="${PROJECT_BINARY_DIR}"
-    ORVANTA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    ORVANTA_SHARED_LIB="$<TARGET_FILE:orvanta>"
-    ORVANTA_FAKES_DIR="${PROJECT_BINARY_DIR}/tests/fakes")
-  add_dependencies(${name} orvanta ${ORVANTA_FAKE_PROGRAMS} ${ORVANTA_FAKE_LIBS})
+  orvanta_test_program_setup(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS ${name} TIMEOUT 300)
 endfunction()
@@ -52,4 +46,10 @@ orvanta_add_windows_test(test_api_header_c ${CMAKE_CURRENT_SOURCE_DIR}/api/heade
 file(GLOB platform_win32_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/*.cpp)
 if(platform_win32_tests)
   orvanta_add_windows_test(test_platform_win32 ${platform_win32_tests})
+endif()
+
+# The Windows build's own tests (tests/windows/<area>/: processes, automation,
+# HID, the serial end-to-end test), registered by their own CMakeLists.txt.
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/windows/CMakeLists.txt)
+  add_subdirectory(windows)
 endif()
