@@ -4,8 +4,10 @@
 // tabs) and the copies call<N>_<file> of what a call read.
 #pragma once
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,5 +78,24 @@ inline std::vector<std::vector<std::string>> SplitCallLog(const std::string& tex
     }
     return calls;
 }
+
+// The folder a test runs the fake in, as the test reads and prepares it.
+class FakeFolder {
+public:
+    void Write(const std::string& name, const std::string& bytes) const { WriteWholeFile(Join(name), bytes); }
+    std::optional<std::string> Read(const std::string& name) const {
+        std::string bytes;
+        if (!ReadWholeFile(Join(name), bytes)) return std::nullopt;
+        return bytes;
+    }
+    bool Exists(const std::string& name) const { return std::filesystem::exists(m_root / name); }
+    // The fake's recorded calls, one line each, fields split at tabs.
+    std::vector<std::vector<std::string>> Calls() const { return SplitCallLog(Read("fake_calls.txt").value_or("")); }
+
+protected:
+    std::string Join(const std::string& name) const { return (m_root / name).string(); }
+
+    std::filesystem::path m_root;
+};
 
 }  // namespace orv::test

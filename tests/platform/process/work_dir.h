@@ -24,12 +24,13 @@
 
 namespace orv::test {
 
-class WorkDir {
+class WorkDir : public FakeFolder {
 public:
     WorkDir() {
         char pattern[] = "/tmp/orvanta_scales_XXXXXX";
         const char* made = ::mkdtemp(pattern);
         m_path = made ? made : "/tmp";
+        m_root = m_path;
         m_oldCwd = std::filesystem::current_path();
         std::filesystem::current_path(m_path);
         const char* tmp = std::getenv("TMPDIR");
@@ -55,20 +56,6 @@ public:
     void InstallFake(const std::string& name) const {
         std::filesystem::create_symlink(std::string(ORVANTA_FAKES_DIR) + "/fake_transfer", File(name));
     }
-
-    void Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    std::optional<std::string> Read(const std::string& name) const {
-        std::ifstream in(File(name), std::ios::binary);
-        if (!in) return std::nullopt;
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    bool Exists(const std::string& name) const { return std::filesystem::exists(File(name)); }
-
-    // The fake's recorded calls, one line each, fields split at tabs.
-    std::vector<std::vector<std::string>> Calls() const { return SplitCallLog(Read("fake_calls.txt").value_or("")); }
 
     // Waits (at most 10 s) until the fake has written its process id.
     int WaitForPid() const {

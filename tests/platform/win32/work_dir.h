@@ -35,25 +35,25 @@ inline const std::filesystem::path& FakesDir() {
     return dir;
 }
 
-class WorkDir {
+class WorkDir : public FakeFolder {
 public:
     WorkDir() {
         FakesDir();
         m_old = std::filesystem::current_path();
         const auto base = std::filesystem::temp_directory_path();
         for (int i = 0;; ++i) {
-            m_path = base / ("orvanta_win_" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(i));
+            m_root = base / ("orvanta_win_" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(i));
             std::error_code ec;
-            if (std::filesystem::create_directory(m_path, ec)) break;
+            if (std::filesystem::create_directory(m_root, ec)) break;
         }
-        std::filesystem::current_path(m_path);
+        std::filesystem::current_path(m_root);
     }
     ~WorkDir() {
         std::error_code ec;
         std::filesystem::current_path(m_old, ec);
         // A program just ended may hold its file a moment longer.
         for (int i = 0; i < 50; ++i) {
-            std::filesystem::remove_all(m_path, ec);
+            std::filesystem::remove_all(m_root, ec);
             if (!ec) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -67,30 +67,17 @@ public:
         const DWORD n = ::GetCurrentDirectoryW(MAX_PATH, cwd);
         return Utf8(std::wstring(cwd, n));
     }
-    std::filesystem::path File(const std::string& name) const { return m_path / name; }
+    std::filesystem::path File(const std::string& name) const { return m_root / name; }
 
     void InstallFake(const std::string& name) const {
         std::filesystem::copy_file(FakesDir() / "fake_transfer.exe", File(name),
                                    std::filesystem::copy_options::overwrite_existing);
     }
 
-    void Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
     void Remove(const std::string& name) const {
         std::error_code ec;
         std::filesystem::remove(File(name), ec);
     }
-    std::optional<std::string> Read(const std::string& name) const {
-        std::ifstream in(File(name), std::ios::binary);
-        if (!in) return std::nullopt;
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    bool Exists(const std::string& name) const { return std::filesystem::exists(File(name)); }
-
-    // The fake's recorded calls, one line each, fields split at tabs.
-    std::vector<std::vector<std::string>> Calls() const { return SplitCallLog(Read("fake_calls.txt").value_or("")); }
 
     // Waits (at most 20 s) until the file holds a process id.
     DWORD WaitForPid(const std::string& name = "fake_pid") const {
@@ -104,7 +91,6 @@ public:
     }
 
 private:
-    std::filesystem::path m_path;
     std::filesystem::path m_old;
 };
 
