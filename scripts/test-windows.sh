@@ -19,8 +19,9 @@ check_dll() {   # <preset> <objdump>
     local expected actual imports bad
     expected=$(awk '/^EXPORTS/ {on = 1; next} on && NF {print $1}' src/api/orvanta.def | sort)
     # The name table of "objdump -p": "[Ordinal/Name Pointer] Table" then "[ n] Name".
+    # (awk reads to the end: objdump must not die of a closed pipe.)
     actual=$("$2" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next}
-                                   on && /^[[:space:]]*\[/ {print $NF; next} on {exit}' | sort)
+                                   on && /^[[:space:]]*\[/ {print $NF; next} {on = 0}' | sort)
     if [ "$(echo "$expected" | wc -l)" -ne 25 ] || [ "$actual" != "$expected" ]; then
         echo "FAIL: $dll exports differ from the 25 of src/api/orvanta.def:" >&2
         diff <(echo "$expected") <(echo "$actual") >&2 || true
