@@ -1,10 +1,10 @@
-// USB HID devices (hidapi, hidraw backend). The Medesa bus controller is
-// found by its product string among the present HID interfaces and then
-// exchanges fixed-size reports. Reports are laid out as on the system the
-// drivers were written for: byte 0 is the report ID (0), the data follows.
+// USB HID devices. The Medesa bus controller is found by its product
+// string among the present HID interfaces and then exchanges fixed-size
+// reports. Reports are laid out as on the system the drivers were written
+// for: byte 0 is the report ID (0), the data follows.
 //
 // The bus is injectable: tests install their own (SetHidBus) in place of
-// hidapi.
+// the system's.
 #pragma once
 
 #include <cstddef>
@@ -45,7 +45,12 @@ public:
     virtual std::unique_ptr<HidDevice> Open(const std::string& path) = 0;
 };
 
-// The bus in use: hidapi unless a test installed another (null restores it).
+// The system's own bus: hidapi on POSIX systems, the device setup API and
+// the HID class driver on Windows.
+HidBus& SystemHidBus();
+
+// The bus in use: the system's unless a test installed another (null
+// restores it).
 HidBus& CurrentHidBus();
 void SetHidBus(HidBus* bus);
 

@@ -51,11 +51,19 @@ public:
                               const BreakSignal* brk) = 0;
 };
 
-// A keeper process (see process.cpp) and a breakable wait.
+// The system's own runner: a break given before the start starts nothing
+// and an empty name is not found; the rest is the system's part.
 class SystemProcessRunner final : public ProcessRunner {
 public:
     ProcessResult Run(const std::string& program, const std::vector<std::string>& args,
                       const BreakSignal* brk) override;
+
+private:
+    // Starts the (named) program and waits for its end or the break: a
+    // keeper process and a breakable wait on POSIX systems, a job object on
+    // Windows.
+    static ProcessResult StartAndWait(const std::string& program, const std::vector<std::string>& args,
+                                      const BreakSignal* brk);
 };
 
 // The process-wide system runner.

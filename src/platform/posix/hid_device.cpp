@@ -3,7 +3,6 @@
 #include <hidapi/hidapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <mutex>
 
@@ -87,16 +86,11 @@ private:
     }
 };
 
-std::atomic<HidBus*> g_bus{nullptr};
-
 }  // namespace
 
-HidBus& CurrentHidBus() {
+HidBus& SystemHidBus() {
     static HidapiBus* hidapi = new HidapiBus;   // kept for the life of the process
-    HidBus* bus = g_bus.load();
-    return bus ? *bus : *hidapi;
+    return *hidapi;
 }
-
-void SetHidBus(HidBus* bus) { g_bus.store(bus); }
 
 }  // namespace orv::platform

@@ -271,18 +271,9 @@ void Terminate(Child& child, ProcessResult& result) {
 
 }  // namespace
 
-ProcessResult SystemProcessRunner::Run(const std::string& program, const std::vector<std::string>& args,
-                                       const BreakSignal* brk) {
+ProcessResult SystemProcessRunner::StartAndWait(const std::string& program, const std::vector<std::string>& args,
+                                                const BreakSignal* brk) {
     ProcessResult result;
-    if (brk && brk->IsSet()) {
-        result.outcome = kProcessBroken;
-        return result;
-    }
-    if (program.empty()) {
-        result.startError = ENOENT;
-        return result;
-    }
-
     std::vector<std::string> argvText;
     argvText.reserve(args.size() + 1);
     argvText.push_back(program);
@@ -328,11 +319,6 @@ ProcessResult SystemProcessRunner::Run(const std::string& program, const std::ve
     }
     if (result.outcome == kProcessEnded && result.statusLost) result.outcome = kProcessStatusLost;
     return result;
-}
-
-ProcessRunner& DefaultProcessRunner() {
-    static SystemProcessRunner runner;
-    return runner;
 }
 
 }  // namespace orv::platform

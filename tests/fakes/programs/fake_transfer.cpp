@@ -38,51 +38,18 @@
 #include <string>
 #include <thread>
 
+#include "fakes/transfer_files.h"
+
 namespace {
 
-bool ReadFile(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using orv::test::BaseName;
+using orv::test::Between;
+using orv::test::CallNumber;
+using orv::test::CopyRead;
+using orv::test::ReadWholeFile;
+using orv::test::WriteWholeFile;
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-int CallNumber() {
-    std::string calls;
-    if (!ReadFile("fake_calls.txt", calls)) return 0;
-    int n = 0;
-    for (char c : calls)
-        if (c == '\n') ++n;
-    return n;
-}
-
-// Keeps a copy of a file the program reads, as call<N>_<name>.
-std::string CopyRead(const std::string& path, int call) {
-    std::string bytes;
-    if (!ReadFile(path, bytes)) return std::string();
-    WriteFile("call" + std::to_string(call) + "_" + BaseName(path), bytes);
-    return bytes;
-}
-
-std::string Between(const std::string& text, const std::string& open, const std::string& close) {
-    const size_t a = text.find(open);
-    if (a == std::string::npos) return std::string();
-    const size_t b = text.find(close, a + open.size());
-    if (b == std::string::npos) return std::string();
-    return text.substr(a + open.size(), b - a - open.size());
-}
 
 }  // namespace
 
@@ -117,28 +84,28 @@ int main(int argc, char** argv) {
         std::ofstream calls("fake_calls.txt", std::ios::binary | std::ios::app);
         calls << line << "\n";
     }
-    WriteFile("fake_pid", std::to_string(::getpid()));
-    WriteFile("fake_fds", inherited);
-    if (const char* tag = std::getenv("ORVANTA_FAKE_TAG")) WriteFile("fake_env", tag);
+    WriteWholeFile("fake_pid", std::to_string(::getpid()));
+    WriteWholeFile("fake_fds", inherited);
+    if (const char* tag = std::getenv("ORVANTA_FAKE_TAG")) WriteWholeFile("fake_env", tag);
 
     std::string text;
-    if (ReadFile("fake_sleep", text)) {
+    if (ReadWholeFile("fake_sleep", text)) {
         const double seconds = std::strtod(text.c_str(), nullptr);
         if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     }
 
     if (!output.empty()) {
         std::string result;
-        if (ReadFile("fake_result_" + std::to_string(call), result) || ReadFile("fake_result", result))
-            WriteFile(output, result);
+        if (ReadWholeFile("fake_result_" + std::to_string(call), result) || ReadWholeFile("fake_result", result))
+            WriteWholeFile(output, result);
     }
 
-    if (ReadFile("fake_signal", text)) {
+    if (ReadWholeFile("fake_signal", text)) {
         const int sig = std::atoi(text.c_str());
         ::signal(sig, SIG_DFL);
         ::raise(sig);
     }
     int code = 0;
-    if (ReadFile("fake_exit", text)) code = std::atoi(text.c_str());
+    if (ReadWholeFile("fake_exit", text)) code = std::atoi(text.c_str());
     return code;
 }

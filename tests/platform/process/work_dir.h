@@ -20,14 +20,17 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/transfer_files.h"
+
 namespace orv::test {
 
-class WorkDir {
+class WorkDir : public FakeFolder {
 public:
     WorkDir() {
         char pattern[] = "/tmp/orvanta_scales_XXXXXX";
         const char* made = ::mkdtemp(pattern);
         m_path = made ? made : "/tmp";
+        m_root = m_path;
         m_oldCwd = std::filesystem::current_path();
         std::filesystem::current_path(m_path);
         const char* tmp = std::getenv("TMPDIR");
@@ -52,40 +55,6 @@ public:
     // The fake transfer program, linked in under `name`.
     void InstallFake(const std::string& name) const {
         std::filesystem::create_symlink(std::string(ORVANTA_FAKES_DIR) + "/fake_transfer", File(name));
-    }
-
-    void Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    std::optional<std::string> Read(const std::string& name) const {
-        std::ifstream in(File(name), std::ios::binary);
-        if (!in) return std::nullopt;
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    bool Exists(const std::string& name) const { return std::filesystem::exists(File(name)); }
-
-    // The fake's recorded calls, one line each, fields split at tabs.
-    std::vector<std::vector<std::string>> Calls() const {
-        std::vector<std::vector<std::string>> calls;
-        const std::string text = Read("fake_calls.txt").value_or("");
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            std::vector<std::string> fields;
-            const std::string line = text.substr(start, end - start);
-            size_t a = 0;
-            for (;;) {
-                size_t t = line.find('\t', a);
-                fields.push_back(line.substr(a, t == std::string::npos ? std::string::npos : t - a));
-                if (t == std::string::npos) break;
-                a = t + 1;
-            }
-            calls.push_back(fields);
-            start = end + 1;
-        }
-        return calls;
     }
 
     // Waits (at most 10 s) until the fake has written its process id.
