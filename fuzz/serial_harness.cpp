@@ -119,11 +119,14 @@ struct Sources {
     std::vector<Bytes> streams;
     int pieces = 1;
     std::vector<int> widths;
+    Bytes digits;   // the ASCII digits of the answers, in order
 };
 
 Sources MakeSources(const SerialFamily& family, const Bytes& fed) {
-    Sources src{{fed}, family.textPieces, family.binaryWidths};
+    Sources src{{fed}, family.textPieces, family.binaryWidths, {}};
     if (family.textMap) src.streams.push_back(family.textMap(fed));
+    for (uint8_t b : fed)
+        if (b >= '0' && b <= '9') src.digits.push_back(b);
     return src;
 }
 
@@ -186,26 +189,24 @@ bool FromAnswers(const char (&text)[N], const Sources& src) {
     return true;
 }
 
-// A price, quantity or value the register sent: in units, tenths,
-// hundredths or thousandths, as decimal digits (with or without the point)
-// or a binary number; 0 always.
+// A price, quantity, value or rate the register sent: 0, or a number whose
+// digits (in units or down to millionths, without leading zeros) occur among
+// the digits of the answers (every other byte left out: the text protocols
+// write numbers with a point, padding or spaces among the digits), or that
+// occurs in binary of one of the family's widths (in units down to
+// thousandths).
 bool NumberFromAnswers(double v, const Sources& src) {
     if (!std::isfinite(v)) return false;
-    for (int frac = 0; frac <= 3; ++frac) {
+    if (v == 0) return true;
+    for (int frac = 0; frac <= 6; ++frac) {
         const double scaled = v * std::pow(10.0, frac);
-        if (std::fabs(scaled) > 9e18) continue;
+        if (std::fabs(scaled) > 9e18) break;
         const int64_t n = std::llround(scaled);
-        if (std::fabs(scaled - static_cast<double>(n)) > 1e-6 * std::max(1.0, std::fabs(scaled))) continue;
-        if (n == 0) return true;
-        if (SentBinary(src, n)) return true;
+        if (n == 0 || std::fabs(scaled - static_cast<double>(n)) > 1e-6 * std::fabs(scaled)) continue;
+        if (frac <= 3 && SentBinary(src, n)) return true;
         const std::string digits = std::to_string(n < 0 ? -static_cast<uint64_t>(n) : static_cast<uint64_t>(n));
         const auto* d = reinterpret_cast<const uint8_t*>(digits.data());
-        if (Occurs(src, d, d + digits.size())) return true;
-        if (frac > 0 && digits.size() > static_cast<size_t>(frac)) {
-            const std::string pointed = digits.substr(0, digits.size() - frac) + "." + digits.substr(digits.size() - frac);
-            const auto* p = reinterpret_cast<const uint8_t*>(pointed.data());
-            if (Occurs(src, p, p + pointed.size())) return true;
-        }
+        if (std::search(src.digits.begin(), src.digits.end(), d, d + digits.size()) != src.digits.end()) return true;
     }
     return false;
 }
