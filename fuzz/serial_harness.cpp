@@ -207,6 +207,15 @@ bool NumberFromAnswers(double v, const Sources& src) {
         const std::string digits = std::to_string(n < 0 ? -static_cast<uint64_t>(n) : static_cast<uint64_t>(n));
         const auto* d = reinterpret_cast<const uint8_t*>(digits.data());
         if (std::search(src.digits.begin(), src.digits.end(), d, d + digits.size()) != src.digits.end()) return true;
+        // Beyond 2^53 a double no longer holds every integer: any run of as
+        // many digits that reads as the same double will do.
+        if (std::fabs(scaled) >= 9007199254740992.0) {
+            const size_t len = digits.size();
+            for (size_t i = 0; i + len <= src.digits.size(); ++i) {
+                const std::string run(src.digits.begin() + static_cast<long>(i), src.digits.begin() + static_cast<long>(i + len));
+                if (std::strtod(run.c_str(), nullptr) == std::fabs(scaled)) return true;
+            }
+        }
     }
     return false;
 }
