@@ -199,23 +199,24 @@ bool NumberFromAnswers(double v, const Sources& src) {
     if (!std::isfinite(v)) return false;
     if (v == 0) return true;
     for (int frac = 0; frac <= 6; ++frac) {
-        const double scaled = v * std::pow(10.0, frac);
-        if (std::fabs(scaled) > 9e18) break;
+        const double scaled = std::fabs(v * std::pow(10.0, frac));
+        if (scaled >= 9007199254740992.0) {
+            // Beyond 2^53 a double no longer holds every integer: any run of
+            // as many digits that reads as the same double will do.
+            const auto len = static_cast<size_t>(std::floor(std::log10(scaled))) + 1;
+            for (size_t i = 0; i + len <= src.digits.size(); ++i) {
+                const std::string run(src.digits.begin() + static_cast<long>(i),
+                                      src.digits.begin() + static_cast<long>(i + len));
+                if (std::strtod(run.c_str(), nullptr) == scaled) return true;
+            }
+            break;
+        }
         const int64_t n = std::llround(scaled);
-        if (n == 0 || std::fabs(scaled - static_cast<double>(n)) > 1e-6 * std::fabs(scaled)) continue;
-        if (frac <= 3 && SentBinary(src, n)) return true;
-        const std::string digits = std::to_string(n < 0 ? -static_cast<uint64_t>(n) : static_cast<uint64_t>(n));
+        if (n == 0 || std::fabs(scaled - static_cast<double>(n)) > 1e-6 * scaled) continue;
+        if (frac <= 3 && (SentBinary(src, n) || SentBinary(src, -n))) return true;
+        const std::string digits = std::to_string(n);
         const auto* d = reinterpret_cast<const uint8_t*>(digits.data());
         if (std::search(src.digits.begin(), src.digits.end(), d, d + digits.size()) != src.digits.end()) return true;
-        // Beyond 2^53 a double no longer holds every integer: any run of as
-        // many digits that reads as the same double will do.
-        if (std::fabs(scaled) >= 9007199254740992.0) {
-            const size_t len = digits.size();
-            for (size_t i = 0; i + len <= src.digits.size(); ++i) {
-                const std::string run(src.digits.begin() + static_cast<long>(i), src.digits.begin() + static_cast<long>(i + len));
-                if (std::strtod(run.c_str(), nullptr) == std::fabs(scaled)) return true;
-            }
-        }
     }
     return false;
 }
