@@ -180,7 +180,7 @@ bool FromAnswers(const char (&text)[N], const Sources& src) {
         bool digits = true;
         int64_t value = 0;
         for (; j < n && AsciiWordChar(t[j]); ++j) {
-            digits = digits && t[j] <= '9' && j - i < 19;
+            digits = digits && t[j] <= '9' && j - i < 18;   // 18 digits fit in 64 bits
             if (digits) value = value * 10 + (t[j] - '0');
         }
         if (!Joined(src, t + i, t + j, src.pieces) && !(digits && SentBinary(src, value))) return false;
