@@ -1,13 +1,19 @@
 #include "serial_harness.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
+#include <cmath>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include <sys/stat.h>
 
 #include "fakes/fake_serial_device.h"
 #include "fuzz_checks.h"
@@ -27,8 +33,20 @@ namespace {
 // the job counts as hung (the item loop gives up after three silent items).
 constexpr int kWaitsAfterAnswers = 400;
 constexpr int kJobWallMillis = 20000;
+constexpr const char* kDumpDir = "/dev/shm/orvanta-fuzz";
+
+// What the job handed the host, for a look at a failing input.
+void DumpRecords() {
+    for (const auto& it : Host().Items())
+        std::fprintf(stderr, "  item %u code '%s' name '%s' price %g vat %g/%u\n", it.number, it.code, it.name,
+                     it.price, it.vat_rate, it.vat_group);
+    for (const auto& s : Host().Sales())
+        std::fprintf(stderr, "  sale plu %u code '%s' name '%s' qty %g value %g (item %u '%s' '%s')\n", s.sale.plu,
+                     s.sale.code, s.sale.name, s.sale.quantity, s.sale.value, s.item.number, s.item.code, s.item.name);
+}
 
 [[noreturn]] void Broken(const char* what, SerialJob job, int type) {
+    DumpRecords();
     std::fprintf(stderr, "broken promise (%s, type %d): %s\n", JobName(job), type, what);
     std::fflush(stderr);
     std::abort();
@@ -40,6 +58,8 @@ bool ItemTerminated(const EcrItemRecord& it) {
 
 std::shared_ptr<FakeSerialLine>& Line() {
     static std::shared_ptr<FakeSerialLine> line = [] {
+        // The traffic dumps of every frame go to memory, not to the disk.
+        if (::mkdir(kDumpDir, 0700) == 0 || errno == EEXIST) ::setenv("TMPDIR", kDumpDir, 1);
         EcrCreate(nullptr);
         return FakeSerialLine::Create();
     }();
@@ -86,10 +106,152 @@ bool RunJob(const SerialFamily& family, SerialJob job, int type, double timeScal
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(wallMillis);
     while (!EcrIsDone()) {
         if (std::chrono::steady_clock::now() > end) Broken("the job did not end in time", job, type);
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
     line->SetFeeder(nullptr);
     return true;
+}
+
+// What the answers fed can give a record: their bytes in one stream (and
+// that stream in the register's character set mapped to host text), how many
+// pieces a text may join, and the widths of binary numbers.
+struct Sources {
+    std::vector<Bytes> streams;
+    int pieces = 1;
+    std::vector<int> widths;
+    Bytes digits;   // the ASCII digits of the answers, in order
+};
+
+Sources MakeSources(const SerialFamily& family, const Bytes& fed) {
+    Sources src{{fed}, family.textPieces, family.binaryWidths, {}};
+    if (family.textMap) src.streams.push_back(family.textMap(fed));
+    for (uint8_t b : fed)
+        if (b >= '0' && b <= '9') src.digits.push_back(b);
+    return src;
+}
+
+bool Occurs(const Sources& src, const uint8_t* begin, const uint8_t* end) {
+    for (const Bytes& s : src.streams)
+        if (std::search(s.begin(), s.end(), begin, end) != s.end()) return true;
+    return false;
+}
+
+// The run is the join of at most `pieces` pieces that occur in the answers
+// (the longest piece first: any split's first piece is a prefix of it).
+bool Joined(const Sources& src, const uint8_t* begin, const uint8_t* end, int pieces) {
+    if (begin == end) return true;
+    if (pieces == 0) return false;
+    const uint8_t* cut = end;
+    while (cut > begin && !Occurs(src, begin, cut)) --cut;
+    return cut > begin && Joined(src, cut, end, pieces - 1);
+}
+
+// A number the register sent in binary of one of the widths, either byte
+// order (two's complement when negative).
+bool SentBinary(const Sources& src, int64_t value) {
+    for (int w : src.widths) {
+        const int64_t lo = w < 8 ? -(int64_t{1} << (8 * w - 1)) : INT64_MIN;
+        const uint64_t hi = w < 8 ? (uint64_t{1} << (8 * w)) - 1 : UINT64_MAX;
+        if (value < lo || (value > 0 && static_cast<uint64_t>(value) > hi)) continue;
+        uint8_t le[8], be[8];
+        for (int i = 0; i < w; ++i) le[i] = be[w - 1 - i] = static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i));
+        if (Occurs(src, le, le + w) || Occurs(src, be, be + w)) return true;
+    }
+    return false;
+}
+
+bool AsciiWordChar(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Every run of ASCII letters and digits in the text comes from the answers:
+// it occurs there (in one piece or, for families that send a text in parts,
+// a few), or, all digits, it is a number sent in binary. Code-page conversion
+// leaves ASCII alone and trimming or padding touches only spaces, so a run
+// that the answers cannot give was made up or read from the wrong place.
+template <size_t N>
+bool FromAnswers(const char (&text)[N], const Sources& src) {
+    const auto* t = reinterpret_cast<const uint8_t*>(text);
+    const size_t n = ::strnlen(text, N);
+    for (size_t i = 0; i < n;) {
+        if (!AsciiWordChar(t[i])) {
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        bool digits = true;
+        int64_t value = 0;
+        for (; j < n && AsciiWordChar(t[j]); ++j) {
+            digits = digits && t[j] <= '9' && j - i < 18;   // 18 digits fit in 64 bits
+            if (digits) value = value * 10 + (t[j] - '0');
+        }
+        if (!Joined(src, t + i, t + j, src.pieces) && !(digits && SentBinary(src, value))) return false;
+        i = j;
+    }
+    return true;
+}
+
+// A price, quantity, value or rate the register sent: 0, or a number whose
+// digits (in units or down to millionths, without leading zeros) occur among
+// the digits of the answers (every other byte left out: the text protocols
+// write numbers with a point, padding or spaces among the digits), or that
+// occurs in binary of one of the family's widths (in units down to
+// thousandths).
+bool NumberFromAnswers(double v, const Sources& src) {
+    if (!std::isfinite(v)) return false;
+    if (v == 0) return true;
+    for (int frac = 0; frac <= 6; ++frac) {
+        const double scaled = std::fabs(v * std::pow(10.0, frac));
+        if (scaled >= 9007199254740992.0) {
+            // Beyond 2^53 a double no longer holds every integer: any run of
+            // as many digits that reads as the same double will do.
+            const auto len = static_cast<size_t>(std::floor(std::log10(scaled))) + 1;
+            for (size_t i = 0; i + len <= src.digits.size(); ++i) {
+                const std::string run(src.digits.begin() + static_cast<long>(i),
+                                      src.digits.begin() + static_cast<long>(i + len));
+                if (std::strtod(run.c_str(), nullptr) == scaled) return true;
+            }
+            break;
+        }
+        const int64_t n = std::llround(scaled);
+        if (n == 0 || std::fabs(scaled - static_cast<double>(n)) > 1e-6 * scaled) continue;
+        if (frac <= 3 && (SentBinary(src, n) || SentBinary(src, -n))) return true;
+        const std::string digits = std::to_string(n);
+        const auto* d = reinterpret_cast<const uint8_t*>(digits.data());
+        if (std::search(src.digits.begin(), src.digits.end(), d, d + digits.size()) != src.digits.end()) return true;
+    }
+    return false;
+}
+
+// Records read from the register hold what its answers held; a register
+// that sent nothing gave no record at all.
+void CheckContents(SerialJob job, int type, const Sources& src) {
+    const bool silent = src.streams.front().empty();
+    const auto items = Host().Items();
+    const auto sales = Host().Sales();
+    if (silent && (!items.empty() || !sales.empty() || !Host().StatusCalls().empty()))
+        Broken("a record handed on from a register that sent nothing", job, type);
+    for (const auto& it : items) {
+        if (job == SerialJob::ReadGoodsByList && (it.number < 1 || it.number > 3))
+            Broken("a read item the host did not ask for", job, type);
+        if (!FromAnswers(it.name, src)) Broken("a read item's name the answers did not hold", job, type);
+        if (!FromAnswers(it.code, src)) Broken("a read item's code the answers did not hold", job, type);
+        if (!NumberFromAnswers(it.price, src)) Broken("a read item's price the answers did not hold", job, type);
+    }
+    for (const auto& s : sales) {
+        if (!FromAnswers(s.sale.name, src) || !FromAnswers(s.item.name, src))
+            Broken("a sale's name the answers did not hold", job, type);
+        if (!FromAnswers(s.sale.code, src) || !FromAnswers(s.item.code, src))
+            Broken("a sale's code the answers did not hold", job, type);
+        if (!NumberFromAnswers(s.sale.quantity, src) || !NumberFromAnswers(s.sale.value, src))
+            Broken("a sale's quantity or value the answers did not hold", job, type);
+    }
+    // VAT rates: undefined (-3), exempt (-1) or a rate the answers held.
+    auto rateFromAnswers = [&](double r) { return r == -3.0 || r == -1.0 || NumberFromAnswers(r, src); };
+    for (const auto& v : Host().VatCalls())
+        for (double r : v)
+            if (!rateFromAnswers(r)) Broken("a VAT rate the answers did not hold", job, type);
+    for (const auto& st : Host().StatusCalls())
+        for (double r : st.vat)
+            if (!rateFromAnswers(r)) Broken("a status's VAT rate the answers did not hold", job, type);
 }
 
 void CheckPromises(SerialJob job, int type, bool answered) {
@@ -143,20 +305,26 @@ int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size)
     size_t next = 0;
     int waitsAfter = 0;
     bool heard = false;
+    Bytes fed;
     auto feeder = [&](const Bytes&) -> Bytes {
         if (next < answers.size()) {
             const Bytes& a = answers[next++];
             heard = heard || !a.empty();
+            fed.insert(fed.end(), a.begin(), a.end());
             return a;
         }
         if (++waitsAfter > kWaitsAfterAnswers) Broken("the job keeps waiting for a silent register", job, type);
         return {};
     };
-    if (RunJob(family, job, type, 1e-9, kJobWallMillis, feeder)) {
+    if (RunJob(family, job, type, 0.0, kJobWallMillis, feeder)) {
         // A job that asks the register nothing (one the model does without)
         // may succeed without an answer.
         const bool asked = !Line()->Written().empty();
         CheckPromises(job, type, heard || !asked);
+        CheckContents(job, type, MakeSources(family, fed));
+        if (std::getenv("ORVANTA_FUZZ_STATS"))
+            std::fprintf(stderr, "stats %s type %d: %zu answers, %d waits after them, %zu bytes written\n",
+                         JobName(job), type, answers.size(), waitsAfter, Line()->Written().size());
     }
     return 0;
 }

@@ -3,15 +3,17 @@
 // of the family; the rest is a list of answers, each a length byte and that
 // many bytes. Whenever the library waits for input and none is queued, the
 // fake serial line hands it the next answer (length 0: nothing this time, so
-// the wait runs out); once the list is used up the register is silent. Every
-// wait of the library is scaled down to (almost) nothing.
+// the wait runs out); once the list is used up the register is silent. The
+// job runs at time scale 0: no wait of the library takes real time (a wait
+// with nothing to feed ends at once as a time-out).
 //
 // After each job the harness checks the library's promises and aborts (a
 // crash for the fuzzer) when one is broken: the job ends (in wall time and
 // within a bound of waits for input), a failed job or item carries a nonzero
 // code and a text, texts handed to the host are zero-terminated, an error
-// event carries a code, and a job that asked a register that sent nothing at
-// all never succeeds.
+// event carries a code, a job that asked a register that sent nothing at
+// all never succeeds, and the records handed to the host hold what the
+// answers held (see fuzz/README.md).
 #pragma once
 
 #include <cstddef>
@@ -33,6 +35,14 @@ struct SerialFamily {
     const char* name;
     std::vector<int> types;    // device type codes of the family
     int baud = 9600;
+    // For the content check (see README): how the register's bytes become
+    // host text where it has a character set of its own (byte for byte;
+    // empty: ASCII as it stands), into how many pieces sent apart a host text
+    // may have been joined (long names sent in two parts), and the widths of
+    // numbers sent in binary (barcodes, prices, rates; none: as text only).
+    std::function<Bytes(const Bytes&)> textMap;
+    int textPieces = 1;
+    std::vector<int> binaryWidths;
 };
 
 // Runs one fuzz input; always returns 0 (a broken promise aborts).

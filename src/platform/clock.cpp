@@ -8,10 +8,15 @@ namespace orv::platform {
 
 namespace {
 std::atomic<double> g_scale{1.0};
-}
+std::atomic<int64_t> g_skipped{0};
 
-void SetTimeScale(double scale) { g_scale.store(scale > 0 ? scale : 1.0); }
+// The clock of the deadlines: real time plus what test devices skipped.
+int64_t DeadlineMillis() { return MonotonicMillis() + g_skipped.load(); }
+}  // namespace
+
+void SetTimeScale(double scale) { g_scale.store(scale >= 0 ? scale : 1.0); }
 double TimeScale() { return g_scale.load(); }
+void SkipTime(int64_t ms) { g_skipped.fetch_add(ms > 0 ? ms : 0); }
 
 int64_t MonotonicMillis() {
     using namespace std::chrono;
@@ -36,8 +41,9 @@ int64_t ScaledMillis(double seconds) {
 
 SecondDeadline::SecondDeadline(int seconds) : m_unlimited(seconds < 0), m_endMillis(0) {
     if (m_unlimited) return;
-    const double unit = 1000.0 * TimeScale();      // one library second in real ms
-    const int64_t now = MonotonicMillis();
+    const double scale = TimeScale();
+    const double unit = 1000.0 * (scale > 0 ? scale : 1.0);   // one library second in ms
+    const int64_t now = DeadlineMillis();
     const double nowUnits = static_cast<double>(now) / unit;
     if (seconds == 0) {
         m_endMillis = now;
@@ -49,22 +55,22 @@ SecondDeadline::SecondDeadline(int seconds) : m_unlimited(seconds < 0), m_endMil
 }
 
 bool SecondDeadline::Passed() const {
-    return !m_unlimited && MonotonicMillis() >= m_endMillis;
+    return !m_unlimited && DeadlineMillis() >= m_endMillis;
 }
 
 int SecondDeadline::RemainingMillis() const {
     if (m_unlimited) return -1;
-    int64_t left = m_endMillis - MonotonicMillis();
+    int64_t left = m_endMillis - DeadlineMillis();
     if (left <= 0) return 0;
     return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
 }
 
-Deadline::Deadline(double seconds) : m_endMillis(MonotonicMillis() + ScaledMillis(seconds)) {}
+Deadline::Deadline(double seconds) : m_endMillis(DeadlineMillis() + ScaledMillis(seconds)) {}
 
-bool Deadline::Passed() const { return MonotonicMillis() >= m_endMillis; }
+bool Deadline::Passed() const { return DeadlineMillis() >= m_endMillis; }
 
 int Deadline::RemainingMillis() const {
-    int64_t left = m_endMillis - MonotonicMillis();
+    int64_t left = m_endMillis - DeadlineMillis();
     if (left <= 0) return 0;
     return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
 }

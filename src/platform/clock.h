@@ -7,9 +7,12 @@
 namespace orv::platform {
 
 // Scale applied to every library wait: 1.0 is real time; tests set e.g. 0.01
-// so that a 5-second time-out lasts 50 ms.
+// so that a 5-second time-out lasts 50 ms. At 0 no wait takes real time:
+// pauses end at once, and the deadlines count unscaled time on a clock that a
+// test device moves on with SkipTime instead of waiting.
 void SetTimeScale(double scale);
 double TimeScale();
+void SkipTime(int64_t ms);
 
 int64_t MonotonicMillis();             // real milliseconds since an arbitrary start
 

@@ -131,6 +131,13 @@ public:
                 if (what == SerialWaitFor::Input && !m_line->m_in.empty()) return orv::platform::kWaitReady;
                 if (what == SerialWaitFor::Room && m_line->m_out.size() < m_line->m_room) return orv::platform::kWaitReady;
             }
+            // At time scale 0 nothing can change while the library waits:
+            // the wait runs out at once and the deadline's clock jumps to its end.
+            if (orv::platform::TimeScale() == 0) {
+                if (brk && brk->IsSet()) return orv::platform::kWaitBroken;
+                orv::platform::SkipTime(timeoutMs);
+                return orv::platform::kWaitTimeout;
+            }
             int left = -1;
             if (end >= 0) {
                 int64_t l = end - orv::platform::MonotonicMillis();

@@ -12,6 +12,10 @@
 // Every device the library creates while the line is installed talks to it
 // (one open at a time, like a real port). The destructor restores the termios
 // devices. All methods are thread-safe.
+//
+// At time scale 0 (orv::platform::SetTimeScale(0)) a wait that finds nothing
+// ready (after asking the feeder) ends at once as a time-out and moves the
+// deadlines' clock on by its length, so a device time-out costs no real time.
 #pragma once
 
 #include <cstddef>

@@ -14,7 +14,7 @@
 // The driver's own goods record.
 struct ElzabPlu {
     uint32_t number = 0;
-    char barcode[14] = {};      // up to 13 decimal digits
+    char barcode[16] = {};      // decimal; 13 digits at most as programmed, 15 as six bytes can hold
     char name[48] = {};         // code page 1250
     uint32_t vat = 0;           // tax group 1..8
     uint32_t dept = 0;

@@ -203,6 +203,21 @@ TEST_F(ElzabJobsTest, ReadPluReportsFailuresByEvents) {
     EXPECT_TRUE(Host().Confirmations().empty());
 }
 
+// The six barcode bytes of a reply can hold fifteen digits (a register never
+// takes more than thirteen from us, but a reply may hold any bytes): the host
+// gets the whole number, never its first thirteen digits as another barcode.
+TEST_F(ElzabJobsTest, ReadBarcodeKeepsEveryDigitTheSixBytesHold) {
+    Register(27, 13);
+    reg->AddPlu(1, "Jeden", 1, 1, 1.0, 35322350018592ull);    // six spaces on the wire
+    reg->AddPlu(2, "Dwa", 1, 1, 1.0, 281474976710655ull);     // six bytes 0xFF
+    EcrItemRecord items[] = {Item(1, "", 0, 0, 0), Item(2, "", 0, 0, 0)};
+    EXPECT_EQ(Run([&] { return EcrReadPLU(&device, items, 2, RecordingHost::OnItemRead); }), 0);
+    auto read = Host().Items();
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_STREQ(read[0].code, "35322350018592");
+    EXPECT_STREQ(read[1].code, "281474976710655");
+}
+
 TEST_F(ElzabJobsTest, DepartmentWalkTreatsBothNotDefinedFormsAlike) {
     for (uint8_t form : {uint8_t{102}, uint8_t{202}}) {
         SCOPED_TRACE(form);
