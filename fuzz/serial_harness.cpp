@@ -120,6 +120,7 @@ struct Sources {
     int pieces = 1;
     std::vector<int> widths;
     Bytes digits;   // the ASCII digits of the answers, in order
+    std::vector<double> texts;   // every number written out in the answers, as strtod reads it
 };
 
 Sources MakeSources(const SerialFamily& family, const Bytes& fed) {
@@ -127,6 +128,19 @@ Sources MakeSources(const SerialFamily& family, const Bytes& fed) {
     if (family.textMap) src.streams.push_back(family.textMap(fed));
     for (uint8_t b : fed)
         if (b >= '0' && b <= '9') src.digits.push_back(b);
+    // Text protocols write a number out with as many decimals as they like;
+    // the library reads it whole, so its value need not round to any digits
+    // the answer holds (3.6666...6650 is read as 3.666...67).
+    auto numeric = [](uint8_t b) { return (b >= '0' && b <= '9') || b == '.'; };
+    for (size_t i = 0; i < fed.size(); ++i) {
+        if (!numeric(fed[i]) || (i > 0 && numeric(fed[i - 1]))) continue;
+        size_t j = i;
+        while (j < fed.size() && numeric(fed[j])) ++j;
+        const std::string run(fed.begin() + static_cast<long>(i), fed.begin() + static_cast<long>(j));
+        const double v = std::strtod(run.c_str(), nullptr);
+        src.texts.push_back(v);
+        src.texts.push_back(-v);
+    }
     return src;
 }
 
@@ -198,6 +212,8 @@ bool FromAnswers(const char (&text)[N], const Sources& src) {
 bool NumberFromAnswers(double v, const Sources& src) {
     if (!std::isfinite(v)) return false;
     if (v == 0) return true;
+    for (double t : src.texts)
+        if (std::fabs(t - v) <= 1e-9 * std::max(1.0, std::fabs(v))) return true;
     for (int frac = 0; frac <= 6; ++frac) {
         const double scaled = std::fabs(v * std::pow(10.0, frac));
         if (scaled >= 9007199254740992.0) {
