@@ -9,7 +9,6 @@
 
 namespace {
 
-std::string Text(const char* field, size_t cap) { return std::string(field, strnlen(field, cap)); }
 
 
 }  // namespace
@@ -143,7 +142,7 @@ int CAD_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) 
     if (!items) return NoArray(*this);
     if (count <= 0) count = 1;
     const int percent = static_cast<int>(std::trunc(100.0) / count);
-    Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + Text(items[0].code, sizeof items[0].code), percent, 0);
+    Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + HostField(items[0].code, sizeof items[0].code), percent, 0);
     return Unavailable(*this);
 }
 
@@ -164,8 +163,8 @@ int CAD_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
     int r = ItemLoop<EcrItemRecord>(
         items, count,
         [update](const EcrItemRecord& it) {
-            return update ? "Aktualizacja danych " + Text(it.code, sizeof it.code)
-                          : "Programowanie " + Text(it.name, sizeof it.name);
+            return update ? "Aktualizacja danych " + HostField(it.code, sizeof it.code)
+                          : "Programowanie " + HostField(it.name, sizeof it.name);
         },
         [this, update](EcrItemRecord& it, int) {
             const AdaxPLURecord rec = FromHostItem(it);
@@ -188,7 +187,7 @@ int CAD_ECR::DelPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     int r = ItemLoop<EcrItemRecord>(
-        items, count, [](const EcrItemRecord& it) { return "Nazwa - " + Text(it.name, sizeof it.name); },
+        items, count, NameLabel<EcrItemRecord>,
         [this](EcrItemRecord& it, int) {
             if (m_adax.DeletePLU(it.code, sizeof it.code) != 1) return Failed();
             return 1;
@@ -206,7 +205,7 @@ int CAD_ECR::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallbac
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     ItemLoop<EcrDeptRecord>(
-        depts, count, [](const EcrDeptRecord& d) { return "Nazwa - " + Text(d.name, sizeof d.name); },
+        depts, count, NameLabel<EcrDeptRecord>,
         [this](EcrDeptRecord&, int) { return Unavailable(*this); }, opt);
     return 0;
 }

@@ -27,6 +27,12 @@ void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t 
 // A host text field that may lack its terminator.
 inline std::string HostField(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
+// The progress text of an item loop over goods or departments: the host's name.
+template <class Rec>
+std::string NameLabel(const Rec& rec) {
+    return "Nazwa - " + HostField(rec.name, sizeof rec.name);
+}
+
 // As much of a text field as the destination holds, terminated.
 template <size_t N, size_t M>
 void CopyTextField(char (&dst)[N], const char (&src)[M]) {

@@ -9,7 +9,6 @@
 
 namespace {
 
-std::string Text(const char* field, size_t cap) { return std::string(field, strnlen(field, cap)); }
 
 }  // namespace
 
@@ -139,7 +138,7 @@ int CCR_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) 
     int result = 0;
     bool reported = false;
     for (int i = 0; i < count; ++i) {
-        const std::string code = Text(items[i].code, sizeof items[i].code);
+        const std::string code = HostField(items[i].code, sizeof items[i].code);
         Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + code, static_cast<int>(std::trunc((i + 1) * 100.0) / count), 0);
         Cr280PLURecord rec{};
         if (!FromHostItem(items[i], rec)) return Result(0);
@@ -165,7 +164,7 @@ int CCR_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrItemRecord>(
-        items, count, [](const EcrItemRecord& it) { return "Nazwa - " + Text(it.name, sizeof it.name); },
+        items, count, NameLabel<EcrItemRecord>,
         [this](EcrItemRecord& it, int) {
             Cr280PLURecord rec{};
             if (FromHostItem(it, rec) && m_cr.SendPLU(rec) == 1) return 1;
@@ -177,13 +176,13 @@ int CCR_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
 // The register's delete record is not known: every item is refused.
 int CCR_ECR::DelPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback) {
     return ItemLoop<EcrItemRecord>(
-        items, count, [](const EcrItemRecord& it) { return "Nazwa - " + Text(it.name, sizeof it.name); },
+        items, count, NameLabel<EcrItemRecord>,
         [this](EcrItemRecord&, int) { return Unavailable(*this); });
 }
 
 // The register's department record is not known: every one is refused.
 int CCR_ECR::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallback) {
     return ItemLoop<EcrDeptRecord>(
-        depts, count, [](const EcrDeptRecord& d) { return "Nazwa - " + Text(d.name, sizeof d.name); },
+        depts, count, NameLabel<EcrDeptRecord>,
         [this](EcrDeptRecord&, int) { return Unavailable(*this); });
 }

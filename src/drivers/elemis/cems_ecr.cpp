@@ -140,7 +140,7 @@ int CEMS_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgr
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrItemRecord>(
-        items, count, [](const EcrItemRecord& item) { return "Nazwa - " + HostField(item.name, sizeof item.name); },
+        items, count, NameLabel<EcrItemRecord>,
         [this](EcrItemRecord& item, int) { return m_proto.WritePlu(ToDevice(item)) ? 1 : Failed(); }, opt);
 }
 
@@ -149,7 +149,7 @@ int CEMS_ECR::DelPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgr
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrItemRecord>(
-        items, count, [](const EcrItemRecord& item) { return "Nazwa - " + HostField(item.name, sizeof item.name); },
+        items, count, NameLabel<EcrItemRecord>,
         [this](EcrItemRecord&, int) {
             SetError(25, GetErrorText(25));
             return 0;
@@ -161,7 +161,7 @@ int CEMS_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProg
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrDeptRecord>(
-        depts, count, [](const EcrDeptRecord& d) { return "Nazwa - " + HostField(d.name, sizeof d.name); },
+        depts, count, NameLabel<EcrDeptRecord>,
         [this](EcrDeptRecord& d, int) {
             ElemisDept dept;
             dept.number = d.number;

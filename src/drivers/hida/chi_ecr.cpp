@@ -148,7 +148,7 @@ int CHI_ECR::GoodsLoop(EcrItemRecord* items, int count, int (CHida::*operation)(
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrItemRecord>(
-        items, count, [](const EcrItemRecord& it) { return "Nazwa - " + HostField(it.name, sizeof it.name); },
+        items, count, NameLabel<EcrItemRecord>,
         [this, operation](EcrItemRecord& it, int) { return (m_proto.*operation)(ToDevice(it)) == 1 ? 1 : Failed(); },
         opt);
 }
@@ -165,6 +165,6 @@ int CHI_ECR::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallbac
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrDeptRecord>(
-        depts, count, [](const EcrDeptRecord& d) { return "Nazwa - " + HostField(d.name, sizeof d.name); },
+        depts, count, NameLabel<EcrDeptRecord>,
         [this](EcrDeptRecord& d, int) { return m_proto.ProgramDept(ToDevice(d)) == 1 ? 1 : Failed(); }, opt);
 }

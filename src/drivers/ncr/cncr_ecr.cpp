@@ -147,7 +147,7 @@ int CNCR_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgr
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrItemRecord>(
-        items, count, [](const EcrItemRecord& item) { return "Nazwa - " + HostField(item.name, sizeof item.name); },
+        items, count, NameLabel<EcrItemRecord>,
         [this](EcrItemRecord& item, int) { return m_proto.ProgramPlu(ToDevice(item)) ? 1 : Failed(); }, opt);
 }
 
@@ -155,7 +155,7 @@ int CNCR_ECR::DelPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgr
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrItemRecord>(
-        items, count, [](const EcrItemRecord& item) { return "Nazwa - " + HostField(item.name, sizeof item.name); },
+        items, count, NameLabel<EcrItemRecord>,
         [this](EcrItemRecord& item, int) { return m_proto.DeletePlu(ToDevice(item)) ? 1 : Failed(); }, opt);
 }
 
@@ -163,6 +163,6 @@ int CNCR_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProg
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrDeptRecord>(
-        depts, count, [](const EcrDeptRecord& d) { return "Nazwa - " + HostField(d.name, sizeof d.name); },
+        depts, count, NameLabel<EcrDeptRecord>,
         [this](EcrDeptRecord& d, int) { return m_proto.ProgramDept(ToDevice(d)) ? 1 : Failed(); }, opt);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "drivers/common/record_fields.h"
 #include "util/chrarr.h"
 #include "util/cp1250.h"
 
@@ -18,8 +19,6 @@ using orv::novitus::Ps3000Unit;
 
 namespace {
 
-std::string Field(const char* text, size_t size) { return std::string(text, strnlen(text, size)); }
-
 template <size_t N>
 void Put(char (&dst)[N], const std::string& text, size_t max) {
     size_t n = std::min({text.size(), max, N - 1});
@@ -29,12 +28,12 @@ void Put(char (&dst)[N], const std::string& text, size_t max) {
 
 template <size_t N>
 void PutField(char (&dst)[N], const char* src, size_t srcSize) {
-    Put(dst, Field(src, srcSize), N - 1);
+    Put(dst, HostField(src, srcSize), N - 1);
 }
 
 // Longer than the register's 18 characters once trailing blanks are left out.
 bool TooLong(const char* text, size_t size) {
-    std::string t = Field(text, size);
+    std::string t = HostField(text, size);
     while (!t.empty() && t.back() == ' ') t.pop_back();
     return t.size() > 18;
 }
@@ -42,8 +41,8 @@ bool TooLong(const char* text, size_t size) {
 void ToPlu(const EcrItemRecord& item, Ps3000Plu& p) {
     std::memset(&p, 0, sizeof p);
     p.number = item.number;
-    Put(p.code, Field(item.code, sizeof item.code), 18);
-    Put(p.name, Field(item.name, sizeof item.name), 40);
+    Put(p.code, HostField(item.code, sizeof item.code), 18);
+    Put(p.name, HostField(item.name, sizeof item.name), 40);
     p.vat = item.vat_group;
     p.dept = item.department;
     p.price = item.price;
@@ -52,7 +51,7 @@ void ToPlu(const EcrItemRecord& item, Ps3000Plu& p) {
     p.priceMode = item.attr2;
     p.option = item.word168;
     p.fieldB = item.word172;
-    Put(p.text2, Field(item.code2, sizeof item.code2), 18);
+    Put(p.text2, HostField(item.code2, sizeof item.code2), 18);
     p.weighed = item.attr4;
 }
 
@@ -200,7 +199,7 @@ int CP3_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
         items, count,
         [&](const EcrItemRecord& it) {
             char text[128];
-            std::snprintf(text, sizeof text, format, Field(it.name, sizeof it.name).c_str());
+            std::snprintf(text, sizeof text, format, HostField(it.name, sizeof it.name).c_str());
             return std::string(text);
         },
         [&](EcrItemRecord& it, int) {
@@ -215,7 +214,7 @@ int CP3_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
 
 int CP3_ECR::DelPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback) {
     return ItemLoop(
-        items, count, [](const EcrItemRecord& it) { return "Nazwa - " + Field(it.name, sizeof it.name); },
+        items, count, NameLabel<EcrItemRecord>,
         [&](EcrItemRecord& it, int) {
             if (ItemRefused(it, false)) return 0;
             Ps3000Plu p;
@@ -227,7 +226,7 @@ int CP3_ECR::DelPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
 
 int CP3_ECR::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallback) {
     return ItemLoop(
-        depts, count, [](const EcrDeptRecord& d) { return "Nazwa - " + Field(d.name, sizeof d.name); },
+        depts, count, NameLabel<EcrDeptRecord>,
         [&](EcrDeptRecord& d, int) {
             if (d.vat_group < 1 || d.vat_group > 7) {
                 SetError(9, GetErrorText(9));
@@ -236,7 +235,7 @@ int CP3_ECR::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallbac
             if (AmountRefused(d.price)) return 0;
             Ps3000Dept r{};
             r.number = d.number;
-            Put(r.name, Field(d.name, sizeof d.name), 18);
+            Put(r.name, HostField(d.name, sizeof d.name), 18);
             r.vat = d.vat_group;
             r.amount = d.price;
             r.priceMode = d.word92;
@@ -250,7 +249,7 @@ int CP3_ECR::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallbac
 int CP3_ECR::PgmUNIT(int, EcrUnitRecord* units, int count, EcrUnitProgramCallback) {
     auto text = [](const EcrUnitRecord& u) {
         char t[64];
-        std::snprintf(t, sizeof t, "Jednostka m. %u - %s", u.number, Field(u.name, sizeof u.name).c_str());
+        std::snprintf(t, sizeof t, "Jednostka m. %u - %s", u.number, HostField(u.name, sizeof u.name).c_str());
         return std::string(t);
     };
     auto refused = [&](const EcrUnitRecord& u) {
@@ -265,7 +264,7 @@ int CP3_ECR::PgmUNIT(int, EcrUnitRecord* units, int count, EcrUnitProgramCallbac
                 if (refused(u)) return 0;
                 Ps3000Unit r{};
                 r.index = u.number;
-                Put(r.name, Field(u.name, sizeof u.name), 4);
+                Put(r.name, HostField(u.name, sizeof u.name), 4);
                 return m_ps.WriteSingleUnit(r) == 1 ? 1 : Fail();
             },
             {.event6OnFirstFailure = true});
@@ -282,7 +281,7 @@ int CP3_ECR::PgmUNIT(int, EcrUnitRecord* units, int count, EcrUnitProgramCallbac
         Notify(ECR_EVENT_ITEM, text(units[i]), ItemPercent(i, count), 0);
         if (refused(units[i])) return 0;
         batch[i].index = units[i].number;
-        Put(batch[i].name, Field(units[i].name, sizeof units[i].name), 4);
+        Put(batch[i].name, HostField(units[i].name, sizeof units[i].name), 4);
     }
     return m_ps.WriteUnit(batch.data(), count) == 1 ? 1 : Fail();
 }
@@ -312,7 +311,7 @@ int CP3_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) 
     if (count <= 0) count = 1;
     bool noDataReported = false;
     for (int i = 0; i < count; ++i) {
-        const std::string code = Field(items[i].code, sizeof items[i].code);
+        const std::string code = HostField(items[i].code, sizeof items[i].code);
         Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + code, ItemPercent(i, count), 0);
         Ps3000Plu p{};
         Put(p.code, code, 18);
