@@ -53,10 +53,15 @@ echo "=== win64: tests under Wine"
 ctest --preset win64 || status=1
 
 # 32-bit programs: only where Wine can start them (many kernels refuse
-# i386 programs outright).
+# i386 programs outright). A Wine without a 32-bit loader may also give up
+# on the program and still exit 0, so the probe counts as run only when its
+# own words and exit code come back.
 probe=build/win32/probe32.exe
-printf 'int main(void) { return 0; }\n' | i686-w64-mingw32-gcc-posix -x c -o "$probe" -
-if scripts/wine-run.sh "$PWD/build/win32/wine" wine "$probe" >/dev/null 2>&1; then
+printf '#include <stdio.h>\nint main(void) { puts("probe32 ran"); return 42; }\n' |
+    i686-w64-mingw32-gcc-posix -x c -o "$probe" -
+probe_rc=0
+probe_out=$(scripts/wine-run.sh "$PWD/build/win32/wine" wine "$probe" 2>/dev/null) || probe_rc=$?
+if [ "$probe_rc" -eq 42 ] && [[ "$probe_out" == *"probe32 ran"* ]]; then
     echo "=== win32: tests under Wine"
     cmake --preset win32 -DORVANTA_BUILD_TESTS=ON >/dev/null
     cmake --build --preset win32 -j "$jobs"
