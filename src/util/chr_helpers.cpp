@@ -205,6 +205,12 @@ CChrArr NumToText(uint32_t v, int width, uint8_t pad, int base) {
     return PadFront(text, width, pad);
 }
 
+CChrArr ZeroPadded(uint64_t v, int width) {
+    char buf[24];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    return PadFront(std::string(buf, res.ptr), width, '0');
+}
+
 CChrArr IntToText(int32_t v, int width) {
     char buf[16];
     const auto res = std::to_chars(buf, buf + sizeof buf, v);

@@ -105,6 +105,7 @@ uint16_t ChrToWord(const CChrArr& s);                         // 0 unless exactl
 uint32_t ChrToDWord(const CChrArr& s);                        // 0 unless exactly 4 bytes
 CChrArr NumToText(uint32_t v, int width, uint8_t pad, int base);  // never cut
 CChrArr IntToText(int32_t v, int width);
+CChrArr ZeroPadded(uint64_t v, int width);                     // decimal, '0' in front; never cut
 
 // DoubleToText takes its decimals and width as distinct types so that a call
 // site cannot swap them: DoubleToText(v, Decimals{2}, Width{11}).

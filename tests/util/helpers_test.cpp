@@ -136,6 +136,10 @@ TEST(Helpers, NumToTextNeverCuts) {
         {"IntToText(-5,4)", IntToText(-5, 4), "  -5"},
         {"IntToText(42,1)", IntToText(42, 1), "42"},
         {"IntToText(INT32_MIN,0)", IntToText(INT32_MIN, 0), "-2147483648"},
+        {"ZeroPadded(1234,8)", ZeroPadded(1234, 8), "00001234"},
+        {"ZeroPadded(0,2)", ZeroPadded(0, 2), "00"},
+        {"ZeroPadded(12345,3)", ZeroPadded(12345, 3), "12345"},
+        {"ZeroPadded(UINT64_MAX,0)", ZeroPadded(UINT64_MAX, 0), "18446744073709551615"},
     });
 }
 

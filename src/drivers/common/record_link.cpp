@@ -1,7 +1,5 @@
 #include "drivers/common/record_link.h"
 
-#include <cstdio>
-
 #include "drivers/common/record_fields.h"
 
 CRecordLink::CRecordLink(const RecordLinkTraits& traits) : m_traits(traits) {}
@@ -274,7 +272,7 @@ int CRecordLink::FormatVatFlag(int32_t vat, uint32_t flag, CChrArr& out) {
     if (vat == -1) {
         out = "00";
     } else if (vat >= 1 && vat <= 8) {
-        out = Digits(static_cast<uint64_t>(vat), 2);
+        out = ZeroPadded(static_cast<uint64_t>(vat), 2);
     } else {
         m_nError = 103;
         return 0;
@@ -287,7 +285,7 @@ int CRecordLink::FormatDeptField(uint32_t dept, CChrArr& out) {
     if (dept == 255) {
         out = "FF";
     } else if (dept <= 99) {
-        out = Digits(dept, 2);
+        out = ZeroPadded(dept, 2);
     } else {
         m_nError = 999;
         return 0;
@@ -314,7 +312,7 @@ int CRecordLink::FormatPrice(double price, CChrArr& out) {
         m_nError = 109;
         return 0;
     }
-    out = Digits(hundredths, 8);
+    out = ZeroPadded(hundredths, 8);
     return 1;
 }
 
@@ -329,10 +327,4 @@ bool CRecordLink::DecimalField(const CChrArr& field, int64_t& v) {
         digit = true;
     }
     return digit;
-}
-
-CChrArr CRecordLink::Digits(uint64_t v, int width) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%0*llu", width, static_cast<unsigned long long>(v));
-    return CChrArr(buf);
 }

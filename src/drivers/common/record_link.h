@@ -81,8 +81,6 @@ public:
     int FormatPrice(double price, CChrArr& out);
     // A field of decimal digits (blanks before them allowed); false otherwise.
     static bool DecimalField(const CChrArr& field, int64_t& v);
-    // v as width decimal digits with leading zeros.
-    static CChrArr Digits(uint64_t v, int width);
 
 protected:
     // What follows STX in place of ACK (CR-280) or DLE 0x40 (Optimus): the

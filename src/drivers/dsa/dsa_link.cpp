@@ -303,11 +303,7 @@ uint32_t CDsaLink::Digits(const CChrArr& data, int pos, int len) {
     return v;
 }
 
-CChrArr CDsaLink::Number(uint64_t value, int digits) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%0*llu", digits, static_cast<unsigned long long>(value));
-    return CChrArr(buf);
-}
+CChrArr CDsaLink::Number(uint64_t value, int digits) { return ZeroPadded(value, digits); }
 
 std::string CDsaLink::FieldText(const CChrArr& bytes) {
     std::string s = bytes.ToString();

@@ -62,7 +62,7 @@ int CHida::BuildPluText(const HidaPlu& plu, uint8_t operation, CChrArr& out) {
     out += dept;
     out += price;
     out += vat;
-    out += Digits(plu.linked, 4);
+    out += ZeroPadded(plu.linked, 4);
     if (out.GetLength() != kPluLength) {
         m_nError = 999;
         return 0;
@@ -81,10 +81,10 @@ int CHida::BuildDeptText(const HidaDept& dept, CChrArr& out) {
     FormatVatFlag(-1, dept.flag, vat);   // the department's group is not sent
     out = CChrArr(kRegister);
     out += 'T';
-    out += Digits(dept.number, 2);
+    out += ZeroPadded(dept.number, 2);
     out += ChrPadRight(Cp1250ToDevice(dept.name), 12, ' ');
     out += price;
-    out += Digits(dept.second, 2);
+    out += ZeroPadded(dept.second, 2);
     out += vat;
     if (out.GetLength() != kDeptLength) {
         m_nError = 999;
@@ -226,7 +226,7 @@ int CHida::ProgramDept(const HidaDept& dept) {
     m_nError = 0;
     CChrArr data;
     if (!BuildDeptText(dept, data)) return 0;
-    const CChrArr number = Digits(dept.number, 13);
+    const CChrArr number = ZeroPadded(dept.number, 13);
     return SendJob(BuildJobHeader('T', '1', number, number, '0'), data);
 }
 

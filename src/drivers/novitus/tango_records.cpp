@@ -18,12 +18,6 @@ bool Hundredths(double amount, uint64_t& out) {
     return true;
 }
 
-CChrArr Digits(uint64_t value, int width) {
-    std::string text = std::to_string(value);
-    if (static_cast<int>(text.size()) < width) text.insert(0, static_cast<size_t>(width) - text.size(), '0');
-    return CChrArr(text);
-}
-
 // Value of a 1-based field of decimal digits; false when any byte is not one.
 bool FieldNumber(const CChrArr& body, int pos, int width, uint64_t& value) {
     if (pos < 1 || pos - 1 + width > body.GetLength()) return false;
@@ -60,7 +54,7 @@ bool CodeField(const std::string& code, CChrArr& field) {
 bool SmallField(uint32_t value, int width, CChrArr& out) {
     const uint64_t limit = width == 1 ? 9 : 99;
     if (value > limit) return false;
-    out += Digits(value, width);
+    out += ZeroPadded(value, width);
     return true;
 }
 
@@ -122,14 +116,14 @@ uint32_t DecodeTaxLetter(const CChrArr& field) {
 int GoodsKey(const std::string& code, uint32_t number, CChrArr& key) {
     if (!ChrTrim(CChrArr(code), ' ').IsEmpty()) return CodeField(code, key) ? 0 : kErrCode;
     if (number < 1 || number > 99998) return kErrCode;
-    key = ChrPadLeft(Digits(number, 5), kKeyWidth, ' ');
+    key = ChrPadLeft(ZeroPadded(number, 5), kKeyWidth, ' ');
     return 0;
 }
 
 int PriceField(double price, CChrArr& field) {
     uint64_t hundredths = 0;
     if (!Hundredths(price, hundredths)) return kErrPrice;
-    field = Digits(hundredths, 10);
+    field = ZeroPadded(hundredths, 10);
     return 0;
 }
 
@@ -172,7 +166,7 @@ int BuildGoodsRecord(const Goods& g, CChrArr& out) {
     out += TaxLetter(g.taxGroup);
     if (!SmallField(g.digit, 1, out)) return kErrFlags;
     out += NumToText(flags, 4, '0', 16);
-    out += Digits(g.dept, 2);
+    out += ZeroPadded(g.dept, 2);
     if (!SmallField(g.number2, 2, out)) return kErrFlags;
     out += code2;
     if (!SmallField(g.unit, 2, out)) return kErrFlags;
@@ -202,7 +196,7 @@ int BuildShortGoodsRecord(const Goods& g, CChrArr& out) {
     out += bit(g.package == 1);
     out += bit(g.tandem == 1);
     out += bit(g.package == 2);
-    out += Digits(g.dept, 2);
+    out += ZeroPadded(g.dept, 2);
     if (!SmallField(g.number2, 2, out)) return kErrFlags;
     out += code2;
     return out.GetLength() == kShortGoodsRecordLength ? 0 : kErrBadRecord;
@@ -237,7 +231,7 @@ int BuildDeptRecord(const Dept& d, CChrArr& out) {
     if (d.kind > 3 || d.kind2 > 2) return kErrFlags;
 
     out += "H1";
-    out += Digits(d.number, 2);
+    out += ZeroPadded(d.number, 2);
     out += ToDeviceText(d.name, 18);
     out += price;
     out += TaxLetter(d.taxGroup);
@@ -269,7 +263,7 @@ bool ParseDeptRecord(const CChrArr& b, Dept& d) {
 int BuildUnitRecord(const Unit& u, CChrArr& out) {
     out.RemoveAll();
     if (u.number < 1 || u.number > 99) return kErrFlags;
-    out += Digits(u.number, 2);
+    out += ZeroPadded(u.number, 2);
     out += ToDeviceText(u.name, 14);
     return out.GetLength() == kUnitRecordLength ? 0 : kErrBadRecord;
 }

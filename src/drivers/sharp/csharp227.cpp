@@ -1,7 +1,6 @@
 #include "drivers/sharp/csharp227.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -9,12 +8,6 @@ namespace {
 // this in a row end the read.
 constexpr int kMaxRepeats = 7;
 constexpr uint8_t kQuote = '"';
-
-CChrArr Digits(uint64_t value, int width) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%0*llu", width, static_cast<unsigned long long>(value));
-    return CChrArr(buf);
-}
 
 CChrArr Hex2(uint8_t value) { return NumToText(value, 2, '0', 16); }
 
@@ -175,7 +168,7 @@ CChrArr CSharp227::AnswerFrame(bool& end) {
 
 int CSharp227::Key(const SharpPluRow& row, CChrArr& key) {
     if (row.number != 0) {
-        key = CChrArr("0") + Digits(row.number, 13);
+        key = CChrArr("0") + ZeroPadded(row.number, 13);
         return 1;
     }
     const CChrArr code = ChrTrim(SharpRowText(row.code, sizeof row.code), ' ');
@@ -207,9 +200,9 @@ int CSharp227::BuildPLURecord(const SharpPluRow& row, int mode, CChrArr& out) {
         m_nError = kSharpNoAnswer;
         return 0;
     }
-    r += Digits(price, 8) + ",";
+    r += ZeroPadded(price, 8) + ",";
     r += TextField(row.name, sizeof row.name, 16) + ",";
-    r += CChrArr(1, kQuote) + Digits(row.dept, 2) + CChrArr(1, kQuote) + ",";
+    r += CChrArr(1, kQuote) + ZeroPadded(row.dept, 2) + CChrArr(1, kQuote) + ",";
     r += "\"0\"";
     out = r;
     return 1;
@@ -226,11 +219,11 @@ int CSharp227::BuildDeptRecord(const SharpDeptRow& row, CChrArr& out) {
         m_nError = kSharpNoAnswer;
         return 0;
     }
-    CChrArr r = Digits(row.number, 2) + ",";
-    r += Digits(amount, 8) + ",";
+    CChrArr r = ZeroPadded(row.number, 2) + ",";
+    r += ZeroPadded(amount, 8) + ",";
     r += TextField(row.name, sizeof row.name, 16) + ",";
-    r += CChrArr("\"") + (row.word3 == 1 ? "1" : "0") + Digits(row.word5, 2) + "\",";
-    r += CChrArr("\"") + Digits(row.word1, 2) + "\"";
+    r += CChrArr("\"") + (row.word3 == 1 ? "1" : "0") + ZeroPadded(row.word5, 2) + "\",";
+    r += CChrArr("\"") + ZeroPadded(row.word1, 2) + "\"";
     out = r;
     return 1;
 }

@@ -36,12 +36,6 @@ bool ParseNumber(const CChrArr& text, int pos, int len, int base, uint64_t& valu
 
 bool ParseDigits(const CChrArr& text, uint64_t& value) { return ParseNumber(text, 0, text.GetLength(), 10, value); }
 
-CChrArr Digits(uint64_t value, int width) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%0*llu", width, static_cast<unsigned long long>(value));
-    return CChrArr(buf);
-}
-
 CChrArr Hex(uint32_t value, int width) { return NumToText(value, width, '0', 16); }
 
 uint64_t PowerOfTen(int digits) {
@@ -484,7 +478,7 @@ int CSharpLink::NumberKey(uint32_t number, CChrArr& key) {
         m_nError = kSharpBadNumber;
         return 0;
     }
-    key = Digits(number, digits);
+    key = ZeroPadded(number, digits);
     return 1;
 }
 
@@ -501,7 +495,7 @@ int CSharpLink::PriceField(double price, CChrArr& out) {
         m_nError = kSharpNoAnswer;
         return 0;
     }
-    out = Digits(static_cast<uint64_t>(whole), 8);
+    out = ZeroPadded(static_cast<uint64_t>(whole), 8);
     return 1;
 }
 
@@ -518,19 +512,19 @@ bool AppendField1(const SharpField1& layout, const SharpPluRow& row, CChrArr& ou
         switch (layout.pairs[i]) {
         case SharpPair::Dept:
             if (row.dept < 1 || row.dept > 99) return false;
-            out += Digits(row.dept, 2);
+            out += ZeroPadded(row.dept, 2);
             break;
         case SharpPair::Dept2:
             if (row.dept2 > 99) return false;
-            out += Digits(row.dept2, 2);
+            out += ZeroPadded(row.dept2, 2);
             break;
-        case SharpPair::Tax: out += (row.tax >= 1 && row.tax <= 3) ? Digits(row.tax, 2) : CChrArr("00"); break;
+        case SharpPair::Tax: out += (row.tax >= 1 && row.tax <= 3) ? ZeroPadded(row.tax, 2) : CChrArr("00"); break;
         case SharpPair::Flag: out += row.flag == 1 ? "10" : "00"; break;
         case SharpPair::EanOption: out += row.eanOption == 1 ? "01" : "00"; break;
         case SharpPair::ExtraMark: out += row.extra > 0 ? "04" : "00"; break;
         case SharpPair::Extra:
             if (row.extra > 99) return false;
-            out += Digits(row.extra, 2);
+            out += ZeroPadded(row.extra, 2);
             break;
         case SharpPair::One: out += "01"; break;
         case SharpPair::Zero:
@@ -603,14 +597,14 @@ int CSharpLink::BuildDeptRecord(const SharpHeader& header, const SharpDeptRow& r
         m_nError = kSharpBadDept;
         return 0;
     }
-    CChrArr record = Digits(row.number, digits);
+    CChrArr record = ZeroPadded(row.number, digits);
     if (header[7] == 7) {
         for (uint32_t word : {row.word1, row.word2, row.word3, row.word4, row.word5, row.word6}) {
             if (word > 99) {
                 m_nError = kSharpNoAnswer;
                 return 0;
             }
-            record += Digits(word, 2);
+            record += ZeroPadded(word, 2);
         }
         record += "00";
     }
