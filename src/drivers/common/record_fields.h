@@ -24,6 +24,13 @@ CChrArr HostText(const char* text, size_t cap);
 // bytes, always terminated).
 void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars);
 
+// The same for a text the device sent: at most maxChars of its bytes (up
+// to a zero byte), at most what dst holds.
+inline void CopyBytes(char* dst, size_t dstSize, const CChrArr& bytes, size_t maxChars = SIZE_MAX) {
+    CopyText(dst, dstSize, reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(bytes.GetLength()),
+             maxChars);
+}
+
 // A host text field that may lack its terminator.
 inline std::string HostField(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 

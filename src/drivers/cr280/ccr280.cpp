@@ -15,11 +15,6 @@ constexpr int kDepartments = 20;
 // An upload longer than this is no register's goods list.
 constexpr int kMaxRecords = 100000;
 
-void CopyBytes(char* dst, size_t size, const CChrArr& bytes) {
-    CopyText(dst, size, reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(bytes.GetLength()),
-             size - 1);
-}
-
 }  // namespace
 
 CCr280::CCr280() : CRecordLink(kCr280Traits) {}

@@ -8,10 +8,6 @@
 
 namespace {
 
-void CopyBytes(char* dst, size_t size, const CChrArr& bytes, size_t maxChars) {
-    CopyText(dst, size, reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(bytes.GetLength()), maxChars);
-}
-
 // A host VAT group of 0 or -1 means none; any other group outside 1..8 is
 // refused when the record is built (103).
 int32_t HostVat(uint32_t group) { return group == 0 ? -1 : static_cast<int32_t>(group); }
@@ -35,8 +31,8 @@ HidaPlu CHI_ECR::ToDevice(const EcrItemRecord& item) {
 EcrItemRecord CHI_ECR::ToHost(const HidaPlu& plu) {
     EcrItemRecord item;
     std::memset(&item, 0, sizeof item);
-    CopyBytes(item.code, sizeof item.code, plu.code, sizeof item.code - 1);
-    CopyBytes(item.name, sizeof item.name, plu.name, sizeof item.name - 1);
+    CopyBytes(item.code, sizeof item.code, plu.code);
+    CopyBytes(item.name, sizeof item.name, plu.name);
     item.vat_group = static_cast<uint32_t>(plu.vat);
     item.department = plu.dept;
     item.price = plu.price;
@@ -60,7 +56,7 @@ EcrDeptRecord CHI_ECR::ToHost(const HidaDept& d) {
     EcrDeptRecord dept;
     std::memset(&dept, 0, sizeof dept);
     dept.number = d.number;
-    CopyBytes(dept.name, sizeof dept.name, d.name, sizeof dept.name - 1);
+    CopyBytes(dept.name, sizeof dept.name, d.name);
     dept.vat_group = static_cast<uint32_t>(d.vat);
     dept.price = d.price;
     dept.flags = d.flag;

@@ -14,6 +14,7 @@
 #include "comm/telepathy.h"
 #include "fakes/line_settings_spy.h"
 #include "fakes/recording_host.h"
+#include "orvanta/ecr.h"
 #include "platform/clock.h"
 #include "sim/cr280/cr280_emulator.h"
 
@@ -67,6 +68,20 @@ protected:
     std::unique_ptr<LineSettingsSpy> m_spy;
     std::unique_ptr<Cr280Emulator> m_emu;
     std::unique_ptr<CTelepathy> m_serial;
+};
+
+// The same for jobs through the exports: the logic objects made first, and
+// each job run to its end.
+class Cr280ExportsTest : public Cr280Test {
+protected:
+    void SetUp() override {
+        Cr280Test::SetUp();
+        ASSERT_EQ(EcrCreate(nullptr), 1);
+    }
+    void Run(bool started) {
+        ASSERT_TRUE(started);
+        ASSERT_TRUE(WaitEcrDone(30000));
+    }
 };
 
 }  // namespace orv::test

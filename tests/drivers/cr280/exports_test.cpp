@@ -15,17 +15,7 @@ EcrItemRecord Item(const char* code, const char* name, double price, uint32_t va
     return HostItemRecord({.name = name, .code = code, .price = price, .vat = vat, .dept = dept});
 }
 
-class Cr280Exports : public Cr280Test {
-protected:
-    void SetUp() override {
-        Cr280Test::SetUp();
-        ASSERT_EQ(EcrCreate(nullptr), 1);
-    }
-    void Run(bool started) {
-        ASSERT_TRUE(started);
-        ASSERT_TRUE(WaitEcrDone(30000));
-    }
-};
+class Cr280Exports : public Cr280ExportsTest {};
 
 TEST_F(Cr280Exports, Type11ProgramsReadsAndClears) {
     Cr280Emulator& emu = StartDevice();

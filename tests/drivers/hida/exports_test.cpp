@@ -29,17 +29,7 @@ EcrDeptRecord Dept(uint32_t number, const char* name, double price, uint32_t sec
     return d;
 }
 
-class HidaExports : public Cr280Test {
-protected:
-    void SetUp() override {
-        Cr280Test::SetUp();
-        ASSERT_EQ(EcrCreate(nullptr), 1);
-    }
-    void Run(bool started) {
-        ASSERT_TRUE(started);
-        ASSERT_TRUE(WaitEcrDone(30000));
-    }
-};
+class HidaExports : public Cr280ExportsTest {};
 
 TEST_F(HidaExports, Type23ServesEveryJob) {
     Cr280Emulator& emu = StartDevice(Cr280Emulator::Mode::Hida);
