@@ -179,18 +179,16 @@ int CHida::Link() {
                 return 0;
             }
             if (m_nError == -7) return 0;
-            const int err = second < 0 ? m_nError : 999;   // silence keeps its code
-            SendEOT();
-            if (m_nError != -7) m_nError = err;
-            return 0;
+            return EndTurnFailing(second < 0 ? m_nError : 999);   // silence keeps its code
         }
-        if (attempt == kLinkAttempts) {
-            const int err = b < 0 ? m_nError : 999;
-            SendEOT();
-            if (m_nError != -7) m_nError = err;
-            return 0;
-        }
+        if (attempt == kLinkAttempts) return EndTurnFailing(b < 0 ? m_nError : 999);
     }
+    return 0;
+}
+
+int CHida::EndTurnFailing(int code) {
+    SendEOT();
+    if (m_nError != -7) m_nError = code;
     return 0;
 }
 
@@ -245,10 +243,7 @@ int CHida::ReadOnePlu(HidaPlu& plu) {
     HidaPlu got;
     if (!ParsePluText(text, got)) {
         // The register's turn is ended before the failure is reported.
-        const int err = m_nError;
-        SendEOT();
-        if (m_nError != -7) m_nError = err;
-        return 0;
+        return EndTurnFailing(m_nError);
     }
     if (!ExpectEOT() || !SendEOT()) return 0;
     plu = got;
@@ -260,11 +255,7 @@ int CHida::ReadList(const CChrArr& header, int length, const std::function<void(
     for (int blocks = 0;; ++blocks) {
         const CChrArr text = PollRecord(length);
         if (text.GetLength() != length) break;
-        if (blocks >= kMaxBlocks) {
-            SendEOT();
-            if (m_nError != -7) m_nError = 999;
-            return 0;
-        }
+        if (blocks >= kMaxBlocks) return EndTurnFailing(999);
         fn(text);
         m_nError = 0;   // a block the parser refused is passed over
     }

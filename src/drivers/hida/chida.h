@@ -106,6 +106,9 @@ protected:
     int NewLink() override { return Link(); }
 
 private:
+    // The PC's turn ended with EOT, and the step fails with code (a break
+    // stays); 0.
+    int EndTurnFailing(int code);
     // A break, then the link and the header block.
     int StartJob(const CChrArr& header);
     // The header and a data block, then the PC's EOT and the register's.
