@@ -1,17 +1,10 @@
 #include "drivers/adax/cad_ecr.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "drivers/common/record_fields.h"
 #include "drivers/common/slot_helpers.h"
 #include "util/cp1250.h"
-
-namespace {
-
-
-
-}  // namespace
 
 // ---------------------------------------------------------------- conversions
 
