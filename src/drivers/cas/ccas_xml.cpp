@@ -1,6 +1,5 @@
 #include "drivers/cas/ccas_xml.h"
 
-
 #include <cerrno>
 #include <cmath>
 #include <cstring>
