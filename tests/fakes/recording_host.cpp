@@ -270,6 +270,17 @@ EcrItemRecord HostItemRecord(const ItemFields& f) {
     return r;
 }
 
+EcrDeptRecord HostDeptRecord(const DeptFields& f) {
+    EcrDeptRecord d;
+    std::memset(&d, 0, sizeof d);
+    d.number = f.number;
+    std::strncpy(d.name, f.name, sizeof d.name - 1);
+    d.vat_group = f.vat;
+    d.price = f.price;
+    d.word100 = f.word100;
+    return d;
+}
+
 std::string Utf8(const std::string& cp1250) {
     static const struct {
         unsigned char cp;

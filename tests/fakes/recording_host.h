@@ -141,6 +141,16 @@ struct ItemFields {
 };
 EcrItemRecord HostItemRecord(const ItemFields& f);
 
+// The same for a department record.
+struct DeptFields {
+    uint32_t number = 0;
+    const char* name = "";
+    uint32_t vat = 0;
+    double price = 0.0;
+    uint32_t word100 = 0;
+};
+EcrDeptRecord HostDeptRecord(const DeptFields& f);
+
 // CP1250 text as UTF-8 (for readable test messages).
 std::string Utf8(const std::string& cp1250);
 

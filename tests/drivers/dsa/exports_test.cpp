@@ -18,12 +18,7 @@ EcrItemRecord Item(uint32_t number, const char* name, const char* code, double p
 }
 
 EcrDeptRecord Dept(uint32_t number, const char* name, uint32_t tax) {
-    EcrDeptRecord d;
-    std::memset(&d, 0, sizeof d);
-    d.number = number;
-    std::strncpy(d.name, name, sizeof d.name - 1);
-    d.vat_group = tax;
-    return d;
+    return HostDeptRecord({.number = number, .name = name, .vat = tax});
 }
 
 class DsaExports : public DsaTest {

@@ -47,12 +47,7 @@ EcrItemRecord Item(uint32_t number, const char* name, double price, uint32_t dep
 }
 
 EcrDeptRecord Dept(uint32_t number, const char* name, uint32_t tax, double amount) {
-    EcrDeptRecord d{};
-    d.number = number;
-    std::strncpy(d.name, name, sizeof d.name - 1);
-    d.vat_group = tax;
-    d.price = amount;
-    return d;
+    return HostDeptRecord({.number = number, .name = name, .vat = tax, .price = amount});
 }
 
 DsaEmuPlu EmuPlu(uint32_t dept, uint64_t price, char flag = '1', uint64_t quantity = 5000) {

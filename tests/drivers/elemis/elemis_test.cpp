@@ -26,6 +26,7 @@ namespace {
 using orv::test::Bytes;
 using orv::test::ElemisEmulator;
 using orv::test::Host;
+using orv::test::HostDeptRecord;
 using orv::test::RecordingHost;
 using Answer = ElemisEmulator::Answer;
 
@@ -48,13 +49,7 @@ EcrItemRecord Item(uint32_t number, const char* code, const char* name, double p
 }
 
 EcrDeptRecord Dept(uint32_t number, const char* name, uint32_t vat, double price) {
-    EcrDeptRecord d;
-    std::memset(&d, 0, sizeof d);
-    d.number = number;
-    std::strncpy(d.name, name, sizeof d.name - 1);
-    d.vat_group = vat;
-    d.price = price;
-    return d;
+    return HostDeptRecord({.number = number, .name = name, .vat = vat, .price = price});
 }
 
 // ------------------------------------------------------------- coding

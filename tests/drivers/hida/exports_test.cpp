@@ -20,13 +20,7 @@ EcrItemRecord Item(const char* code, const char* name, double price, uint32_t va
 }
 
 EcrDeptRecord Dept(uint32_t number, const char* name, double price, uint32_t second = 0) {
-    EcrDeptRecord d;
-    std::memset(&d, 0, sizeof d);
-    d.number = number;
-    std::strncpy(d.name, name, sizeof d.name - 1);
-    d.price = price;
-    d.word100 = second;
-    return d;
+    return HostDeptRecord({.number = number, .name = name, .price = price, .word100 = second});
 }
 
 class HidaExports : public Cr280ExportsTest {};

@@ -19,6 +19,7 @@
 namespace {
 
 using orv::test::Host;
+using orv::test::HostDeptRecord;
 using orv::test::NcrEmulator;
 using orv::test::RecordingHost;
 
@@ -34,12 +35,7 @@ EcrItemRecord Item(const char* code, const char* name, double price, uint32_t de
 }
 
 EcrDeptRecord Dept(uint32_t number, const char* name, double price) {
-    EcrDeptRecord d;
-    std::memset(&d, 0, sizeof d);
-    d.number = number;
-    std::strncpy(d.name, name, sizeof d.name - 1);
-    d.price = price;
-    return d;
+    return HostDeptRecord({.number = number, .name = name, .price = price});
 }
 
 const char* const kNotAvailable = PL("Rozkaz niedostępny w tej wersji programu kasy");

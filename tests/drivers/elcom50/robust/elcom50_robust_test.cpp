@@ -30,6 +30,7 @@ namespace {
 
 using orv::test::Elcom50Emulator;
 using orv::test::Host;
+using orv::test::HostDeptRecord;
 using orv::test::HostItem;
 using orv::test::RecordingHost;
 using Answer = Elcom50Emulator::Answer;
@@ -124,13 +125,7 @@ void ExpectHonestEnd(int errorCode, const std::string& where) {
     }
 }
 
-EcrDeptRecord Dept(uint32_t number, const char* name) {
-    EcrDeptRecord d;
-    std::memset(&d, 0, sizeof d);
-    d.number = number;
-    std::strncpy(d.name, name, sizeof d.name - 1);
-    return d;
-}
+EcrDeptRecord Dept(uint32_t number, const char* name) { return HostDeptRecord({.number = number, .name = name}); }
 
 EcrUnitRecord Unit(uint32_t number, const char* name) {
     EcrUnitRecord u;
