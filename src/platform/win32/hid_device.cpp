@@ -62,9 +62,11 @@ public:
         m_writeEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
     ~Win32HidDevice() override {
-        ::CancelIo(m_h);
+        // The read left pending may have been started on another thread:
+        // it is cancelled by its own record.
         if (m_pending) {
             DWORD n = 0;
+            ::CancelIoEx(m_h, &m_readOv);
             ::GetOverlappedResult(m_h, &m_readOv, &n, TRUE);
         }
         ::CloseHandle(m_h);
@@ -87,7 +89,8 @@ public:
         if (!::WriteFile(m_h, out.data(), static_cast<DWORD>(out.size()), nullptr, &ov)) {
             if (::GetLastError() != ERROR_IO_PENDING) return -1;
             if (::WaitForSingleObject(m_writeEvent, kWriteTimeoutMs) != WAIT_OBJECT_0) {
-                ::CancelIo(m_h);
+                // This write alone: a read left pending stays.
+                ::CancelIoEx(m_h, &ov);
                 ::GetOverlappedResult(m_h, &ov, &n, TRUE);
                 return -1;
             }
