@@ -257,9 +257,11 @@ public:
         if (!m_job || !::TerminateJobObject(m_job, 1)) ::TerminateProcess(m_process, 1);
     }
 
+    // Once the process has ended: 259 (STILL_ACTIVE) is then an exit code
+    // like any other.
     void Record(ProcessResult& result) const {
         DWORD code = 0;
-        if (!::GetExitCodeProcess(m_process, &code) || code == STILL_ACTIVE) {
+        if (!::GetExitCodeProcess(m_process, &code)) {
             result.statusLost = true;
             return;
         }

@@ -104,6 +104,7 @@ TEST_F(Win32ProcessRunner, ReportsExitCodesAndTellsCrashesFromThem) {
     const Case cases[] = {
         {"3", nullptr, 3, 0},
         {"-1", nullptr, -1, 0},             // an exit code, not an exception
+        {"259", nullptr, 259, 0},           // the value that means "still running" while it runs
         {nullptr, "11", -1, SIGSEGV},       // access violation
         {nullptr, "8", -1, SIGFPE},         // division by zero
         {nullptr, "6", -1, SIGABRT},        // fast fail
