@@ -227,13 +227,15 @@ public:
 
     long Write(const uint8_t* data, size_t size) override {
         if (m_handle == nullptr) return -EBADF;
+        // Looked at first: the write in flight may have failed just now.
+        const bool busy = WritePending();
         if (m_writeFailed != 0) {
             const int e = m_writeFailed;
             m_writeFailed = 0;
             return -e;
         }
         if (size == 0) return 0;
-        if (WritePending()) return 0;   // no room until the write in flight is done
+        if (busy) return 0;   // no room until the write in flight is done
         if (size > kMaxWrite) size = kMaxWrite;
         m_writeBuf.assign(data, data + size);
         m_write.Rearm();
