@@ -12,6 +12,14 @@ std::atomic<int64_t> g_skipped{0};
 
 // The clock of the deadlines: real time plus what test devices skipped.
 int64_t DeadlineMillis() { return MonotonicMillis() + g_skipped.load(); }
+
+// Milliseconds left before end as a wait takes them: 0 once passed, at most
+// the largest int.
+int MillisLeft(int64_t end, int64_t now) {
+    const int64_t left = end - now;
+    if (left <= 0) return 0;
+    return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
+}
 }  // namespace
 
 void SetTimeScale(double scale) { g_scale.store(scale >= 0 ? scale : 1.0); }
@@ -26,10 +34,7 @@ int64_t MonotonicMillis() {
 int64_t WaitEnd(int timeoutMs) { return timeoutMs < 0 ? -1 : MonotonicMillis() + timeoutMs; }
 
 int WaitLeft(int64_t end) {
-    if (end < 0) return -1;
-    const int64_t left = end - MonotonicMillis();
-    if (left <= 0) return 0;
-    return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
+    return end < 0 ? -1 : MillisLeft(end, MonotonicMillis());
 }
 
 int64_t ScaledMillis(double seconds) {
@@ -59,20 +64,13 @@ bool SecondDeadline::Passed() const {
 }
 
 int SecondDeadline::RemainingMillis() const {
-    if (m_unlimited) return -1;
-    int64_t left = m_endMillis - DeadlineMillis();
-    if (left <= 0) return 0;
-    return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
+    return m_unlimited ? -1 : MillisLeft(m_endMillis, DeadlineMillis());
 }
 
 Deadline::Deadline(double seconds) : m_endMillis(DeadlineMillis() + ScaledMillis(seconds)) {}
 
 bool Deadline::Passed() const { return DeadlineMillis() >= m_endMillis; }
 
-int Deadline::RemainingMillis() const {
-    int64_t left = m_endMillis - DeadlineMillis();
-    if (left <= 0) return 0;
-    return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
-}
+int Deadline::RemainingMillis() const { return MillisLeft(m_endMillis, DeadlineMillis()); }
 
 }  // namespace orv::platform

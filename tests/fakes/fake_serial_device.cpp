@@ -122,7 +122,7 @@ public:
     }
 
     int Wait(SerialWaitFor what, const BreakSignal* brk, int timeoutMs) override {
-        const int64_t end = timeoutMs < 0 ? -1 : orv::platform::MonotonicMillis() + timeoutMs;
+        const int64_t end = orv::platform::WaitEnd(timeoutMs);
         if (what == SerialWaitFor::Input) Feed();
         for (;;) {
             if (what != SerialWaitFor::Change) {
@@ -138,12 +138,7 @@ public:
                 orv::platform::SkipTime(timeoutMs);
                 return orv::platform::kWaitTimeout;
             }
-            int left = -1;
-            if (end >= 0) {
-                int64_t l = end - orv::platform::MonotonicMillis();
-                left = l < 0 ? 0 : static_cast<int>(l);
-            }
-            int r = orv::platform::WaitForFd(m_line->m_eventFd, POLLIN, brk, left);
+            int r = orv::platform::WaitForFd(m_line->m_eventFd, POLLIN, brk, orv::platform::WaitLeft(end));
             if (r != orv::platform::kWaitReady) return r;
             uint64_t v;
             while (read(m_line->m_eventFd, &v, sizeof v) > 0) {
