@@ -12,6 +12,13 @@ namespace orv::platform {
 // The wait events are poll()'s own here.
 static_assert(kWaitIn == POLLIN && kWaitOut == POLLOUT);
 
+// Takes every wake-up an event descriptor holds.
+static void Drain(int fd) {
+    uint64_t v;
+    while (read(fd, &v, sizeof v) > 0) {
+    }
+}
+
 BreakSignal::BreakSignal() { m_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
 
 BreakSignal::~BreakSignal() {
@@ -29,11 +36,7 @@ void BreakSignal::Set() {
 
 void BreakSignal::Clear() {
     m_flag.store(false, std::memory_order_release);
-    if (m_fd >= 0) {
-        uint64_t v;
-        while (read(m_fd, &v, sizeof v) > 0) {
-        }
-    }
+    if (m_fd >= 0) Drain(m_fd);
 }
 
 static int PollOnce(int fd, short events, const BreakSignal* brk, int timeoutMs) {
@@ -52,11 +55,7 @@ static int PollOnce(int fd, short events, const BreakSignal* brk, int timeoutMs)
     // Woken by the break descriptor while the flag is clear: a wake-up left
     // over from a Set that raced a Clear. Drain it, or every later poll would
     // return at once and the wait would spin.
-    if (brk && brk->fd() >= 0 && (fds[n - 1].revents & POLLIN)) {
-        uint64_t v;
-        while (read(brk->fd(), &v, sizeof v) > 0) {
-        }
-    }
+    if (brk && brk->fd() >= 0 && (fds[n - 1].revents & POLLIN)) Drain(brk->fd());
     return 2;  // woken without a result: look again
 }
 
@@ -85,9 +84,7 @@ int WaitForSignal(const BreakSignal& done, const BreakSignal* brk, int timeoutMs
         if (r != kWaitReady) return r == kWaitLost ? kWaitTimeout : r;
         // The descriptor woke without the flag (a Set racing a Clear): drain
         // it and wait on.
-        uint64_t v;
-        while (read(done.fd(), &v, sizeof v) > 0) {
-        }
+        Drain(done.fd());
     }
 }
 
