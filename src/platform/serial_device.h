@@ -37,6 +37,15 @@ struct SerialLineSettings {
     bool operator==(const SerialLineSettings&) const = default;
 };
 
+// One character's time on the line in microseconds (start bit, data,
+// parity, stop); 0 without a speed.
+int64_t CharMicros(const SerialLineSettings& s);
+// The slice of a wait for a change of the modem lines or the output queue,
+// which raise no event of their own: at most cap (and timeoutMs when not
+// -1), and while pending bytes wait to go out no longer than they take on
+// the line (at least 1 ms), so a fast line is not slowed to the slice's pace.
+int ChangeSlice(int timeoutMs, int cap, int pending, int64_t charMicros);
+
 // Modem status bits (the values the port service reports).
 enum : int { kModemCts = 0x10, kModemDsr = 0x20, kModemRing = 0x40, kModemRlsd = 0x80 };
 

@@ -131,10 +131,7 @@ public:
             // rest was applied: the bytes pass unchanged, so accept it.
             if (errno != EINVAL || !IsPseudoTerminal()) return errno;
         }
-        // A character's time on the line: start bit, data, parity, stop.
-        m_charMicros = s.baud > 0 ? static_cast<int64_t>(1 + s.dataBits + (s.parity == 'N' ? 0 : 1) +
-                                                          (s.stopBits == 1 ? 1 : 2)) * 1000000 / s.baud
-                                  : 0;
+        m_charMicros = CharMicros(s);
         if (custom) return SetSerialCustomBaud(m_fd, s.baud);
         return 0;
     }
@@ -226,15 +223,8 @@ public:
         case SerialWaitFor::Change: break;
         }
         // Modem lines and the output queue raise no poll event: watch the
-        // descriptor (hang-up) and the break for one short slice; while
-        // bytes wait to go out, no longer than they take on the line, so a
-        // fast line is not slowed to the slice's pace.
-        int slice = (timeoutMs < 0 || timeoutMs > kChangeSliceMs) ? kChangeSliceMs : timeoutMs;
-        const int pending = m_outputIdle ? 0 : OutputPending();
-        if (pending > 0 && m_charMicros > 0) {
-            const int64_t ms = (pending * m_charMicros + 999) / 1000;
-            if (ms < slice) slice = ms < 1 ? 1 : static_cast<int>(ms);
-        }
+        // descriptor (hang-up) and the break for one short slice.
+        const int slice = ChangeSlice(timeoutMs, kChangeSliceMs, m_outputIdle ? 0 : OutputPending(), m_charMicros);
         int r = WaitForFd(m_fd, 0, brk, slice);
         if (r != kWaitTimeout) return r;
         return slice == timeoutMs ? kWaitTimeout : kWaitReady;

@@ -175,13 +175,8 @@ public:
                                               : DTR_CONTROL_DISABLE;
         dcb.fOutX = s.xonOut;
         dcb.fInX = s.xonIn;
-        if (!SetCommState(m_handle, &dcb)) {
-            const DWORD err = GetLastError();
-            return DeviceGone(err) ? EIO : EINVAL;
-        }
-        m_charMicros = s.baud > 0 ? static_cast<int64_t>(1 + s.dataBits + (s.parity == 'N' ? 0 : 1) +
-                                                          (s.stopBits == 1 ? 1 : 2)) * 1000000 / s.baud
-                                  : 0;
+        if (!SetCommState(m_handle, &dcb)) return IoErrno(GetLastError());
+        m_charMicros = CharMicros(s);
         return 0;
     }
 
@@ -428,13 +423,7 @@ private:
         // longer one all the same, so that an event the driver does not
         // report (an empty queue on some adapters) costs no more than that.
         const int cap = m_noModemEvents ? kChangeSliceMs : kEventSliceMs;
-        int slice = (timeoutMs < 0 || timeoutMs > cap) ? cap : timeoutMs;
-        // While bytes wait to go out, no longer than they take on the line.
-        const int pending = OutputPending();
-        if (pending > 0 && m_charMicros > 0) {
-            const int64_t ms = (pending * m_charMicros + 999) / 1000;
-            if (ms < slice) slice = ms < 1 ? 1 : static_cast<int>(ms);
-        }
+        const int slice = ChangeSlice(timeoutMs, cap, OutputPending(), m_charMicros);
         HANDLE set[2];
         int n = 0;
         if (m_event.pending) set[n++] = m_event.ov.hEvent;
@@ -444,14 +433,9 @@ private:
         if (r == kWaitReady) {
             if (m_event.pending && set[which] == m_event.ov.hEvent) {
                 DWORD bytes = 0;
-                if (!GetOverlappedResult(m_handle, &m_event.ov, &bytes, FALSE)) {
-                    const DWORD err = GetLastError();
-                    if (DeviceGone(err)) {
-                        m_event.pending = false;
-                        return kWaitLost;
-                    }
-                }
+                const BOOL ok = GetOverlappedResult(m_handle, &m_event.ov, &bytes, FALSE);
                 m_event.pending = false;
+                if (!ok && DeviceGone(GetLastError())) return kWaitLost;
             } else {
                 WritePending();
             }
