@@ -1,6 +1,9 @@
 #include "platform/process.h"
 
 #include <cerrno>
+#include <climits>
+
+#include "platform/clock.h"
 
 namespace orv::platform {
 
@@ -15,7 +18,14 @@ ProcessResult SystemProcessRunner::Run(const std::string& program, const std::ve
         result.startError = ENOENT;
         return result;
     }
-    return StartAndWait(program, args, brk);
+    result = StartAndWait(program, args, brk);
+    if (result.outcome == kProcessEnded && result.statusLost) result.outcome = kProcessStatusLost;
+    return result;
+}
+
+int TerminateGraceMillis() {
+    const int64_t grace = ScaledMillis(kTerminateGraceSeconds);
+    return grace > INT_MAX ? INT_MAX : static_cast<int>(grace);
 }
 
 ProcessRunner& DefaultProcessRunner() {

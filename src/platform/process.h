@@ -40,6 +40,8 @@ struct ProcessResult {
 
 // Seconds (library time, see clock.h) between SIGTERM and SIGKILL.
 constexpr double kTerminateGraceSeconds = 3.0;
+// The same in milliseconds of a wait (at most the largest int).
+int TerminateGraceMillis();
 
 // The seam between the drivers and the system: drivers call Run on the
 // runner they were given; tests hand them a recorder instead.

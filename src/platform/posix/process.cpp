@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 
 #include "platform/clock.h"
@@ -262,9 +261,7 @@ bool WaitEnded(Child& child, int timeoutMs, ProcessResult& result) {
 
 void Terminate(Child& child, ProcessResult& result) {
     child.Signal(SIGTERM);
-    int64_t grace = ScaledMillis(kTerminateGraceSeconds);
-    if (grace > INT_MAX) grace = INT_MAX;
-    if (WaitEnded(child, static_cast<int>(grace), result)) return;
+    if (WaitEnded(child, TerminateGraceMillis(), result)) return;
     child.Signal(SIGKILL);
     WaitEnded(child, -1, result);
 }
@@ -317,7 +314,6 @@ ProcessResult SystemProcessRunner::StartAndWait(const std::string& program, cons
             break;
         }
     }
-    if (result.outcome == kProcessEnded && result.statusLost) result.outcome = kProcessStatusLost;
     return result;
 }
 

@@ -28,7 +28,6 @@
 #include <windows.h>
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <string>
@@ -313,10 +312,7 @@ constexpr DWORD kTreeEndMs = 2000;
 void Terminate(Child& child, ProcessResult& result) {
     result.termSignal = kSigKill;
     if (child.AskToClose()) {
-        int64_t grace = ScaledMillis(kTerminateGraceSeconds);
-        if (grace > INT_MAX) grace = INT_MAX;
-        if (grace < 0) grace = 0;
-        if (::WaitForSingleObject(child.process(), static_cast<DWORD>(grace)) == WAIT_OBJECT_0)
+        if (::WaitForSingleObject(child.process(), static_cast<DWORD>(TerminateGraceMillis())) == WAIT_OBJECT_0)
             result.termSignal = SIGTERM;
     }
     child.Kill();
@@ -344,7 +340,7 @@ ProcessResult SystemProcessRunner::StartAndWait(const std::string& program, cons
     if (r == kWaitLost) r = ::WaitForSingleObject(child.process(), INFINITE) == WAIT_OBJECT_0 ? kWaitReady : kWaitBroken;
     if (r == kWaitReady) {
         child.Record(result);
-        result.outcome = result.statusLost ? kProcessStatusLost : kProcessEnded;
+        result.outcome = kProcessEnded;
         return result;
     }
     Terminate(child, result);
