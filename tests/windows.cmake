@@ -48,8 +48,7 @@ if(platform_win32_tests)
   orvanta_add_windows_test(test_platform_win32 ${platform_win32_tests})
 endif()
 
-# The Windows build's own tests (tests/windows/<area>/: processes, automation,
-# HID, the serial end-to-end test), registered by their own CMakeLists.txt.
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/windows/CMakeLists.txt)
-  add_subdirectory(windows)
-endif()
+# The Win32 waits: the break event, waits for another signal, Winsock on
+# the loopback. (The serial end-to-end test in tests/windows/serial/ is
+# registered by its own CMakeLists.txt, from the top level.)
+orvanta_add_windows_test(test_windows_waits ${CMAKE_CURRENT_SOURCE_DIR}/windows/waits/waits_test.cpp)

@@ -165,14 +165,9 @@ bool ComObject::Invoke(int dispid, InvokeKind kind, std::vector<Variant>& args, 
     refs.i4.assign(n, 0);
     refs.text.assign(n, nullptr);
     bool ok = true;
-    // Arguments go in last first.
-    for (size_t i = 0; i < n; ++i) {
-        if (!ok) {
-            ::VariantInit(&vars[n - 1 - i]);
-            continue;
-        }
-        ok = ToVariant(args[i], vars[n - 1 - i], refs, i);
-    }
+    // Arguments go in last first; the vector starts them all empty
+    // (VT_EMPTY is 0), so those after a failed one stay so.
+    for (size_t i = 0; ok && i < n; ++i) ok = ToVariant(args[i], vars[n - 1 - i], refs, i);
 
     DISPPARAMS params{};
     params.cArgs = static_cast<UINT>(n);

@@ -142,10 +142,10 @@ int TcpSocket::Connect(uint32_t ip, uint16_t port) {
     a.sin_port = htons(port);
     m_connectError = 0;
     if (connect(Sock(m_fd), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return 0;
-    const int code = WSAGetLastError();
+    const int code = LastCode();
     // A non-blocking connect that has started: the outcome comes later.
     if (code == WSAEWOULDBLOCK || code == WSAEINPROGRESS) return kWsaWouldBlock;
-    return code != 0 ? code : 10050;
+    return code;
 }
 
 int TcpSocket::ConnectResult() const {
@@ -158,8 +158,8 @@ int TcpSocket::ConnectResult() const {
     sockaddr_in peer{};
     int plen = sizeof peer;
     if (getpeername(Sock(m_fd), reinterpret_cast<sockaddr*>(&peer), &plen) == 0) return 0;
-    const int code = WSAGetLastError();
-    return code == WSAENOTCONN ? kWsaWouldBlock : (code != 0 ? code : 10050);
+    const int code = LastCode();
+    return code == WSAENOTCONN ? kWsaWouldBlock : code;
 }
 
 int TcpSocket::Wait(short events, const BreakSignal* brk, int timeoutMs) const {
