@@ -248,11 +248,11 @@ bool RunJob(CLogicECR& logic, uint32_t job, CTelepathy* serial, CTelepathySocket
     return started;
 }
 
-bool WaitEcrDone(int timeoutMs) {
+bool WaitEcrDone(int timeoutMs, std::chrono::microseconds poll) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!EcrIsDone()) {
         if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(poll);
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -127,7 +128,7 @@ bool WaitJobEnd(const CLogicECR& logic, int timeoutMs = 30000);
 
 // Polls EcrIsDone as a host does; false when the job has not ended within
 // timeoutMs.
-bool WaitEcrDone(int timeoutMs = 30000);
+bool WaitEcrDone(int timeoutMs = 30000, std::chrono::microseconds poll = std::chrono::milliseconds(1));
 
 // The fields a host fills in a goods record; every other field is zero.
 struct ItemFields {
