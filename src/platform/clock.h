@@ -8,8 +8,9 @@ namespace orv::platform {
 
 // Scale applied to every library wait: 1.0 is real time; tests set e.g. 0.01
 // so that a 5-second time-out lasts 50 ms. At 0 no wait takes real time:
-// pauses end at once, and the deadlines count unscaled time on a clock that a
-// test device moves on with SkipTime instead of waiting.
+// pauses end at once, whole-second deadlines count unscaled seconds on a
+// clock that a test device moves on with SkipTime instead of waiting, and a
+// Deadline (its length scaled to 0) has passed at once.
 void SetTimeScale(double scale);
 double TimeScale();
 void SkipTime(int64_t ms);
