@@ -4,6 +4,7 @@
 // tabs) and the copies call<N>_<file> of what a call read.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -47,6 +48,28 @@ inline std::string CopyRead(const std::string& path, int call) {
     if (!ReadWholeFile(path, bytes)) return std::string();
     WriteWholeFile("call" + std::to_string(call) + "_" + BaseName(path), bytes);
     return bytes;
+}
+
+// Adds a line to the call log (fake_calls.txt): the program's name, its
+// working folder and arguments, tab-separated.
+inline void AppendCallLog(const std::string& line) {
+    std::ofstream calls("fake_calls.txt", std::ios::binary | std::ios::app);
+    calls << line << "\n";
+}
+
+// Writes the result the test left for this call (fake_result_<N>, else
+// fake_result) to the output file, when there is an output file.
+inline void WriteResult(const std::string& output, int call) {
+    if (output.empty()) return;
+    std::string result;
+    if (ReadWholeFile("fake_result_" + std::to_string(call), result) || ReadWholeFile("fake_result", result))
+        WriteWholeFile(output, result);
+}
+
+// The exit code the test asked for (fake_exit), else 0.
+inline int ExitCode() {
+    std::string text;
+    return ReadWholeFile("fake_exit", text) ? std::atoi(text.c_str()) : 0;
 }
 
 inline std::string Between(const std::string& text, const std::string& open, const std::string& close) {

@@ -31,10 +31,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -42,11 +38,14 @@
 
 namespace {
 
+using orv::test::AppendCallLog;
 using orv::test::BaseName;
 using orv::test::Between;
 using orv::test::CallNumber;
 using orv::test::CopyRead;
+using orv::test::ExitCode;
 using orv::test::ReadWholeFile;
+using orv::test::WriteResult;
 using orv::test::WriteWholeFile;
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
@@ -80,10 +79,7 @@ int main(int argc, char** argv) {
 
     std::string line = name + "\t" + cwd;
     for (int i = 1; i < argc; ++i) line += std::string("\t") + argv[i];
-    {
-        std::ofstream calls("fake_calls.txt", std::ios::binary | std::ios::app);
-        calls << line << "\n";
-    }
+    AppendCallLog(line);
     WriteWholeFile("fake_pid", std::to_string(::getpid()));
     WriteWholeFile("fake_fds", inherited);
     if (const char* tag = std::getenv("ORVANTA_FAKE_TAG")) WriteWholeFile("fake_env", tag);
@@ -94,18 +90,12 @@ int main(int argc, char** argv) {
         if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     }
 
-    if (!output.empty()) {
-        std::string result;
-        if (ReadWholeFile("fake_result_" + std::to_string(call), result) || ReadWholeFile("fake_result", result))
-            WriteWholeFile(output, result);
-    }
+    WriteResult(output, call);
 
     if (ReadWholeFile("fake_signal", text)) {
         const int sig = std::atoi(text.c_str());
         ::signal(sig, SIG_DFL);
         ::raise(sig);
     }
-    int code = 0;
-    if (ReadWholeFile("fake_exit", text)) code = std::atoi(text.c_str());
-    return code;
+    return ExitCode();
 }

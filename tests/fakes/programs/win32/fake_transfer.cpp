@@ -32,11 +32,7 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -44,11 +40,14 @@
 
 namespace {
 
+using orv::test::AppendCallLog;
 using orv::test::BaseName;
 using orv::test::Between;
 using orv::test::CallNumber;
 using orv::test::CopyRead;
+using orv::test::ExitCode;
 using orv::test::ReadWholeFile;
+using orv::test::WriteResult;
 using orv::test::WriteWholeFile;
 
 bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -158,10 +157,7 @@ int main() {
 
     std::string line = name + "\t" + Utf8(cwd);
     for (int i = 1; i < argc; ++i) line += "\t" + Utf8(wargv[i]);
-    {
-        std::ofstream calls("fake_calls.txt", std::ios::binary | std::ios::app);
-        calls << line << "\n";
-    }
+    AppendCallLog(line);
     WriteWholeFile("fake_pid", std::to_string(::GetCurrentProcessId()));
     WriteWholeFile("fake_handle", inherited);
     wchar_t tag[256];
@@ -178,14 +174,8 @@ int main() {
         }
     }
 
-    if (!output.empty()) {
-        std::string result;
-        if (ReadWholeFile("fake_result_" + std::to_string(call), result) || ReadWholeFile("fake_result", result))
-            WriteWholeFile(output, result);
-    }
+    WriteResult(output, call);
 
     if (ReadWholeFile("fake_signal", text)) ::TerminateProcess(::GetCurrentProcess(), CrashCode(std::atoi(text.c_str())));
-    int code = 0;
-    if (ReadWholeFile("fake_exit", text)) code = std::atoi(text.c_str());
-    return code;
+    return ExitCode();
 }
