@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "platform/serial_device.h"
@@ -118,8 +117,7 @@ public:
             return ENOMEM;
         }
         m_handle = h;
-        m_stash.clear();
-        m_stashPos = 0;
+        m_haveAhead = false;
         m_writeFailed = 0;
         m_noModemEvents = false;
         m_lostRead = false;
@@ -148,8 +146,7 @@ public:
         CloseHandle(m_handle);
         m_handle = nullptr;
         DestroyEvents();
-        m_stash.clear();
-        m_stashPos = 0;
+        m_haveAhead = false;
     }
 
     bool IsOpen() const override { return m_handle != nullptr; }
@@ -184,8 +181,7 @@ public:
         if (m_handle == nullptr) return EBADF;
         // The byte a wait read ahead counts as received: it goes too.
         if (m_read.pending) Abort(m_read);
-        m_stash.clear();
-        m_stashPos = 0;
+        m_haveAhead = false;
         if (!PurgeComm(m_handle, PURGE_RXCLEAR)) return IoErrno(GetLastError());
         return 0;
     }
@@ -206,7 +202,7 @@ public:
         DWORD errors = 0;
         if (!ClearCommError(m_handle, &errors, &st)) return -IoErrno(GetLastError());
         CollectReadAhead();
-        return static_cast<int>(st.cbInQue + (m_stash.size() - m_stashPos));
+        return static_cast<int>(st.cbInQue + (m_haveAhead ? 1 : 0));
     }
 
     int OutputPending() override {
@@ -248,15 +244,10 @@ public:
         if (size == 0) return 0;
         CollectReadAhead();
         size_t got = 0;
-        if (m_stashPos < m_stash.size()) {
-            const size_t take = std::min(size, m_stash.size() - m_stashPos);
-            std::memcpy(data, m_stash.data() + m_stashPos, take);
-            m_stashPos += take;
-            got = take;
-            if (m_stashPos >= m_stash.size()) {
-                m_stash.clear();
-                m_stashPos = 0;
-            }
+        if (m_haveAhead) {
+            data[0] = m_aheadByte;
+            m_haveAhead = false;
+            got = 1;
         }
         // A read ahead still pending means nothing came since: the line is
         // empty (its byte will be the next one).
@@ -349,13 +340,13 @@ private:
         m_event.Destroy();
     }
 
-    // Moves the byte of a finished read ahead into the stash.
+    // Takes the byte of a finished read ahead as received.
     void CollectReadAhead() {
         if (!m_read.pending) return;
         DWORD n = 0;
         if (GetOverlappedResult(m_handle, &m_read.ov, &n, FALSE)) {
             m_read.pending = false;
-            if (n > 0) m_stash.push_back(m_aheadByte);
+            if (n > 0) m_haveAhead = true;
             return;
         }
         const DWORD err = GetLastError();
@@ -381,7 +372,7 @@ private:
     int WaitInput(const BreakSignal* brk, int timeoutMs) {
         CollectReadAhead();
         if (m_lostRead) return kWaitLost;
-        if (m_stashPos < m_stash.size()) return kWaitReady;
+        if (m_haveAhead) return kWaitReady;
         if (brk != nullptr && brk->IsSet()) return kWaitBroken;
         if (!m_read.pending) {
             COMSTAT st{};
@@ -391,7 +382,7 @@ private:
             m_read.Rearm();
             DWORD n = 0;
             if (ReadFile(m_handle, &m_aheadByte, 1, &n, &m_read.ov)) {
-                if (n > 0) m_stash.push_back(m_aheadByte);
+                if (n > 0) m_haveAhead = true;
                 return kWaitReady;
             }
             const DWORD err = GetLastError();
@@ -470,9 +461,10 @@ private:
 
     HANDLE m_handle = nullptr;
     Overlapped m_read, m_write, m_event;
-    uint8_t m_aheadByte = 0;          // the byte of the read ahead
-    std::vector<uint8_t> m_stash;     // bytes read ahead and not handed out yet
-    size_t m_stashPos = 0;
+    // The one-byte read a wait keeps pending, and whether its byte came and
+    // is not handed out yet (a new one starts only once it is).
+    uint8_t m_aheadByte = 0;
+    bool m_haveAhead = false;
     std::vector<uint8_t> m_writeBuf;  // the bytes of the write in flight
     DWORD m_eventBits = 0;            // filled by WaitCommEvent
     int m_writeFailed = 0;            // errno of a write that failed in flight
