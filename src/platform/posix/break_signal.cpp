@@ -76,11 +76,16 @@ int WaitForFd(int fd, short events, const BreakSignal* brk, int timeoutMs) {
 
 int WaitForSignal(const BreakSignal& done, const BreakSignal* brk, int timeoutMs) {
     const int64_t end = WaitEnd(timeoutMs);
+    // A signal whose descriptor could not be made is only its flag: it is
+    // looked at every 50 ms.
+    const bool flagOnly = done.fd() < 0;
     for (;;) {
         if (done.IsSet()) return kWaitReady;
-        const int left = WaitLeft(end);
+        int left = WaitLeft(end);
+        if (flagOnly && (left < 0 || left > 50)) left = 50;
         int r = WaitForFd(done.fd(), POLLIN, brk, left);
         if (done.IsSet()) return kWaitReady;
+        if (flagOnly && r == kWaitTimeout && (end < 0 || MonotonicMillis() < end)) continue;
         if (r != kWaitReady) return r == kWaitLost ? kWaitTimeout : r;
         // The descriptor woke without the flag (a Set racing a Clear): drain
         // it and wait on.

@@ -85,12 +85,17 @@ int WaitForHandles(const HANDLE* handles, int count, const BreakSignal* brk, int
 
 int WaitForSignal(const BreakSignal& done, const BreakSignal* brk, int timeoutMs) {
     const int64_t end = WaitEnd(timeoutMs);
+    HANDLE h = static_cast<HANDLE>(done.event());
+    // A signal whose event could not be made is only its flag: it is looked
+    // at every 50 ms.
+    const bool flagOnly = h == nullptr;
     for (;;) {
         if (done.IsSet()) return kWaitReady;
-        const int left = WaitLeft(end);
-        HANDLE h = static_cast<HANDLE>(done.event());
-        int r = win32::WaitForHandles(&h, h != nullptr ? 1 : 0, brk, left, nullptr);
+        int left = WaitLeft(end);
+        if (flagOnly && (left < 0 || left > 50)) left = 50;
+        int r = win32::WaitForHandles(&h, flagOnly ? 0 : 1, brk, left, nullptr);
         if (done.IsSet()) return kWaitReady;
+        if (flagOnly && r == kWaitTimeout && (end < 0 || MonotonicMillis() < end)) continue;
         if (r == kWaitBroken || r == kWaitTimeout) return r;
         if (r == kWaitLost) return kWaitTimeout;
         DropStaleWakeup(done);   // the event without the flag: wait on
