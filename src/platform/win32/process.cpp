@@ -217,12 +217,8 @@ public:
 
     HANDLE process() const { return m_process; }
 
-    bool Ended() const { return ::WaitForSingleObject(m_process, 0) == WAIT_OBJECT_0; }
-
-    // True once nothing of the job runs any more (the program alone when
-    // there is no job).
-    bool TreeEnded() const {
-        if (!Ended()) return false;
+    // True once no process of the job runs any more (always without a job).
+    bool JobQuiet() const {
         if (!m_job) return true;
         JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
         if (!::QueryInformationJobObject(m_job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr))
@@ -230,18 +226,13 @@ public:
         return info.ActiveProcesses == 0;
     }
 
-    // Waits at most programMs (INFINITE: no limit) for the program and then
-    // at most restMs for whatever it started.
-    bool WaitTree(DWORD programMs, DWORD restMs) const {
-        if (::WaitForSingleObject(m_process, programMs) != WAIT_OBJECT_0) return false;
+    // Waits for the program and then at most restMs for whatever it started.
+    void WaitTree(DWORD restMs) const {
+        if (::WaitForSingleObject(m_process, INFINITE) != WAIT_OBJECT_0) return;
         // The system signals no handle for the rest of the job: it is looked
         // at briefly.
         const int64_t end = MonotonicMillis() + restMs;
-        for (;;) {
-            if (TreeEnded()) return true;
-            if (MonotonicMillis() >= end) return false;
-            ::Sleep(10);
-        }
+        while (!JobQuiet() && MonotonicMillis() < end) ::Sleep(10);
     }
 
     // Posts WM_CLOSE to every visible top-level window of the job's
@@ -316,7 +307,7 @@ void Terminate(Child& child, ProcessResult& result) {
             result.termSignal = SIGTERM;
     }
     child.Kill();
-    child.WaitTree(INFINITE, kTreeEndMs);
+    child.WaitTree(kTreeEndMs);
 }
 
 }  // namespace
