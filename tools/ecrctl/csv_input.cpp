@@ -10,36 +10,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "util/cp1250_unicode.h"
+
 namespace ecrctl {
 
-namespace {
-
-struct Letter {
-    unsigned char cp;
-    const char* utf8;
-};
-const Letter kLetters[] = {{0xA5, "Ą"}, {0xC6, "Ć"}, {0xCA, "Ę"}, {0xA3, "Ł"}, {0xD1, "Ń"}, {0xD3, "Ó"},
-                           {0x8C, "Ś"}, {0x8F, "Ź"}, {0xAF, "Ż"}, {0xB9, "ą"}, {0xE6, "ć"}, {0xEA, "ę"},
-                           {0xB3, "ł"}, {0xF1, "ń"}, {0xF3, "ó"}, {0x9C, "ś"}, {0x9F, "ź"}, {0xBF, "ż"},
-                           {0x96, "–"}};
-
-}  // namespace
-
+// The whole Windows-1250 page, from the library's own table (compiled into
+// this program, see tools/CMakeLists.txt).
 std::string ToUtf8(const char* cp1250) {
-    std::string out;
-    if (!cp1250) return out;
-    for (const char* p = cp1250; *p; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x80) {
-            out += *p;
-            continue;
-        }
-        const char* mapped = "?";
-        for (const Letter& l : kLetters)
-            if (l.cp == c) mapped = l.utf8;
-        out += mapped;
-    }
-    return out;
+    return cp1250 ? Cp1250ToUtf8(cp1250) : std::string();
 }
 
 std::string ToCp1250(const std::string& utf8) {
@@ -60,11 +38,7 @@ std::string ToCp1250(const std::string& utf8) {
             out += utf8[i++];
             continue;
         }
-        std::string seq = utf8.substr(i, len);
-        char mapped = '?';
-        for (const Letter& l : kLetters)
-            if (seq == l.utf8) mapped = static_cast<char>(l.cp);
-        out += mapped;
+        out += Utf8ToCp1250(utf8.substr(i, len));
         i += len;
     }
     return out;

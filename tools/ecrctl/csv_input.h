@@ -18,8 +18,9 @@ struct UsageError {
     std::string text;
 };
 
-// The library speaks CP1250, the terminal UTF-8 (Polish letters and the dash
-// are mapped, other letters become '?').
+// The library speaks CP1250, the terminal UTF-8: every character of the
+// page is mapped; what the page lacks, and the five bytes it leaves
+// undefined, become '?'.
 std::string ToUtf8(const char* cp1250);
 std::string ToCp1250(const std::string& utf8);
 // The text in CP1250 into a zero-terminated field of `size` bytes (cut).
