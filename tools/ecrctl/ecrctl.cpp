@@ -248,6 +248,8 @@ struct Options {
     std::string job;
     std::string csv;
     std::string numbers;
+    bool csvGiven = false;
+    bool numbersGiven = false;
     bool help = false;
 };
 
@@ -303,6 +305,10 @@ void PrintHelp() {
         std::printf("  %-44s %s\n", head.c_str(), j.text);
     }
     std::printf(
+        "A job takes only the options shown beside it.\n"
+        "\n"
+        "LIST: numbers and ranges separated by commas, e.g. 1,5,10-20 (a range\n"
+        "holds both ends and at most 100001 numbers).\n"
         "\n"
         "CSV files (separator ';', or ','; a first line that does not start with a\n"
         "number is a header):\n"
@@ -360,8 +366,8 @@ Options ParseArgs(int argc, char** argv) {
         else if (a == "--word11") word(o.dev.word11);
         else if (a == "--flags") o.dev.flags = static_cast<uint32_t>(ParseWord(value(), "--flags"));
         else if (a == "--address") CopyText(o.dev.address, sizeof o.dev.address, value());
-        else if (a == "--csv") o.csv = value();
-        else if (a == "--numbers") o.numbers = value();
+        else if (a == "--csv") { o.csv = value(); o.csvGiven = true; }
+        else if (a == "--numbers") { o.numbers = value(); o.numbersGiven = true; }
         else if (a == "--csv-out") g_csvOut = true;
         else if (a == "--quiet") g_quiet = true;
         else if (!a.empty() && a[0] == '-') throw UsageError{"unknown option " + a};
@@ -370,9 +376,15 @@ Options ParseArgs(int argc, char** argv) {
     }
     if (o.help) return o;
     if (o.job.empty()) throw UsageError{"no job given"};
-    bool known = false;
-    for (const JobInfo& j : kJobs) known = known || o.job == j.name;
-    if (!known) throw UsageError{"unknown job '" + o.job + "'"};
+    const JobInfo* job = nullptr;
+    for (const JobInfo& j : kJobs)
+        if (o.job == j.name) job = &j;
+    if (!job) throw UsageError{"unknown job '" + o.job + "'"};
+    // An option the job does not use is refused rather than ignored.
+    const std::string args = job->args;
+    if (o.csvGiven && args.find("--csv") == std::string::npos) throw UsageError{o.job + " takes no --csv"};
+    if (o.numbersGiven && args.find("--numbers") == std::string::npos) throw UsageError{o.job + " takes no --numbers"};
+    if (o.csvGiven && o.numbersGiven) throw UsageError{o.job + " takes --numbers or --csv, not both"};
     if (!haveType) throw UsageError{"--type is required"};
     o.dev.progress = &OnProgress;
     return o;
@@ -530,7 +542,8 @@ int main(int argc, char** argv) {
         std::lock_guard<std::mutex> lock(g_out);
         EndProgressLine();
     }
-    if (started) PrintTable(g_table);
+    // A failed job that handed back no record prints no empty table.
+    if (started && (code == 0 || !g_table.rows.empty())) PrintTable(g_table);
     for (const Rejection& r : g_rejections)
         std::printf("%s %lld refused: %d %s\n", r.what.c_str(), r.number, r.code, r.text.c_str());
 

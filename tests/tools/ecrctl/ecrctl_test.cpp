@@ -40,6 +40,8 @@ TEST(Ecrctl, HelpDocumentsEveryJob) {
     for (const char* option : {"--type", "--port", "--baud", "--kind", "--address", "--flags", "--csv-out",
                                "--csv", "--numbers", "Ctrl-C"})
         EXPECT_TRUE(Contains(r.out, option)) << option;
+    // How a list of numbers is written, ranges included.
+    EXPECT_TRUE(Contains(r.out, "1,5,10-20")) << r.out;
 }
 
 TEST(Ecrctl, UnservedFamilyEndsWithTheClearErrorAndAFailureStatus) {
@@ -81,6 +83,12 @@ TEST(Ecrctl, UsageErrors) {
         {"--type", "1", "program-plu", "--csv", "/nonexistent/goods.csv"},
         {"--type", "1", "read-plu"},                    // no numbers
         {"--type", "1", "--port", "300.1.1.1", "read-vat"},
+        // Options the job does not take are refused, not ignored.
+        {"--type", "1", "read-plu-all", "--csv", "goods.csv"},
+        {"--type", "1", "read-vat", "--numbers", "1-3"},
+        {"--type", "1", "read-plu", "--numbers", "1", "--csv", "goods.csv"},
+        {"--type", "1", "program-plu", "--csv", "goods.csv", "--numbers", "1"},
+        {"--type", "1", "delete-plu-all", "--numbers", "1"},
     };
     for (const auto& args : cases) {
         std::string joined;
@@ -134,6 +142,17 @@ TEST_F(EcrctlRegister, ProgramsGoodsFromCsvAndReadsThemBack) {
     // The register pads names to its width; the CSV carries them without the blanks.
     EXPECT_TRUE(Contains(read.out, ";Mleko łaciate;1;1;3.49;1\n")) << read.out;
     EXPECT_TRUE(Contains(read.out, ";Chleb;2;1;4.20;1\n")) << read.out;
+}
+
+// A read that fails before any record came prints no empty table, only the
+// failure.
+TEST_F(EcrctlRegister, AFailedReadPrintsNoEmptyTable) {
+    reg.Inject({"GETREC", "", orv::test::Elcom50Emulator::Answer::WrongHead, "", -1});
+    Result r = RunEcrctl({"--type", "16", "--port", port, "read-plu-all", "--quiet"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(Contains(r.err, "the job failed")) << r.err;
+    EXPECT_FALSE(Contains(r.out, "number")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "records)")) << r.out;
 }
 
 TEST_F(EcrctlRegister, ReadsVatRatesAsATable) {
