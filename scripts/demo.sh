@@ -6,11 +6,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release --target orvanta ecrctl ecr-sim
+scripts/install-deps.sh demo
+cmake --preset demo >/dev/null
+cmake --build --preset demo --target orvanta ecrctl ecr-sim
 
-bin=build/release
+bin=build/demo
 work=$(mktemp -d)
 sim_pid=""
 cleanup() {

@@ -1,10 +1,25 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need (Debian; run as root).
 # Packages already present are left alone; nothing is fetched from elsewhere.
+#   scripts/install-deps.sh        everything the test command uses (tests,
+#                                  sanitizers, fuzzing, the Windows builds and Wine)
+#   scripts/install-deps.sh demo   only what the library, ecrctl and ecr-sim need
 set -euo pipefail
 
-packages=(cmake g++ clang libclang-rt-dev make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev libhidapi-dev
-          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 googletest dpkg-dev)
+what=${1:-all}
+case "$what" in
+    all|demo) ;;
+    *) echo "usage: $0 [demo]" >&2; exit 2 ;;
+esac
+
+# The library, the tools and the simulators.
+packages=(cmake g++ make pkg-config libpugixml-dev libhidapi-dev)
+if [ "$what" = all ]; then
+    # Tests and benchmarks; clang for the fuzz targets; the Windows cross
+    # builds, their export checks and Wine; dpkg-dev for the pugixml source.
+    packages+=(clang libclang-rt-dev binutils libgtest-dev libgmock-dev libbenchmark-dev googletest
+               g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 dpkg-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -23,6 +38,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get update -qq
     apt-get install -y -qq "${missing[@]}"
 fi
+
+[ "$what" = demo ] && exit 0
 
 # The Windows cross builds compile pugixml from Debian's source package (no
 # mingw build of it is packaged): unpacked once to /usr/local/src/orvanta.

@@ -22,6 +22,18 @@ soname=$(objdump -p "$libdir/liborvanta.so" | awk '/SONAME/ {print $2}')
 [ "$soname" = "liborvanta.so.1" ] || { echo "unexpected soname: $soname"; exit 1; }
 [ -e "$libdir/$soname" ] || { echo "the soname link is missing"; exit 1; }
 
+echo "== the runtime component alone: library, header, package files, no tools"
+rprefix=$work/runtime
+cmake --install "$build" --prefix "$rprefix" --component runtime >"$work/runtime.log" || { cat "$work/runtime.log"; exit 1; }
+rlibdir=$rprefix/${libdir#"$prefix"/}
+for f in "$rprefix/include/orvanta/ecr.h" "$rlibdir/$soname" "$rlibdir/liborvanta.so" "$rlibdir/pkgconfig/orvanta.pc" \
+         "$rlibdir/cmake/orvanta/orvantaConfig.cmake" "$rlibdir/cmake/orvanta/orvantaTargets.cmake"; do
+    [ -e "$f" ] || { echo "runtime component lacks: $f"; exit 1; }
+done
+for f in bin/ecrctl bin/ecr-sim; do
+    [ ! -e "$rprefix/$f" ] || { echo "runtime component holds a tool: $f"; exit 1; }
+done
+
 echo "== find_package"
 cmake -S "$host_src" -B "$work/cmake-host" -DCMAKE_PREFIX_PATH="$prefix" >"$work/host.log" || { cat "$work/host.log"; exit 1; }
 cmake --build "$work/cmake-host" >>"$work/host.log" || { cat "$work/host.log"; exit 1; }
