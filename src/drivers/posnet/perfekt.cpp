@@ -79,6 +79,7 @@ bool CPosnetPerfekt::PriceToWire(double price, int64_t& hundredths) {
 std::string CPosnetPerfekt::GetErrorText(int code) {
     if (const char* text = RegisterText(code, true)) return text;
     if (code == PERFEKT_ERR_DEPT_NUMBER) return PL("Błędny numer rekordu");
+    if (code == PERFEKT_ERR_PRICE) return PL("Cena towaru poza zakresem");
     if (code == PERFEKT_ERR_WALK_OFFSET) return PL("Brak wskazanego PLU, lub pusta baza PLU");
     return CTelepathyECR::GetErrorText(code);
 }

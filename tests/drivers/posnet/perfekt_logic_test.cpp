@@ -431,6 +431,25 @@ TEST_P(PerfektTest, SalesAreReadAndCleared) {
     EXPECT_FALSE(Run(kJobClearSale));
     EXPECT_EQ(JobError(), 57);
     EXPECT_EQ(JobText(), PL("Błąd modyfikacji rekordu"));
+
+    // A sold item whose price lies beyond what can be written back: the
+    // rewrite is not sent and the job fails with the price's own text, as a
+    // programming job does.
+    PerfektEmuPlu dear = EmuPlu("Zloto", "0000000000000", "2147483648");
+    dear.quantity = 1000;
+    dear.value = 1;
+    m_emu->SetPlu(5, dear);
+    Host().Reset();
+    Prepare(kJobClearSale, 38);
+    EXPECT_FALSE(Run(kJobClearSale));
+    EXPECT_EQ(JobError(), 109);
+    EXPECT_EQ(JobText(), PL("Cena towaru poza zakresem"));
+    EXPECT_EQ(m_emu->Plu(5)->quantity, 1000);
+    std::vector<EcrItemRecord> items = {PerfektItem(6, "Zloto", 21474836.48)};
+    Host().Reset();
+    EXPECT_FALSE(RunItems(kJobPgmPlu, 38, items));
+    EXPECT_EQ(JobError(), 109);
+    EXPECT_EQ(JobText(), PL("Cena towaru poza zakresem"));
 }
 
 }  // namespace

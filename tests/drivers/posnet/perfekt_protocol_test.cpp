@@ -193,6 +193,7 @@ TEST(PerfektCodes, ErrorTexts) {
     EXPECT_EQ(p.GetErrorText(45), PL("Nie można usunąć rekordu"));
     EXPECT_EQ(p.GetErrorText(111), PL("Błędny numer rekordu"));
     EXPECT_EQ(p.GetErrorText(120), PL("Brak wskazanego PLU, lub pusta baza PLU"));
+    EXPECT_EQ(p.GetErrorText(109), PL("Cena towaru poza zakresem"));
     EXPECT_EQ(p.GetErrorText(20), PL("Błąd wartości BRUTTO (syntaktyka, zakres lub brak)"));
     EXPECT_EQ(p.GetErrorText(-5), SerialErrorText(-5));
     for (int code : {0, 10, 12, 62, 105, 9999, 10002, 10004, 10006})
