@@ -95,7 +95,7 @@ int CPosnetPerfekt::CheckErrorReply(const CChrArr& text) {
         code = code * 10 + (text[i] - '0');
         if (code > 999) return POSNET_ERR_BAD_REPLY;
     }
-    if (i == 2 || i > length) return POSNET_ERR_BAD_REPLY;   // no digit (or no name)
+    if (i == 2) return POSNET_ERR_BAD_REPLY;   // no digit (or no name)
     if (i < length && (text[i] == kTab || text[i] == kLf || text[i] == kFe)) ++i;
     if (i != length) return POSNET_ERR_BAD_REPLY;
     if (text[0] == '$' && text[1] == 'b') code += PERFEKT_ERR_WALK_OFFSET;
