@@ -32,8 +32,6 @@ bool IsNumber(const std::string& s, bool allowBlanks = false) {
     return true;
 }
 
-std::string Refused(const std::string& command, int code) { return "#Z" + command + std::to_string(code); }
-
 }  // namespace
 
 PerfektEmulator::PerfektEmulator(int port, int variant)
@@ -46,6 +44,10 @@ PerfektEmulator::PerfektEmulator(int port, int variant)
 PerfektEmulator::~PerfektEmulator() { Stop(); }
 
 Bytes PerfektEmulator::Framed(const std::string& payload, uint8_t lead) { return FrameBytes(lead, payload); }
+
+std::string PerfektEmulator::Refused(const std::string& command, int code) const {
+    return "#Z" + command + std::to_string(code) + m_codeEnd;
+}
 
 // ---------------------------------------------------------------- state
 

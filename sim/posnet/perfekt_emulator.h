@@ -14,7 +14,10 @@
 //
 // A refusal answers "#Z", the command's name and the code. An unknown PLU
 // reads as "#Z$r20", an undefined department as "#Z$r111", an empty goods
-// base walks as "#Z$b0". Writing a PLU zeroes its sales counters.
+// base walks as "#Z$b0". Writing a PLU zeroes its sales counters. Some
+// registers end the code as they end every other field:
+//
+//   reg.SetCodeEnd("\t");                  // "#Z#p0" TAB, before Start()
 #pragma once
 
 #include <cstdint>
@@ -93,6 +96,9 @@ public:
     std::string Dept(uint32_t number) const;
     void SetVatFields(const std::vector<std::string>& fields);       // sent each with a TAB
     void SetStatusFields(const std::string& fields);                  // the "$Z" answer after its code
+    // The bytes after the code of every "#Z" answer ("" by default, or a
+    // field terminator); set before Start().
+    void SetCodeEnd(const std::string& end) { m_codeEnd = end; }
 
     // ---- what was received ----
     std::vector<std::string> Commands() const;   // command + body of each frame
@@ -111,12 +117,15 @@ private:
     std::string Walk(const std::string& body, bool repeatNext);
     std::string Program(const std::string& body);
     std::string Delete(const std::string& body);
+    // "#Z", the command and the code, ended as this register ends it.
+    std::string Refused(const std::string& command, int code) const;
 
     const int m_variant;
     std::map<uint32_t, PerfektEmuPlu> m_plu;
     std::vector<std::string> m_dept;             // 1..10 at 0..9, "" undefined
     std::vector<std::string> m_vat;
     std::string m_status;
+    std::string m_codeEnd;
 };
 
 }  // namespace orv::test

@@ -230,15 +230,22 @@ int CEM_ECR::BatchWrite(Rec* items, int count, const std::function<std::string(c
     bool lastOk = loop == 1;
     int lastCode = loopError;
     std::string lastText = loopText;
+    // Each answer record belongs to the item of its PLU number (the first
+    // such item not yet matched): the library may leave a record out or give
+    // them in another order.
+    std::vector<bool> matched(answer.records.size(), false);
     for (size_t k = 0; k < sent.size(); ++k) {
         Rec& r = items[sent[k]];
         int code = 0;
         if (answer.expected) {
             // An item the answer does not account for is not known to be taken.
-            if (k < answer.records.size() && answer.records[k].first == r.number)
-                code = answer.records[k].second;
-            else
-                code = CElzabModem::kFileError;
+            code = CElzabModem::kFileError;
+            for (size_t a = 0; a < answer.records.size(); ++a) {
+                if (matched[a] || answer.records[a].first != r.number) continue;
+                matched[a] = true;
+                code = answer.records[a].second;
+                break;
+            }
         }
         if (code != 0) Confirm(&r, code, GetErrorText(code));
         if (sent[k] == count - 1) {

@@ -59,8 +59,9 @@ private:
     void Confirm(EcrDeptRecord* r, int code, const std::string& t) { ConfirmDEPT(r, code, t); }
     void Confirm(EcrUnitRecord* r, int code, const std::string& t) { ConfirmUnit(r, code, t); }
 
-    // The register's answer to a batch write: when expected, one record
-    // (PLU number, code; 0 accepted) per record of the request, in order.
+    // The register's answer to a batch write: when expected, records of
+    // PLU number and code (0 accepted); each is matched to the item of its
+    // number, and an item without a record of its own fails with 6.
     struct BatchAnswer {
         bool expected = false;
         std::vector<std::pair<uint32_t, int>> records;

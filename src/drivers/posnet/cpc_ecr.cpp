@@ -35,10 +35,6 @@ int CPC_ECR::Fail() {
     return 0;
 }
 
-bool CPC_ECR::IsSilentCode(int code) {
-    return code == CPosnetCombo::kTimeout || (code <= -1 && code >= -10 && code != CPosnetCombo::kBreak);
-}
-
 // ------------------------------------------------------------ converters ----
 
 ComboPlu CPC_ECR::ItemToPlu(const EcrItemRecord& item, int nameLength) {
@@ -200,34 +196,10 @@ int CPC_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
 template <class Rec>
 int CPC_ECR::Items(Rec* items, int count, const std::function<std::string(const Rec&)>& text,
                    const std::function<int(Rec&)>& op) {
-    int silent = 0;
-    int silentCode = 0;
-    std::string silentText;
     ItemLoopOptions opt;
     opt.event6OnFirstFailure = true;
     return ItemLoop<Rec>(
-        items, count, text,
-        [&](Rec& r, int) -> int {
-            if (silent >= kSilentItems) {
-                // The register stopped answering: nothing more is sent.
-                SetError(silentCode, silentText);
-                return 0;
-            }
-            if (op(r) == 1) {
-                silent = 0;
-                return 1;
-            }
-            Fail();
-            if (IsSilentCode(m_nError)) {
-                ++silent;
-                silentCode = m_nError;
-                silentText = m_szError;
-            } else {
-                silent = 0;
-            }
-            return 0;
-        },
-        opt);
+        items, count, text, [&](Rec& r, int) -> int { return op(r) == 1 ? 1 : Fail(); }, opt);
 }
 
 int CPC_ECR::PgmBarcodes(EcrItemRecord* items, int count) {
@@ -236,40 +208,41 @@ int CPC_ECR::PgmBarcodes(EcrItemRecord* items, int count) {
         return 0;
     }
     if (count <= 0) count = 1;
+    auto itemText = [&](int i) { return "Nazwa - " + Text(items[i].name, sizeof items[i].name); };
     int result = 0;
-    int silent = 0;
     bool failureSeen = false;
+    m_bDeviceGone = false;
+    NoAnswerRun silent(*this);
     std::vector<std::string> codes;
     std::vector<int> members;
     for (int i = 0; i < count; ++i) {
         EcrItemRecord& it = items[i];
-        Notify(ECR_EVENT_ITEM, "Nazwa - " + Text(it.name, sizeof it.name), Percent(i, count), 0);
+        Notify(ECR_EVENT_ITEM, itemText(i), Percent(i, count), 0);
         codes.push_back(Text(it.code, sizeof it.code));
         members.push_back(i);
         if (i != count - 1 && items[i + 1].number == it.number) {
             result = 1;   // the group is sent with its last item
             continue;
         }
-        int r = 0;
-        if (silent >= kSilentItems) {
-            r = 0;   // nothing more is sent; the code of the last failure stays
-        } else {
-            SetError(0, std::string());
-            r = m_combo.InsertBarcode(it.number, codes);
-            if (r != 1) Fail();
-        }
-        if (r == 1) {
+        SetError(0, std::string());
+        if (m_combo.InsertBarcode(it.number, codes) == 1) {
             result = 1;
-            silent = 0;
+            silent.Gone(0);
         } else {
+            Fail();
             if (m_nError == CPosnetCombo::kBreak) return 0;
             result = 0;
-            if (silent < kSilentItems) silent = IsSilentCode(m_nError) ? silent + 1 : 0;
             if (!failureSeen && i != count - 1) Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
             failureSeen = true;
             // Every item of the group was refused with it.
             const std::string text = m_szError;
             for (int m : members) ConfirmPLU(&items[m], m_nError, text);
+            if (silent.Gone(m_nError)) {
+                // The register stopped answering: nothing more is sent.
+                return AccountForRest(i + 1, count, itemText, [&](int j, int code, const std::string& t) {
+                    ConfirmPLU(&items[j], code, t);
+                });
+            }
         }
         codes.clear();
         members.clear();

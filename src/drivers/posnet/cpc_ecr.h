@@ -37,9 +37,6 @@ public:
     // Connection kinds of the device record.
     static constexpr int kKindTcp = 11;
     static constexpr int kKindUsb = 12;
-    // Items in a row that may fail for want of an answer before nothing
-    // more is sent.
-    static constexpr int kSilentItems = 3;
 
     // Converters between the host records and the Combo records.
     static ComboPlu ItemToPlu(const EcrItemRecord& item, int nameLength);
@@ -52,8 +49,10 @@ public:
 private:
     // Copies the protocol's code (9999 when it has none) and its text; 0.
     int Fail();
-    static bool IsSilentCode(int code);
-    // The item loop with the rule for a register that stopped answering.
+    // The libraries' "the wait ran out": the register did not answer.
+    int NoAnswerCode() const override { return CPosnetCombo::kTimeout; }
+    // The item loop (a register that stopped answering is given up after
+    // three items, a break ends it at once).
     template <class Rec>
     int Items(Rec* items, int count, const std::function<std::string(const Rec&)>& text,
               const std::function<int(Rec&)>& op);

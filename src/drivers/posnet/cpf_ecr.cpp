@@ -56,7 +56,7 @@ int CPF_ECR::ToDevice(const EcrItemRecord& item, PerfektPlu& plu) {
     }
     int64_t hundredths = 0;
     if (!CPosnetPerfekt::PriceToWire(item.price, hundredths)) {
-        SetError(PERFEKT_ERR_PRICE, PL("Cena towaru poza zakresem"));
+        SetError(PERFEKT_ERR_PRICE, GetErrorText(PERFEKT_ERR_PRICE));
         return 0;
     }
     const std::string digitsText = digits.ToString();

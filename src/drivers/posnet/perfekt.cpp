@@ -79,19 +79,25 @@ bool CPosnetPerfekt::PriceToWire(double price, int64_t& hundredths) {
 std::string CPosnetPerfekt::GetErrorText(int code) {
     if (const char* text = RegisterText(code, true)) return text;
     if (code == PERFEKT_ERR_DEPT_NUMBER) return PL("Błędny numer rekordu");
+    if (code == PERFEKT_ERR_PRICE) return PL("Cena towaru poza zakresem");
     if (code == PERFEKT_ERR_WALK_OFFSET) return PL("Brak wskazanego PLU, lub pusta baza PLU");
     return CTelepathyECR::GetErrorText(code);
 }
 
 int CPosnetPerfekt::CheckErrorReply(const CChrArr& text) {
-    // The refused command's name, then the code as an unsigned decimal.
-    if (text.GetLength() < 3) return POSNET_ERR_BAD_REPLY;
+    // The refused command's name, then the code as an unsigned decimal. The
+    // register may end the code as it ends any other field (TAB, LF or
+    // 0xFE); nothing may follow that one terminator.
+    const int length = text.GetLength();
     int code = 0;
-    for (int i = 2; i < text.GetLength(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return POSNET_ERR_BAD_REPLY;
+    int i = 2;
+    for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
         code = code * 10 + (text[i] - '0');
         if (code > 999) return POSNET_ERR_BAD_REPLY;
     }
+    if (i == 2) return POSNET_ERR_BAD_REPLY;   // no digit (or no name)
+    if (i < length && (text[i] == kTab || text[i] == kLf || text[i] == kFe)) ++i;
+    if (i != length) return POSNET_ERR_BAD_REPLY;
     if (text[0] == '$' && text[1] == 'b') code += PERFEKT_ERR_WALK_OFFSET;
     return code;
 }

@@ -94,8 +94,8 @@ public:
 
     std::string GetErrorText(int code) override;
     // The code of a "#Z" answer (without "#Z" and the checksum): the refused
-    // command's name, then the code in decimal; "$b" adds 120. 9999 for
-    // anything else.
+    // command's name, then the code in decimal (at most 999), perhaps ended
+    // by one TAB, LF or 0xFE; "$b" adds 120. 9999 for anything else.
     static int CheckErrorReply(const CChrArr& text);
 
     // ---- building and parsing (no traffic) ----

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,18 @@ inline PerfektEmuPlu EmuPlu(const std::string& name, const std::string& code, co
     return p;
 }
 
-class PerfektTest : public ::testing::Test {
+// How the emulated register ends the code of a "#Z" answer: the driver
+// tests run against a register that ends it with the frame and against one
+// that ends it with a TAB, as it ends every other field.
+struct RefusalEnd {
+    const char* name;
+    const char* bytes;
+};
+inline const RefusalEnd kRefusalEnds[] = {{"Bare", ""}, {"Tab", "\t"}};
+inline void PrintTo(const RefusalEnd& end, std::ostream* os) { *os << end.name; }
+inline std::string RefusalEndName(const ::testing::TestParamInfo<RefusalEnd>& info) { return info.param.name; }
+
+class PerfektTest : public ::testing::TestWithParam<RefusalEnd> {
 protected:
     void SetUp() override {
         orv::platform::SetTimeScale(0.02);
@@ -66,6 +78,7 @@ protected:
     PerfektEmulator& StartDevice(int variant) {
         StopDevice();
         m_emu = std::make_unique<PerfektEmulator>(kPerfektPort, variant);
+        m_emu->SetCodeEnd(GetParam().bytes);
         m_emu->Start();
         m_serial = std::make_unique<CTelepathy>();
         m_serial->SetCallback(&RecordingHost::OnProgress);

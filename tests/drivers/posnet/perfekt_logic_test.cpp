@@ -13,9 +13,13 @@ namespace {
 
 const std::string kFe = "\xFE";
 
+// Every PerfektTest of this program (this file's and the protocol tests)
+// runs against both kinds of register.
+INSTANTIATE_TEST_SUITE_P(Refusals, PerfektTest, ::testing::ValuesIn(kRefusalEnds), RefusalEndName);
+
 // ---------------------------------------------------------------- variants
 
-TEST_F(PerfektTest, ShortLayoutAndNoDepartmentsOnType45) {
+TEST_P(PerfektTest, ShortLayoutAndNoDepartmentsOnType45) {
     StartDevice(3);
     std::vector<EcrItemRecord> items = {PerfektItem(7, PL("Mąka"), 2.99, 2, "590123412345")};
     EXPECT_TRUE(RunItems(kJobPgmPlu, 45, items));
@@ -43,7 +47,7 @@ TEST_F(PerfektTest, ShortLayoutAndNoDepartmentsOnType45) {
     }
 }
 
-TEST_F(PerfektTest, ItemConversionsBothWays) {
+TEST_P(PerfektTest, ItemConversionsBothWays) {
     StartDevice(4);
     EcrItemRecord item = PerfektItem(31, "Ser", 12.5, 3, "5901234123457");
     item.attr2 = 1;        // flag A
@@ -78,7 +82,7 @@ TEST_F(PerfektTest, ItemConversionsBothWays) {
     EXPECT_EQ(Host().CountEvents(ECR_EVENT_BULK), 1);
 }
 
-TEST_F(PerfektTest, ItemsTheRegisterCannotTakeAreRefusedBeforeTraffic) {
+TEST_P(PerfektTest, ItemsTheRegisterCannotTakeAreRefusedBeforeTraffic) {
     StartDevice(1);
     const struct {
         EcrItemRecord item;
@@ -112,7 +116,7 @@ TEST_F(PerfektTest, ItemsTheRegisterCannotTakeAreRefusedBeforeTraffic) {
 
 // ---------------------------------------------------------------- item loops
 
-TEST_F(PerfektTest, ARefusedItemIsConfirmedAndTheLoopGoesOn) {
+TEST_P(PerfektTest, ARefusedItemIsConfirmedAndTheLoopGoesOn) {
     for (int refused : {2, 3}) {
         SCOPED_TRACE(refused);
         StartDevice(1);
@@ -142,7 +146,7 @@ TEST_F(PerfektTest, ARefusedItemIsConfirmedAndTheLoopGoesOn) {
     }
 }
 
-TEST_F(PerfektTest, DeletingGoods) {
+TEST_P(PerfektTest, DeletingGoods) {
     StartDevice(1);
     m_emu->SetPlu(4, EmuPlu("A", "0000000000000", "100"));
     std::vector<EcrItemRecord> items = {PerfektItem(4, "A", 1.0), PerfektItem(5, "B", 1.0)};
@@ -157,7 +161,7 @@ TEST_F(PerfektTest, DeletingGoods) {
     EXPECT_EQ(JobError(), 49);
 }
 
-TEST_F(PerfektTest, ThreeUnansweredItemsEndTheJob) {
+TEST_P(PerfektTest, ThreeUnansweredItemsEndTheJob) {
     StartDevice(1);
     m_emu->Inject(Inj("#p", PFault::Silence, 0, "", -1));
     std::vector<EcrItemRecord> items;
@@ -178,7 +182,7 @@ TEST_F(PerfektTest, ThreeUnansweredItemsEndTheJob) {
     }
 }
 
-TEST_F(PerfektTest, ALateAcceptanceIsNotTakenForTheNextItem) {
+TEST_P(PerfektTest, ALateAcceptanceIsNotTakenForTheNextItem) {
     orv::platform::SetTimeScale(0.05);
     StartDevice(1);
     m_emu->Inject(Inj("#p", PFault::Late, 400));
@@ -191,7 +195,7 @@ TEST_F(PerfektTest, ALateAcceptanceIsNotTakenForTheNextItem) {
     EXPECT_EQ(confirms[1].code, 41);
 }
 
-TEST_F(PerfektTest, ABreakInACallbackEndsTheLoopWithoutAConfirmation) {
+TEST_P(PerfektTest, ABreakInACallbackEndsTheLoopWithoutAConfirmation) {
     StartDevice(1);
     m_emu->Inject(Inj("#p", PFault::Refuse, 19));
     CTelepathy* serial = m_serial.get();
@@ -210,7 +214,7 @@ TEST_F(PerfektTest, ABreakInACallbackEndsTheLoopWithoutAConfirmation) {
 
 // ---------------------------------------------------------------- reading goods by number
 
-TEST_F(PerfektTest, ReadingGoodsByNumber) {
+TEST_P(PerfektTest, ReadingGoodsByNumber) {
     const struct {
         const char* what;
         bool breakOnThird;
@@ -255,7 +259,7 @@ CTelepathy* g_breakingSerial = nullptr;
 void ECR_CALL BreakOnItem(const EcrItemRecord*) { g_breakingSerial->Break(); }
 void ECR_CALL BreakOnDept(const EcrDeptRecord*) { g_breakingSerial->Break(); }
 
-TEST_F(PerfektTest, ABreakInAReadCallbackEndsTheJobAlsoAfterTheLastRecord) {
+TEST_P(PerfektTest, ABreakInAReadCallbackEndsTheJobAlsoAfterTheLastRecord) {
     StartDevice(4);
     m_emu->SetPlu(1, EmuPlu("Jeden", "0000000000000", "100"));
     m_emu->SetDept(1, "Og\xA2lny          ");
@@ -279,7 +283,7 @@ TEST_F(PerfektTest, ABreakInAReadCallbackEndsTheJobAlsoAfterTheLastRecord) {
 
 // A break when the register sees its k-th frame ends every job with -7,
 // and nothing more is sent.
-TEST_F(PerfektTest, ABreakAtAnyFrameEndsTheJob) {
+TEST_P(PerfektTest, ABreakAtAnyFrameEndsTheJob) {
     const uint32_t jobs[] = {kJobPgmPlu, kJobReadAllPlu, kJobClearSale, kJobReadAllDept, kJobReadStatus};
     for (uint32_t job : jobs) {
         for (int k = 1; k <= 4; ++k) {
@@ -313,7 +317,7 @@ TEST_F(PerfektTest, ABreakAtAnyFrameEndsTheJob) {
 
 // ---------------------------------------------------------------- departments
 
-TEST_F(PerfektTest, Departments) {
+TEST_P(PerfektTest, Departments) {
     StartDevice(4);
     std::vector<EcrDeptRecord> depts(3);
     const char* names[] = {PL("Nabiał"), "Pieczywo", "Napoje i soki owocowe"};
@@ -358,7 +362,7 @@ TEST_F(PerfektTest, Departments) {
 
 // ---------------------------------------------------------------- status, VAT, sales
 
-TEST_F(PerfektTest, StatusAndVat) {
+TEST_P(PerfektTest, StatusAndVat) {
     StartDevice(1);
     Prepare(kJobReadStatus, 38);
     ASSERT_TRUE(Run(kJobReadStatus));
@@ -390,7 +394,7 @@ TEST_F(PerfektTest, StatusAndVat) {
     EXPECT_DOUBLE_EQ(Host().VatCalls()[0][1], 8.0);
 }
 
-TEST_F(PerfektTest, SalesAreReadAndCleared) {
+TEST_P(PerfektTest, SalesAreReadAndCleared) {
     StartDevice(1);
     m_emu->SetPlu(2, EmuPlu("Chleb", "0000000000000", "350"));
     PerfektEmuPlu sold = EmuPlu("Piwo", "5900000000024", "499", "7");
@@ -427,6 +431,25 @@ TEST_F(PerfektTest, SalesAreReadAndCleared) {
     EXPECT_FALSE(Run(kJobClearSale));
     EXPECT_EQ(JobError(), 57);
     EXPECT_EQ(JobText(), PL("Błąd modyfikacji rekordu"));
+
+    // A sold item whose price lies beyond what can be written back: the
+    // rewrite is not sent and the job fails with the price's own text, as a
+    // programming job does.
+    PerfektEmuPlu dear = EmuPlu("Zloto", "0000000000000", "2147483648");
+    dear.quantity = 1000;
+    dear.value = 1;
+    m_emu->SetPlu(5, dear);
+    Host().Reset();
+    Prepare(kJobClearSale, 38);
+    EXPECT_FALSE(Run(kJobClearSale));
+    EXPECT_EQ(JobError(), 109);
+    EXPECT_EQ(JobText(), PL("Cena towaru poza zakresem"));
+    EXPECT_EQ(m_emu->Plu(5)->quantity, 1000);
+    std::vector<EcrItemRecord> items = {PerfektItem(6, "Zloto", 21474836.48)};
+    Host().Reset();
+    EXPECT_FALSE(RunItems(kJobPgmPlu, 38, items));
+    EXPECT_EQ(JobError(), 109);
+    EXPECT_EQ(JobText(), PL("Cena towaru poza zakresem"));
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ PerfektPlu MakaPlu() {
 
 // ---------------------------------------------------------------- frames
 
-TEST_F(PerfektTest, StatusVatAndDeleteFramesAreByteExact) {
+TEST_P(PerfektTest, StatusVatAndDeleteFramesAreByteExact) {
     StartDevice(1);
     auto link = OpenLink(1);
     std::string text;
@@ -44,7 +44,7 @@ TEST_F(PerfektTest, StatusVatAndDeleteFramesAreByteExact) {
     EXPECT_EQ(m_emu->ChecksumErrors(), 0);
 }
 
-TEST_F(PerfektTest, GoodsRecordFollowsTheVariant) {
+TEST_P(PerfektTest, GoodsRecordFollowsTheVariant) {
     const std::string head = "#p5" + kFe + "1" + kFe + "7\tM\x86ka            \n0590123412345\n299\t";
     const struct {
         int variant;
@@ -69,7 +69,7 @@ TEST_F(PerfektTest, GoodsRecordFollowsTheVariant) {
     }
 }
 
-TEST_F(PerfektTest, DepartmentFrameIsByteExact) {
+TEST_P(PerfektTest, DepartmentFrameIsByteExact) {
     StartDevice(4);
     auto link = OpenLink(4);
     PerfektDept dept;
@@ -84,7 +84,7 @@ TEST_F(PerfektTest, DepartmentFrameIsByteExact) {
 
 // ---------------------------------------------------------------- the reply reader
 
-TEST_F(PerfektTest, ReplyChecks) {
+TEST_P(PerfektTest, ReplyChecks) {
     const struct {
         const char* what;
         PFault fault;
@@ -122,7 +122,7 @@ TEST_F(PerfektTest, ReplyChecks) {
     }
 }
 
-TEST_F(PerfektTest, ALateAnswerIsDroppedBeforeTheNextFrame) {
+TEST_P(PerfektTest, ALateAnswerIsDroppedBeforeTheNextFrame) {
     orv::platform::SetTimeScale(0.05);   // time-out 250..300 ms
     StartDevice(1);
     auto link = OpenLink(1);
@@ -148,11 +148,16 @@ TEST(PerfektCodes, CheckErrorReply) {
     } cases[] = {
         {"#p0", 0},    {"#p19", 19}, {"$b0", 120},    {"$b5", 125},   {"$r20", 20}, {"#pX", 9999},
         {"#p-7", 9999}, {"#p", 9999}, {"", 9999},      {"#p1000", 9999}, {"#p999", 999}, {"#p1 ", 9999},
+        // The code ended by one field terminator, as every other field is.
+        {"#p0\t", 0}, {"#p0\n", 0}, {"#p0\xFE", 0}, {"#p7\t", 7}, {"$r20\n", 20}, {"$b0\xFE", 120},
+        {"#p999\t", 999}, {"#p1000\t", 9999},
+        // A terminator without a digit, two terminators, anything after one.
+        {"#p\t", 9999}, {"#p\xFE", 9999}, {"#p0\t\t", 9999}, {"#p0\tX", 9999}, {"#p0\t1", 9999},
     };
     for (const auto& c : cases) EXPECT_EQ(CPosnetPerfekt::CheckErrorReply(CChrArr(c.text)), c.code) << c.text;
 }
 
-TEST_F(PerfektTest, AnswersToAWrite) {
+TEST_P(PerfektTest, AnswersToAWrite) {
     const struct {
         const char* what;
         PFault fault;
@@ -166,6 +171,11 @@ TEST_F(PerfektTest, AnswersToAWrite) {
         {"a sign", PFault::Raw, "#Z#p-7", 9999},
         {"another command accepted", PFault::Raw, "#Z#d0", 9999},
         {"a data reply", PFault::Raw, "$R", 9999},
+        {"accepted, TAB", PFault::Raw, "#Z#p0\t", 0},
+        {"accepted, LF", PFault::Raw, "#Z#p0\n", 0},
+        {"accepted, FE", PFault::Raw, "#Z#p0\xFE", 0},
+        {"refused with 7, TAB", PFault::Raw, "#Z#p7\t", 7},
+        {"a TAB and no number", PFault::Raw, "#Z#p\t", 9999},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -183,6 +193,7 @@ TEST(PerfektCodes, ErrorTexts) {
     EXPECT_EQ(p.GetErrorText(45), PL("Nie można usunąć rekordu"));
     EXPECT_EQ(p.GetErrorText(111), PL("Błędny numer rekordu"));
     EXPECT_EQ(p.GetErrorText(120), PL("Brak wskazanego PLU, lub pusta baza PLU"));
+    EXPECT_EQ(p.GetErrorText(109), PL("Cena towaru poza zakresem"));
     EXPECT_EQ(p.GetErrorText(20), PL("Błąd wartości BRUTTO (syntaktyka, zakres lub brak)"));
     EXPECT_EQ(p.GetErrorText(-5), SerialErrorText(-5));
     for (int code : {0, 10, 12, 62, 105, 9999, 10002, 10004, 10006})
@@ -217,7 +228,7 @@ TEST(PerfektCodes, Prices) {
     }
 }
 
-TEST_F(PerfektTest, NumbersOutOfRangeSendNothing) {
+TEST_P(PerfektTest, NumbersOutOfRangeSendNothing) {
     StartDevice(4);
     auto link = OpenLink(4);
     PerfektPlu plu = MakaPlu();
@@ -239,7 +250,7 @@ TEST_F(PerfektTest, NumbersOutOfRangeSendNothing) {
     EXPECT_TRUE(m_emu->Frames().empty());
 }
 
-TEST_F(PerfektTest, NamesAndCodesOnTheWire) {
+TEST_P(PerfektTest, NamesAndCodesOnTheWire) {
     StartDevice(1);
     auto link = OpenLink(1);
     PerfektPlu plu = MakaPlu();
@@ -268,7 +279,7 @@ TEST_F(PerfektTest, NamesAndCodesOnTheWire) {
 
 // ---------------------------------------------------------------- replies
 
-TEST_F(PerfektTest, VatRates) {
+TEST_P(PerfektTest, VatRates) {
     const struct {
         std::vector<std::string> fields;
         int ok;
@@ -292,7 +303,7 @@ TEST_F(PerfektTest, VatRates) {
     }
 }
 
-TEST_F(PerfektTest, SingleGoodsReads) {
+TEST_P(PerfektTest, SingleGoodsReads) {
     for (int variant : {1, 2, 4}) {
         SCOPED_TRACE(variant);
         StartDevice(variant);
@@ -335,7 +346,7 @@ TEST_F(PerfektTest, SingleGoodsReads) {
     }
 }
 
-TEST_F(PerfektTest, StatusText) {
+TEST_P(PerfektTest, StatusText) {
     StartDevice(1);
     auto link = OpenLink(1);
     std::string text;
@@ -358,7 +369,7 @@ TEST_F(PerfektTest, StatusText) {
 
 // ---------------------------------------------------------------- walks
 
-TEST_F(PerfektTest, ReadAllWalkEventsAndPercentages) {
+TEST_P(PerfektTest, ReadAllWalkEventsAndPercentages) {
     StartDevice(1);
     for (uint32_t n = 1; n <= 95; ++n) m_emu->SetPlu(n * 3, EmuPlu("P" + std::to_string(n), "0000000000000", "100"));
     auto link = OpenLink(1);
@@ -378,7 +389,7 @@ TEST_F(PerfektTest, ReadAllWalkEventsAndPercentages) {
     EXPECT_EQ(commands[1], "$b6\t");
 }
 
-TEST_F(PerfektTest, SalesWalkAndClearing) {
+TEST_P(PerfektTest, SalesWalkAndClearing) {
     StartDevice(1);
     auto link = OpenLink(1);
     m_emu->SetPlu(2, EmuPlu("Chleb", "0000000000000", "350", "1"));
@@ -416,7 +427,7 @@ TEST_F(PerfektTest, SalesWalkAndClearing) {
     EXPECT_EQ(m_emu->Plu(9)->vat, "0");
 }
 
-TEST_F(PerfektTest, WalkFailures) {
+TEST_P(PerfektTest, WalkFailures) {
     const struct {
         const char* what;
         PerfektEmulator::Injection injection;
@@ -448,7 +459,7 @@ TEST_F(PerfektTest, WalkFailures) {
     }
 }
 
-TEST_F(PerfektTest, ABreakInTheCallbackEndsTheWalk) {
+TEST_P(PerfektTest, ABreakInTheCallbackEndsTheWalk) {
     for (bool clearing : {true, false}) {
         SCOPED_TRACE(clearing);
         StartDevice(1);
@@ -467,7 +478,7 @@ TEST_F(PerfektTest, ABreakInTheCallbackEndsTheWalk) {
 }
 
 // Replies that do not parse fail with 9999 and hand nothing over.
-TEST_F(PerfektTest, HostileReplies) {
+TEST_P(PerfektTest, HostileReplies) {
     const std::string fe = kFe;
     const std::string goods = "Kawa            \n0000000000000\n1000\t0\t0\t0" + fe + "0" + fe;
     const struct {

@@ -28,6 +28,8 @@
 //   goods/dept/unit/sale/package - line   add a record (fields by TAB)
 //   vat/clock/receipt/type  - line        set the single-record answers
 //   refuse   -    "number\tcode"  __ZBPTowar refuses that number
+//   omit     -    number          __ZBPTowar stores that number but leaves
+//                                 its record out of the answer
 // and reads its log through WinipFakeCallCount / WinipFakeCallField (name,
 // in, out, request: the request bytes as they were at the call, konfig:
 // konfig.txt at the call, answer: what it wrote) and its register through
@@ -43,6 +45,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -77,6 +80,7 @@ struct Fake {
     std::map<uint32_t, std::string> units;
     std::map<uint32_t, std::string> barcodes;
     std::map<uint32_t, int> refusals;
+    std::set<uint32_t> omitted;
     std::vector<std::string> sales;
     std::vector<std::string> packages;
     std::string vat = "23.00\t8.00\t5.00\t0.00\tREZERWA\tREZERWA\tZWOLNIONA";
@@ -96,6 +100,7 @@ struct Fake {
         units.clear();
         barcodes.clear();
         refusals.clear();
+        omitted.clear();
         sales.clear();
         packages.clear();
         vat = "23.00\t8.00\t5.00\t0.00\tREZERWA\tREZERWA\tZWOLNIONA";
@@ -175,7 +180,7 @@ void Apply(Fake& f, const std::string& name, const std::vector<std::string>& req
             auto refused = f.refusals.find(n);
             int code = refused == f.refusals.end() ? 0 : refused->second;
             if (code == 0) f.goods[n] = r;
-            out.push_back(std::to_string(n) + "\t" + std::to_string(code));
+            if (f.omitted.count(n) == 0) out.push_back(std::to_string(n) + "\t" + std::to_string(code));
         }
         if (name != "__ZBPTowar") out.clear();
     } else if (name == "__ZDBarkod") {
@@ -283,6 +288,8 @@ WINIP_EXPORT int WinipFakeControl(const char* command, const char* name, const c
     } else if (cmd == "refuse") {
         size_t tab = a.find('\t');
         f.refusals[Number(a)] = tab == std::string::npos ? 0 : std::atoi(a.c_str() + tab + 1);
+    } else if (cmd == "omit") {
+        f.omitted.insert(Number(a));
     } else if (cmd == "vat") {
         f.vat = a;
     } else if (cmd == "clock") {

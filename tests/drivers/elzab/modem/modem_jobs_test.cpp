@@ -248,6 +248,40 @@ TEST_F(ModemJobs, AFailedBatchCallConfirmsEveryItemInIt) {
     EXPECT_EQ(fake.CountOf("__ZBPTowar"), 0);
 }
 
+TEST_F(ModemJobs, EachAnswerRecordConfirmsTheItemOfItsOwnNumber) {
+    using Confirmed = std::vector<std::pair<uint32_t, int>>;
+    const struct {
+        const char* what;
+        std::vector<uint32_t> numbers;
+        const char* omit;     // a record the library leaves out of its answer
+        const char* answer;   // or the answer's data lines as they stand
+        int error;
+        Confirmed confirms;
+    } cases[] = {
+        {"PLU 17's record left out", {5, 17, 300}, "17", nullptr, 0, {{17, 6}}},
+        {"records in another order", {5, 17, 300}, nullptr, "$300\t0\r\n$5\t221", 0, {{5, 221}, {17, 6}}},
+        {"a record of a PLU not asked for", {5, 17, 300}, nullptr, "$5\t0\r\n$999\t0\r\n$300\t0", 0, {{17, 6}}},
+        {"the same PLU twice", {5, 5}, nullptr, "$5\t0\r\n$5\t221", 221, {{5, 221}}},
+        {"the last item's record left out", {5, 17, 300}, "300", nullptr, 6, {{300, 6}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake.Reset();
+        Host().Reset();
+        if (c.omit) fake.Do("omit", "", c.omit);
+        if (c.answer) fake.Do("raw", "__ZBPTowar", std::string("#5\r\n#\r\n#\r\n") + c.answer);
+        std::vector<EcrItemRecord> items;
+        for (uint32_t n : c.numbers) items.push_back(Goods(n, "Towar", 1.0));
+        EcrDeviceRecord dev = Device(28, 7);
+        Prepare(5, dev);
+        Items(items);
+        EXPECT_EQ(Run(5, dev), c.error) << logic.GetErrorMessage();
+        EXPECT_EQ(Confirms(), c.confirms);
+        for (const HostConfirm& h : Host().Confirmations()) EXPECT_FALSE(h.text.empty());
+        EXPECT_TRUE(ExchangeFilesLeft().empty());
+    }
+}
+
 TEST_F(ModemJobs, ABreakWhileTheRequestIsBuiltSendsNothingAndConfirmsNothing) {
     std::vector<EcrItemRecord> items = {Goods(1, "A", 1.0), Goods(2, "B", -1.0), Goods(3, "C", 1.0)};
     Host().SetEventHook([this](const HostEvent& e) {

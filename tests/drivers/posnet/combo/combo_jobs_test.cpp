@@ -549,5 +549,48 @@ TEST_F(ComboJobs, ARegisterThatStopsAnsweringIsNotAskedAfterThreeItems) {
     EXPECT_TRUE(fake.Balanced()) << fake.Counts();
 }
 
+TEST_F(ComboJobs, ABreakAfterTheRegisterWasGivenUpEndsTheJobAtOnce) {
+    // Three items go unanswered; the break comes while the rest is being
+    // accounted for, in the fifth item's event.
+    const struct {
+        const char* what;
+        uint32_t job;
+        uint32_t kind;
+        const char* request;
+    } cases[] = {
+        {"goods", 5, 0, "POSS_PLUIns"},
+        {"price updates", 5, 1, "POSS_PluPriceUpdate"},
+        {"extra barcodes", 18, 2, "POSS_BarcodeIns"},
+        {"deletes", 7, 0, "POSS_PLUDel"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake.Reset();
+        Host().Reset();
+        fake.Do("result", "POS_WaitForRequestCompleted", "0,1");   // the open's wait
+        fake.Result("POS_WaitForRequestCompleted", 0x10003);
+        std::vector<EcrItemRecord> items;
+        for (uint32_t n = 1; n <= 6; ++n)
+            items.push_back(Goods(n, ("T" + std::to_string(n)).c_str(), 1.0, 1, ("59" + std::to_string(n)).c_str()));
+        Host().SetEventHook([this](const HostEvent& e) {
+            if (e.code == ECR_EVENT_ITEM && e.text == "Nazwa - T5") serial.Break();
+        });
+        EcrDeviceRecord dev = Device(61);
+        Prepare(c.job, dev);
+        Array(items, c.kind);
+        EXPECT_EQ(Run(c.job, dev), -7);
+        Host().SetEventHook({});
+        EXPECT_EQ(fake.CountOf(c.request), 3);
+        // Nothing after the item whose event the break came in.
+        EXPECT_EQ(Confirms(), (std::vector<std::pair<uint32_t, int>>{
+                                  {1, 0x10003}, {2, 0x10003}, {3, 0x10003}, {4, 0x10003}, {5, 0x10003}}));
+        EXPECT_EQ(Host().CountEvents(ECR_EVENT_ITEM), 5);
+        auto failed = Host().EventsWithCode(ECR_EVENT_FAILED);
+        ASSERT_EQ(failed.size(), 1u);
+        EXPECT_EQ(failed[0].value, -7);
+        EXPECT_TRUE(fake.Balanced()) << fake.Counts();
+    }
+}
+
 }  // namespace
 }  // namespace orv::test
