@@ -361,10 +361,16 @@ int SharpRunBatches(CLogicECR& logic, CSharpPort& port, EcrItemRecord* items, in
         silent = noAnswer ? silent + 1 : 0;
         return 0;
     };
-    // Three silent batches: the rest is confirmed with that code, unsent.
-    auto giveUp = [&](int from) {
+    // A slot that ends at a failed batch drops the batches still held:
+    // their items are confirmed with the code, unsent.
+    auto stop = [&]() {
         confirm(number);
         confirm(barcode);
+        return 0;
+    };
+    // Three silent batches: the rest is confirmed with that code, unsent.
+    auto giveUp = [&](int from) {
+        stop();
         for (int k = from; k < count; ++k) logic.ConfirmPLU(&items[k], logic.m_nError, logic.GetErrorMessage());
         return 0;
     };
@@ -395,7 +401,7 @@ int SharpRunBatches(CLogicECR& logic, CSharpPort& port, EcrItemRecord* items, in
             result = r;
             numberFailed = r == 0;
             if (silent >= 3) return giveUp(i + 1);
-            if (r == 0 && plan.stopOnFailure) return 0;
+            if (r == 0 && plan.stopOnFailure) return stop();
         }
         if (!barcode.rows.empty() && (barcode.rows.size() >= full || last)) {
             if (plan.numberFirst && numberFailed) {
@@ -407,7 +413,7 @@ int SharpRunBatches(CLogicECR& logic, CSharpPort& port, EcrItemRecord* items, in
             if (r == -7) return 0;
             result = r;
             if (silent >= 3) return giveUp(i + 1);
-            if (r == 0 && plan.stopOnFailure) return 0;
+            if (r == 0 && plan.stopOnFailure) return stop();
         }
     }
     if (invalid && plan.invalidFails) {

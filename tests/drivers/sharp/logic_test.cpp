@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -327,6 +328,28 @@ TEST_F(SharpLogicTest, ReadsHandTheHostItsRecords) {
     ASSERT_EQ(logic.ReadStatus(kSharpPort, &status, vat), 1);
     EXPECT_DOUBLE_EQ(vat[0], 23.0);
     EXPECT_DOUBLE_EQ(vat[7], -3.0);
+}
+
+TEST_F(SharpLogicTest, ADeleteDroppingTheBarcodeBatchConfirmsItsItems) {
+    for (int type : {33, 18}) {
+        SCOPED_TRACE(type);
+        CSharpLogic& logic = OpenDevice(type, 7);
+        EcrItemRecord items[4] = {Item(1), Item(0, "12345678"), Item(0, "87654321"), Item(2)};
+        m_emu->EotOnDataBlock(1, 405);   // the number batch, sent at the last item, fails
+        EXPECT_EQ(logic.DelPLU(kSharpPort, items, 4, nullptr), 0);
+        EXPECT_EQ(logic.GetErrorCode(), 1405);
+        const auto conf = Host().Confirmations();
+        ASSERT_EQ(conf.size(), 4u);   // the number batch, then the barcode batch never sent
+        for (const auto& c : conf) {
+            EXPECT_EQ(c.code, 1405);
+            EXPECT_EQ(c.text, "File full");
+        }
+        EXPECT_STREQ(conf[2].item.code, "12345678");
+        EXPECT_STREQ(conf[3].item.code, "87654321");
+        EXPECT_EQ(Count(m_emu->JobCodes(), "/10-02/"), 1);
+        m_logic->Close(kSharpPort);
+        m_logic.reset();
+    }
 }
 
 }  // namespace
