@@ -357,8 +357,7 @@ int SharpRunBatches(CLogicECR& logic, CSharpPort& port, EcrItemRecord* items, in
         }
         confirm(b);
         b.Clear();
-        const bool noAnswer = port.NoAnswerCode() != 0 || (logic.m_nError <= -1 && logic.m_nError >= -10);
-        silent = noAnswer ? silent + 1 : 0;
+        silent = port.IsSilence(logic.m_nError) ? silent + 1 : 0;
         return 0;
     };
     // A slot that ends at a failed batch drops the batches still held:

@@ -330,6 +330,14 @@ TEST_F(SharpLogicTest, ReadsHandTheHostItsRecords) {
     EXPECT_DOUBLE_EQ(vat[7], -3.0);
 }
 
+EcrDeptRecord Dept(uint32_t number) {
+    EcrDeptRecord d{};
+    d.number = number;
+    std::snprintf(d.name, sizeof d.name, "Dzial %u", number);
+    d.price = 1.0;
+    return d;
+}
+
 TEST_F(SharpLogicTest, ADeleteDroppingTheBarcodeBatchConfirmsItsItems) {
     for (int type : {33, 18}) {
         SCOPED_TRACE(type);
@@ -347,6 +355,66 @@ TEST_F(SharpLogicTest, ADeleteDroppingTheBarcodeBatchConfirmsItsItems) {
         EXPECT_STREQ(conf[2].item.code, "12345678");
         EXPECT_STREQ(conf[3].item.code, "87654321");
         EXPECT_EQ(Count(m_emu->JobCodes(), "/10-02/"), 1);
+        m_logic->Close(kSharpPort);
+        m_logic.reset();
+    }
+}
+
+// Every block-link type: a register silent from the start is given up
+// after three departments; each department is confirmed with the code.
+TEST_F(SharpLogicTest, DepartmentsOnASilentRegisterEndAfterThree) {
+    orv::platform::SetTimeScale(0.01);   // a 5 s time-out lasts 50..60 ms
+    for (int type : {33, 18, 97, 47, 25}) {
+        SCOPED_TRACE(type);
+        CSharpLogic& logic = OpenDevice(type, 11);
+        m_emu->SetSilent(true);
+        std::vector<EcrDeptRecord> depts;
+        for (uint32_t i = 1; i <= 6; ++i) depts.push_back(Dept(i));
+        EXPECT_EQ(logic.PgmDEPT(kSharpPort, depts.data(), 6, nullptr), 0);
+        EXPECT_EQ(logic.GetErrorCode(), 9999);
+        EXPECT_EQ(CountByte(m_emu->Received(), 0x05), 9);   // three selection tries of three departments
+        const auto conf = Host().Confirmations();
+        ASSERT_EQ(conf.size(), 6u);
+        for (size_t k = 0; k < conf.size(); ++k) {
+            EXPECT_EQ(conf[k].number, k + 1);
+            EXPECT_EQ(conf[k].code, 9999);
+            EXPECT_FALSE(conf[k].text.empty());
+        }
+        m_logic->Close(kSharpPort);
+        m_logic.reset();
+    }
+}
+
+// A register that wakes only at the second selection try, then refuses
+// every transfer (three NAKs): it answers, so no item is given up.
+TEST_F(SharpLogicTest, ARegisterThatAnswersALateSelectionIsNeverGivenUp) {
+    struct Case {
+        const char* job;
+        uint32_t jobCode;
+        size_t confirmations;
+        std::function<int(CSharpLogic&)> run;
+    };
+    std::vector<EcrDeptRecord> depts;
+    for (uint32_t i = 1; i <= 4; ++i) depts.push_back(Dept(i));
+    std::vector<EcrItemRecord> items;
+    for (uint32_t i = 1; i <= 40; ++i) items.push_back(Item(i));
+    const Case cases[] = {
+        {"departments", 11, 4, [&](CSharpLogic& l) { return l.PgmDEPT(kSharpPort, depts.data(), 4, nullptr); }},
+        {"goods in batches of 10", 5, 40,
+         [&](CSharpLogic& l) { return l.PgmPLU(kSharpPort, items.data(), 40, nullptr, 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.job);
+        CSharpLogic& logic = OpenDevice(18, c.jobCode);
+        m_emu->AnswerSecondSelections(true);
+        m_emu->NakHostBlocks(3 * 4);
+        EXPECT_EQ(c.run(logic), 0);
+        EXPECT_EQ(logic.GetErrorCode(), 9999);
+        EXPECT_EQ(m_emu->Selections(), 4);   // every one of the four transfers was tried
+        EXPECT_EQ(m_emu->NaksSent(), 3 * 4);
+        const auto conf = Host().Confirmations();
+        EXPECT_EQ(conf.size(), c.confirmations);
+        for (const auto& x : conf) EXPECT_EQ(x.code, 9999);
         m_logic->Close(kSharpPort);
         m_logic.reset();
     }
