@@ -11,8 +11,6 @@ namespace {
 constexpr int kNoTransport = 999999;
 // Bytes of line noise skipped before a reply block's STX.
 constexpr int kMaxNoise = 64;
-// Records of one file read (a register that never ends its file stops here).
-constexpr int kMaxRecords = 200000;
 
 int HexDigit(uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -812,7 +810,7 @@ int CSharpLink::ReadFile(int subCode, const std::string& argument, const RecordF
         m_nError = kSharpNoAnswer;
         return 0;
     }
-    for (int block = 1;; block = (block + 1) % 10) {
+    for (int block = 1, blocks = 1;; block = (block + 1) % 10, ++blocks) {
         if (!Pause(0.3)) return 0;
         CChrArr data;
         const BlockResult r = ReadReplyBlock(block, -1, true, data);
@@ -822,15 +820,18 @@ int CSharpLink::ReadFile(int subCode, const std::string& argument, const RecordF
         CChrArr rest;
         const bool last = ParseDataBlock(data, first, second, rest);
         if (!rest.IsEmpty()) {
-            if (++count > kMaxRecords) {
-                m_nError = kSharpNoAnswer;
-                return 0;
-            }
+            ++count;
             if (records) *records = count;
             if (event) Notify(5, Format(event, count), count % 100, 0);
             if (!fn(header, rest)) return Failed();
         }
         if (last) return ExpectEOT() ? 1 : Failed();
+        // Empty blocks count too: a register that never flags the last
+        // block is given up.
+        if (blocks >= m_nMaxFileBlocks) {
+            m_nError = kSharpNoAnswer;
+            return 0;
+        }
     }
 }
 
