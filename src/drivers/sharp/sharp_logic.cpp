@@ -180,7 +180,8 @@ int CSharpLogic::ReadVAT(int, double vat[8]) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
     const int r = TakeLinkError(m_link.ReadVATRates(vat));
     if (r == 1) Notify(ECR_EVENT_WAIT, std::string(), 100, 0);
-    if (r == 1 && !Pause(2.0)) return 0;
+    // The register gets its 2 s after the request whatever the answer was.
+    if (!Pause(2.0)) return 0;
     return r;
 }
 
@@ -301,7 +302,7 @@ int CSharpLogic::ReadAllDEPT(int, EcrDeptReadCallback) {
         EcrDeptRecord d = ToHostDept(row);
         SendDEPT(&d);
     }));
-    if (r == 1 && !Pause(2.0)) return 0;
+    if (!Pause(2.0)) return 0;
     return r;
 }
 
@@ -339,13 +340,14 @@ int SharpRunBatches(CLogicECR& logic, CSharpPort& port, EcrItemRecord* items, in
     // 1 sent, 0 failed (its items confirmed), -7 broken off.
     auto sendBatch = [&](Batch& b, int i) -> int {
         const int r = send(b.rows, b.route);
+        // The pause after a batch follows a failed one too.
+        if (plan.pause > 0 && (r == 1 || port.m_nError != -7) && !port.Pause(plan.pause)) {
+            logic.SetError(-7, logic.GetErrorText(-7));
+            return -7;
+        }
         if (r == 1) {
             silent = 0;
             b.Clear();
-            if (plan.pause > 0 && !port.Pause(plan.pause)) {
-                logic.SetError(-7, logic.GetErrorText(-7));
-                return -7;
-            }
             return 1;
         }
         logic.TakeProtocolError(port);

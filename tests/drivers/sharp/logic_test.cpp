@@ -338,6 +338,11 @@ EcrDeptRecord Dept(uint32_t number) {
     return d;
 }
 
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 TEST_F(SharpLogicTest, ADeleteDroppingTheBarcodeBatchConfirmsItsItems) {
     for (int type : {33, 18}) {
         SCOPED_TRACE(type);
@@ -415,6 +420,40 @@ TEST_F(SharpLogicTest, ARegisterThatAnswersALateSelectionIsNeverGivenUp) {
         const auto conf = Host().Confirmations();
         EXPECT_EQ(conf.size(), c.confirmations);
         for (const auto& x : conf) EXPECT_EQ(x.code, 9999);
+        m_logic->Close(kSharpPort);
+        m_logic.reset();
+    }
+}
+
+// The 2 s pause after a job's request follows a failed request too.
+TEST_F(SharpLogicTest, ThePauseAfterARequestFollowsAFailureToo) {
+    struct Case {
+        const char* job;
+        std::function<void(SharpEmulator&)> fail;
+        std::function<int(CSharpLogic&)> run;
+    };
+    double vat[8];
+    EcrItemRecord item = Item(1);
+    const Case cases[] = {
+        {"VAT", [](SharpEmulator& e) { e.EotForReplyBlock(1, 402); },
+         [&](CSharpLogic& l) { return l.ReadVAT(kSharpPort, vat); }},
+        {"departments", [](SharpEmulator& e) { e.EotForReplyBlock(1, 402); },
+         [&](CSharpLogic& l) { return l.ReadAllDEPT(kSharpPort, nullptr); }},
+        {"goods batch", [](SharpEmulator& e) { e.EotOnDataBlock(1, 405); },
+         [&](CSharpLogic& l) { return l.PgmPLU(kSharpPort, &item, 1, nullptr, 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.job);
+        CSharpLogic& logic = OpenDevice(33);
+        EcrDeptRecord dept = Dept(1);   // a department file to read
+        ASSERT_EQ(logic.PgmDEPT(kSharpPort, &dept, 1, nullptr), 1);
+        c.fail(*m_emu);
+        EXPECT_EQ(c.run(logic), 0);
+        const int64_t end = NowMs();
+        EXPECT_GT(logic.GetErrorCode(), 1000);
+        const auto records = m_emu->Records();
+        ASSERT_FALSE(records.empty());
+        EXPECT_GE(end - records.back().ms, 39);   // 2 s at this time scale: 40 ms
         m_logic->Close(kSharpPort);
         m_logic.reset();
     }
