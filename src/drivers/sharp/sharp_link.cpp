@@ -736,6 +736,11 @@ int CSharpLink::ParseVatRecord(const SharpHeader& header, const CChrArr& record,
                 return 0;
             }
             rates[i] = TextToDouble(group);
+            // A percentage: anything else is a misread group, not a rate.
+            if (!(rates[i] >= 0.0 && rates[i] <= 100.0)) {
+                m_nError = kSharpNoAnswer;
+                return 0;
+            }
         }
     }
     rates[7] = -3.0;

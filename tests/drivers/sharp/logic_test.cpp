@@ -459,5 +459,36 @@ TEST_F(SharpLogicTest, ThePauseAfterARequestFollowsAFailureToo) {
     }
 }
 
+TEST_F(SharpLogicTest, ATaxRateOutsideNoughtToAHundredPercentFailsTheRead) {
+    struct Case {
+        const char* groups;
+        int result;
+        double first;
+    };
+    const Case cases[] = {
+        {"23.008.005.000.0B000B00000A0", 1, 23.0},
+        {"100.08.005.000.0B000B00000A0", 1, 100.0},
+        {"000008.005.000.0B000B00000A0", 1, 0.0},
+        {"230008.005.000.0B000B00000A0", 0, 0.0},
+        {"23.008.005.0101.B000B00000A0", 0, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.groups);
+        CSharpLogic& logic = OpenDevice(33);
+        m_emu->SetVatGroups(c.groups);
+        double vat[8] = {};
+        EXPECT_EQ(logic.ReadVAT(kSharpPort, vat), c.result);
+        if (c.result == 1) {
+            EXPECT_DOUBLE_EQ(vat[0], c.first);
+            EXPECT_DOUBLE_EQ(vat[4], -1.0);
+        } else {
+            EXPECT_EQ(logic.GetErrorCode(), 9999);
+            for (double v : vat) EXPECT_EQ(v, 0.0);
+        }
+        m_logic->Close(kSharpPort);
+        m_logic.reset();
+    }
+}
+
 }  // namespace
 }  // namespace orv::test
