@@ -760,7 +760,9 @@ int CSharpLink::WriteFile(int subCode, const SharpHeader& header, const std::vec
         return 0;
     };
     if (!Select()) {
-        if (m_nError != -7) m_nError = kSharpNoAnswer;
+        // A register that did not answer is 9999; a line that went away
+        // and a break keep their own codes.
+        if (m_nError != ECR_ERR_BROKEN_OFF && m_nError != ECR_ERR_LINE_LOST) m_nError = kSharpNoAnswer;
         return fail();
     }
     if (!SendJobCode(0, 10, subCode, "") || !SendHeader(1, header)) return fail();

@@ -490,5 +490,35 @@ TEST_F(SharpLogicTest, ATaxRateOutsideNoughtToAHundredPercentFailsTheRead) {
     }
 }
 
+// A line that goes away keeps its transport code (-6) to the end of the job.
+TEST_F(SharpLogicTest, ALostLineEndsTheJobWithItsCode) {
+    struct Case {
+        const char* job;
+        uint32_t jobCode;
+        std::function<int(CSharpLogic&)> run;
+    };
+    std::vector<EcrDeptRecord> depts;
+    for (uint32_t i = 1; i <= 4; ++i) depts.push_back(Dept(i));
+    std::vector<EcrItemRecord> items;
+    for (uint32_t i = 1; i <= 4; ++i) items.push_back(Item(i));
+    const Case cases[] = {
+        {"departments", 11, [&](CSharpLogic& l) { return l.PgmDEPT(kSharpPort, depts.data(), 4, nullptr); }},
+        {"goods", 5, [&](CSharpLogic& l) { return l.PgmPLU(kSharpPort, items.data(), 4, nullptr, 0); }},
+        {"delete", 7, [&](CSharpLogic& l) { return l.DelPLU(kSharpPort, items.data(), 4, nullptr); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.job);
+        CSharpLogic& logic = OpenDevice(33, c.jobCode);
+        m_emu->Disconnect();
+        EXPECT_EQ(c.run(logic), 0);
+        EXPECT_EQ(logic.GetErrorCode(), -6);
+        const auto conf = Host().Confirmations();
+        ASSERT_FALSE(conf.empty());
+        for (const auto& x : conf) EXPECT_EQ(x.code, -6);
+        m_logic->Close(kSharpPort);
+        m_logic.reset();
+    }
+}
+
 }  // namespace
 }  // namespace orv::test
