@@ -163,6 +163,15 @@ void SharpEmulator::SetSelectAnswer(int byte) {
     std::lock_guard<std::mutex> lk(m_stateMutex);
     m_selectAnswer = byte;
 }
+void SharpEmulator::AnswerSecondSelections(bool on) {
+    std::lock_guard<std::mutex> lk(m_stateMutex);
+    m_secondSelections = on;
+    m_selectionHeard = false;
+}
+void SharpEmulator::EndlessEmptyBlocks(bool on) {
+    std::lock_guard<std::mutex> lk(m_stateMutex);
+    m_endlessEmpty = on;
+}
 void SharpEmulator::SetReplyDelay(int ms) {
     std::lock_guard<std::mutex> lk(m_stateMutex);
     m_delayMs = ms;
@@ -235,6 +244,10 @@ void SharpEmulator::OnByte(uint8_t b) {
     const std::string mine = Fmt("%06llu", static_cast<unsigned long long>(m_machine < 0 ? 0 : m_machine));
     m_selection.clear();
     if (digits != mine.substr(0, 6)) return;   // not this register
+    if (m_secondSelections) {
+        m_selectionHeard = !m_selectionHeard;
+        if (m_selectionHeard) return;   // asleep: only the host's next try wakes it
+    }
     ++m_selections;
     Out(Bytes{static_cast<uint8_t>(m_selectAnswer < 0 ? kAck : m_selectAnswer)});
     m_state = State::AwaitJob;
@@ -385,6 +398,7 @@ void SharpEmulator::EndWith(int result) {
 void SharpEmulator::StartReply() {
     m_out.clear();
     m_clearAfterReply = false;
+    m_endlessActive = false;
     const uint32_t file = m_args.empty() ? 0 : static_cast<uint32_t>(Num(m_args[0], 0, m_args[0].size(), 16));
     if (m_job == "99-00") {
         m_out.push_back({Bytes{kEnq}, false});
@@ -411,6 +425,13 @@ void SharpEmulator::StartReply() {
 
 void SharpEmulator::ReplyFile(uint32_t fileId, const std::string& key) {
     const bool whole = WholeFile(key);
+    if (m_endlessEmpty) {
+        m_out.push_back({Bytes{kEnq}, false});
+        m_out.push_back({Block(0, HeaderText(fileId, 0, 3, {7, 0, 4})), true});
+        m_endlessActive = true;
+        m_endlessNumber = 1;
+        return;
+    }
     if (fileId == kSharpVatFile) {
         std::vector<int> lengths{14};
         m_out.push_back({Bytes{kEnq}, false});
@@ -482,6 +503,13 @@ void SharpEmulator::ClearSales(const std::string& key, bool all) {
 void SharpEmulator::SendNext() {
     if (m_out.empty()) {
         m_state = State::Idle;
+        return;
+    }
+    if (m_endlessActive && m_out.size() == 1) {
+        // Only the closing EOT is left, and it never comes.
+        m_last = {Block(m_endlessNumber, "00000100"), true};
+        m_endlessNumber = (m_endlessNumber + 1) % 10;
+        SendItem(true);
         return;
     }
     m_last = m_out.front();

@@ -86,6 +86,12 @@ public:
     void SpoilReplyBlock(int nth, BlockFault fault, int copies = 1);   // the nth reply block's first copies
     void EotForReplyBlock(int nth, int result);             // EOT in place of the nth reply block
     void SetSelectAnswer(int byte);                         // -1: ACK
+    // A register slow to wake: each selection is left unanswered the first
+    // time and answered when the host tries it again.
+    void AnswerSecondSelections(bool on);
+    // A register that never ends a file: after the header of a read it
+    // sends empty data blocks, none of them flagged last.
+    void EndlessEmptyBlocks(bool on);
     void SetReplyDelay(int ms);
 
     // Reply blocks as this register frames them (for byte checks).
@@ -138,6 +144,8 @@ private:
     int m_eotReply = 0, m_eotReplyResult = 0;
     std::vector<Spoil> m_spoils;
     int m_selectAnswer = -1;
+    bool m_secondSelections = false;
+    bool m_endlessEmpty = false;
     int m_delayMs = 0;
     bool m_record = true;
 
@@ -159,6 +167,9 @@ private:
     int m_sends = 0;
     bool m_clearAfterReply = false;
     uint32_t m_replyFile = 0;
+    bool m_selectionHeard = false;   // the first try of a selection went unanswered
+    bool m_endlessActive = false;
+    int m_endlessNumber = 0;
 };
 
 }  // namespace orv::test

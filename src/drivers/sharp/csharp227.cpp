@@ -344,7 +344,7 @@ int CSharp227::ClearSales() {
     return SendCommand('P') ? 1 : Failed();
 }
 
-int CSharp227::Read(uint8_t command, const std::function<int(const CChrArr&, std::string& text)>& fn) {
+int CSharp227::Read(uint8_t command, const std::function<int(const CChrArr&, const Announce& announce)>& fn) {
     BeginTransfer();
     if (!SendCommand(command)) return Failed();
     CChrArr previous;
@@ -362,9 +362,8 @@ int CSharp227::Read(uint8_t command, const std::function<int(const CChrArr&, std
         } else {
             repeats = 0;
             previous = frame;
-            std::string text;
-            if (!fn(frame, text)) return Failed();
-            Notify(5, text, count % 100, 0);
+            const Announce announce = [&](const std::string& text) { Notify(5, text, count % 100, 0); };
+            if (!fn(frame, announce)) return Failed();
         }
         frame = AnswerFrame(end);
     }
@@ -372,29 +371,30 @@ int CSharp227::Read(uint8_t command, const std::function<int(const CChrArr&, std
 }
 
 int CSharp227::ReadAllPLUs(const SharpPluFn& fn) {
-    return Read('S', [&](const CChrArr& record, std::string& text) {
+    return Read('S', [&](const CChrArr& record, const Announce& announce) {
         SharpPluRow row;
         if (!ParsePLURecord(record, row)) return 0;
-        text = row.name;
+        announce(row.name);
         if (fn) fn(row);
         return 1;
     });
 }
 
 int CSharp227::ReadDepartments(const SharpDeptFn& fn) {
-    return Read('q', [&](const CChrArr& record, std::string& text) {
+    return Read('q', [&](const CChrArr& record, const Announce& announce) {
         SharpDeptRow row;
         if (!ParseDeptRecord(record, row)) return 0;
-        text = row.name;
+        announce(row.name);
         if (fn) fn(row);
         return 1;
     });
 }
 
 int CSharp227::ReadSales(const SharpSaleFn& fn) {
-    return Read('T', [&](const CChrArr& record, std::string&) {
+    return Read('T', [&](const CChrArr& record, const Announce& announce) {
         SharpSaleRow row;
         if (!ParseSaleRecord(record, row)) return 0;
+        announce(std::string());
         if (fn) fn(row);
         return 1;
     });

@@ -55,6 +55,9 @@ private:
     int Write(uint8_t command, const std::vector<CChrArr>& records);
     template <class Row, class Build>
     int WriteRows(uint8_t command, const Row* rows, int count, Build build);
-    int Read(uint8_t command, const std::function<int(const CChrArr&, std::string& text)>& fn);
+    // fn parses a record, calls announce with the event 5 text and only
+    // then hands the row to the host.
+    using Announce = std::function<void(const std::string& text)>;
+    int Read(uint8_t command, const std::function<int(const CChrArr&, const Announce& announce)>& fn);
     int Key(const SharpPluRow& row, CChrArr& key);
 };

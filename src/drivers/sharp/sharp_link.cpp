@@ -11,8 +11,6 @@ namespace {
 constexpr int kNoTransport = 999999;
 // Bytes of line noise skipped before a reply block's STX.
 constexpr int kMaxNoise = 64;
-// Records of one file read (a register that never ends its file stops here).
-constexpr int kMaxRecords = 200000;
 
 int HexDigit(uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -738,6 +736,11 @@ int CSharpLink::ParseVatRecord(const SharpHeader& header, const CChrArr& record,
                 return 0;
             }
             rates[i] = TextToDouble(group);
+            // A percentage: anything else is a misread group, not a rate.
+            if (!(rates[i] >= 0.0 && rates[i] <= 100.0)) {
+                m_nError = kSharpNoAnswer;
+                return 0;
+            }
         }
     }
     rates[7] = -3.0;
@@ -757,7 +760,9 @@ int CSharpLink::WriteFile(int subCode, const SharpHeader& header, const std::vec
         return 0;
     };
     if (!Select()) {
-        if (m_nError != -7) m_nError = kSharpNoAnswer;
+        // A register that did not answer is 9999; a line that went away
+        // and a break keep their own codes.
+        if (m_nError != ECR_ERR_BROKEN_OFF && m_nError != ECR_ERR_LINE_LOST) m_nError = kSharpNoAnswer;
         return fail();
     }
     if (!SendJobCode(0, 10, subCode, "") || !SendHeader(1, header)) return fail();
@@ -812,7 +817,7 @@ int CSharpLink::ReadFile(int subCode, const std::string& argument, const RecordF
         m_nError = kSharpNoAnswer;
         return 0;
     }
-    for (int block = 1;; block = (block + 1) % 10) {
+    for (int block = 1, blocks = 1;; block = (block + 1) % 10, ++blocks) {
         if (!Pause(0.3)) return 0;
         CChrArr data;
         const BlockResult r = ReadReplyBlock(block, -1, true, data);
@@ -822,15 +827,18 @@ int CSharpLink::ReadFile(int subCode, const std::string& argument, const RecordF
         CChrArr rest;
         const bool last = ParseDataBlock(data, first, second, rest);
         if (!rest.IsEmpty()) {
-            if (++count > kMaxRecords) {
-                m_nError = kSharpNoAnswer;
-                return 0;
-            }
+            ++count;
             if (records) *records = count;
             if (event) Notify(5, Format(event, count), count % 100, 0);
             if (!fn(header, rest)) return Failed();
         }
         if (last) return ExpectEOT() ? 1 : Failed();
+        // Empty blocks count too: a register that never flags the last
+        // block is given up.
+        if (blocks >= m_nMaxFileBlocks) {
+            m_nError = kSharpNoAnswer;
+            return 0;
+        }
     }
 }
 

@@ -111,6 +111,9 @@ public:
     // number of records read.
     using RecordFn = std::function<int(const SharpHeader&, const CChrArr&)>;
     int ReadFile(int subCode, const std::string& argument, const RecordFn& fn, const char* event, int* records = nullptr);
+    // A register that never ends its file is given up (9999) once a read
+    // has taken this many data blocks without the last one.
+    int m_nMaxFileBlocks = 65536;
 
     // ---- operations ----
     int SendGoods(const SharpPluRow* rows, int count, Keying keying, bool withNames, bool pricesOnly);

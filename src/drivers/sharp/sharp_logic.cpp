@@ -180,7 +180,8 @@ int CSharpLogic::ReadVAT(int, double vat[8]) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
     const int r = TakeLinkError(m_link.ReadVATRates(vat));
     if (r == 1) Notify(ECR_EVENT_WAIT, std::string(), 100, 0);
-    if (r == 1 && !Pause(2.0)) return 0;
+    // The register gets its 2 s after the request whatever the answer was.
+    if (!Pause(2.0)) return 0;
     return r;
 }
 
@@ -301,7 +302,7 @@ int CSharpLogic::ReadAllDEPT(int, EcrDeptReadCallback) {
         EcrDeptRecord d = ToHostDept(row);
         SendDEPT(&d);
     }));
-    if (r == 1 && !Pause(2.0)) return 0;
+    if (!Pause(2.0)) return 0;
     return r;
 }
 
@@ -339,13 +340,14 @@ int SharpRunBatches(CLogicECR& logic, CSharpPort& port, EcrItemRecord* items, in
     // 1 sent, 0 failed (its items confirmed), -7 broken off.
     auto sendBatch = [&](Batch& b, int i) -> int {
         const int r = send(b.rows, b.route);
+        // The pause after a batch follows a failed one too.
+        if (plan.pause > 0 && (r == 1 || port.m_nError != -7) && !port.Pause(plan.pause)) {
+            logic.SetError(-7, logic.GetErrorText(-7));
+            return -7;
+        }
         if (r == 1) {
             silent = 0;
             b.Clear();
-            if (plan.pause > 0 && !port.Pause(plan.pause)) {
-                logic.SetError(-7, logic.GetErrorText(-7));
-                return -7;
-            }
             return 1;
         }
         logic.TakeProtocolError(port);
@@ -357,14 +359,19 @@ int SharpRunBatches(CLogicECR& logic, CSharpPort& port, EcrItemRecord* items, in
         }
         confirm(b);
         b.Clear();
-        const bool noAnswer = port.NoAnswerCode() != 0 || (logic.m_nError <= -1 && logic.m_nError >= -10);
-        silent = noAnswer ? silent + 1 : 0;
+        silent = port.IsSilence(logic.m_nError) ? silent + 1 : 0;
+        return 0;
+    };
+    // A slot that ends at a failed batch drops the batches still held:
+    // their items are confirmed with the code, unsent.
+    auto stop = [&]() {
+        confirm(number);
+        confirm(barcode);
         return 0;
     };
     // Three silent batches: the rest is confirmed with that code, unsent.
     auto giveUp = [&](int from) {
-        confirm(number);
-        confirm(barcode);
+        stop();
         for (int k = from; k < count; ++k) logic.ConfirmPLU(&items[k], logic.m_nError, logic.GetErrorMessage());
         return 0;
     };
@@ -395,7 +402,7 @@ int SharpRunBatches(CLogicECR& logic, CSharpPort& port, EcrItemRecord* items, in
             result = r;
             numberFailed = r == 0;
             if (silent >= 3) return giveUp(i + 1);
-            if (r == 0 && plan.stopOnFailure) return 0;
+            if (r == 0 && plan.stopOnFailure) return stop();
         }
         if (!barcode.rows.empty() && (barcode.rows.size() >= full || last)) {
             if (plan.numberFirst && numberFailed) {
@@ -407,7 +414,7 @@ int SharpRunBatches(CLogicECR& logic, CSharpPort& port, EcrItemRecord* items, in
             if (r == -7) return 0;
             result = r;
             if (silent >= 3) return giveUp(i + 1);
-            if (r == 0 && plan.stopOnFailure) return 0;
+            if (r == 0 && plan.stopOnFailure) return stop();
         }
     }
     if (invalid && plan.invalidFails) {

@@ -71,6 +71,10 @@ public:
     SharpDeptRow FromHostDept(const EcrDeptRecord& dept) const { return FromHostDept(dept, NameWidth()); }
     static SharpDeptRow FromHostDept(const EcrDeptRecord& dept, int nameWidth);
 
+    // A selection the register left unanswered (9999) counts as silence,
+    // as the transport's own codes do.
+    bool IsNoAnswer(int code) const override { return m_link.IsSilence(code); }
+
     CSharpLink& Link() { return m_link; }
     SharpModel Model() const { return m_model; }
 

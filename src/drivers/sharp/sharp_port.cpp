@@ -87,6 +87,7 @@ CChrArr CSharpPort::TakeRead(CChrArr bytes, void (*dump)(const CChrArr&)) {
         NoteTransport(err);
         return CChrArr();
     }
+    if (!bytes.IsEmpty()) m_nNoAnswer = 0;   // the register answered
     return bytes;
 }
 

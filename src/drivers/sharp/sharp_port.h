@@ -41,8 +41,14 @@ public:
 
     // The transport code behind the last failure when the register did
     // not answer or the port failed (-1..-10 but -7), else 0: a 9999 may
-    // stand for silence.
+    // stand for silence. Any byte heard from the register clears it, so a
+    // register that answered a later try is not taken for silent.
     int NoAnswerCode() const { return m_nNoAnswer; }
+    // Whether a failure with this code came for want of an answer: a
+    // transport code other than a break, or 9999 standing for silence.
+    bool IsSilence(int code) const {
+        return (code <= -1 && code >= -10 && code != -7) || (code == kSharpNoAnswer && m_nNoAnswer != 0);
+    }
 
 protected:
     void NoteTransport(int code);

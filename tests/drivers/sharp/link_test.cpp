@@ -2,6 +2,7 @@
 // checksums, NAK and EOT handshakes, the result record, reply blocks with
 // their faults, job codes, the file header, data blocks, record splitting,
 // the line settings and breaks.
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -255,6 +256,31 @@ TEST_F(SharpTest, AnEotForAReplyBlockEndsTheReadWithTheResult) {
     emu.EotForReplyBlock(1, 403);   // in place of the header
     EXPECT_EQ(link.ReadAllPLUs(1, [&](const SharpPluRow&) { ++rows; }), 0);
     EXPECT_EQ(link.m_nError, 1403);
+}
+
+TEST_F(SharpTest, ARegisterThatNeverEndsItsFileIsGivenUp) {
+    SharpEmulator& emu = StartDevice(kSharp457Traits);
+    CSharp457 link;
+    OpenLink(link);
+    EXPECT_EQ(link.m_nMaxFileBlocks, 65536);
+    link.m_nMaxFileBlocks = 40;   // the same bound, reached in a test's time
+    emu.EndlessEmptyBlocks(true);
+    // A read that does not end is broken off from outside after a while.
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 300 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!done) m_serial->Break();
+    });
+    int rows = 0;
+    const int r = link.ReadDepts([&](const SharpDeptRow&) { ++rows; });
+    done = true;
+    watchdog.join();
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(link.m_nError, 9999);
+    EXPECT_EQ(rows, 0);
+    // The ENQ, the header and exactly the 40 blocks were acknowledged.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(CountByte(emu.Received(), kAck), 42);
 }
 
 TEST_F(SharpTest, JobCodesFollowTheClassesTables) {

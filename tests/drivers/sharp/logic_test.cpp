@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -59,7 +60,10 @@ int Count(const std::vector<std::string>& v, const std::string& s) {
 
 class SharpLogicTest : public SharpTest {
 protected:
+    // A logic object of the type on a fresh emulator (the one before closed).
     CSharpLogic& OpenDevice(int type, uint32_t job = 5) {
+        if (m_logic) m_logic->Close(kSharpPort);
+        m_logic.reset();
         StartDevice(TraitsOf(type));
         m_logic = LogicOf(type);
         m_device = DeviceRecord(type, kSharpPort, 9600);
@@ -327,6 +331,189 @@ TEST_F(SharpLogicTest, ReadsHandTheHostItsRecords) {
     ASSERT_EQ(logic.ReadStatus(kSharpPort, &status, vat), 1);
     EXPECT_DOUBLE_EQ(vat[0], 23.0);
     EXPECT_DOUBLE_EQ(vat[7], -3.0);
+}
+
+EcrDeptRecord Dept(uint32_t number) {
+    EcrDeptRecord d{};
+    d.number = number;
+    std::snprintf(d.name, sizeof d.name, "Dzial %u", number);
+    d.price = 1.0;
+    return d;
+}
+
+std::vector<EcrDeptRecord> Depts(uint32_t count) {
+    std::vector<EcrDeptRecord> out;
+    for (uint32_t i = 1; i <= count; ++i) out.push_back(Dept(i));
+    return out;
+}
+
+std::vector<EcrItemRecord> Items(uint32_t count) {
+    std::vector<EcrItemRecord> out;
+    for (uint32_t i = 1; i <= count; ++i) out.push_back(Item(i));
+    return out;
+}
+
+// One programming job of a table of cases: its job code, the confirmations
+// it ends with, and the slot call.
+struct JobCase {
+    const char* job;
+    uint32_t jobCode;
+    size_t confirmations;
+    std::function<int(CSharpLogic&)> run;
+};
+
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+TEST_F(SharpLogicTest, ADeleteDroppingTheBarcodeBatchConfirmsItsItems) {
+    for (int type : {33, 18}) {
+        SCOPED_TRACE(type);
+        CSharpLogic& logic = OpenDevice(type, 7);
+        EcrItemRecord items[4] = {Item(1), Item(0, "12345678"), Item(0, "87654321"), Item(2)};
+        m_emu->EotOnDataBlock(1, 405);   // the number batch, sent at the last item, fails
+        EXPECT_EQ(logic.DelPLU(kSharpPort, items, 4, nullptr), 0);
+        EXPECT_EQ(logic.GetErrorCode(), 1405);
+        const auto conf = Host().Confirmations();
+        ASSERT_EQ(conf.size(), 4u);   // the number batch, then the barcode batch never sent
+        for (const auto& c : conf) {
+            EXPECT_EQ(c.code, 1405);
+            EXPECT_EQ(c.text, "File full");
+        }
+        EXPECT_STREQ(conf[2].item.code, "12345678");
+        EXPECT_STREQ(conf[3].item.code, "87654321");
+        EXPECT_EQ(Count(m_emu->JobCodes(), "/10-02/"), 1);
+    }
+}
+
+// Every block-link type: a register silent from the start is given up
+// after three departments; each department is confirmed with the code.
+TEST_F(SharpLogicTest, DepartmentsOnASilentRegisterEndAfterThree) {
+    orv::platform::SetTimeScale(0.01);   // a 5 s time-out lasts 50..60 ms
+    for (int type : {33, 18, 97, 47, 25}) {
+        SCOPED_TRACE(type);
+        CSharpLogic& logic = OpenDevice(type, 11);
+        m_emu->SetSilent(true);
+        std::vector<EcrDeptRecord> depts = Depts(6);
+        EXPECT_EQ(logic.PgmDEPT(kSharpPort, depts.data(), 6, nullptr), 0);
+        EXPECT_EQ(logic.GetErrorCode(), 9999);
+        EXPECT_EQ(CountByte(m_emu->Received(), 0x05), 9);   // three selection tries of three departments
+        const auto conf = Host().Confirmations();
+        ASSERT_EQ(conf.size(), 6u);
+        for (size_t k = 0; k < conf.size(); ++k) {
+            EXPECT_EQ(conf[k].number, k + 1);
+            EXPECT_EQ(conf[k].code, 9999);
+            EXPECT_FALSE(conf[k].text.empty());
+        }
+    }
+}
+
+// A register that wakes only at the second selection try, then refuses
+// every transfer (three NAKs): it answers, so no item is given up.
+TEST_F(SharpLogicTest, ARegisterThatAnswersALateSelectionIsNeverGivenUp) {
+    std::vector<EcrDeptRecord> depts = Depts(4);
+    std::vector<EcrItemRecord> items = Items(40);
+    const JobCase cases[] = {
+        {"departments", 11, 4, [&](CSharpLogic& l) { return l.PgmDEPT(kSharpPort, depts.data(), 4, nullptr); }},
+        {"goods in batches of 10", 5, 40,
+         [&](CSharpLogic& l) { return l.PgmPLU(kSharpPort, items.data(), 40, nullptr, 0); }},
+    };
+    for (const JobCase& c : cases) {
+        SCOPED_TRACE(c.job);
+        CSharpLogic& logic = OpenDevice(18, c.jobCode);
+        m_emu->AnswerSecondSelections(true);
+        m_emu->NakHostBlocks(3 * 4);
+        EXPECT_EQ(c.run(logic), 0);
+        EXPECT_EQ(logic.GetErrorCode(), 9999);
+        EXPECT_EQ(m_emu->Selections(), 4);   // every one of the four transfers was tried
+        EXPECT_EQ(m_emu->NaksSent(), 3 * 4);
+        const auto conf = Host().Confirmations();
+        EXPECT_EQ(conf.size(), c.confirmations);
+        for (const auto& x : conf) EXPECT_EQ(x.code, 9999);
+    }
+}
+
+// The 2 s pause after a job's request follows a failed request too.
+TEST_F(SharpLogicTest, ThePauseAfterARequestFollowsAFailureToo) {
+    struct Case {
+        const char* job;
+        std::function<void(SharpEmulator&)> fail;
+        std::function<int(CSharpLogic&)> run;
+    };
+    double vat[8];
+    EcrItemRecord item = Item(1);
+    const Case cases[] = {
+        {"VAT", [](SharpEmulator& e) { e.EotForReplyBlock(1, 402); },
+         [&](CSharpLogic& l) { return l.ReadVAT(kSharpPort, vat); }},
+        {"departments", [](SharpEmulator& e) { e.EotForReplyBlock(1, 402); },
+         [&](CSharpLogic& l) { return l.ReadAllDEPT(kSharpPort, nullptr); }},
+        {"goods batch", [](SharpEmulator& e) { e.EotOnDataBlock(1, 405); },
+         [&](CSharpLogic& l) { return l.PgmPLU(kSharpPort, &item, 1, nullptr, 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.job);
+        CSharpLogic& logic = OpenDevice(33);
+        EcrDeptRecord dept = Dept(1);   // a department file to read
+        ASSERT_EQ(logic.PgmDEPT(kSharpPort, &dept, 1, nullptr), 1);
+        c.fail(*m_emu);
+        EXPECT_EQ(c.run(logic), 0);
+        const int64_t end = NowMs();
+        EXPECT_GT(logic.GetErrorCode(), 1000);
+        const auto records = m_emu->Records();
+        ASSERT_FALSE(records.empty());
+        EXPECT_GE(end - records.back().ms, 39);   // 2 s at this time scale: 40 ms
+    }
+}
+
+TEST_F(SharpLogicTest, ATaxRateOutsideNoughtToAHundredPercentFailsTheRead) {
+    struct Case {
+        const char* groups;
+        int result;
+        double first;
+    };
+    const Case cases[] = {
+        {"23.008.005.000.0B000B00000A0", 1, 23.0},
+        {"100.08.005.000.0B000B00000A0", 1, 100.0},
+        {"000008.005.000.0B000B00000A0", 1, 0.0},
+        {"230008.005.000.0B000B00000A0", 0, 0.0},
+        {"23.008.005.0101.B000B00000A0", 0, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.groups);
+        CSharpLogic& logic = OpenDevice(33);
+        m_emu->SetVatGroups(c.groups);
+        double vat[8] = {};
+        EXPECT_EQ(logic.ReadVAT(kSharpPort, vat), c.result);
+        if (c.result == 1) {
+            EXPECT_DOUBLE_EQ(vat[0], c.first);
+            EXPECT_DOUBLE_EQ(vat[4], -1.0);
+        } else {
+            EXPECT_EQ(logic.GetErrorCode(), 9999);
+            for (double v : vat) EXPECT_EQ(v, 0.0);
+        }
+    }
+}
+
+// A line that goes away keeps its transport code (-6) to the end of the job.
+TEST_F(SharpLogicTest, ALostLineEndsTheJobWithItsCode) {
+    std::vector<EcrDeptRecord> depts = Depts(4);
+    std::vector<EcrItemRecord> items = Items(4);
+    const JobCase cases[] = {
+        {"departments", 11, 4, [&](CSharpLogic& l) { return l.PgmDEPT(kSharpPort, depts.data(), 4, nullptr); }},
+        {"goods", 5, 4, [&](CSharpLogic& l) { return l.PgmPLU(kSharpPort, items.data(), 4, nullptr, 0); }},
+        {"delete", 7, 4, [&](CSharpLogic& l) { return l.DelPLU(kSharpPort, items.data(), 4, nullptr); }},
+    };
+    for (const JobCase& c : cases) {
+        SCOPED_TRACE(c.job);
+        CSharpLogic& logic = OpenDevice(33, c.jobCode);
+        m_emu->Disconnect();
+        EXPECT_EQ(c.run(logic), 0);
+        EXPECT_EQ(logic.GetErrorCode(), -6);
+        const auto conf = Host().Confirmations();
+        EXPECT_EQ(conf.size(), c.confirmations);
+        for (const auto& x : conf) EXPECT_EQ(x.code, -6);
+    }
 }
 
 }  // namespace

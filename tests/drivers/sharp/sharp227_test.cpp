@@ -3,6 +3,7 @@
 // 9600 8O1 line, and jobs through the exports.
 #include <cstring>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -178,6 +179,38 @@ TEST_F(Sharp227Test, ReplyBlocksSpoiltOrRepeated) {
         }
         EXPECT_EQ(CountByte(m_emu->Received(), 0x15), c.naks);
         EXPECT_EQ(m_link.m_nError, c.result == 0 ? 9999 : 0);
+    }
+}
+
+// Each record read is announced by event 5 before the host gets it.
+TEST_F(Sharp227Test, EachRecordReadIsAnnouncedBeforeItIsHandedOver) {
+    Open();
+    m_emu->SetGoods({{"00000000000001", "00000000000001,00000100,A               ,\"01\",\"0\""},
+                     {"00000000000002", "00000000000002,00000200,B               ,\"01\",\"0\""}});
+    m_emu->SetDepartments({{"01", "01,00000000,Pieczywo        ,\"000\",\"00\""},
+                           {"02", "02,00000000,Nabial          ,\"000\",\"00\""}});
+    m_emu->SetSales({"00000000000001,00000350,2.000", "00000000000002,00000100,1.000"});
+    struct Case {
+        const char* read;
+        std::function<int(int& handed)> run;
+    };
+    const Case cases[] = {
+        {"goods", [&](int& n) { return m_link.ReadAllPLUs([&](const SharpPluRow&) { ++n; }); }},
+        {"departments", [&](int& n) { return m_link.ReadDepartments([&](const SharpDeptRow&) { ++n; }); }},
+        {"sales", [&](int& n) { return m_link.ReadSales([&](const SharpSaleRow&) { ++n; }); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.read);
+        Host().Reset();
+        int handed = 0;
+        std::vector<int> handedAtEvent;   // records handed over when each event 5 came
+        Host().SetEventHook([&](const HostEvent& e) {
+            if (e.code == 5) handedAtEvent.push_back(handed);
+        });
+        EXPECT_EQ(c.run(handed), 1) << m_link.m_nError;
+        Host().SetEventHook({});
+        EXPECT_EQ(handed, 2);
+        EXPECT_EQ(handedAtEvent, (std::vector<int>{0, 1}));
     }
 }
 
