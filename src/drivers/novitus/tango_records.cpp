@@ -310,13 +310,14 @@ bool ParseTaxTable(const CChrArr& b, double rates[8]) {
     if (b.GetLength() != kTaxTableLength) return false;
     for (int i = 0; i < 7; ++i) {
         const CChrArr entry = ChrMid(b, 2 + 4 * i, 4);
+        // "FFFF": a rate never programmed; 9999: the exempt rate.
         if (entry.ToString() == "FFFF") {
-            rates[i] = -1.0;
+            rates[i] = -3.0;
             continue;
         }
         const double v = std::trunc(TextToDouble(entry));
         if (v == 0.0) rates[i] = 0.0;
-        else if (v == 9999.0) rates[i] = -3.0;
+        else if (v == 9999.0) rates[i] = -1.0;
         else rates[i] = v / 100.0;
     }
     return true;

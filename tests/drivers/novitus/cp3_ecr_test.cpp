@@ -398,13 +398,17 @@ TEST_F(Cp3, ReceiptLoop) {
 }
 
 TEST_F(Cp3, VatAndStatus) {
-    fake.rates = {230000, 80000};
-    Prepare(kReadVat);
+    // The exempt rate (999900) and one never programmed (989900) reach the
+    // host by meaning: -1.0 and -3.0.
+    fake.rates = {230000, 80000, 999900, 989900};
+    Prepare(kReadVat, 71);
     ASSERT_TRUE(Run(kReadVat));
     ASSERT_EQ(Host().VatCalls().size(), 1u);
     auto v = Host().VatCalls()[0];
     EXPECT_DOUBLE_EQ(v[0], 23.0);
-    EXPECT_DOUBLE_EQ(v[2], -3.0);
+    EXPECT_DOUBLE_EQ(v[2], -1.0);
+    EXPECT_DOUBLE_EQ(v[3], -3.0);
+    EXPECT_DOUBLE_EQ(v[4], -3.0);
     EXPECT_DOUBLE_EQ(v[6], -1.0);
     auto waits = Host().EventsWithCode(ECR_EVENT_WAIT);
     EXPECT_EQ(waits.back().percent, 100);

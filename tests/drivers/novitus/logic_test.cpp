@@ -254,7 +254,8 @@ TEST_F(TangoJobs, VatAndStatus) {
     Dev().SetTaxTable({"2300", "0800", "0550", "0000", "9999", "FFFF", "FFFF"});
     ASSERT_TRUE(Run(m_ctn, kReadVat, 86));
     ASSERT_EQ(Host().VatCalls().size(), 1u);
-    const VatRates expected = {23.0, 8.0, 5.5, 0.0, -3.0, -1.0, -1.0, -3.0};
+    // 9999 is the exempt rate (-1.0); "FFFF" a rate never programmed (-3.0).
+    const VatRates expected = {23.0, 8.0, 5.5, 0.0, -1.0, -3.0, -3.0, -3.0};
     EXPECT_EQ(Host().VatCalls()[0], expected);
     EXPECT_EQ(Host().CountEvents(ECR_EVENT_BULK), 1);
     ASSERT_TRUE(Run(m_cta, kReadVat, 12));

@@ -222,7 +222,8 @@ TEST(TangoRecords, DepartmentRecord) {
 TEST(TangoRecords, TaxTableAndLetters) {
     double rates[8] = {-3, -3, -3, -3, -3, -3, -1, -3};
     ASSERT_TRUE(ParseTaxTable(CChrArr("0FFFF000099992300055008000500"), rates));
-    const double expected[8] = {-1.0, 0.0, -3.0, 23.0, 5.5, 8.0, 5.0, -3.0};
+    // "FFFF" is a rate never programmed (-3.0), 9999 the exempt rate (-1.0).
+    const double expected[8] = {-3.0, 0.0, -1.0, 23.0, 5.5, 8.0, 5.0, -3.0};
     for (int i = 0; i < 8; ++i) EXPECT_DOUBLE_EQ(rates[i], expected[i]) << i;
     const char* letters = "ABCDEFZ";
     for (uint32_t g = 1; g <= 7; ++g) {
