@@ -154,6 +154,24 @@ TEST_F(TangoJobs, ReadPluSkipsMissingItems) {
     }
 }
 
+// A missing item, then one whose code cannot be a key: the read ends with
+// the key's refusal, and its code and event 6 carry the refusal's own text,
+// not the missing item's.
+TEST_F(TangoJobs, ReadPluReportsEachCodeWithItsOwnText) {
+    for (CLogicECR* logic : {static_cast<CLogicECR*>(&m_cta), static_cast<CLogicECR*>(&m_ctn)}) {
+        Dev().ClearLog();
+        std::vector<EcrItemRecord> items = {Item("222", "", 0), Item("1234567890123456789", "", 0)};
+        EXPECT_FALSE(RunItems(*logic, kReadPlu, logic == &m_cta ? 12 : 86, items));
+        EXPECT_EQ(logic->GetErrorCode(), 260);
+        EXPECT_STREQ(logic->GetErrorMessage(), PL("Nieprawidłowy kod kreskowy"));
+        const auto errors = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].value, 260);
+        EXPECT_EQ(errors[0].text, PL("Nieprawidłowy kod kreskowy"));
+        EXPECT_EQ(Dev().Requests().size(), 1u);   // the refused key is never sent
+    }
+}
+
 TEST_F(TangoJobs, DeleteSendsTheRecordAsHeld) {
     const std::string rec = Stored("111", "A", 100, 'C');
     Dev().PutGoods(rec);
