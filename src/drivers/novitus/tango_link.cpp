@@ -525,12 +525,12 @@ int CTangoLink::DeletePlu(const CChrArr& key) {
 template <class Rec>
 int CTangoLink::ReadList(const CChrArr& request, int length, int longLength, const char* progress,
                          bool (*parse)(const CChrArr&, Rec&), const std::function<void(const Rec&)>& fn,
-                         const char* badRecordText) {
+                         const char* (*badRecordText)(const CChrArr&)) {
     return Turn(request, {}, [&] {
         return ListReplies(length, longLength, progress, [&](const CChrArr& body) {
             Rec rec;
             if (!parse(body, rec)) {
-                if (badRecordText) m_errorText = badRecordText;
+                if (const char* text = badRecordText ? badRecordText(body) : nullptr) m_errorText = text;
                 return Fail(kNoAnswer);
             }
             fn(rec);
@@ -577,9 +577,12 @@ int CTangoLink::ReadReport(char report, char sub, const SaleFn& fn) {
 }
 
 int CTangoLink::ReadPositions(const SaleFn& fn) {
+    auto countText = [](const CChrArr& body) -> const char* {
+        return tango::PositionNumberInRange(body) ? nullptr : PL("Liczba pozycji poza zakresem");
+    };
     return ReadList<tango::SaleLine>(tango::SimpleRequest('O', '2', "1", "999999"), tango::kPositionLength,
                                      tango::kPositionLongLength, "Numer pozycji - %i", tango::ParsePosition, fn,
-                                     PL("Liczba pozycji poza zakresem"));
+                                     countText);
 }
 
 // ---------------------------------------------------------------- texts

@@ -326,6 +326,63 @@ TEST_F(TangoJobs, SalesReportsPositionsAndClearing) {
     EXPECT_STREQ(m_cta.GetErrorMessage(), PL("Liczba pozycji poza zakresem"));
 }
 
+// A register that sends a number blank-padded or signed: the read fails with
+// 9999 instead of handing the host a 0.
+TEST_F(TangoJobs, NumbersThatAreNotAllDigitsFailTheRead) {
+    using Style = TangoDevice::NumberStyle;
+    for (Style style : {Style::Blanks, Style::Signed}) {
+        Dev().SetNumberStyle(style);
+        Dev().SetSales({{"111", 1, "CHLEB", 2500, 875, 0, ""}});
+        EXPECT_FALSE(Run(m_ctn, kReadSale, 86)) << static_cast<int>(style);
+        EXPECT_EQ(m_ctn.GetErrorCode(), 9999);
+        EXPECT_TRUE(Host().Sales().empty());
+        Dev().SetPositions({{"111", 1, "CHLEB", 1000, 350, 1, ""}});
+        EXPECT_FALSE(Run(m_cta, kReadSale, 12, {}, 2)) << static_cast<int>(style);
+        EXPECT_EQ(m_cta.GetErrorCode(), 9999);
+        EXPECT_STREQ(m_cta.GetErrorMessage(), PL("Nieokreślony błąd"));   // the position number is good
+        EXPECT_TRUE(Host().Sales().empty());
+        Dev().PutUnit(3, "kg");
+        EXPECT_FALSE(Run(m_ctn, kReadAllUnit, 86)) << static_cast<int>(style);
+        EXPECT_EQ(m_ctn.GetErrorCode(), 9999);
+        EXPECT_TRUE(Host().Units().empty());
+    }
+    // Zero-padded numbers read as they are.
+    Dev().SetNumberStyle(Style::Zeros);
+    Dev().SetSales({{"111", 1, "CHLEB", 2500, 875, 0, ""}});
+    ASSERT_TRUE(Run(m_ctn, kReadSale, 86));
+    ASSERT_EQ(Host().Sales().size(), 2u);
+    EXPECT_DOUBLE_EQ(Host().Sales()[1].sale.quantity, 2.5);
+
+    // A goods item whose price the register holds blank-padded.
+    std::string rec = Stored("111", "A", 100);
+    rec.replace(63, 10, "       100");
+    Dev().PutGoods(rec);
+    EXPECT_FALSE(Run(m_ctn, kReadAllPlu, 86));
+    EXPECT_EQ(m_ctn.GetErrorCode(), 9999);
+    EXPECT_TRUE(Host().Items().empty());
+    std::vector<EcrItemRecord> items = {Item("111", "", 0)};
+    EXPECT_FALSE(RunItems(m_cta, kReadPlu, 12, items));
+    EXPECT_EQ(m_cta.GetErrorCode(), 9999);
+    EXPECT_TRUE(Host().Items().empty());
+}
+
+// A unit number outside 1..99 is refused before any traffic with 9999.
+TEST_F(TangoJobs, UnitNumbersOutsideTheRangeAreRefused) {
+    EcrUnitRecord units[3] = {{0, "szt"}, {100, "kg"}, {99, "op"}};
+    EXPECT_TRUE(Run(m_ctn, kPgmUnit, 86, [&] {
+        g_jobBlock.units = units;
+        g_jobBlock.count = 3;
+    }));
+    const auto conf = Host().Confirmations();
+    ASSERT_EQ(conf.size(), 2u);
+    for (const HostConfirm& c : conf) {
+        EXPECT_EQ(c.code, 9999);
+        EXPECT_EQ(c.text, PL("Nieokreślony błąd"));
+    }
+    EXPECT_EQ(Dev().Requests().size(), 1u);
+    EXPECT_EQ(Dev().UnitRecord(99), "99op            ");
+}
+
 // A register that stops answering at item 4 of 10: items 4-6 fail with
 // 9999 after their handshakes, 7-10 are confirmed without traffic.
 TEST_F(TangoJobs, SilentRegisterEndsTheLoop) {
