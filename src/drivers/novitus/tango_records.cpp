@@ -49,14 +49,8 @@ public:
     // A field of hexadecimal digits (either case).
     uint32_t Hex(int pos, int width) {
         uint32_t v = 0;
-        for (int i = 0; i < width && m_ok; ++i) {
-            const uint8_t c = pos - 1 + i < m_body.GetLength() ? m_body[pos - 1 + i] : 0;
-            const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                        : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-            if (d < 0) m_ok = false;
-            else v = v * 16 + static_cast<uint32_t>(d);
-        }
-        return m_ok ? v : 0;
+        if (pos < 1 || pos - 1 + width > m_body.GetLength() || !HexValue(ChrMid(m_body, pos, width), v)) m_ok = false;
+        return v;
     }
     bool Ok() const { return m_ok; }
 
@@ -84,6 +78,18 @@ bool SmallField(uint32_t value, int width, CChrArr& out) {
 }
 
 }  // namespace
+
+bool HexValue(const CChrArr& digits, uint32_t& value) {
+    if (digits.IsEmpty()) return false;
+    value = 0;
+    for (int i = 0; i < digits.GetLength(); ++i) {
+        const uint8_t c = digits[i];
+        const bool digit = c >= '0' && c <= '9';
+        if (!digit && !((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
+        value = value * 16 + (digit ? c - '0' : (c | 0x20) - 'a' + 10);
+    }
+    return true;
+}
 
 uint16_t Checksum(const CChrArr& bytes) {
     uint32_t sum = 0;
