@@ -167,7 +167,10 @@ typedef struct EcrUnitRecord {
     char name[8];             /*   4 name, at most 7 characters */
 } EcrUnitRecord;
 
-/* Eight VAT rates for groups A..H in per cent; -3.0 undefined, -1.0 exempt. */
+/* Eight VAT rates for groups A..H in per cent; -3.0 undefined, -1.0 exempt.
+   Every family reports by meaning: on Novitus registers a rate never
+   programmed ("FFFF" on the Tango protocol, 989900 through the fiscal
+   control) is -3.0 and the exempt rate (9999, 999900) is -1.0. */
 typedef struct EcrVatRecord {
     double rate[8];
 } EcrVatRecord;

@@ -506,13 +506,26 @@ std::string TangoDevice::GoodsReply(const std::string& key) const {
     return "I#000" + rec;
 }
 
+void TangoDevice::SetNumberStyle(NumberStyle style) {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_numbers = style;
+}
+
+std::string TangoDevice::Styled(uint64_t v, int width) const {
+    switch (m_numbers) {
+    case NumberStyle::Blanks: return PadLeft(std::to_string(v), static_cast<size_t>(width), ' ');
+    case NumberStyle::Signed: return "+" + Digits(v, width - 1);
+    default: return Digits(v, width);
+    }
+}
+
 std::string TangoDevice::ReportLine(char report, const Sale& s) const {
     std::string r(1, report);
     r += CodeField(s.code);
     r += Digits(s.plu, 5);
     r += PadRight(s.name, 40);
-    r += Digits(s.quantity, 14);
-    r += Digits(s.value, 14);
+    r += Styled(s.quantity, 14);
+    r += Styled(s.value, 14);
     if (report == 'd') r += std::string(25, ' ');
     return r;
 }
@@ -522,8 +535,8 @@ std::string TangoDevice::PositionRecord(const Sale& s) const {
     r += Digits(s.plu, 5);
     r += CodeField(s.code);
     r += PadRight(s.name, 20);
-    r += Digits(s.quantity, 11);
-    r += Digits(s.value, 10);
+    r += Styled(s.quantity, 11);
+    r += Styled(s.value, 10);
     if (!s.text.empty()) r += PadRight(s.text, 32) + std::string(17, ' ');
     return r;
 }
@@ -571,7 +584,7 @@ void TangoDevice::HandleRequest(const std::string& body) {
             std::vector<std::string> out;
             const uint64_t from = Number(key1), to = Number(key2);
             for (const auto& [n, rec] : m_units)
-                if (n >= from && n <= to) out.push_back(rec);
+                if (n >= from && n <= to) out.push_back(Styled(n, 2) + rec.substr(2));
             return done(out);
         }
         if (table && tableId == "01" && sub == '1') return awaitRecord();

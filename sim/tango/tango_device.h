@@ -128,6 +128,11 @@ public:
     void SetSales(const std::vector<Sale>& sales);
     size_t SaleCount() const;
     void SetPositions(const std::vector<Sale>& positions);
+    // How the register writes the sale counters (quantity, value) of its
+    // reports and positions and the number of a unit record: zero-padded,
+    // blank-padded, or zero-padded behind a sign.
+    enum class NumberStyle { Zeros, Blanks, Signed };
+    void SetNumberStyle(NumberStyle style);
 
     // A goods record (126 bytes) from its fields, as a register holds it.
     struct GoodsFields {
@@ -183,6 +188,8 @@ private:
     std::string GoodsReply(const std::string& key) const;
     std::string ReportLine(char report, const Sale& s) const;
     std::string PositionRecord(const Sale& s) const;
+    // A number of the given width in the register's number style.
+    std::string Styled(uint64_t v, int width) const;
     std::string FromShortRecord(const std::string& rec75) const;
 
     mutable std::mutex m_mutex;
@@ -218,6 +225,7 @@ private:
     std::string m_more[3] = {"0100", "0200", "00300"};
     std::vector<Sale> m_sales;
     std::vector<Sale> m_positions;
+    NumberStyle m_numbers = NumberStyle::Zeros;
 
     // log
     std::vector<Frame> m_frames;

@@ -179,12 +179,16 @@ bool CP3_ECR::AmountRefused(double v) {
     return true;
 }
 
+// A code the register could only take cut (and so as another item's).
+bool CP3_ECR::CodeRefused(const char* code, size_t size) {
+    if (!TooLong(code, size)) return false;
+    SetError(CPs3000::kBadCodeText, GetErrorText(CPs3000::kBadCodeText));
+    return true;
+}
+
 // Refuses what the register could only take cut or wrong, before any call.
 bool CP3_ECR::ItemRefused(const EcrItemRecord& item, bool full) {
-    if (TooLong(item.code, sizeof item.code) || TooLong(item.code2, sizeof item.code2)) {
-        SetError(CPs3000::kBadCodeText, GetErrorText(CPs3000::kBadCodeText));
-        return true;
-    }
+    if (CodeRefused(item.code, sizeof item.code) || CodeRefused(item.code2, sizeof item.code2)) return true;
     if (!full) return false;
     if (item.vat_group < 1 || item.vat_group > 7) {
         SetError(9, GetErrorText(9));
@@ -313,6 +317,10 @@ int CP3_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) 
     for (int i = 0; i < count; ++i) {
         const std::string code = HostField(items[i].code, sizeof items[i].code);
         Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + code, ItemPercent(i, count), 0);
+        if (CodeRefused(items[i].code, sizeof items[i].code)) {
+            Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
+            return 0;
+        }
         Ps3000Plu p{};
         Put(p.code, code, 18);
         if (m_ps.ReadPlu(p) == 1) {

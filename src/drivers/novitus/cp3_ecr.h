@@ -38,6 +38,7 @@ private:
     int Fail();   // copies the protocol's code and text; 0
     int SaleReports(int mode);
     int ReceiptLoop();
+    bool CodeRefused(const char* code, size_t size);
     bool ItemRefused(const EcrItemRecord& item, bool full);
     bool AmountRefused(double v);
 

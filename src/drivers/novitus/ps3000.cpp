@@ -584,8 +584,8 @@ int CPs3000::ReadVatRates(double rates[8]) {
         Variant v = o->Get(id::kRate, {Variant::I4(i)});
         int64_t raw = v.type == platform::VarType::Currency ? v.number : static_cast<int64_t>(v.AsDouble() * 10000.0);
         if (raw == 0) rates[i] = 0.0;
-        else if (raw == 999900) rates[i] = -3.0;
-        else if (raw == 989900) rates[i] = -1.0;
+        else if (raw == 989900) rates[i] = -3.0;   // never programmed
+        else if (raw == 999900) rates[i] = -1.0;   // exempt
         else rates[i] = static_cast<double>(raw) / 10000.0;
     }
     return 1;

@@ -23,21 +23,6 @@ std::string Numbered(const char* fmt, int n) {
     return buf;
 }
 
-bool IsHexDigit(uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
-
-// The value of hexadecimal digits (either case); false when one is not.
-bool HexValue(const CChrArr& digits, uint32_t& value) {
-    if (digits.IsEmpty()) return false;
-    value = 0;
-    for (int i = 0; i < digits.GetLength(); ++i) {
-        const uint8_t c = digits[i];
-        if (!IsHexDigit(c)) return false;
-        const uint32_t d = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-        value = value * 16 + d;
-    }
-    return true;
-}
-
 }  // namespace
 
 CTangoLink::CTangoLink(const TangoTraits& traits) : m_traits(traits) {
@@ -335,7 +320,7 @@ CChrArr CTangoLink::ReceiveAnyFrame(int n, int m, uint8_t* terminator) {
             }
             const int len = frame.GetLength() - 6;
             uint32_t sum = 0;
-            if ((len == n || (m > n && len == m)) && HexValue(frame.Right(4), sum) &&
+            if ((len == n || (m > n && len == m)) && tango::HexValue(frame.Right(4), sum) &&
                 sum == CalcChecksum(frame.Left(len + 2))) {
                 if (!SendByte(ACK)) return CChrArr();
                 if (terminator) *terminator = frame[len + 1];
@@ -363,8 +348,8 @@ int CTangoLink::ReadErrorStatus(int& code) {
     // Bytes 1-4 as one hexadecimal number; bytes 3-4 alone when 1-2 are
     // no digits. A code of 0 or no number is no answer.
     uint32_t value = 0;
-    const bool whole = HexValue(body.Left(4), value);
-    if (!whole && !HexValue(body.Mid(2, 2), value)) value = 0;
+    const bool whole = tango::HexValue(body.Left(4), value);
+    if (!whole && !tango::HexValue(body.Mid(2, 2), value)) value = 0;
     code = value != 0 ? static_cast<int>(value) : kNoAnswer;
     return 1;
 }
@@ -525,12 +510,12 @@ int CTangoLink::DeletePlu(const CChrArr& key) {
 template <class Rec>
 int CTangoLink::ReadList(const CChrArr& request, int length, int longLength, const char* progress,
                          bool (*parse)(const CChrArr&, Rec&), const std::function<void(const Rec&)>& fn,
-                         const char* badRecordText) {
+                         const char* (*badRecordText)(const CChrArr&)) {
     return Turn(request, {}, [&] {
         return ListReplies(length, longLength, progress, [&](const CChrArr& body) {
             Rec rec;
             if (!parse(body, rec)) {
-                if (badRecordText) m_errorText = badRecordText;
+                if (const char* text = badRecordText ? badRecordText(body) : nullptr) m_errorText = text;
                 return Fail(kNoAnswer);
             }
             fn(rec);
@@ -577,9 +562,12 @@ int CTangoLink::ReadReport(char report, char sub, const SaleFn& fn) {
 }
 
 int CTangoLink::ReadPositions(const SaleFn& fn) {
+    auto countText = [](const CChrArr& body) -> const char* {
+        return tango::PositionNumberInRange(body) ? nullptr : PL("Liczba pozycji poza zakresem");
+    };
     return ReadList<tango::SaleLine>(tango::SimpleRequest('O', '2', "1", "999999"), tango::kPositionLength,
                                      tango::kPositionLongLength, "Numer pozycji - %i", tango::ParsePosition, fn,
-                                     PL("Liczba pozycji poza zakresem"));
+                                     countText);
 }
 
 // ---------------------------------------------------------------- texts

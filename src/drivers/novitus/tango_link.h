@@ -136,11 +136,12 @@ protected:
     int ListReplies(int n, int m, const char* progress, const std::function<int(const CChrArr&)>& fn);
     // A list read: the request, then records of length (or longLength)
     // bytes, each parsed and handed to fn; a record that does not parse
-    // ends the list with 9999 (and badRecordText when given).
+    // ends the list with 9999 (and the text badRecordText gives for it,
+    // when it gives one).
     template <class Rec>
     int ReadList(const CChrArr& request, int length, int longLength, const char* progress,
                  bool (*parse)(const CChrArr&, Rec&), const std::function<void(const Rec&)>& fn,
-                 const char* badRecordText = nullptr);
+                 const char* (*badRecordText)(const CChrArr&) = nullptr);
     // No reply frame: the register's EOT and ours.
     int EndOfTurn();
 

@@ -232,11 +232,10 @@ int CTangoLogic::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallba
         CChrArr key;
         tango::Goods goods;
         int r = 0;
-        if (int e = tango::GoodsKey(HostText(it.code, sizeof it.code), it.number, key)) {
-            m_link.m_nError = e;
-        } else {
+        if (int e = tango::GoodsKey(HostText(it.code, sizeof it.code), it.number, key))
+            m_link.Refuse(e);
+        else
             r = m_link.ReadPlu(key, goods);
-        }
         if (r) {
             found = true;
             EcrItemRecord host = ToHostItem(goods, m_bUnitsFromDevice);

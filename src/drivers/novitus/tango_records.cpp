@@ -30,15 +30,34 @@ bool FieldNumber(const CChrArr& body, int pos, int width, uint64_t& value) {
     return true;
 }
 
-uint32_t FieldOr0(const CChrArr& body, int pos, int width) {
-    uint64_t v = 0;
-    return FieldNumber(body, pos, width, v) ? static_cast<uint32_t>(v) : 0u;
-}
+// Reads the numeric fields of one record the register sent. A field that is
+// not all digits (blank-padded, signed) spoils the whole record: it must not
+// reach the host as a 0.
+class NumberFields {
+public:
+    explicit NumberFields(const CChrArr& body) : m_body(body) {}
+    uint32_t Number(int pos, int width) {
+        uint64_t v = 0;
+        if (!FieldNumber(m_body, pos, width, v)) m_ok = false;
+        return static_cast<uint32_t>(v);
+    }
+    double Scaled(int pos, int width, double divisor) {
+        uint64_t v = 0;
+        if (!FieldNumber(m_body, pos, width, v)) m_ok = false;
+        return static_cast<double>(v) / divisor;
+    }
+    // A field of hexadecimal digits (either case).
+    uint32_t Hex(int pos, int width) {
+        uint32_t v = 0;
+        if (pos < 1 || pos - 1 + width > m_body.GetLength() || !HexValue(ChrMid(m_body, pos, width), v)) m_ok = false;
+        return v;
+    }
+    bool Ok() const { return m_ok; }
 
-double Scaled(const CChrArr& body, int pos, int width, double divisor) {
-    uint64_t v = 0;
-    return FieldNumber(body, pos, width, v) ? static_cast<double>(v) / divisor : 0.0;
-}
+private:
+    const CChrArr& m_body;
+    bool m_ok = true;
+};
 
 // A code field: blanks around it cut.
 std::string CodeText(const CChrArr& field) { return ChrTrim(field, ' ').ToString(); }
@@ -59,6 +78,18 @@ bool SmallField(uint32_t value, int width, CChrArr& out) {
 }
 
 }  // namespace
+
+bool HexValue(const CChrArr& digits, uint32_t& value) {
+    if (digits.IsEmpty()) return false;
+    value = 0;
+    for (int i = 0; i < digits.GetLength(); ++i) {
+        const uint8_t c = digits[i];
+        const bool digit = c >= '0' && c <= '9';
+        if (!digit && !((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
+        value = value * 16 + (digit ? c - '0' : (c | 0x20) - 'a' + 10);
+    }
+    return true;
+}
 
 uint16_t Checksum(const CChrArr& bytes) {
     uint32_t sum = 0;
@@ -158,6 +189,7 @@ int BuildGoodsRecord(const Goods& g, CChrArr& out) {
     if (int e = PriceField(g.price, price)) return e;
     if (int e = GoodsFlags(g.precision, g.package, g.tandem, flags)) return e;
     if (g.dept > 99) return kErrDepartment;
+    if (g.unit > 99) return kErrUnit;   // 0: the item has no unit
 
     out += code;
     out += "00000";
@@ -169,7 +201,7 @@ int BuildGoodsRecord(const Goods& g, CChrArr& out) {
     out += ZeroPadded(g.dept, 2);
     if (!SmallField(g.number2, 2, out)) return kErrFlags;
     out += code2;
-    if (!SmallField(g.unit, 2, out)) return kErrFlags;
+    out += ZeroPadded(g.unit, 2);
     out += ChrSpaces(20);
     out += "000";
     return out.GetLength() == kGoodsRecordLength ? 0 : kErrBadRecord;
@@ -205,19 +237,20 @@ int BuildShortGoodsRecord(const Goods& g, CChrArr& out) {
 bool ParseGoodsReply(const CChrArr& r, Goods& g) {
     if (r.GetLength() != kGoodsReplyLength) return false;
     g = Goods{};
+    NumberFields n(r);
     g.code = CodeText(ChrMid(r, 6, 18));
-    g.number = FieldOr0(r, 24, 5);
+    g.number = n.Number(24, 5);
     g.name = FromDeviceText(ChrMid(r, 29, 40));
-    g.price = Scaled(r, 69, 10, 100.0);
+    g.price = n.Scaled(69, 10, 100.0);
     g.taxGroup = DecodeTaxLetter(ChrMid(r, 79, 1));
-    g.digit = FieldOr0(r, 80, 1);
-    const uint16_t flags = static_cast<uint16_t>(StrToNum(ChrMid(r, 81, 4), 16, 0) & 0xFFFF);
+    g.digit = n.Number(80, 1);
+    const uint16_t flags = static_cast<uint16_t>(n.Hex(81, 4));
     DecodeGoodsFlags(flags, g.precision, g.package, g.tandem);
-    g.dept = FieldOr0(r, 85, 2);
-    g.number2 = FieldOr0(r, 87, 2);
+    g.dept = n.Number(85, 2);
+    g.number2 = n.Number(87, 2);
     g.code2 = CodeText(ChrMid(r, 89, 18));
-    g.unit = FieldOr0(r, 107, 2);
-    return true;
+    g.unit = n.Number(107, 2);
+    return n.Ok();
 }
 
 // ---------------------------------------------------------------- departments
@@ -247,22 +280,23 @@ int BuildDeptRecord(const Dept& d, CChrArr& out) {
 bool ParseDeptRecord(const CChrArr& b, Dept& d) {
     if (b.GetLength() != kDeptRecordLength) return false;
     d = Dept{};
-    d.number = FieldOr0(b, 3, 2);
+    NumberFields n(b);
+    d.number = n.Number(3, 2);
     d.name = FromDeviceText(ChrMid(b, 5, 18));
-    d.price = Scaled(b, 23, 10, 100.0);
+    d.price = n.Scaled(23, 10, 100.0);
     d.taxGroup = DecodeTaxLetter(ChrMid(b, 33, 1));
     const bool k1 = b[33] == '1', k2 = b[34] == '1';
     d.kind = k1 && k2 ? 3 : k1 ? 1 : k2 ? 2 : 0;
     d.kind2 = b[35] == '1' ? 1 : b[36] == '1' ? 2 : 0;
-    d.number2 = FieldOr0(b, 38, 2);
-    return true;
+    d.number2 = n.Number(38, 2);
+    return n.Ok();
 }
 
 // ---------------------------------------------------------------- units
 
 int BuildUnitRecord(const Unit& u, CChrArr& out) {
     out.RemoveAll();
-    if (u.number < 1 || u.number > 99) return kErrFlags;
+    if (u.number < 1 || u.number > 99) return kErrUnit;
     out += ZeroPadded(u.number, 2);
     out += ToDeviceText(u.name, 14);
     return out.GetLength() == kUnitRecordLength ? 0 : kErrBadRecord;
@@ -271,9 +305,10 @@ int BuildUnitRecord(const Unit& u, CChrArr& out) {
 bool ParseUnitRecord(const CChrArr& b, Unit& u) {
     if (b.GetLength() != kUnitRecordLength) return false;
     u = Unit{};
-    u.number = FieldOr0(b, 1, 2);
+    NumberFields n(b);
+    u.number = n.Number(1, 2);
     u.name = FromDeviceText(ChrMid(b, 3, 14));
-    return true;
+    return n.Ok();
 }
 
 // ---------------------------------------------------------------- sales
@@ -281,27 +316,33 @@ bool ParseUnitRecord(const CChrArr& b, Unit& u) {
 bool ParseReportLine(const CChrArr& b, SaleLine& line) {
     if (b.GetLength() != kPluReportLength && b.GetLength() != kSecondReportLength) return false;
     line = SaleLine{};
+    NumberFields n(b);
     line.code = CodeText(ChrMid(b, 2, 18));
-    line.plu = FieldOr0(b, 20, 5);
+    line.plu = n.Number(20, 5);
     line.name = FromDeviceText(ChrMid(b, 25, 40));
-    line.quantity = Scaled(b, 65, 14, 1000.0);
-    line.value = Scaled(b, 79, 14, 100.0);
-    return true;
+    line.quantity = n.Scaled(65, 14, 1000.0);
+    line.value = n.Scaled(79, 14, 100.0);
+    return n.Ok();
 }
 
 bool ParsePosition(const CChrArr& b, SaleLine& line) {
     if (b.GetLength() != kPositionLength && b.GetLength() != kPositionLongLength) return false;
     line = SaleLine{};
-    uint64_t position = 0;
-    if (!FieldNumber(b, 1, 6, position) || position < 1) return false;
-    line.position = static_cast<uint32_t>(position);
-    line.plu = FieldOr0(b, 7, 5);
+    if (!PositionNumberInRange(b)) return false;
+    NumberFields n(b);
+    line.position = n.Number(1, 6);
+    line.plu = n.Number(7, 5);
     line.code = CodeText(ChrMid(b, 12, 18));
     line.name = FromDeviceText(ChrMid(b, 30, 20));
-    line.quantity = Scaled(b, 50, 11, 1000.0);
-    line.value = Scaled(b, 61, 10, 100.0);
+    line.quantity = n.Scaled(50, 11, 1000.0);
+    line.value = n.Scaled(61, 10, 100.0);
     if (b.GetLength() == kPositionLongLength) line.text = FromDeviceText(ChrMid(b, 71, 32));
-    return true;
+    return n.Ok();
+}
+
+bool PositionNumberInRange(const CChrArr& b) {
+    uint64_t position = 0;
+    return FieldNumber(b, 1, 6, position) && position >= 1;
 }
 
 // ---------------------------------------------------------------- status
@@ -310,13 +351,14 @@ bool ParseTaxTable(const CChrArr& b, double rates[8]) {
     if (b.GetLength() != kTaxTableLength) return false;
     for (int i = 0; i < 7; ++i) {
         const CChrArr entry = ChrMid(b, 2 + 4 * i, 4);
+        // "FFFF": a rate never programmed; 9999: the exempt rate.
         if (entry.ToString() == "FFFF") {
-            rates[i] = -1.0;
+            rates[i] = -3.0;
             continue;
         }
         const double v = std::trunc(TextToDouble(entry));
         if (v == 0.0) rates[i] = 0.0;
-        else if (v == 9999.0) rates[i] = -3.0;
+        else if (v == 9999.0) rates[i] = -1.0;
         else rates[i] = v / 100.0;
     }
     return true;

@@ -35,6 +35,7 @@ constexpr int kErrDepartment = 7;    // department number outside 0..99
 constexpr int kErrCode = 260;        // no usable code or number
 constexpr int kErrPrice = 109;       // price negative or too long
 constexpr int kErrBadRecord = 9999;  // a record of the wrong length
+constexpr int kErrUnit = 9999;       // a unit number outside 1..99 (the register names no code)
 
 // The protocol's goods record. Texts are code page 1250.
 struct Goods {
@@ -50,7 +51,7 @@ struct Goods {
     uint32_t dept = 0;       // 0..99
     uint32_t number2 = 0;    // the two-digit number
     std::string code2;       // second barcode
-    uint32_t unit = 0;       // unit-of-measure number, 0..99
+    uint32_t unit = 0;       // unit-of-measure number, 1..99 (0: none)
 };
 
 struct Dept {
@@ -81,6 +82,9 @@ struct SaleLine {
 
 // ---- checksum and request bodies ----
 uint16_t Checksum(const CChrArr& bytes);
+// The value of hexadecimal digits (either case); false when there are none
+// or one is not a digit.
+bool HexValue(const CChrArr& digits, uint32_t& value);
 // code, sub-code digit, key 1 and key 2 (each left-padded with "0" to 18).
 CChrArr SimpleRequest(char code, char sub, const CChrArr& key1, const CChrArr& key2);
 // code, "#", the 2-byte table, sub-code digit, key 1, key 2.
@@ -103,6 +107,10 @@ int GoodsFlags(uint32_t precision, uint32_t package, uint32_t tandem, uint16_t& 
 void DecodeGoodsFlags(uint16_t word, uint32_t& precision, uint32_t& package, uint32_t& tandem);
 
 // ---- records ----
+// The parsers refuse a record (false) whose numeric fields are not all
+// digits (the goods flag word: not all hexadecimal digits): a blank-padded
+// or signed number is no number the register writes, and must not reach the
+// host as 0.
 int BuildGoodsRecord(const Goods& goods, CChrArr& out);        // 126 bytes
 int BuildShortGoodsRecord(const Goods& goods, CChrArr& out);   // 75 bytes
 // A 131-byte read reply; false when it is not 131 bytes.
@@ -115,6 +123,7 @@ bool ParseReportLine(const CChrArr& body, SaleLine& line);     // 117 or 92 byte
 // 70 or 119 bytes; false also when the position number is no number in
 // 1..999999.
 bool ParsePosition(const CChrArr& body, SaleLine& line);
+bool PositionNumberInRange(const CChrArr& body);
 // Rates A..G from the 29-byte reply into rates[0..6].
 bool ParseTaxTable(const CChrArr& body, double rates[8]);
 // The three pieces of the further status reply.

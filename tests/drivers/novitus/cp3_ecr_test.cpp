@@ -263,6 +263,31 @@ TEST_F(Cp3, ReadPluWithNoData) {
     EXPECT_EQ(Count("7"), 1);
 }
 
+// The register keys goods by 18 characters: a longer code would read
+// another item, so it is refused before any call.
+TEST_F(Cp3, ReadPluRefusesACodeTooLong) {
+    fake.goods = {{{id::kPluNumber, Variant::I4(1)}, {id::kPluCode, Variant::Text("123456789012345678")},
+                   {id::kPluName, Variant::Text("Chleb")}, {id::kPluVat, Variant::Text("A")}}};
+    auto one = Items(1);
+    std::snprintf(one[0].code, sizeof one[0].code, "1234567890123456789");
+    EXPECT_FALSE(RunItems(kReadPlu, one));
+    EXPECT_EQ(logic.GetErrorCode(), 261);
+    EXPECT_STREQ(logic.GetErrorMessage(), PL("Błędny numer towaru, kod kreskowy lub błąd w nazwie towaru"));
+    EXPECT_TRUE(Host().Items().empty());
+    EXPECT_EQ(Count("7"), 0);
+    EXPECT_EQ(Count("10"), 0);
+    const auto errors = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].value, 261);
+
+    // Trailing blanks do not count.
+    Host().Reset();
+    std::snprintf(one[0].code, sizeof one[0].code, "123456789012345678   ");
+    EXPECT_TRUE(RunItems(kReadPlu, one));
+    ASSERT_EQ(Host().Items().size(), 1u);
+    EXPECT_STREQ(Host().Items()[0].name, "Chleb");
+}
+
 TEST_F(Cp3, ReadSlotsHandRecordsToTheHost) {
     fake.goods = {{{id::kPluNumber, Variant::I4(7)}, {id::kPluCode, Variant::Text("590007")},
                    {id::kPluName, Variant::Text("Ser")}, {id::kPluVat, Variant::Text("C")},
@@ -398,13 +423,17 @@ TEST_F(Cp3, ReceiptLoop) {
 }
 
 TEST_F(Cp3, VatAndStatus) {
-    fake.rates = {230000, 80000};
-    Prepare(kReadVat);
+    // The exempt rate (999900) and one never programmed (989900) reach the
+    // host by meaning: -1.0 and -3.0.
+    fake.rates = {230000, 80000, 999900, 989900};
+    Prepare(kReadVat, 71);
     ASSERT_TRUE(Run(kReadVat));
     ASSERT_EQ(Host().VatCalls().size(), 1u);
     auto v = Host().VatCalls()[0];
     EXPECT_DOUBLE_EQ(v[0], 23.0);
-    EXPECT_DOUBLE_EQ(v[2], -3.0);
+    EXPECT_DOUBLE_EQ(v[2], -1.0);
+    EXPECT_DOUBLE_EQ(v[3], -3.0);
+    EXPECT_DOUBLE_EQ(v[4], -3.0);
     EXPECT_DOUBLE_EQ(v[6], -1.0);
     auto waits = Host().EventsWithCode(ECR_EVENT_WAIT);
     EXPECT_EQ(waits.back().percent, 100);

@@ -154,6 +154,24 @@ TEST_F(TangoJobs, ReadPluSkipsMissingItems) {
     }
 }
 
+// A missing item, then one whose code cannot be a key: the read ends with
+// the key's refusal, and its code and event 6 carry the refusal's own text,
+// not the missing item's.
+TEST_F(TangoJobs, ReadPluReportsEachCodeWithItsOwnText) {
+    for (CLogicECR* logic : {static_cast<CLogicECR*>(&m_cta), static_cast<CLogicECR*>(&m_ctn)}) {
+        Dev().ClearLog();
+        std::vector<EcrItemRecord> items = {Item("222", "", 0), Item("1234567890123456789", "", 0)};
+        EXPECT_FALSE(RunItems(*logic, kReadPlu, logic == &m_cta ? 12 : 86, items));
+        EXPECT_EQ(logic->GetErrorCode(), 260);
+        EXPECT_STREQ(logic->GetErrorMessage(), PL("Nieprawidłowy kod kreskowy"));
+        const auto errors = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].value, 260);
+        EXPECT_EQ(errors[0].text, PL("Nieprawidłowy kod kreskowy"));
+        EXPECT_EQ(Dev().Requests().size(), 1u);   // the refused key is never sent
+    }
+}
+
 TEST_F(TangoJobs, DeleteSendsTheRecordAsHeld) {
     const std::string rec = Stored("111", "A", 100, 'C');
     Dev().PutGoods(rec);
@@ -254,7 +272,8 @@ TEST_F(TangoJobs, VatAndStatus) {
     Dev().SetTaxTable({"2300", "0800", "0550", "0000", "9999", "FFFF", "FFFF"});
     ASSERT_TRUE(Run(m_ctn, kReadVat, 86));
     ASSERT_EQ(Host().VatCalls().size(), 1u);
-    const VatRates expected = {23.0, 8.0, 5.5, 0.0, -3.0, -1.0, -1.0, -3.0};
+    // 9999 is the exempt rate (-1.0); "FFFF" a rate never programmed (-3.0).
+    const VatRates expected = {23.0, 8.0, 5.5, 0.0, -1.0, -3.0, -3.0, -3.0};
     EXPECT_EQ(Host().VatCalls()[0], expected);
     EXPECT_EQ(Host().CountEvents(ECR_EVENT_BULK), 1);
     ASSERT_TRUE(Run(m_cta, kReadVat, 12));
@@ -305,6 +324,63 @@ TEST_F(TangoJobs, SalesReportsPositionsAndClearing) {
     EXPECT_FALSE(Run(m_cta, kReadSale, 12, {}, 3));
     EXPECT_EQ(m_cta.GetErrorCode(), 9999);
     EXPECT_STREQ(m_cta.GetErrorMessage(), PL("Liczba pozycji poza zakresem"));
+}
+
+// A register that sends a number blank-padded or signed: the read fails with
+// 9999 instead of handing the host a 0.
+TEST_F(TangoJobs, NumbersThatAreNotAllDigitsFailTheRead) {
+    using Style = TangoDevice::NumberStyle;
+    for (Style style : {Style::Blanks, Style::Signed}) {
+        Dev().SetNumberStyle(style);
+        Dev().SetSales({{"111", 1, "CHLEB", 2500, 875, 0, ""}});
+        EXPECT_FALSE(Run(m_ctn, kReadSale, 86)) << static_cast<int>(style);
+        EXPECT_EQ(m_ctn.GetErrorCode(), 9999);
+        EXPECT_TRUE(Host().Sales().empty());
+        Dev().SetPositions({{"111", 1, "CHLEB", 1000, 350, 1, ""}});
+        EXPECT_FALSE(Run(m_cta, kReadSale, 12, {}, 2)) << static_cast<int>(style);
+        EXPECT_EQ(m_cta.GetErrorCode(), 9999);
+        EXPECT_STREQ(m_cta.GetErrorMessage(), PL("Nieokreślony błąd"));   // the position number is good
+        EXPECT_TRUE(Host().Sales().empty());
+        Dev().PutUnit(3, "kg");
+        EXPECT_FALSE(Run(m_ctn, kReadAllUnit, 86)) << static_cast<int>(style);
+        EXPECT_EQ(m_ctn.GetErrorCode(), 9999);
+        EXPECT_TRUE(Host().Units().empty());
+    }
+    // Zero-padded numbers read as they are.
+    Dev().SetNumberStyle(Style::Zeros);
+    Dev().SetSales({{"111", 1, "CHLEB", 2500, 875, 0, ""}});
+    ASSERT_TRUE(Run(m_ctn, kReadSale, 86));
+    ASSERT_EQ(Host().Sales().size(), 2u);
+    EXPECT_DOUBLE_EQ(Host().Sales()[1].sale.quantity, 2.5);
+
+    // A goods item whose price the register holds blank-padded.
+    std::string rec = Stored("111", "A", 100);
+    rec.replace(63, 10, "       100");
+    Dev().PutGoods(rec);
+    EXPECT_FALSE(Run(m_ctn, kReadAllPlu, 86));
+    EXPECT_EQ(m_ctn.GetErrorCode(), 9999);
+    EXPECT_TRUE(Host().Items().empty());
+    std::vector<EcrItemRecord> items = {Item("111", "", 0)};
+    EXPECT_FALSE(RunItems(m_cta, kReadPlu, 12, items));
+    EXPECT_EQ(m_cta.GetErrorCode(), 9999);
+    EXPECT_TRUE(Host().Items().empty());
+}
+
+// A unit number outside 1..99 is refused before any traffic with 9999.
+TEST_F(TangoJobs, UnitNumbersOutsideTheRangeAreRefused) {
+    EcrUnitRecord units[3] = {{0, "szt"}, {100, "kg"}, {99, "op"}};
+    EXPECT_TRUE(Run(m_ctn, kPgmUnit, 86, [&] {
+        g_jobBlock.units = units;
+        g_jobBlock.count = 3;
+    }));
+    const auto conf = Host().Confirmations();
+    ASSERT_EQ(conf.size(), 2u);
+    for (const HostConfirm& c : conf) {
+        EXPECT_EQ(c.code, 9999);
+        EXPECT_EQ(c.text, PL("Nieokreślony błąd"));
+    }
+    EXPECT_EQ(Dev().Requests().size(), 1u);
+    EXPECT_EQ(Dev().UnitRecord(99), "99op            ");
 }
 
 // A register that stops answering at item 4 of 10: items 4-6 fail with

@@ -365,7 +365,8 @@ TEST_F(Ps3000, VatRatesAndLetters) {
     Connect();
     double r[8];
     ASSERT_EQ(ps.ReadVatRates(r), 1);
-    const double expected[8] = {23.0, 8.0, 5.0, 0.0, -3.0, -1.0, 23.5, 1.0};
+    // 999900 is the exempt rate (-1.0), 989900 one never programmed (-3.0).
+    const double expected[8] = {23.0, 8.0, 5.0, 0.0, -1.0, -3.0, 23.5, 1.0};
     for (int i = 0; i < 8; ++i) EXPECT_DOUBLE_EQ(r[i], expected[i]) << i;
     EXPECT_EQ(fake.ControlMethods(), (Lines{"7", "10 I4 40 INT 0 INT 0 I4 2 I4 0", "25 OBJECT", "20"}));
 

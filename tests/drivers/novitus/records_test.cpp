@@ -219,10 +219,82 @@ TEST(TangoRecords, DepartmentRecord) {
     EXPECT_EQ(BuildDeptRecord(d, rec), 10);
 }
 
+// Every number of a record the register sends must be all digits (the flag
+// word all hexadecimal digits): a blank-padded or signed field fails the
+// record instead of reading as 0.
+TEST(TangoRecords, NumericFieldsMustBeAllDigits) {
+    CChrArr goods, dept;
+    ASSERT_EQ(BuildGoodsRecord(Sample(), goods), 0);
+    std::string goodsReply = "I#000" + goods.ToString();
+    goodsReply.replace(23, 5, "00012");
+    Dept d;
+    d.number = 7;
+    d.name = "Inne";
+    d.taxGroup = 1;
+    d.price = 2.5;
+    ASSERT_EQ(BuildDeptRecord(d, dept), 0);
+    const std::string unit = "03" + Pad("kg", 14);
+    const std::string report = "U" + PadL("590", 18) + "00012" + Pad("CHLEB", 40) + "00000000002500" + "00000000001250";
+    const std::string position = "000003" + std::string("00012") + PadL("590", 18) + Pad("CHLEB", 20) +
+                                 "00000001000" + "0000000499";
+    struct Field {
+        const char* what;
+        const std::string* record;
+        bool (*parse)(const CChrArr&);
+        size_t pos;   // 1-based
+        size_t width;
+    };
+    auto goodsOk = [](const CChrArr& b) { Goods g; return ParseGoodsReply(b, g); };
+    auto deptOk = [](const CChrArr& b) { Dept x; return ParseDeptRecord(b, x); };
+    auto unitOk = [](const CChrArr& b) { Unit u; return ParseUnitRecord(b, u); };
+    auto reportOk = [](const CChrArr& b) { SaleLine l; return ParseReportLine(b, l); };
+    auto positionOk = [](const CChrArr& b) { SaleLine l; return ParsePosition(b, l); };
+    const std::string deptText = dept.ToString();
+    const Field fields[] = {
+        {"goods number", &goodsReply, goodsOk, 24, 5},     {"goods price", &goodsReply, goodsOk, 69, 10},
+        {"goods digit", &goodsReply, goodsOk, 80, 1},      {"goods flags", &goodsReply, goodsOk, 81, 4},
+        {"goods department", &goodsReply, goodsOk, 85, 2}, {"goods number2", &goodsReply, goodsOk, 87, 2},
+        {"goods unit", &goodsReply, goodsOk, 107, 2},      {"department number", &deptText, deptOk, 3, 2},
+        {"department price", &deptText, deptOk, 23, 10},   {"department number2", &deptText, deptOk, 38, 2},
+        {"unit number", &unit, unitOk, 1, 2},              {"report PLU", &report, reportOk, 20, 5},
+        {"report quantity", &report, reportOk, 65, 14},    {"report value", &report, reportOk, 79, 14},
+        {"position PLU", &position, positionOk, 7, 5},     {"position quantity", &position, positionOk, 50, 11},
+        {"position value", &position, positionOk, 61, 10},
+    };
+    for (const Field& f : fields) {
+        EXPECT_TRUE(f.parse(CChrArr(*f.record))) << f.what;
+        const std::string digits = f.record->substr(f.pos, f.width - 1);   // the field without its first byte
+        for (const std::string& bad : {" " + digits, "-" + digits, "+" + digits}) {
+            std::string rec = *f.record;
+            rec.replace(f.pos - 1, f.width, bad);
+            EXPECT_FALSE(f.parse(CChrArr(rec))) << f.what << " \"" << bad << "\"";
+        }
+    }
+}
+
+TEST(TangoRecords, UnitNumbersOutsideTheRangeAreRefusedWith9999) {
+    CChrArr rec;
+    for (uint32_t n : {0u, 100u}) {
+        Unit u;
+        u.number = n;
+        u.name = "kg";
+        EXPECT_EQ(BuildUnitRecord(u, rec), 9999) << n;
+    }
+    Unit u;
+    u.number = 99;
+    u.name = "kg";
+    ASSERT_EQ(BuildUnitRecord(u, rec), 0);
+    EXPECT_EQ(rec.ToString(), "99" + Pad("kg", 14));
+    Goods g = Sample();
+    g.unit = 100;
+    EXPECT_EQ(BuildGoodsRecord(g, rec), 9999);
+}
+
 TEST(TangoRecords, TaxTableAndLetters) {
     double rates[8] = {-3, -3, -3, -3, -3, -3, -1, -3};
     ASSERT_TRUE(ParseTaxTable(CChrArr("0FFFF000099992300055008000500"), rates));
-    const double expected[8] = {-1.0, 0.0, -3.0, 23.0, 5.5, 8.0, 5.0, -3.0};
+    // "FFFF" is a rate never programmed (-3.0), 9999 the exempt rate (-1.0).
+    const double expected[8] = {-3.0, 0.0, -1.0, 23.0, 5.5, 8.0, 5.0, -3.0};
     for (int i = 0; i < 8; ++i) EXPECT_DOUBLE_EQ(rates[i], expected[i]) << i;
     const char* letters = "ABCDEFZ";
     for (uint32_t g = 1; g <= 7; ++g) {
