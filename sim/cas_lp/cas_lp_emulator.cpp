@@ -116,6 +116,11 @@ void CasLpEmulator::RefuseMapFrom(int block) {
     m_refuseFrom = block;
 }
 
+void CasLpEmulator::StopAtMapBlock(int block) {
+    std::lock_guard<std::mutex> lock(m_state);
+    m_stopAt = block;
+}
+
 std::deque<std::string> CasLpEmulator::Requests() const {
     std::lock_guard<std::mutex> lock(m_state);
     return m_requests;
@@ -287,6 +292,11 @@ void CasLpEmulator::HandleLine(const std::string& line) {
         Bytes answer;
         {
             std::lock_guard<std::mutex> lock(m_state);
+            if (m_stopAt >= 0 && block >= m_stopAt) {
+                m_stopAt = -1;
+                SetSilent(true);
+                return;
+            }
             if (m_refuseFrom >= 0 && block >= m_refuseFrom) {
                 answer = B("E\r");
             } else {

@@ -67,6 +67,9 @@ public:
     void InjectAnswer(char letter, const Bytes& answer);
     // LP-16: map blocks from `block` (from 0) on are refused ("E" CR).
     void RefuseMapFrom(int block);
+    // LP-16: the scale falls silent at the request of map block `block`
+    // (from 0): that request and everything after it get no answer.
+    void StopAtMapBlock(int block);
 
     // Requests seen (LP-16 lines without CR; LP-1 "A5 cc hhll"), the last
     // kRequestsKept of them.
@@ -92,6 +95,7 @@ private:
     int m_wrongWakeUps = 0;
     uint8_t m_wrongByte = 0;
     int m_refuseFrom = -1;
+    int m_stopAt = -1;
 
     // Receiving state.
     enum class Step { Idle, Command, Plu, Record } m_step = Step::Idle;

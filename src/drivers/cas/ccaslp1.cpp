@@ -172,13 +172,14 @@ int CCasLP1::ReadAllPlu(const Converter& converter) {
         std::snprintf(text, sizeof text, "Numer rekordu - %i", i);
         Notify(5, text, static_cast<int>(std::trunc(i * 100.0) / capacity), i);
         CasLpPluRecord record;
-        if (!ReadPlu(static_cast<uint32_t>(i), record)) {
-            // The first number the scale does not hold ends the memory.
-            if (m_nError != CASLP_ERR_NO_PLU) return 0;
-            m_nError = 0;
-            return 1;
+        if (ReadPlu(static_cast<uint32_t>(i), record)) {
+            converter(record);
+            continue;
         }
-        converter(record);
+        // Goods may be programmed under any number: one not held is passed
+        // over; any other failure ends the read.
+        if (m_nError != CASLP_ERR_NO_PLU) return 0;
     }
+    m_nError = 0;
     return 1;
 }

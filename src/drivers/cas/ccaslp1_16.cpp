@@ -156,8 +156,9 @@ int CCasLP1_16::ReadAllPlu(const Converter& converter) {
         CChrArr presence;
         if (!ReadMap(k, presence)) {
             // A map block the scale refuses after the first is the end of its
-            // memory; a break or a lost line is not.
-            if (k == 0 || m_nError == -7 || m_nError == -6) return 0;
+            // memory. A read cut short (no answer, a lost line, a break)
+            // fails with the line's code after what it read was handed on.
+            if (k == 0 || m_nError != CASLP_ERR_BAD_ANSWER) return 0;
             m_nError = 0;
             return 1;
         }
