@@ -89,9 +89,12 @@ int CCasLP1_16::WritePlu(const CasLpPluRecord& record) {
         return 0;
     }
     const CChrArr digits = Hex4(record.plu);
-    if (!SendRequest("p" + digits + ",49" + kCr) || !ExpectLine('n', digits)) return 0;
-    if (!Send(bytes + CalcChecksum(bytes)) || !ExpectLine('o', digits)) return 0;
-    return 1;
+    if (!NotBroken() || !SendRequest("p" + digits + ",49" + kCr)) return 0;
+    // The scale now waits for the record: the command is carried to its end.
+    return RestOfCommand([&] {
+        if (!ExpectLine('n', digits)) return 0;
+        return Send(bytes + CalcChecksum(bytes)) && ExpectLine('o', digits) ? 1 : 0;
+    });
 }
 
 int CCasLP1_16::DeletePlu(const CasLpPluRecord& record) {
