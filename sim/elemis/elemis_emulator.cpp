@@ -198,7 +198,7 @@ void ElemisEmulator::Status(uint8_t status) {
 }
 
 void ElemisEmulator::Data(const Bytes& payload) {
-    if (m_answer != Answer::Normal && m_answer != Answer::FlippedBit) {
+    if (m_answer != Answer::Normal && m_answer != Answer::FlippedBit && m_answer != Answer::SpoiltStatus) {
         if (m_answer == Answer::Short) {
             Bytes partial = {3};
             Bytes coded = Code(Bytes(kRecord, 0));
@@ -218,6 +218,11 @@ void ElemisEmulator::Data(const Bytes& payload) {
         coded[static_cast<size_t>(m_answerAt) / 7 * 8 + static_cast<size_t>(m_answerAt) % 7] ^= 0x01;
     frame.insert(frame.end(), coded.begin(), coded.end());
     frame.push_back(0x04);
+    if (m_answer == Answer::SpoiltStatus) {
+        Reply({m_answerStatus});
+        SendAfter(10, Bytes(frame.begin() + 1, frame.end()));
+        return;
+    }
     Reply(frame);
 }
 

@@ -33,7 +33,9 @@ public:
     };
     // FlippedBit: the data frame comes whole, with bit 0 of record byte
     // `at` (0-based, the type byte first) flipped on the line.
-    enum class Answer { Normal, Status, Short, Garbage, Silence, FlippedBit };
+    // SpoiltStatus: a data answer whose status byte came as `status`, the
+    // coded record 10 ms after it.
+    enum class Answer { Normal, Status, Short, Garbage, Silence, FlippedBit, SpoiltStatus };
 
     explicit ElemisEmulator(int port = 1);
     ~ElemisEmulator() override;

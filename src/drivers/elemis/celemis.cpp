@@ -137,7 +137,7 @@ int CElemis::CloseAfterBreak() {
         const CChrArr status = m_pSerial->Read(m_nPort, 1, 0);
         DumpReceived(status);
         if (status.IsEmpty())
-            m_pSerial->MarkUnsettled(m_nPort);
+            m_pSerial->MarkUnsettled(m_nPort);   // the answer may still come
         else
             accepted = status[0] == kAccepted ? 1 : 0;
     }

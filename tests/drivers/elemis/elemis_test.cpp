@@ -478,6 +478,38 @@ TEST_F(ElemisJobs, BreakAfterATimeOutSendsNoLinkClose) {
     EXPECT_TRUE(m_emu.Linked());
 }
 
+// After a break between requests, a link-close answer that does not come
+// within the short look may still come: the line is left to go quiet
+// before the next request.
+TEST_F(ElemisJobs, LinkCloseAnsweredLateLeavesTheLineToGoQuiet) {
+    Host().SetEventHook([&](const orv::test::HostEvent& e) {
+        if (e.code != ECR_EVENT_ITEM || e.percent != 100) return;
+        m_emu.QueueFault(ElemisEmulator::Fault::Delay, 200);
+        m_serial.Break();
+    });
+    std::vector<EcrItemRecord> items = {Item(1, "", "A", 1.0, 1), Item(2, "", "B", 1.0, 1)};
+    EXPECT_FALSE(RunItems(kPgmPlu, items));
+    Host().SetEventHook(nullptr);
+    EXPECT_EQ(m_logic.GetErrorCode(), -7);
+    EXPECT_EQ(Types(), (std::vector<uint8_t>{14, 0, 13, 14}));
+    EXPECT_TRUE(m_serial.IsUnsettled(kPort));
+}
+
+// A data answer whose status byte was spoilt still brings its record: the
+// next request waits until it has passed and is not answered by it.
+TEST_F(ElemisJobs, RecordAfterASpoiltStatusIsNotTakenForTheNextAnswer) {
+    m_emu.Inject(0, Answer::SpoiltStatus, 0x13);
+    m_emu.QueueFault(ElemisEmulator::Fault::None);       // the link
+    m_emu.QueueFault(ElemisEmulator::Fault::None);       // the spoilt status
+    m_emu.QueueFault(ElemisEmulator::Fault::Delay, 20);  // item 2's poll, after the record of 10 ms
+    std::vector<EcrItemRecord> items = {Item(1, "", "A", 1.0, 1), Item(2, "", "B", 1.0, 1)};
+    EXPECT_TRUE(RunItems(kPgmPlu, items));
+    ASSERT_EQ(Host().Confirmations().size(), 1u);
+    EXPECT_EQ(Host().Confirmations()[0].number, 1u);
+    EXPECT_EQ(Host().Confirmations()[0].code, EMS_ERR_BAD_ANSWER);
+    EXPECT_EQ(m_emu.PluSlot(2)[44], 0);   // item 2 was written
+}
+
 TEST(ElemisExports, ProgramAndReadThroughTheExports) {
     orv::platform::SetTimeScale(0.05);
     unsetenv("ECR_ELEMIS_LINK");
