@@ -86,6 +86,12 @@ int CCasLpLink::LineFailed() {
     return 0;
 }
 
+int CCasLpLink::WrongAnswer() {
+    m_pSerial->MarkUnsettled(m_nPort);
+    m_nError = CASLP_ERR_BAD_ANSWER;
+    return 0;
+}
+
 int CCasLpLink::NotBroken() {
     if (!m_pSerial->IsAborted()) return 1;
     m_nError = -7;

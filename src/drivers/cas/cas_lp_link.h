@@ -78,6 +78,9 @@ protected:
     int ReadLine(int max, CChrArr& out);
     // The line's error, else 9999.
     int LineFailed();
+    // An answer of the wrong form (9999): the rest of it may still be
+    // coming, so the next request waits for the line to go quiet.
+    int WrongAnswer();
     // A break ends nothing between a request and the rest of the command
     // the scale then waits for: a scale left waiting for a record would take
     // the next requests' bytes for it. The rest runs with the break held

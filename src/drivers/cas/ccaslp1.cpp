@@ -36,8 +36,7 @@ int CCasLP1::WakeUp() {
     CChrArr answer;
     if (!ReadCount(1, answer)) return 0;
     if (answer[0] != kAwake) {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     return 1;
 }
@@ -47,8 +46,7 @@ int CCasLP1::SendCommand(uint8_t command) {
     CChrArr answer;
     if (!ReadCount(1, answer)) return 0;
     if (answer[0] != kCommandTaken) {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     return 1;
 }
@@ -88,8 +86,7 @@ int CCasLP1::ReadReply(uint8_t command, CChrArr& out) {
     CChrArr reply;
     if (!ReadCount(size, reply)) return 0;
     if (reply[size - 1] != kReplyEnd) {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     out = reply.Left(size - 1);
     return 1;

@@ -70,8 +70,7 @@ int CCasLP1_16::ExpectLine(uint8_t first, const CChrArr& digits) {
     CChrArr line;
     if (!ReadLine(kAnswerMax, line)) return 0;
     if (line.GetLength() != 6 || line[0] != first || ChrMid(line, 2, 4) != digits) {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     return 1;
 }
@@ -107,8 +106,7 @@ int CCasLP1_16::DeletePlu(const CasLpPluRecord& record) {
     CChrArr line;
     if (!ReadLine(kAnswerMax, line)) return 0;
     if (line.GetLength() != 6 || line[0] != 'O') {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     return 1;
 }
@@ -118,8 +116,7 @@ int CCasLP1_16::ReadMap(int block, CChrArr& presence) {
     CChrArr line;
     if (!ReadLine(kMapLineMax, line)) return 0;
     if (line.GetLength() != kMapLineMax || ChrMid(line, 1, 4) != "#32:") {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     presence = ChrMid(line, 5, kBlock);
     return 1;

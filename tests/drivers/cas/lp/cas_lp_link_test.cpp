@@ -124,8 +124,8 @@ TEST_F(Lp1, ThreeWrongWakeUpsGive24) {
     // Two wrong answers: the third try goes through.
     scale.ClearReceived();
     scale.WrongWakeUp('x', 2);
-    EXPECT_EQ(proto.WritePlu(Goods(1)), 1) << proto.m_nError;
-    EXPECT_TRUE(scale.Holds(1));
+    EXPECT_EQ(proto.WritePlu(Goods(2)), 1) << proto.m_nError;
+    EXPECT_TRUE(scale.Holds(2));
 }
 
 TEST_F(Lp1, SilenceUsesUpTheTries) {
@@ -220,6 +220,17 @@ TEST_F(Lp16, WrongOrShortLinesFailWith9999) {
     EXPECT_EQ(proto.WritePlu(Goods(1000)), 0);
     EXPECT_EQ(proto.m_nError, -5);
     EXPECT_FALSE(scale.Holds(1000));
+}
+
+// An answer of the wrong form may be followed by the rest of it: the next
+// request waits for the line to go quiet, so that rest is not its answer.
+TEST_F(Lp16, RestOfAWrongAnswerIsNotTakenForTheNext) {
+    scale.InjectAnswer('p', B("x\r"), B("n0001\r"), 15);
+    EXPECT_EQ(proto.WritePlu(Goods(1)), 0);
+    EXPECT_EQ(proto.m_nError, 9999);
+    scale.QueueFault(CasLpEmulator::Fault::Delay, 30);   // the next request's answer, after the rest
+    EXPECT_EQ(proto.WritePlu(Goods(2)), 1) << proto.m_nError;
+    EXPECT_TRUE(scale.Holds(2));
 }
 
 TEST_F(Lp16, ReadPluUsesItsMapBlock) {
