@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <unistd.h>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -189,6 +190,27 @@ protected:
         std::vector<uint8_t> t;
         for (const auto& r : m_emu.Requests()) t.push_back(r.type);
         return t;
+    }
+
+    // Starts programming the items, waits for the register's first request
+    // of `type`, runs `atBreak` and breaks the job off. The milliseconds from
+    // the break to the job's end (a large number when it did not get there).
+    int64_t BreakProgrammingAt(std::vector<EcrItemRecord>& items, uint8_t type, const std::function<void()>& atBreak) {
+        Prepare(kPgmPlu);
+        g_jobBlock.items = items.data();
+        g_jobBlock.count = static_cast<uint32_t>(items.size());
+        m_logic.SetSerial(&m_serial);
+        m_serial.ClearBreak();
+        if (!m_logic.Start(nullptr, 0)) return 1000000;
+        for (int i = 0; i < 1000 && m_emu.CountRequests(type) < 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(m_emu.CountRequests(type), 1);
+        atBreak();
+        const int64_t t0 = orv::platform::MonotonicMillis();
+        m_logic.Break();
+        m_serial.Break();
+        if (!orv::test::WaitJobEnd(m_logic, 15000)) return 1000000;
+        return orv::platform::MonotonicMillis() - t0;
     }
 
     ElemisEmulator m_emu{kPort};
@@ -418,19 +440,7 @@ TEST_F(ElemisJobs, BreakEndsTheLoopAndTheLinkIsClosed) {
     orv::platform::SetTimeScale(1.0);
     m_emu.Inject(13, Answer::Silence);
     std::vector<EcrItemRecord> items = {Item(1, "", "A", 1.0, 1), Item(2, "", "B", 1.0, 1), Item(3, "", "C", 1.0, 1)};
-    Prepare(kPgmPlu);
-    g_jobBlock.items = items.data();
-    g_jobBlock.count = 3;
-    m_logic.SetSerial(&m_serial);
-    m_serial.ClearBreak();
-    ASSERT_TRUE(m_logic.Start(nullptr, 0));
-    for (int i = 0; i < 1000 && m_emu.CountRequests(13) < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(m_emu.CountRequests(13), 1);
-    const int64_t t0 = orv::platform::MonotonicMillis();
-    m_logic.Break();
-    m_serial.Break();
-    ASSERT_TRUE(orv::test::WaitJobEnd(m_logic, 5000));
-    EXPECT_LT(orv::platform::MonotonicMillis() - t0, 2000);
+    EXPECT_LT(BreakProgrammingAt(items, 13, [] {}), 2000);
     EXPECT_EQ(m_logic.GetErrorCode(), -7);
     EXPECT_TRUE(Host().Confirmations().empty());
     EXPECT_EQ(m_emu.CountRequests(13), 1);
@@ -443,21 +453,13 @@ TEST_F(ElemisJobs, BreakOnASilentRegisterEndsAtOnce) {
     orv::platform::SetTimeScale(1.0);
     m_emu.Inject(0, Answer::Silence);
     std::vector<EcrItemRecord> items = {Item(1, "", "A", 1.0, 1)};
-    Prepare(kPgmPlu);
-    g_jobBlock.items = items.data();
-    g_jobBlock.count = 1;
-    m_logic.SetSerial(&m_serial);
-    m_serial.ClearBreak();
-    ASSERT_TRUE(m_logic.Start(nullptr, 0));
-    for (int i = 0; i < 1000 && m_emu.CountRequests(0) < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(m_emu.CountRequests(0), 1);
-    m_emu.SetSilent(true);
-    const size_t before = m_emu.ReceivedCount();
-    const int64_t t0 = orv::platform::MonotonicMillis();
-    m_logic.Break();
-    m_serial.Break();
-    ASSERT_TRUE(orv::test::WaitJobEnd(m_logic, 15000));
-    EXPECT_LT(orv::platform::MonotonicMillis() - t0, 200);
+    size_t before = 0;
+    EXPECT_LT(BreakProgrammingAt(items, 0,
+                                 [&] {
+                                     m_emu.SetSilent(true);
+                                     before = m_emu.ReceivedCount();
+                                 }),
+              200);
     EXPECT_EQ(m_logic.GetErrorCode(), -7);
     EXPECT_EQ(m_emu.ReceivedCount() - before, 302u);   // the link-close went out
 }
