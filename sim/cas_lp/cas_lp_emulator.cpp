@@ -106,14 +106,21 @@ void CasLpEmulator::WrongWakeUp(uint8_t byte, int times) {
     m_wrongWakeUps = times;
 }
 
-void CasLpEmulator::InjectAnswer(char letter, const Bytes& answer) {
+void CasLpEmulator::InjectAnswer(char letter, const Bytes& answer) { InjectAnswer(letter, answer, Bytes(), 0); }
+
+void CasLpEmulator::InjectAnswer(char letter, const Bytes& answer, const Bytes& late, int lateMs) {
     std::lock_guard<std::mutex> lock(m_state);
-    m_injected.emplace_back(letter, answer);
+    m_injected.push_back({letter, answer, late, lateMs});
 }
 
 void CasLpEmulator::RefuseMapFrom(int block) {
     std::lock_guard<std::mutex> lock(m_state);
     m_refuseFrom = block;
+}
+
+void CasLpEmulator::StopAtMapBlock(int block) {
+    std::lock_guard<std::mutex> lock(m_state);
+    m_stopAt = block;
 }
 
 std::deque<std::string> CasLpEmulator::Requests() const {
@@ -244,15 +251,15 @@ void CasLpEmulator::OnLp16(uint8_t b) {
 }
 
 void CasLpEmulator::HandleLine(const std::string& line) {
-    Bytes injected;
+    Injected injected{};
     bool inject = false;
     {
         std::lock_guard<std::mutex> lock(m_state);
         Remember(line);
         if (!line.empty()) {
             for (auto it = m_injected.begin(); it != m_injected.end(); ++it) {
-                if (it->first == line[0]) {
-                    injected = it->second;
+                if (it->letter == line[0]) {
+                    injected = *it;
                     m_injected.erase(it);
                     inject = true;
                     break;
@@ -261,7 +268,8 @@ void CasLpEmulator::HandleLine(const std::string& line) {
         }
     }
     if (inject) {
-        Reply(injected);
+        Reply(injected.answer);
+        if (!injected.late.empty()) SendAfter(injected.lateMs, injected.late);
         return;
     }
     uint32_t n = 0;
@@ -287,6 +295,11 @@ void CasLpEmulator::HandleLine(const std::string& line) {
         Bytes answer;
         {
             std::lock_guard<std::mutex> lock(m_state);
+            if (m_stopAt >= 0 && block >= m_stopAt) {
+                m_stopAt = -1;
+                SetSilent(true);
+                return;
+            }
             if (m_refuseFrom >= 0 && block >= m_refuseFrom) {
                 answer = B("E\r");
             } else {

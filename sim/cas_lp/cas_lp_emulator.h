@@ -65,8 +65,14 @@ public:
     // LP-16: the next request beginning with `letter` is answered with
     // `answer` as it stands (nothing more is done for it).
     void InjectAnswer(char letter, const Bytes& answer);
+    // LP-16: as above, and `late` follows `lateMs` later (the rest of an
+    // answer that came apart on the line).
+    void InjectAnswer(char letter, const Bytes& answer, const Bytes& late, int lateMs);
     // LP-16: map blocks from `block` (from 0) on are refused ("E" CR).
     void RefuseMapFrom(int block);
+    // LP-16: the scale falls silent at the request of map block `block`
+    // (from 0): that request and everything after it get no answer.
+    void StopAtMapBlock(int block);
 
     // Requests seen (LP-16 lines without CR; LP-1 "A5 cc hhll"), the last
     // kRequestsKept of them.
@@ -88,10 +94,17 @@ private:
     std::map<uint32_t, Bytes> m_goods;
     std::map<uint32_t, uint8_t> m_presence;
     std::deque<std::string> m_requests;
-    std::deque<std::pair<char, Bytes>> m_injected;
+    struct Injected {
+        char letter;
+        Bytes answer;
+        Bytes late;
+        int lateMs;
+    };
+    std::deque<Injected> m_injected;
     int m_wrongWakeUps = 0;
     uint8_t m_wrongByte = 0;
     int m_refuseFrom = -1;
+    int m_stopAt = -1;
 
     // Receiving state.
     enum class Step { Idle, Command, Plu, Record } m_step = Step::Idle;

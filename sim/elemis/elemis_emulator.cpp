@@ -142,9 +142,9 @@ int ElemisEmulator::SaleClears() const {
     return m_clears;
 }
 
-void ElemisEmulator::Inject(int type, Answer answer, uint8_t status) {
+void ElemisEmulator::Inject(int type, Answer answer, uint8_t status, int at) {
     std::lock_guard<std::mutex> lk(m_state);
-    m_injections.push_back({type, answer, status});
+    m_injections.push_back({type, answer, status, at});
 }
 
 std::vector<ElemisEmulator::Request> ElemisEmulator::Requests() const {
@@ -198,7 +198,7 @@ void ElemisEmulator::Status(uint8_t status) {
 }
 
 void ElemisEmulator::Data(const Bytes& payload) {
-    if (m_answer != Answer::Normal) {
+    if (m_answer != Answer::Normal && m_answer != Answer::FlippedBit && m_answer != Answer::SpoiltStatus) {
         if (m_answer == Answer::Short) {
             Bytes partial = {3};
             Bytes coded = Code(Bytes(kRecord, 0));
@@ -213,9 +213,16 @@ void ElemisEmulator::Data(const Bytes& payload) {
     record.insert(record.end(), payload.begin(), payload.end());
     record.resize(kRecord, 0);
     Bytes frame = {3};
-    const Bytes coded = Code(record);
+    Bytes coded = Code(record);
+    if (m_answer == Answer::FlippedBit && m_answerAt >= 0 && static_cast<size_t>(m_answerAt) < kRecord)
+        coded[static_cast<size_t>(m_answerAt) / 7 * 8 + static_cast<size_t>(m_answerAt) % 7] ^= 0x01;
     frame.insert(frame.end(), coded.begin(), coded.end());
     frame.push_back(0x04);
+    if (m_answer == Answer::SpoiltStatus) {
+        Reply({m_answerStatus});
+        SendAfter(10, Bytes(frame.begin() + 1, frame.end()));
+        return;
+    }
     Reply(frame);
 }
 
@@ -227,6 +234,7 @@ void ElemisEmulator::Handle(const Bytes& record) {
         if (it->type >= 0 && it->type != req.type) continue;
         m_answer = it->answer;
         m_answerStatus = it->status;
+        m_answerAt = it->at;
         m_injections.erase(it);
         break;
     }

@@ -31,7 +31,11 @@ public:
         uint8_t addr0, addr1;
         Bytes payload;        // 256 bytes
     };
-    enum class Answer { Normal, Status, Short, Garbage, Silence };
+    // FlippedBit: the data frame comes whole, with bit 0 of record byte
+    // `at` (0-based, the type byte first) flipped on the line.
+    // SpoiltStatus: a data answer whose status byte came as `status`, the
+    // coded record 10 ms after it.
+    enum class Answer { Normal, Status, Short, Garbage, Silence, FlippedBit, SpoiltStatus };
 
     explicit ElemisEmulator(int port = 1);
     ~ElemisEmulator() override;
@@ -50,7 +54,7 @@ public:
     int SaleClears() const;
 
     // ---- faults: how the next request of `type` (-1 any) is answered ----
-    void Inject(int type, Answer answer, uint8_t status = 0);
+    void Inject(int type, Answer answer, uint8_t status = 0, int at = 0);
 
     std::vector<Request> Requests() const;
     void ClearRequests();
@@ -82,10 +86,12 @@ private:
         int type;
         Answer answer;
         uint8_t status;
+        int at;
     };
     std::deque<Injection> m_injections;
     Answer m_answer = Answer::Normal;
     uint8_t m_answerStatus = 0;
+    int m_answerAt = 0;
     std::vector<Request> m_requests;
     bool m_recording = true;
 };

@@ -86,22 +86,73 @@ int CCasLpLink::LineFailed() {
     return 0;
 }
 
+int CCasLpLink::WrongAnswer() {
+    m_pSerial->MarkUnsettled(m_nPort);
+    m_nError = CASLP_ERR_BAD_ANSWER;
+    return 0;
+}
+
+int CCasLpLink::NotBroken() {
+    if (!m_pSerial->IsAborted()) return 1;
+    m_nError = -7;
+    return 0;
+}
+
+void CCasLpLink::TakeBreak() {
+    if (!m_holding || !m_pSerial->IsAborted()) return;
+    m_breakCame = true;
+    m_pSerial->ClearBreak();
+}
+
+int CCasLpLink::IoSeconds() const { return m_breakCame ? 1 : kIoSeconds; }
+
+int CCasLpLink::RestOfCommand(const std::function<int()>& rest) {
+    m_holding = true;
+    m_breakCame = false;
+    TakeBreak();
+    const int r = rest();
+    TakeBreak();
+    m_holding = false;
+    if (!m_breakCame) return r;
+    m_breakCame = false;
+    m_pSerial->Break();
+    m_nError = -7;
+    return 0;
+}
+
 int CCasLpLink::Send(const CChrArr& bytes) {
     DumpSent(bytes);
+    TakeBreak();
     if (SendAll(bytes)) return 1;
+    if (m_nError == -7 && m_holding) {
+        // The break came while the bytes were leaving: they are let go.
+        TakeBreak();
+        m_nError = m_pSerial->WaitOutputDrained(m_nPort, kIoSeconds);
+        if (m_nError == 0) return 1;
+    }
     if (m_nError == 999999) m_nError = CASLP_ERR_BAD_ANSWER;   // fewer bytes written than asked
     return 0;
 }
 
 int CCasLpLink::ReadCount(int n, CChrArr& out) {
-    out = m_pSerial->Read(m_nPort, n, kIoSeconds);
+    TakeBreak();
+    out = m_pSerial->Read(m_nPort, n, IoSeconds());
+    if (m_holding && out.GetLength() < n && m_pSerial->GetError(m_nPort) == -7) {
+        TakeBreak();   // a break in the middle of the answer: the rest is read all the same
+        out += m_pSerial->Read(m_nPort, n - out.GetLength(), IoSeconds());
+    }
     if (!out.IsEmpty()) DumpReceived(out);
     if (out.GetLength() != n) return LineFailed();
     return 1;
 }
 
 int CCasLpLink::ReadLine(int max, CChrArr& out) {
-    out = m_pSerial->ReadUntil(m_nPort, kCr, max, kIoSeconds);
+    TakeBreak();
+    out = m_pSerial->ReadUntil(m_nPort, kCr, max, IoSeconds());
+    if (m_holding && out.IsEmpty() && m_pSerial->GetError(m_nPort) == -7) {
+        TakeBreak();
+        out = m_pSerial->ReadUntil(m_nPort, kCr, max, IoSeconds());
+    }
     if (!out.IsEmpty()) DumpReadUntil(out);
     if (out.IsEmpty() || out[out.GetLength() - 1] != kCr) return LineFailed();
     return 1;

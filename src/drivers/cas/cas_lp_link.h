@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "comm/telepathy_ecr.h"
@@ -77,4 +78,21 @@ protected:
     int ReadLine(int max, CChrArr& out);
     // The line's error, else 9999.
     int LineFailed();
+    // An answer of the wrong form (9999): the rest of it may still be
+    // coming, so the next request waits for the line to go quiet.
+    int WrongAnswer();
+    // A break ends nothing between a request and the rest of the command
+    // the scale then waits for: a scale left waiting for a record would take
+    // the next requests' bytes for it. The rest runs with the break held
+    // off (an answer still owed is waited for one second once a break came);
+    // a break that came meanwhile is reported (-7) when it is done.
+    int RestOfCommand(const std::function<int()>& rest);
+    // -7 when a break is set (nothing sent), else 1.
+    int NotBroken();
+
+private:
+    void TakeBreak();        // while holding: a break set is noted and cleared
+    int IoSeconds() const;
+    bool m_holding = false;
+    bool m_breakCame = false;
 };

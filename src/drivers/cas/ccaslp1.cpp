@@ -36,8 +36,7 @@ int CCasLP1::WakeUp() {
     CChrArr answer;
     if (!ReadCount(1, answer)) return 0;
     if (answer[0] != kAwake) {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     return 1;
 }
@@ -47,25 +46,31 @@ int CCasLP1::SendCommand(uint8_t command) {
     CChrArr answer;
     if (!ReadCount(1, answer)) return 0;
     if (answer[0] != kCommandTaken) {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     return 1;
 }
 
-int CCasLP1::Request(uint8_t command, const CChrArr& two) {
+int CCasLP1::Request(uint8_t command, const CChrArr& two) { return Request(command, two, nullptr); }
+
+int CCasLP1::Request(uint8_t command, const CChrArr& two, const std::function<int()>& then) {
     if (two.GetLength() != 2) {
         m_nError = CASLP_ERR_BAD_ANSWER;
         return 0;
     }
-    if (!WakeUp() || !SendCommand(command) || !Send(two)) return 0;
-    CChrArr answer;
-    if (!ReadCount(2, answer)) return 0;
-    if (answer[0] == 0 && answer[1] == 0) {
-        m_nError = command == kWrite || command == kRead ? CASLP_ERR_NO_PLU : CASLP_ERR_BAD_ANSWER;
-        return 0;
-    }
-    return 1;
+    if (!NotBroken() || !WakeUp()) return 0;
+    // Awake, the scale waits for the command, the number and (for a write)
+    // the record: from here on the command is carried to its end.
+    return RestOfCommand([&] {
+        if (!SendCommand(command) || !Send(two)) return 0;
+        CChrArr answer;
+        if (!ReadCount(2, answer)) return 0;
+        if (answer[0] == 0 && answer[1] == 0) {
+            m_nError = command == kWrite || command == kRead ? CASLP_ERR_NO_PLU : CASLP_ERR_BAD_ANSWER;
+            return 0;
+        }
+        return then ? then() : 1;
+    });
 }
 
 int CCasLP1::ReadReply(uint8_t command, CChrArr& out) {
@@ -81,8 +86,7 @@ int CCasLP1::ReadReply(uint8_t command, CChrArr& out) {
     CChrArr reply;
     if (!ReadCount(size, reply)) return 0;
     if (reply[size - 1] != kReplyEnd) {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     out = reply.Left(size - 1);
     return 1;
@@ -123,9 +127,10 @@ CasLpPluRecord CCasLP1::ParseRecord(const CChrArr& b) {
 }
 
 int CCasLP1::TryWrite(uint32_t plu, const CChrArr& bytes) {
-    if (!Request(kWrite, PluBytes(plu)) || !Send(bytes)) return 0;
-    CChrArr reply;
-    return ReadReply(kWrite, reply);
+    return Request(kWrite, PluBytes(plu), [&] {
+        CChrArr reply;
+        return Send(bytes) && ReadReply(kWrite, reply) ? 1 : 0;
+    });
 }
 
 int CCasLP1::WritePlu(const CasLpPluRecord& record) {
@@ -172,13 +177,14 @@ int CCasLP1::ReadAllPlu(const Converter& converter) {
         std::snprintf(text, sizeof text, "Numer rekordu - %i", i);
         Notify(5, text, static_cast<int>(std::trunc(i * 100.0) / capacity), i);
         CasLpPluRecord record;
-        if (!ReadPlu(static_cast<uint32_t>(i), record)) {
-            // The first number the scale does not hold ends the memory.
-            if (m_nError != CASLP_ERR_NO_PLU) return 0;
-            m_nError = 0;
-            return 1;
+        if (ReadPlu(static_cast<uint32_t>(i), record)) {
+            converter(record);
+            continue;
         }
-        converter(record);
+        // Goods may be programmed under any number: one not held is passed
+        // over; any other failure ends the read.
+        if (m_nError != CASLP_ERR_NO_PLU) return 0;
     }
+    m_nError = 0;
     return 1;
 }

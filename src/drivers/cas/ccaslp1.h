@@ -33,5 +33,7 @@ public:
     int GetCapacity() const { return 1000; }
 
 private:
+    // The request, then (inside the same command) what follows it.
+    int Request(uint8_t command, const CChrArr& two, const std::function<int()>& then);
     int TryWrite(uint32_t plu, const CChrArr& bytes);
 };

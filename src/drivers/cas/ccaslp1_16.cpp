@@ -70,8 +70,7 @@ int CCasLP1_16::ExpectLine(uint8_t first, const CChrArr& digits) {
     CChrArr line;
     if (!ReadLine(kAnswerMax, line)) return 0;
     if (line.GetLength() != 6 || line[0] != first || ChrMid(line, 2, 4) != digits) {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     return 1;
 }
@@ -89,9 +88,12 @@ int CCasLP1_16::WritePlu(const CasLpPluRecord& record) {
         return 0;
     }
     const CChrArr digits = Hex4(record.plu);
-    if (!SendRequest("p" + digits + ",49" + kCr) || !ExpectLine('n', digits)) return 0;
-    if (!Send(bytes + CalcChecksum(bytes)) || !ExpectLine('o', digits)) return 0;
-    return 1;
+    if (!NotBroken() || !SendRequest("p" + digits + ",49" + kCr)) return 0;
+    // The scale now waits for the record: the command is carried to its end.
+    return RestOfCommand([&] {
+        if (!ExpectLine('n', digits)) return 0;
+        return Send(bytes + CalcChecksum(bytes)) && ExpectLine('o', digits) ? 1 : 0;
+    });
 }
 
 int CCasLP1_16::DeletePlu(const CasLpPluRecord& record) {
@@ -104,8 +106,7 @@ int CCasLP1_16::DeletePlu(const CasLpPluRecord& record) {
     CChrArr line;
     if (!ReadLine(kAnswerMax, line)) return 0;
     if (line.GetLength() != 6 || line[0] != 'O') {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     return 1;
 }
@@ -115,8 +116,7 @@ int CCasLP1_16::ReadMap(int block, CChrArr& presence) {
     CChrArr line;
     if (!ReadLine(kMapLineMax, line)) return 0;
     if (line.GetLength() != kMapLineMax || ChrMid(line, 1, 4) != "#32:") {
-        m_nError = CASLP_ERR_BAD_ANSWER;
-        return 0;
+        return WrongAnswer();
     }
     presence = ChrMid(line, 5, kBlock);
     return 1;
@@ -156,8 +156,9 @@ int CCasLP1_16::ReadAllPlu(const Converter& converter) {
         CChrArr presence;
         if (!ReadMap(k, presence)) {
             // A map block the scale refuses after the first is the end of its
-            // memory; a break or a lost line is not.
-            if (k == 0 || m_nError == -7 || m_nError == -6) return 0;
+            // memory. A read cut short (no answer, a lost line, a break)
+            // fails with the line's code after what it read was handed on.
+            if (k == 0 || m_nError != CASLP_ERR_BAD_ANSWER) return 0;
             m_nError = 0;
             return 1;
         }

@@ -115,6 +115,36 @@ int CElemis::Close() {
     return ExpectAccepted();
 }
 
+int CElemis::CloseAfterBreak() {
+    m_nError = 0;
+    if (!m_pSerial || m_timedOut) return 0;
+    CChrArr payload;
+    payload += static_cast<uint8_t>(0x34);
+    payload += static_cast<uint8_t>(0x12);
+    const CChrArr frame = Encode(14, 2, 0, payload);
+    m_pSerial->FlushOutput(m_nPort);
+    m_pSerial->FlushInput(m_nPort);
+    DumpSent(frame);
+    // Written while the break is still set, the request does not first wait
+    // for the line to go quiet after the exchange the break cut off.
+    const int written = m_pSerial->Write(m_nPort, frame, kIoSeconds);
+    m_pSerial->ClearBreak();
+    int accepted = 0;
+    if (written == frame.GetLength() && m_pSerial->WaitOutputDrained(m_nPort, kIoSeconds) == 0) {
+        // The user is waiting: the answer gets a short look only.
+        constexpr int kLooks = 5;   // of 10 ms
+        for (int i = 0; i < kLooks && m_pSerial->GetInputCount(m_nPort) < 1; ++i) m_pSerial->Delay(0.01);
+        const CChrArr status = m_pSerial->Read(m_nPort, 1, 0);
+        DumpReceived(status);
+        if (status.IsEmpty())
+            m_pSerial->MarkUnsettled(m_nPort);   // the answer may still come
+        else
+            accepted = status[0] == kAccepted ? 1 : 0;
+    }
+    m_pSerial->Break();
+    return accepted;
+}
+
 // ---------------------------------------------------------- line coding
 
 CChrArr CElemis::Encode(uint8_t type, uint8_t addr0, uint8_t addr1, const CChrArr& payload) {
@@ -163,6 +193,17 @@ CChrArr CElemis::Decode(const CChrArr& coded) {
     return record;
 }
 
+bool CElemis::SumMatches(const CChrArr& coded, const CChrArr& record) {
+    if (coded.GetLength() != kEmsCodedSize || record.GetLength() != kEmsRecordSize) return false;
+    uint32_t sum = 0;
+    for (int i = 0; i < kEmsRecordSize; ++i) sum += record[i];
+    const int at = kEmsCodedSize - 3;
+    const uint8_t high = coded[at + 2];
+    const uint32_t lo = static_cast<uint32_t>((coded[at] & 0x7F) | ((high & 0x01) ? 0x80 : 0));
+    const uint32_t hi = static_cast<uint32_t>((coded[at + 1] & 0x7F) | ((high & 0x02) ? 0x80 : 0));
+    return (sum & 0xFFFF) == (lo | (hi << 8));
+}
+
 CChrArr CElemis::PackBcd(const std::string& digits) {
     CChrArr out;
     if (!AllDigits(digits)) return out;
@@ -187,11 +228,18 @@ std::string CElemis::UnpackBcd(const CChrArr& bytes) {
 CChrArr CElemis::ReadBytes(int n) {
     CChrArr bytes = m_pSerial->Read(m_nPort, n, kIoSeconds);
     DumpReceived(bytes);
+    m_timedOut = false;
     if (bytes.GetLength() < n) {
         const int err = m_pSerial->GetError(m_nPort);
         m_nError = err < 0 ? err : -5;
+        m_timedOut = m_nError == -5;
     }
     return bytes;
+}
+
+void CElemis::GiveUpAnswer(int code) {
+    m_pSerial->MarkUnsettled(m_nPort);
+    Fail(code);
 }
 
 int CElemis::SendRecord(uint8_t type, uint8_t addr0, uint8_t addr1, const CChrArr& payload) {
@@ -204,7 +252,10 @@ int CElemis::SendRecord(uint8_t type, uint8_t addr0, uint8_t addr1, const CChrAr
 int CElemis::ExpectAccepted() {
     const CChrArr status = ReadBytes(1);
     if (status.IsEmpty()) return 0;
-    if (status[0] != kAccepted) return Fail(EMS_ERR_BAD_ANSWER);
+    if (status[0] != kAccepted) {
+        GiveUpAnswer(EMS_ERR_BAD_ANSWER);
+        return 0;
+    }
     return 1;
 }
 
@@ -212,24 +263,37 @@ CChrArr CElemis::ReadDataFrame() {
     const CChrArr status = ReadBytes(1);
     if (status.IsEmpty()) return CChrArr();
     if (status[0] != kData) {
-        Fail(EMS_ERR_BAD_ANSWER);
+        GiveUpAnswer(EMS_ERR_BAD_ANSWER);
         return CChrArr();
     }
     const CChrArr frame = ReadBytes(kEmsCodedSize + 1);
     if (frame.GetLength() != kEmsCodedSize + 1) return CChrArr();
-    const CChrArr record = Decode(frame.Left(kEmsCodedSize));
+    const CChrArr coded = frame.Left(kEmsCodedSize);
+    const CChrArr record = Decode(coded);
     if (record.GetLength() != kEmsRecordSize) {
         Fail(EMS_ERR_RECORD);
+        return CChrArr();
+    }
+    if (!SumMatches(coded, record)) {
+        m_badSum = true;
+        Fail(EMS_ERR_BAD_ANSWER);
         return CChrArr();
     }
     return record.Mid(3);
 }
 
 CChrArr CElemis::Query(uint8_t type, uint8_t addr0, uint8_t addr1, const CChrArr& payload) {
-    // A break is looked at before each request.
-    if (Broken()) return CChrArr();
-    if (!SendRecord(type, addr0, addr1, payload)) return CChrArr();
-    return ReadDataFrame();
+    for (int attempt = 1; attempt <= kSumTries; ++attempt) {
+        // A break is looked at before each request.
+        if (Broken()) return CChrArr();
+        if (!SendRecord(type, addr0, addr1, payload)) return CChrArr();
+        m_badSum = false;
+        const CChrArr answer = ReadDataFrame();
+        // A reply spoilt on the line is asked for again.
+        if (!answer.IsEmpty() || !m_badSum) return answer;
+        if (attempt < kSumTries) m_nError = 0;
+    }
+    return CChrArr();
 }
 
 int CElemis::Command(uint8_t type, uint8_t addr0, uint8_t addr1, const CChrArr& payload) {

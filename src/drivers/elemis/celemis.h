@@ -83,6 +83,10 @@ public:
     int Open(int port, int baud) override;
     // The link-close request; 1 when accepted.
     int Close();
+    // The link-close after a break: nothing is sent when the last exchange
+    // had already timed out; else the request goes out with the break held
+    // off and its answer gets only a short look. 1 when accepted.
+    int CloseAfterBreak();
 
     // The 12-digit link constant: ECR_ELEMIS_LINK when set and not empty,
     // else "000000000000".
@@ -91,6 +95,12 @@ public:
     // ---- line coding ----
     static CChrArr Encode(uint8_t type, uint8_t addr0, uint8_t addr1, const CChrArr& payload);
     static CChrArr Decode(const CChrArr& coded);   // 299 bytes -> 259; else empty
+    // Whether the 16-bit sum a coded block (299 bytes) carries is that of
+    // its decoded record.
+    static bool SumMatches(const CChrArr& coded, const CChrArr& record);
+    // A request answered with a record is asked at most this often while
+    // the replies fail their sum.
+    static constexpr int kSumTries = 3;
     static CChrArr PackBcd(const std::string& digits);   // empty for a non-digit
     static std::string UnpackBcd(const CChrArr& bytes);  // a nibble above 9 gives '-'
 
@@ -129,4 +139,9 @@ private:
     int Fail(int code);
     bool Broken();
     CChrArr ReadBytes(int n);
+    // An answer given up while the register may still be sending the rest:
+    // the next request waits for the line to go quiet.
+    void GiveUpAnswer(int code);
+    bool m_timedOut = false;   // the last read ended by its time-out
+    bool m_badSum = false;     // the last data frame failed its sum
 };

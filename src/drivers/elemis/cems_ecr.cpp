@@ -5,6 +5,7 @@
 #include <string>
 
 #include "drivers/common/record_fields.h"
+#include "drivers/common/slot_helpers.h"
 #include "util/cp1250.h"
 
 CEMS_ECR::CEMS_ECR() = default;
@@ -14,14 +15,14 @@ int CEMS_ECR::Open(int port, const EcrDeviceRecord* record) {
     return OpenSerialProtocol(m_proto, port, record, EMS_ERR_BAD_ANSWER);
 }
 
-// The link is closed, after a break too, so the register is not left
-// linked; then the line.
+// The link is closed, after a break too (unless the register had stopped
+// answering), so the register is not left linked; then the line.
 int CEMS_ECR::Close(int /*port*/) {
     if (m_pSerial) {
-        const bool broken = m_pSerial->IsAborted();
-        if (broken) m_pSerial->ClearBreak();
-        m_proto.Close();
-        if (broken) m_pSerial->Break();
+        if (m_pSerial->IsAborted())
+            m_proto.CloseAfterBreak();
+        else
+            m_proto.Close();
     }
     m_proto.ClosePort();
     return 1;
@@ -104,21 +105,17 @@ int CEMS_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
 }
 
 int CEMS_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadCallback /*cb*/) {
-    if (!items) {
-        SetError(-1, GetErrorText(-1));
-        return 0;
-    }
-    if (count <= 0) count = 1;
-    for (int i = 0; i < count; ++i) {
-        const int percent = static_cast<int>(std::trunc((i + 1) * 100.0) / count);
-        Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + HostField(items[i].code, sizeof items[i].code), percent, 0);
-        ElemisPlu plu;
-        plu.number = items[i].number;
-        if (!m_proto.ReadPlu(plu)) return Failed();
-        const EcrItemRecord item = ToHost(plu);
-        SendPLU(&item);
-    }
-    return 1;
+    return ReadListedItems(
+        *this, items, count, EMS_ERR_EMPTY_SLOT,
+        [](const EcrItemRecord& item) { return "Kod kreskowy - " + HostField(item.code, sizeof item.code); },
+        [this](const EcrItemRecord& wanted) {
+            ElemisPlu plu;
+            plu.number = wanted.number;
+            if (!m_proto.ReadPlu(plu)) return Failed();
+            const EcrItemRecord item = ToHost(plu);
+            SendPLU(&item);
+            return 1;
+        });
 }
 
 int CEMS_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {

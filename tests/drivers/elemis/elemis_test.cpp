@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <unistd.h>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -191,6 +192,27 @@ protected:
         return t;
     }
 
+    // Starts programming the items, waits for the register's first request
+    // of `type`, runs `atBreak` and breaks the job off. The milliseconds from
+    // the break to the job's end (a large number when it did not get there).
+    int64_t BreakProgrammingAt(std::vector<EcrItemRecord>& items, uint8_t type, const std::function<void()>& atBreak) {
+        Prepare(kPgmPlu);
+        g_jobBlock.items = items.data();
+        g_jobBlock.count = static_cast<uint32_t>(items.size());
+        m_logic.SetSerial(&m_serial);
+        m_serial.ClearBreak();
+        if (!m_logic.Start(nullptr, 0)) return 1000000;
+        for (int i = 0; i < 1000 && m_emu.CountRequests(type) < 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(m_emu.CountRequests(type), 1);
+        atBreak();
+        const int64_t t0 = orv::platform::MonotonicMillis();
+        m_logic.Break();
+        m_serial.Break();
+        if (!orv::test::WaitJobEnd(m_logic, 15000)) return 1000000;
+        return orv::platform::MonotonicMillis() - t0;
+    }
+
     ElemisEmulator m_emu{kPort};
     CTelepathy m_serial;
     CEMS_ECR m_logic;
@@ -272,19 +294,62 @@ TEST_F(ElemisJobs, GoodsProgrammedAndReadBack) {
     EXPECT_EQ(read[2].number, 9999u);
 
     // A single read asks with the field mask and no poll; a slot the
-    // register does not hold ends the job with 202.
+    // register does not hold gives event 6 with 202 and no record, and the
+    // job ends as its last item did.
     std::vector<EcrItemRecord> ask = {Item(42, "", "", 0, 0), Item(43, "", "", 0, 0), Item(7, "", "", 0, 0)};
     Host().Reset();
     m_emu.ClearRequests();
-    EXPECT_FALSE(RunItems(kReadPlu, ask));
-    EXPECT_EQ(m_logic.GetErrorCode(), EMS_ERR_EMPTY_SLOT);
-    EXPECT_EQ(Types(), (std::vector<uint8_t>{14, 11, 11, 14}));
+    EXPECT_TRUE(RunItems(kReadPlu, ask));
+    EXPECT_EQ(m_logic.GetErrorCode(), 0);
+    EXPECT_EQ(Types(), (std::vector<uint8_t>{14, 11, 11, 11, 14}));
     const Bytes mask = m_emu.Requests()[1].payload;
     EXPECT_EQ(mask[44], 0xFF);
     EXPECT_EQ(mask[45], 0x00);
     EXPECT_EQ(mask[49], 0xFF);
-    ASSERT_EQ(Host().Items().size(), 1u);
+    ASSERT_EQ(Host().Items().size(), 2u);
     EXPECT_EQ(Host().Items()[0].number, 42u);
+    EXPECT_EQ(Host().Items()[1].number, 7u);
+    ASSERT_EQ(Host().CountEvents(ECR_EVENT_DEVICE_ERROR), 1);
+    EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR)[0].value, EMS_ERR_EMPTY_SLOT);
+
+    for (std::vector<EcrItemRecord> missingLast : {std::vector<EcrItemRecord>{Item(43, "", "", 0, 0)},
+                                                   std::vector<EcrItemRecord>{Item(7, "", "", 0, 0), Item(43, "", "", 0, 0)}}) {
+        Host().Reset();
+        EXPECT_FALSE(RunItems(kReadPlu, missingLast));
+        EXPECT_EQ(m_logic.GetErrorCode(), EMS_ERR_EMPTY_SLOT);
+        EXPECT_EQ(Host().Items().size(), missingLast.size() - 1);
+        ASSERT_EQ(Host().CountEvents(ECR_EVENT_DEVICE_ERROR), 1);
+        EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR)[0].value, EMS_ERR_EMPTY_SLOT);
+    }
+}
+
+// A reply whose checksum does not match is asked for again; replies that
+// all fail the check end the read with the bad-answer code.
+TEST_F(ElemisJobs, RepliesFailingTheirChecksumAreAskedAgain) {
+    m_emu.SetPlu(5, "5900512300108", "Mleko 3,2%", 299, 0, 0);
+    constexpr int kNameFirstByte = 3 + 7;   // PLU 5 is the first of its block
+    struct Case {
+        int flipped;          // replies spoilt in a row
+        bool read;
+        int requests;         // block requests sent
+    } cases[] = {{1, true, 2}, {2, true, 3}, {3, false, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flipped);
+        Host().Reset();
+        m_emu.ClearRequests();
+        for (int i = 0; i < c.flipped; ++i) m_emu.Inject(11, Answer::FlippedBit, 0, kNameFirstByte);
+        std::vector<EcrItemRecord> ask = {Item(5, "", "", 0, 0)};
+        EXPECT_EQ(RunItems(kReadPlu, ask), c.read);
+        EXPECT_EQ(m_emu.CountRequests(11), c.requests);
+        if (c.read) {
+            ASSERT_EQ(Host().Items().size(), 1u);
+            EXPECT_STREQ(Host().Items()[0].name, "Mleko 3,2%");
+            EXPECT_EQ(m_logic.GetErrorCode(), 0);
+        } else {
+            EXPECT_TRUE(Host().Items().empty());
+            EXPECT_EQ(m_logic.GetErrorCode(), EMS_ERR_BAD_ANSWER);
+        }
+    }
 }
 
 TEST_F(ElemisJobs, ItemLoopsConfirmFailuresAndNothingIsSentForRangeErrors) {
@@ -375,23 +440,76 @@ TEST_F(ElemisJobs, BreakEndsTheLoopAndTheLinkIsClosed) {
     orv::platform::SetTimeScale(1.0);
     m_emu.Inject(13, Answer::Silence);
     std::vector<EcrItemRecord> items = {Item(1, "", "A", 1.0, 1), Item(2, "", "B", 1.0, 1), Item(3, "", "C", 1.0, 1)};
-    Prepare(kPgmPlu);
-    g_jobBlock.items = items.data();
-    g_jobBlock.count = 3;
-    m_logic.SetSerial(&m_serial);
-    m_serial.ClearBreak();
-    ASSERT_TRUE(m_logic.Start(nullptr, 0));
-    for (int i = 0; i < 1000 && m_emu.CountRequests(13) < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(m_emu.CountRequests(13), 1);
-    const int64_t t0 = orv::platform::MonotonicMillis();
-    m_logic.Break();
-    m_serial.Break();
-    ASSERT_TRUE(orv::test::WaitJobEnd(m_logic, 5000));
-    EXPECT_LT(orv::platform::MonotonicMillis() - t0, 2000);
+    EXPECT_LT(BreakProgrammingAt(items, 13, [] {}), 2000);
     EXPECT_EQ(m_logic.GetErrorCode(), -7);
     EXPECT_TRUE(Host().Confirmations().empty());
     EXPECT_EQ(m_emu.CountRequests(13), 1);
     EXPECT_FALSE(m_emu.Linked());   // the link-close went out after the break
+}
+
+// A break while a silent register is waited for: the link-close still goes
+// out, but its answer is given only a short look, so the job ends at once.
+TEST_F(ElemisJobs, BreakOnASilentRegisterEndsAtOnce) {
+    orv::platform::SetTimeScale(1.0);
+    m_emu.Inject(0, Answer::Silence);
+    std::vector<EcrItemRecord> items = {Item(1, "", "A", 1.0, 1)};
+    size_t before = 0;
+    EXPECT_LT(BreakProgrammingAt(items, 0,
+                                 [&] {
+                                     m_emu.SetSilent(true);
+                                     before = m_emu.ReceivedCount();
+                                 }),
+              200);
+    EXPECT_EQ(m_logic.GetErrorCode(), -7);
+    EXPECT_EQ(m_emu.ReceivedCount() - before, 302u);   // the link-close went out
+}
+
+// A break that comes after the register has already failed to answer: the
+// link-close is not sent at all.
+TEST_F(ElemisJobs, BreakAfterATimeOutSendsNoLinkClose) {
+    orv::platform::SetTimeScale(0.01);
+    m_emu.Inject(0, Answer::Silence);
+    Host().SetEventHook([&](const orv::test::HostEvent& e) {
+        if (e.code == ECR_EVENT_FAILED) m_serial.Break();
+    });
+    std::vector<EcrItemRecord> items = {Item(1, "", "A", 1.0, 1)};
+    EXPECT_FALSE(RunItems(kPgmPlu, items));
+    Host().SetEventHook(nullptr);
+    EXPECT_EQ(m_logic.GetErrorCode(), -5);
+    EXPECT_EQ(Types(), (std::vector<uint8_t>{14, 0}));
+    EXPECT_TRUE(m_emu.Linked());
+}
+
+// After a break between requests, a link-close answer that does not come
+// within the short look may still come: the line is left to go quiet
+// before the next request.
+TEST_F(ElemisJobs, LinkCloseAnsweredLateLeavesTheLineToGoQuiet) {
+    Host().SetEventHook([&](const orv::test::HostEvent& e) {
+        if (e.code != ECR_EVENT_ITEM || e.percent != 100) return;
+        m_emu.QueueFault(ElemisEmulator::Fault::Delay, 200);
+        m_serial.Break();
+    });
+    std::vector<EcrItemRecord> items = {Item(1, "", "A", 1.0, 1), Item(2, "", "B", 1.0, 1)};
+    EXPECT_FALSE(RunItems(kPgmPlu, items));
+    Host().SetEventHook(nullptr);
+    EXPECT_EQ(m_logic.GetErrorCode(), -7);
+    EXPECT_EQ(Types(), (std::vector<uint8_t>{14, 0, 13, 14}));
+    EXPECT_TRUE(m_serial.IsUnsettled(kPort));
+}
+
+// A data answer whose status byte was spoilt still brings its record: the
+// next request waits until it has passed and is not answered by it.
+TEST_F(ElemisJobs, RecordAfterASpoiltStatusIsNotTakenForTheNextAnswer) {
+    m_emu.Inject(0, Answer::SpoiltStatus, 0x13);
+    m_emu.QueueFault(ElemisEmulator::Fault::None);       // the link
+    m_emu.QueueFault(ElemisEmulator::Fault::None);       // the spoilt status
+    m_emu.QueueFault(ElemisEmulator::Fault::Delay, 20);  // item 2's poll, after the record of 10 ms
+    std::vector<EcrItemRecord> items = {Item(1, "", "A", 1.0, 1), Item(2, "", "B", 1.0, 1)};
+    EXPECT_TRUE(RunItems(kPgmPlu, items));
+    ASSERT_EQ(Host().Confirmations().size(), 1u);
+    EXPECT_EQ(Host().Confirmations()[0].number, 1u);
+    EXPECT_EQ(Host().Confirmations()[0].code, EMS_ERR_BAD_ANSWER);
+    EXPECT_EQ(m_emu.PluSlot(2)[44], 0);   // item 2 was written
 }
 
 TEST(ElemisExports, ProgramAndReadThroughTheExports) {

@@ -124,8 +124,8 @@ TEST_F(Lp1, ThreeWrongWakeUpsGive24) {
     // Two wrong answers: the third try goes through.
     scale.ClearReceived();
     scale.WrongWakeUp('x', 2);
-    EXPECT_EQ(proto.WritePlu(Goods(1)), 1) << proto.m_nError;
-    EXPECT_TRUE(scale.Holds(1));
+    EXPECT_EQ(proto.WritePlu(Goods(2)), 1) << proto.m_nError;
+    EXPECT_TRUE(scale.Holds(2));
 }
 
 TEST_F(Lp1, SilenceUsesUpTheTries) {
@@ -152,17 +152,21 @@ TEST_F(Lp1, BreakDuringATryEndsAtOnce) {
     EXPECT_EQ(Hex(scale.Received()), "A5");   // no further try
 }
 
-TEST_F(Lp1, FullReadEndsAtTheFirstMissingPlu) {
+TEST_F(Lp1, FullReadGoesPastNumbersNotHeld) {
     for (uint32_t p = 1; p <= 3; ++p) scale.SetGoods(p, Held(p));
-    scale.SetGoods(5, Held(5));   // behind the gap: not reached
+    scale.SetGoods(5, Held(5));      // behind a gap
+    scale.SetGoods(1000, Held(1000));
     std::vector<CasLpPluRecord> got;
     ASSERT_EQ(proto.ReadAllPlu([&](const CasLpPluRecord& r) { got.push_back(r); }), 1) << proto.m_nError;
-    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(proto.m_nError, 0);
+    ASSERT_EQ(got.size(), 5u);
     EXPECT_EQ(got[2].plu, 3u);
     EXPECT_EQ(got[2].itemCode, "000003");
     EXPECT_EQ(got[2].name1, "Towar 3" + std::string(21, ' '));
     EXPECT_DOUBLE_EQ(got[2].price, 0.3);
-    EXPECT_EQ(scale.Requests().back(), "A5 05 0004");
+    EXPECT_EQ(got[3].plu, 5u);
+    EXPECT_EQ(got[4].plu, 1000u);
+    EXPECT_EQ(scale.Requests().size(), 1000u);
 }
 
 TEST_F(Lp1, FullReadFailsOnAnyOtherFailure) {
@@ -216,6 +220,17 @@ TEST_F(Lp16, WrongOrShortLinesFailWith9999) {
     EXPECT_EQ(proto.WritePlu(Goods(1000)), 0);
     EXPECT_EQ(proto.m_nError, -5);
     EXPECT_FALSE(scale.Holds(1000));
+}
+
+// An answer of the wrong form may be followed by the rest of it: the next
+// request waits for the line to go quiet, so that rest is not its answer.
+TEST_F(Lp16, RestOfAWrongAnswerIsNotTakenForTheNext) {
+    scale.InjectAnswer('p', B("x\r"), B("n0001\r"), 15);
+    EXPECT_EQ(proto.WritePlu(Goods(1)), 0);
+    EXPECT_EQ(proto.m_nError, 9999);
+    scale.QueueFault(CasLpEmulator::Fault::Delay, 30);   // the next request's answer, after the rest
+    EXPECT_EQ(proto.WritePlu(Goods(2)), 1) << proto.m_nError;
+    EXPECT_TRUE(scale.Holds(2));
 }
 
 TEST_F(Lp16, ReadPluUsesItsMapBlock) {
