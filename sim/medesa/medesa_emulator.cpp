@@ -92,6 +92,18 @@ void MedesaEmulator::ClearPayloads() {
     m_payloads.clear();
 }
 
+void MedesaEmulator::SetLateness(int echoMs, int answerMs, int frames) {
+    std::lock_guard<std::mutex> lock(m_state);
+    m_echoMs = echoMs;
+    m_answerMs = answerMs;
+    m_lateFrames = frames;
+}
+
+void MedesaEmulator::QueueStaleAnswer(const Bytes& payload) {
+    std::lock_guard<std::mutex> lock(m_state);
+    m_stale.push_back(payload);
+}
+
 Bytes MedesaEmulator::Frame(const Bytes& payload) {
     unsigned sum = 0;
     for (uint8_t b : payload) sum += b;
@@ -176,8 +188,34 @@ void MedesaEmulator::OnReceive(const uint8_t* data, size_t n) {
         case Fault::Silence: break;
         default: answer = Frame(Answer(body)); break;
         }
-        echo.insert(echo.end(), answer.begin(), answer.end());
-        Reply(echo);
+        Bytes stale;
+        int echoMs = 0, answerMs = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_state);
+            if (m_lateFrames != 0) {
+                echoMs = m_echoMs;
+                answerMs = m_answerMs;
+                if (m_lateFrames > 0) --m_lateFrames;
+            }
+            if (!m_stale.empty()) {
+                stale.swap(m_stale.front());
+                m_stale.erase(m_stale.begin());
+            }
+        }
+        if (!stale.empty()) {
+            const Bytes old = Frame(Answer(stale));
+            answer.insert(answer.begin(), old.begin(), old.end());
+        }
+        if (echoMs == 0 && answerMs == 0) {
+            echo.insert(echo.end(), answer.begin(), answer.end());
+            Reply(echo);
+        } else if (echoMs == answerMs) {
+            echo.insert(echo.end(), answer.begin(), answer.end());
+            SendAfter(echoMs, echo);
+        } else {
+            echoMs > 0 ? SendAfter(echoMs, echo) : Reply(echo);
+            if (!answer.empty()) SendAfter(answerMs, answer);
+        }
     }
 }
 

@@ -256,19 +256,22 @@ int CMedesa::Send(uint16_t /*job*/, const CChrArr& payload) {
     DumpSent(head + kClose);
     if (!SendAll(head) || !SendAll(CChrArr(1, kClose))) {
         if (m_nError == 999999) m_nError = MDS_ERR_BAD_FRAME;   // fewer bytes written than asked
+        m_pSerial->MarkUnsettled(m_nPort);   // part of the frame may have gone out
         return 0;
     }
-    // The line returns the frame: wait until more than its head is back.
-    constexpr int kSlices = kIoSeconds * 100;
-    for (int i = 0; m_pSerial->GetInputCount(m_nPort) <= head.GetLength(); ++i) {
-        if (i >= kSlices) {
+    // The line returns the frame: wait, by the clock, until more than its
+    // head is back. Given up on (time-out, break), the frame and the
+    // scale's answer may still come: the next request waits for a quiet line.
+    const orv::platform::SecondDeadline end(kIoSeconds);
+    while (m_pSerial->GetInputCount(m_nPort) <= head.GetLength()) {
+        if (end.Passed())
             m_nError = -5;
-            return 0;
-        }
-        if (m_pSerial->Delay(0.01) == -7) {
+        else if (m_pSerial->Delay(0.01) == -7)
             m_nError = -7;
-            return 0;
-        }
+        else
+            continue;
+        m_pSerial->MarkUnsettled(m_nPort);
+        return 0;
     }
     m_pSerial->SetDTREnable(false);
     return 1;
@@ -287,29 +290,62 @@ int CMedesa::Receive(uint16_t job, CChrArr& reply) {
         m_nError = MDS_ERR_BAD_FRAME;
         return 0;
     }
-    CChrArr body;
-    for (int frame = 0; frame < 2; ++frame) {
-        const CChrArr got = m_pSerial->ReadUntil(m_nPort, kClose, kFrameMax, kIoSeconds);
-        if (!got.IsEmpty()) DumpReadUntil(got);
-        if (got.IsEmpty() || got[got.GetLength() - 1] != kClose) {
-            const int e = m_pSerial->GetError(m_nPort);
-            m_nError = e != 0 ? e : MDS_ERR_BAD_FRAME;
-            return 0;
-        }
-        if (!FrameBody(got, body)) {   // a spoilt copy of the frame sent, or an unframed answer
+    // The returned copy of the frame sent, then the answer; an answer that
+    // names another record is dropped and the wait goes on.
+    CChrArr got, body;
+    if (!ReadFrame(got, orv::platform::Deadline(kIoSeconds))) return 0;
+    if (!FrameBody(got, body)) {   // a spoilt copy of the frame sent
+        m_nError = MDS_ERR_BAD_FRAME;
+        return 0;
+    }
+    const orv::platform::Deadline end(kIoSeconds);
+    for (;;) {
+        if (!ReadFrame(got, end)) return 0;
+        if (!FrameBody(got, body)) {   // unframed
             m_nError = MDS_ERR_BAD_FRAME;
             return 0;
         }
+        if (!NamesAnother(body)) break;
     }
     reply = body;
     return 1;
 }
 
+int CMedesa::ReadFrame(CChrArr& frame, const orv::platform::Deadline& end) {
+    for (;;) {
+        frame = m_pSerial->ReadUntil(m_nPort, kClose, kFrameMax, 0);
+        const int e = m_pSerial->GetError(m_nPort);
+        if (!frame.IsEmpty()) DumpReadUntil(frame);
+        if (e == 0 && !frame.IsEmpty()) return 1;
+        if (e != -5) {   // too long without "}", the port gone
+            m_nError = e != 0 ? e : MDS_ERR_BAD_FRAME;
+            break;
+        }
+        if (end.Passed()) {
+            m_nError = -5;
+            break;
+        }
+        if (m_pSerial->Delay(0.01) == -7) {
+            m_nError = -7;
+            break;
+        }
+    }
+    m_pSerial->MarkUnsettled(m_nPort);
+    return 0;
+}
+
+bool CMedesa::NamesAnother(const CChrArr& body) const {
+    constexpr int kNamedAt = 4;
+    if (m_names.IsEmpty() || body.GetLength() < kNamedAt + m_names.GetLength()) return false;
+    return !(body.Mid(kNamedAt, m_names.GetLength()) == m_names);
+}
+
 // ------------------------------------------------------------ jobs
 
-int CMedesa::Job(uint16_t job, const CChrArr& data, int replySize, CChrArr& reply, int attempts) {
+int CMedesa::Job(uint16_t job, const CChrArr& data, int replySize, CChrArr& reply, int attempts, const CChrArr& names) {
     if (attempts <= 0) attempts = 1;
     const CChrArr payload = Payload(job, data);
+    m_names = names;
     LineIdle();
     int result = 0;
     for (int a = 0; a < attempts; ++a) {
@@ -324,6 +360,7 @@ int CMedesa::Job(uint16_t job, const CChrArr& data, int replySize, CChrArr& repl
         if (m_nError == 0) m_nError = MDS_ERR_BAD_FRAME;
         if (m_nError == -5 || m_nError == -7) break;
     }
+    m_names.RemoveAll();
     LineIdle();
     return result;
 }
@@ -360,7 +397,7 @@ int CMedesa::ReadDept(MedesaDept& dept, int attempts) {
     data += uint8_t{0};
     data += uint8_t{0};
     CChrArr reply;
-    if (!Job(kReadDept, data, kDeptReply, reply, attempts)) return 0;
+    if (!Job(kReadDept, data, kDeptReply, reply, attempts, data.Mid(0, 1))) return 0;
     dept.number = reply[4];
     dept.name = FromScale(reply, 7);
     return 1;
@@ -476,7 +513,7 @@ int CMedesa::ReadPlu(MedesaPlu& plu, int attempts) {
         data += static_cast<uint8_t>(number >> 8);
         data += static_cast<uint8_t>(b);
         CChrArr reply;
-        if (!Job(kReadPlu, data, kPluReply, reply, attempts)) return 0;
+        if (!Job(kReadPlu, data, kPluReply, reply, attempts, data.Mid(0, 2))) return 0;
         ParsePluBlock(b, reply, read);
     }
     plu = read;
