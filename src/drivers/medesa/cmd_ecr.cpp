@@ -138,21 +138,38 @@ int CMD_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
         return 0;
     }
     if (count <= 0) count = 1;
-    for (int i = 0; i < count; ++i) {
+    auto itemText = [&](int i) {
         char text[64];
         std::snprintf(text, sizeof text, "PLU - %u", items[i].number);
-        Notify(ECR_EVENT_ITEM, text, ItemPercent(i, count), 0);
+        return std::string(text);
+    };
+    int result = 0;
+    NoAnswerRun silent(*this);
+    for (int i = 0; i < count; ++i) {
+        SetError(0, std::string());
+        Notify(ECR_EVENT_ITEM, itemText(i), ItemPercent(i, count), 0);
         MedesaPlu p;
         p.plu = items[i].number;
-        if (!m_proto.ReadPlu(p, JobAttempts())) {
-            // The job fails with the scale's code; event 6 tells of the items left unread.
-            if (i != count - 1) return FailedWithEvent();
-            return ProtocolFailed();
+        if (m_proto.ReadPlu(p, JobAttempts())) {
+            const EcrItemRecord item = ToHost(p);
+            SendPLU(&item);
+            result = 1;
+            silent.Gone(0);
+            continue;
         }
-        const EcrItemRecord item = ToHost(p);
-        SendPLU(&item);
+        // An item the scale does not give is told of by event 6 and
+        // skipped; a break ends the read, a scale that stopped answering
+        // is given up.
+        result = ProtocolFailed();
+        if (m_nError == -7) return 0;
+        Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
+        if (silent.Gone(m_nError)) {
+            return AccountForRest(i + 1, count, itemText, [&](int, int code, const std::string& text) {
+                Notify(ECR_EVENT_DEVICE_ERROR, text, 0, code);
+            });
+        }
     }
-    return 1;
+    return result;
 }
 
 int CMD_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgramCallback /*cb*/, int /*kind*/) {

@@ -405,6 +405,51 @@ TEST_F(MedesaExports, ReadAfterABreakGetsTheTrueRecords) {
     }
 }
 
+// An item the scale does not hold gives event 6 with its code and text and
+// no record; the read goes on, and the job's result is the last item's.
+TEST_F(MedesaExports, ItemsNotHeldAreReportedAndSkipped) {
+    MedesaEmulator scale(kPort, kAddress);
+    scale.Start();
+    EcrDeviceRecord dev = orv::test::DeviceRecord(100, kPort, 9600, 0);
+    dev.word7 = kAddress;
+    std::vector<EcrItemRecord> held = {
+        orv::test::HostItemRecord({.number = 1, .name = "Chleb", .code = "2000001", .price = 4.5, .vat = 1, .dept = 2}),
+        orv::test::HostItemRecord({.number = 2, .name = "Bu\xB3ka", .code = "2000002", .price = 0.8, .vat = 1, .dept = 2}),
+    };
+    for (auto& it : held) it.word152 = 10;
+    ASSERT_EQ(EcrPgmPLU(&dev, held.data(), 2, &RecordingHost::OnItemProgram), 1);
+    ASSERT_TRUE(WaitDone());
+    ASSERT_EQ(EcrError(), 0) << EcrErrMsg();
+
+    const EcrItemRecord missing = orv::test::HostItemRecord({.number = 5, .name = "Brak"});
+    const struct {
+        std::vector<EcrItemRecord> asked;
+        std::vector<uint32_t> read;
+        int error;
+    } cases[] = {
+        {{held[0], missing, held[1]}, {1, 2}, 0},
+        {{held[0], missing}, {1}, 9999},
+        {{missing}, {}, 9999},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.asked.size());
+        Host().Reset();
+        std::vector<EcrItemRecord> asked = c.asked;
+        ASSERT_EQ(EcrReadPLU(&dev, asked.data(), static_cast<int>(asked.size()), &RecordingHost::OnItemRead), 1);
+        ASSERT_TRUE(WaitDone());
+        EXPECT_EQ(EcrError(), c.error) << EcrErrMsg();
+        std::vector<uint32_t> read;
+        for (const EcrItemRecord& r : Host().Items()) read.push_back(r.number);
+        EXPECT_EQ(read, c.read);
+        std::vector<orv::test::HostEvent> sixes;
+        for (const auto& e : Host().Events())
+            if (e.code == ECR_EVENT_DEVICE_ERROR) sixes.push_back(e);
+        ASSERT_EQ(sixes.size(), 1u);
+        EXPECT_EQ(sixes[0].value, 9999);
+        EXPECT_EQ(sixes[0].text, PL("Nieokreślony błąd"));
+    }
+}
+
 TEST_F(MedesaExports, Type100DepartmentReadStopsAtTheFirstFailure) {
     MedesaEmulator scale(kPort, kAddress);
     scale.Start();
