@@ -104,10 +104,13 @@ void MedesaEmulator::QueueStaleAnswer(const Bytes& payload) {
     m_stale.push_back(payload);
 }
 
-Bytes MedesaEmulator::Frame(const Bytes& payload) {
+Bytes MedesaEmulator::Frame(const Bytes& payload) { return FrameWithFlippedBit(payload, payload.size()); }
+
+Bytes MedesaEmulator::FrameWithFlippedBit(const Bytes& payload, size_t index) {
     unsigned sum = 0;
     for (uint8_t b : payload) sum += b;
     Bytes body = payload;
+    if (index < body.size()) body[index] ^= 0x01;
     body.push_back(static_cast<uint8_t>((256 - sum % 256) % 256));
     Bytes out = {0x7C, 0x7C};
     const Bytes esc = Escape(body);
@@ -186,6 +189,7 @@ void MedesaEmulator::OnReceive(const uint8_t* data, size_t n) {
         case Fault::ShortReply: answer = {0x7C, 0x7C, 1, 2, 3, 4, 5, 0x7D}; break;
         case Fault::Garbage: answer = EmulatorBase::Garbage(19, {0x7D}); answer.push_back(0x7D); break;
         case Fault::Silence: break;
+        case Fault::FlipBit: answer = FrameWithFlippedBit(Answer(body), 7); break;
         default: answer = Frame(Answer(body)); break;
         }
         Bytes stale;

@@ -36,6 +36,7 @@ public:
         ShortReply,    // a framed answer of 8 bytes
         Garbage,       // 20 bytes of noise ending in "}"
         Silence,       // the frame comes back, no answer follows
+        FlipBit,       // the answer with bit 0 of its byte 7 flipped after the checksum was made
     };
     using Block = std::vector<uint8_t>;   // 35 data bytes after the header
 
@@ -66,6 +67,9 @@ public:
     // The frame the scale answers to a payload (none for an unknown job).
     Bytes Answer(const Bytes& payload);
     static Bytes Frame(const Bytes& payload);
+    // The frame with bit 0 of payload byte `index` flipped after the
+    // checksum was computed (a bit spoilt on the line).
+    static Bytes FrameWithFlippedBit(const Bytes& payload, size_t index);
 
 protected:
     void OnReceive(const uint8_t* data, size_t n) override;

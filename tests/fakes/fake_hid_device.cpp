@@ -102,7 +102,7 @@ int FakeHidBus::Write(const uint8_t* report, size_t size) {
         if (!body.empty()) body.pop_back();
         Bytes payload = m_scale.Answer(body);
         if (fault == Fault::Refuse && payload.size() > 2) payload[2] = 0xEE;
-        const Bytes frame = MedesaEmulator::Frame(payload);
+        const Bytes frame = fault == Fault::FlipBit ? MedesaEmulator::FrameWithFlippedBit(payload, 7) : MedesaEmulator::Frame(payload);
         std::copy_n(frame.begin(), std::min<size_t>(frame.size(), 253), answer.begin() + 2);
     }
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -113,7 +113,7 @@ int FakeHidBus::Write(const uint8_t* report, size_t size) {
     case Fault::Silence: return static_cast<int>(size);
     case Fault::Unplug: m_unplugged = true; return static_cast<int>(size);
     case Fault::Late: m_late.push_back(answer); return static_cast<int>(size);
-    case Fault::Refuse: case Fault::None: break;
+    case Fault::Refuse: case Fault::FlipBit: case Fault::None: break;
     }
     m_pending.push_back(answer);
     m_cv.notify_all();

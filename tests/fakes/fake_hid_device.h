@@ -34,6 +34,7 @@ public:
         Unplug,       // the device goes away
         Late,         // the answer comes just after the read that waits for it gave up
         Refuse,       // the scale refuses (answer byte 2 EE)
+        FlipBit,      // bit 0 of the answer's byte 7 flipped after the checksum was made
     };
 
     FakeHidBus();

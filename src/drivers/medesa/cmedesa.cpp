@@ -147,8 +147,13 @@ CChrArr CMedesa::FrameHead(const CChrArr& payload) {
 bool CMedesa::FrameBody(const CChrArr& frame, CChrArr& body) {
     const int n = frame.GetLength();
     if (n <= 8 || frame[0] != kBar || frame[1] != kBar || frame[n - 1] != kClose) return false;
-    body = Unescape(frame.Mid(2, n - 3));
-    if (!body.IsEmpty()) body.SetSize(body.GetLength() - 1);
+    CChrArr bytes = Unescape(frame.Mid(2, n - 3));
+    if (bytes.IsEmpty()) return false;
+    // The payload and its checksum sum to a multiple of 256.
+    const uint8_t sent = bytes[bytes.GetLength() - 1];
+    bytes.SetSize(bytes.GetLength() - 1);
+    if (Checksum(bytes) != sent) return false;
+    body = bytes;
     return true;
 }
 
@@ -301,7 +306,7 @@ int CMedesa::Receive(uint16_t job, CChrArr& reply) {
     const orv::platform::Deadline end(kIoSeconds);
     for (;;) {
         if (!ReadFrame(got, end)) return 0;
-        if (!FrameBody(got, body)) {   // unframed
+        if (!FrameBody(got, body)) {   // unframed, or spoilt on the line
             m_nError = MDS_ERR_BAD_FRAME;
             return 0;
         }

@@ -59,8 +59,8 @@ public:
     static CChrArr Unescape(const CChrArr& bytes);
     // "||" + escaped payload and checksum (without the closing "}").
     static CChrArr FrameHead(const CChrArr& payload);
-    // The body of a valid frame (more than 8 bytes, "||" ... "}"), checksum
-    // removed; false for an invalid one.
+    // The body of a valid frame (more than 8 bytes, "||" ... "}", the
+    // checksum right), checksum removed; false for an invalid one.
     static bool FrameBody(const CChrArr& frame, CChrArr& body);
     // Packed BCD: two digits a byte, an odd count leaves a 0 low nibble; a
     // non-digit gives an empty result.

@@ -242,6 +242,33 @@ TEST_F(MedesaLink, AnswerNamingAnotherItemIsDropped) {
     EXPECT_EQ(proto.m_nError, -5);
 }
 
+// A bit spoilt on the line shows in the checksum: the request is made again
+// within the attempts, and a read whose every try is spoilt fails.
+TEST_F(MedesaLink, SpoiltAnswerIsAskedAgain) {
+    MedesaPlu milk = Goods(7);
+    milk.name = "Mleko 3,2%";
+    ASSERT_EQ(proto.WritePlu(milk, 15), 1) << proto.m_nError;
+    const struct {
+        int spoilt, attempts;
+        bool read;
+    } cases[] = {{1, 15, true}, {14, 15, true}, {3, 3, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.spoilt);
+        scale.ClearPayloads();
+        scale.QueueMedesaFault(MFault::FlipBit, c.spoilt);
+        MedesaPlu p;
+        p.plu = 7;
+        EXPECT_EQ(proto.ReadPlu(p, c.attempts), c.read ? 1 : 0);
+        if (c.read) {
+            EXPECT_EQ(p.name, "Mleko 3,2%" + std::string(14, ' '));
+            EXPECT_EQ(scale.Payloads().size(), 9u + static_cast<size_t>(c.spoilt));
+        } else {
+            EXPECT_EQ(proto.m_nError, 9999);
+            EXPECT_EQ(scale.Payloads().size(), 3u);
+        }
+    }
+}
+
 // The line control: open leaves RTS and DTR off; every send raises both,
 // drops RTS after a pause and DTR once the frame is back.
 TEST(MedesaLines, RtsDtrSequence) {

@@ -105,7 +105,8 @@ TEST_F(MedesaUsb, ReportChecks) {
     const struct {
         HFault fault;
         int code;
-    } cases[] = {{HFault::Status4, 21}, {HFault::NoClose, 9999}, {HFault::ShortReport, 9999}, {HFault::Silence, -5}};
+    } cases[] = {{HFault::Status4, 21}, {HFault::NoClose, 9999}, {HFault::ShortReport, 9999}, {HFault::Silence, -5},
+                 {HFault::FlipBit, 9999}};
     double vat[8];
     for (const auto& c : cases) {
         bus.QueueFault(c.fault);
