@@ -94,6 +94,7 @@ int CMD_ECR::ReadStatus(int /*port*/, EcrStatusRecord* status, double vat[8]) {
 
 int CMD_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
     int read = 0;
+    NoAnswerRun silent(*this);
     for (uint32_t n = 1; n <= kDeptCount; ++n) {
         char text[64];
         std::snprintf(text, sizeof text, "Pobieranie danych grupy tow. - %u", n);
@@ -102,11 +103,14 @@ int CMD_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
         d.number = n;
         if (!m_proto.ReadDept(d, JobAttempts())) {
             // Over USB a department that fails is skipped, unless the job
-            // was broken off or the controller went away.
+            // was broken off, the controller went away or the scale has
+            // stopped answering.
             const int e = m_proto.m_nError;
-            if (!m_usb || e == -7 || e == -6) return m_usb ? ProtocolFailed() : FailedWithEvent();
+            if (!m_usb) return FailedWithEvent();
+            if (e == -7 || e == -6 || silent.Gone(e)) return ProtocolFailed();
             continue;
         }
+        silent.Gone(0);
         ++read;
         EcrDeptRecord rec;
         std::memset(&rec, 0, sizeof rec);

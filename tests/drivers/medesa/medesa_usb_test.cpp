@@ -210,6 +210,17 @@ TEST_F(MedesaUsbExports, DepartmentReadSkipsFailures) {
     EXPECT_EQ(EcrError(), -6);
     EXPECT_EQ(Host().Depts().size(), 3u);
 
+    // A scale that stopped answering is given up after three departments.
+    Host().Reset();
+    bus.QueueFault(HFault::None, 2);
+    bus.QueueFault(HFault::Silence, 3);
+    const size_t before = bus.Reports().size();
+    ASSERT_EQ(EcrReadAllDEPT(&dev, &RecordingHost::OnDeptRead), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), -5);
+    EXPECT_EQ(Host().Depts().size(), 2u);
+    EXPECT_EQ(bus.Reports().size() - before, 5u);
+
     Host().Reset();
     bus.QueueFault(HFault::ShortReport, 39);
     ASSERT_EQ(EcrReadAllDEPT(&dev, &RecordingHost::OnDeptRead), 1);
