@@ -1,8 +1,10 @@
 #include "drivers/medesa/cmedesa.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
+#include "platform/clock.h"
 #include "util/cp1250.h"
 
 namespace {
@@ -41,6 +43,13 @@ bool IsDateText(const std::string& t) {
     for (int i : {0, 1, 3, 4, 6, 7})
         if (t[static_cast<size_t>(i)] < '0' || t[static_cast<size_t>(i)] > '9') return false;
     return true;
+}
+
+// Whole seconds left of a wait, rounded up (0 once it has passed).
+int SecondsLeft(const orv::platform::SecondDeadline& end) {
+    const int64_t left = end.RemainingMillis();
+    const int64_t unit = std::max<int64_t>(1, orv::platform::ScaledMillis(1.0));
+    return left <= 0 ? 0 : static_cast<int>((left + unit - 1) / unit);
 }
 
 std::string TrimBlanks(const std::string& s) {
@@ -296,46 +305,39 @@ int CMedesa::Receive(uint16_t job, CChrArr& reply) {
         return 0;
     }
     // The returned copy of the frame sent, then the answer; an answer that
-    // names another record is dropped and the wait goes on.
+    // names another record is dropped and the wait goes on for the rest of
+    // its 5 s.
     CChrArr got, body;
-    if (!ReadFrame(got, orv::platform::Deadline(kIoSeconds))) return 0;
+    if (!ReadFrame(got, kIoSeconds)) return 0;
     if (!FrameBody(got, body)) {   // a spoilt copy of the frame sent
         m_nError = MDS_ERR_BAD_FRAME;
         return 0;
     }
-    const orv::platform::Deadline end(kIoSeconds);
-    for (;;) {
-        if (!ReadFrame(got, end)) return 0;
+    const orv::platform::SecondDeadline end(kIoSeconds);
+    for (int seconds = kIoSeconds;;) {
+        if (!ReadFrame(got, seconds)) return 0;
         if (!FrameBody(got, body)) {   // unframed, or spoilt on the line
             m_nError = MDS_ERR_BAD_FRAME;
             return 0;
         }
         if (!NamesAnother(body)) break;
+        seconds = SecondsLeft(end);
+        if (seconds == 0) {
+            m_nError = -5;
+            m_pSerial->MarkUnsettled(m_nPort);
+            return 0;
+        }
     }
     reply = body;
     return 1;
 }
 
-int CMedesa::ReadFrame(CChrArr& frame, const orv::platform::Deadline& end) {
-    for (;;) {
-        frame = m_pSerial->ReadUntil(m_nPort, kClose, kFrameMax, 0);
-        const int e = m_pSerial->GetError(m_nPort);
-        if (!frame.IsEmpty()) DumpReadUntil(frame);
-        if (e == 0 && !frame.IsEmpty()) return 1;
-        if (e != -5) {   // too long without "}", the port gone
-            m_nError = e != 0 ? e : MDS_ERR_BAD_FRAME;
-            break;
-        }
-        if (end.Passed()) {
-            m_nError = -5;
-            break;
-        }
-        if (m_pSerial->Delay(0.01) == -7) {
-            m_nError = -7;
-            break;
-        }
-    }
-    m_pSerial->MarkUnsettled(m_nPort);
+int CMedesa::ReadFrame(CChrArr& frame, int seconds) {
+    frame = m_pSerial->ReadUntil(m_nPort, kClose, kFrameMax, seconds);
+    if (!frame.IsEmpty()) DumpReadUntil(frame);
+    if (!frame.IsEmpty() && frame[frame.GetLength() - 1] == kClose) return 1;
+    const int e = m_pSerial->GetError(m_nPort);
+    m_nError = e != 0 ? e : MDS_ERR_BAD_FRAME;
     return 0;
 }
 

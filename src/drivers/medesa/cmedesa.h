@@ -9,7 +9,6 @@
 #include <string>
 
 #include "comm/telepathy_ecr.h"
-#include "platform/clock.h"
 #include "util/chrarr.h"
 
 // One goods record as the logic hands it over and gets it back.
@@ -85,9 +84,9 @@ public:
     virtual void LineIdle();
 
 private:
-    // Reads one frame up to its "}" by the deadline; 0 with the error set
-    // (the line then counts as unsettled: the scale may still answer).
-    int ReadFrame(CChrArr& frame, const orv::platform::Deadline& end);
+    // Reads one frame up to its "}" within whole seconds; 0 with the error
+    // set (a read given up on leaves the line unsettled).
+    int ReadFrame(CChrArr& frame, int seconds);
 public:
 
     // ---- jobs (attempts: 0 counts as 1) ----

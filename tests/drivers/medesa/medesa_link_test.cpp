@@ -305,6 +305,24 @@ protected:
     }
     void TearDown() override { orv::platform::SetTimeScale(1.0); }
     static bool WaitDone() { return orv::test::WaitEcrDone(60000); }
+    static EcrDeviceRecord Type100() {
+        EcrDeviceRecord dev = orv::test::DeviceRecord(100, kPort, 9600, 0);
+        dev.word7 = kAddress;
+        return dev;
+    }
+    // PLU 300, 1 and 2 (at their numbers' places for 1 and 2), programmed.
+    static std::vector<EcrItemRecord> ProgramThreeGoods(EcrDeviceRecord& dev) {
+        std::vector<EcrItemRecord> items = {
+            orv::test::HostItemRecord({.number = 300, .name = "Mleko 3,2%", .code = "2000300", .price = 3.2, .vat = 1, .dept = 1}),
+            orv::test::HostItemRecord({.number = 1, .name = "Chleb", .code = "2000001", .price = 4.5, .vat = 1, .dept = 2}),
+            orv::test::HostItemRecord({.number = 2, .name = "Bu\xB3ka", .code = "2000002", .price = 0.8, .vat = 1, .dept = 2}),
+        };
+        for (auto& it : items) it.word152 = 10;   // sell within 10 days
+        EXPECT_EQ(EcrPgmPLU(&dev, items.data(), 3, &RecordingHost::OnItemProgram), 1);
+        EXPECT_TRUE(WaitDone());
+        EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
+        return items;
+    }
 };
 
 TEST_F(MedesaExports, Type100GoodsDepartmentsVat) {
@@ -386,17 +404,8 @@ TEST_F(MedesaExports, ReadAfterABreakGetsTheTrueRecords) {
     orv::platform::SetTimeScale(0.2);
     MedesaEmulator scale(kPort, kAddress);
     scale.Start();
-    EcrDeviceRecord dev = orv::test::DeviceRecord(100, kPort, 9600, 0);
-    dev.word7 = kAddress;
-    std::vector<EcrItemRecord> items = {
-        orv::test::HostItemRecord({.number = 300, .name = "Mleko 3,2%", .code = "2000300", .price = 3.2, .vat = 1, .dept = 1}),
-        orv::test::HostItemRecord({.number = 1, .name = "Chleb", .code = "2000001", .price = 4.5, .vat = 1, .dept = 2}),
-        orv::test::HostItemRecord({.number = 2, .name = "Bu\xB3ka", .code = "2000002", .price = 0.8, .vat = 1, .dept = 2}),
-    };
-    for (auto& it : items) it.word152 = 10;   // sell within 10 days
-    ASSERT_EQ(EcrPgmPLU(&dev, items.data(), 3, &RecordingHost::OnItemProgram), 1);
-    ASSERT_TRUE(WaitDone());
-    ASSERT_EQ(EcrError(), 0) << EcrErrMsg();
+    EcrDeviceRecord dev = Type100();
+    std::vector<EcrItemRecord> items = ProgramThreeGoods(dev);
 
     const struct {
         int echoMs, answerMs, breakMs;
@@ -437,16 +446,9 @@ TEST_F(MedesaExports, ReadAfterABreakGetsTheTrueRecords) {
 TEST_F(MedesaExports, ItemsNotHeldAreReportedAndSkipped) {
     MedesaEmulator scale(kPort, kAddress);
     scale.Start();
-    EcrDeviceRecord dev = orv::test::DeviceRecord(100, kPort, 9600, 0);
-    dev.word7 = kAddress;
-    std::vector<EcrItemRecord> held = {
-        orv::test::HostItemRecord({.number = 1, .name = "Chleb", .code = "2000001", .price = 4.5, .vat = 1, .dept = 2}),
-        orv::test::HostItemRecord({.number = 2, .name = "Bu\xB3ka", .code = "2000002", .price = 0.8, .vat = 1, .dept = 2}),
-    };
-    for (auto& it : held) it.word152 = 10;
-    ASSERT_EQ(EcrPgmPLU(&dev, held.data(), 2, &RecordingHost::OnItemProgram), 1);
-    ASSERT_TRUE(WaitDone());
-    ASSERT_EQ(EcrError(), 0) << EcrErrMsg();
+    EcrDeviceRecord dev = Type100();
+    const std::vector<EcrItemRecord> goods = ProgramThreeGoods(dev);
+    const std::vector<EcrItemRecord> held = {goods[1], goods[2]};
 
     const EcrItemRecord missing = orv::test::HostItemRecord({.number = 5, .name = "Brak"});
     const struct {
