@@ -142,38 +142,22 @@ int CMD_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
         return 0;
     }
     if (count <= 0) count = 1;
-    auto itemText = [&](int i) {
-        char text[64];
-        std::snprintf(text, sizeof text, "PLU - %u", items[i].number);
-        return std::string(text);
-    };
-    int result = 0;
-    NoAnswerRun silent(*this);
-    for (int i = 0; i < count; ++i) {
-        SetError(0, std::string());
-        Notify(ECR_EVENT_ITEM, itemText(i), ItemPercent(i, count), 0);
-        MedesaPlu p;
-        p.plu = items[i].number;
-        if (m_proto.ReadPlu(p, JobAttempts())) {
+    // An item the scale does not give is told of by event 6 and skipped.
+    return ReadEachItem(
+        count,
+        [&](int i) {
+            char text[64];
+            std::snprintf(text, sizeof text, "PLU - %u", items[i].number);
+            return std::string(text);
+        },
+        [&](int i) {
+            MedesaPlu p;
+            p.plu = items[i].number;
+            if (!m_proto.ReadPlu(p, JobAttempts())) return ProtocolFailed();
             const EcrItemRecord item = ToHost(p);
             SendPLU(&item);
-            result = 1;
-            silent.Gone(0);
-            continue;
-        }
-        // An item the scale does not give is told of by event 6 and
-        // skipped; a break ends the read, a scale that stopped answering
-        // is given up.
-        result = ProtocolFailed();
-        if (m_nError == -7) return 0;
-        Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
-        if (silent.Gone(m_nError)) {
-            return AccountForRest(i + 1, count, itemText, [&](int, int code, const std::string& text) {
-                Notify(ECR_EVENT_DEVICE_ERROR, text, 0, code);
-            });
-        }
-    }
-    return result;
+            return 1;
+        });
 }
 
 int CMD_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgramCallback /*cb*/, int /*kind*/) {
