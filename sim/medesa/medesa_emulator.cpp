@@ -92,10 +92,25 @@ void MedesaEmulator::ClearPayloads() {
     m_payloads.clear();
 }
 
-Bytes MedesaEmulator::Frame(const Bytes& payload) {
+void MedesaEmulator::SetLateness(int echoMs, int answerMs, int frames) {
+    std::lock_guard<std::mutex> lock(m_state);
+    m_echoMs = echoMs;
+    m_answerMs = answerMs;
+    m_lateFrames = frames;
+}
+
+void MedesaEmulator::QueueStaleAnswer(const Bytes& payload) {
+    std::lock_guard<std::mutex> lock(m_state);
+    m_stale.push_back(payload);
+}
+
+Bytes MedesaEmulator::Frame(const Bytes& payload) { return FrameWithFlippedBit(payload, payload.size()); }
+
+Bytes MedesaEmulator::FrameWithFlippedBit(const Bytes& payload, size_t index) {
     unsigned sum = 0;
     for (uint8_t b : payload) sum += b;
     Bytes body = payload;
+    if (index < body.size()) body[index] ^= 0x01;
     body.push_back(static_cast<uint8_t>((256 - sum % 256) % 256));
     Bytes out = {0x7C, 0x7C};
     const Bytes esc = Escape(body);
@@ -174,10 +189,37 @@ void MedesaEmulator::OnReceive(const uint8_t* data, size_t n) {
         case Fault::ShortReply: answer = {0x7C, 0x7C, 1, 2, 3, 4, 5, 0x7D}; break;
         case Fault::Garbage: answer = EmulatorBase::Garbage(19, {0x7D}); answer.push_back(0x7D); break;
         case Fault::Silence: break;
+        case Fault::FlipBit: answer = FrameWithFlippedBit(Answer(body), 7); break;
         default: answer = Frame(Answer(body)); break;
         }
-        echo.insert(echo.end(), answer.begin(), answer.end());
-        Reply(echo);
+        Bytes stale;
+        int echoMs = 0, answerMs = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_state);
+            if (m_lateFrames != 0) {
+                echoMs = m_echoMs;
+                answerMs = m_answerMs;
+                if (m_lateFrames > 0) --m_lateFrames;
+            }
+            if (!m_stale.empty()) {
+                stale.swap(m_stale.front());
+                m_stale.erase(m_stale.begin());
+            }
+        }
+        if (!stale.empty()) {
+            const Bytes old = Frame(Answer(stale));
+            answer.insert(answer.begin(), old.begin(), old.end());
+        }
+        if (echoMs == 0 && answerMs == 0) {
+            echo.insert(echo.end(), answer.begin(), answer.end());
+            Reply(echo);
+        } else if (echoMs == answerMs) {
+            echo.insert(echo.end(), answer.begin(), answer.end());
+            SendAfter(echoMs, echo);
+        } else {
+            echoMs > 0 ? SendAfter(echoMs, echo) : Reply(echo);
+            if (!answer.empty()) SendAfter(answerMs, answer);
+        }
     }
 }
 

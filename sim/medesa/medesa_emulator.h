@@ -7,6 +7,9 @@
 //   4B01 PLU block b -> address, 00, 4B, 01, the block as written (35 bytes)
 //   4C01 PLU block b -> address, 00, CC, 01, the three data bytes
 // A PLU block never written is answered with a refusal (byte 2 EE).
+// A slow line or scale: SetLateness returns the frame and/or sends the
+// answer some milliseconds after the frame came in; a stale answer (one the
+// library stopped waiting for) can be put ahead of the next answer.
 // The answer logic is also reachable without a line (Answer), for the USB
 // bus controller fake.
 #pragma once
@@ -33,6 +36,7 @@ public:
         ShortReply,    // a framed answer of 8 bytes
         Garbage,       // 20 bytes of noise ending in "}"
         Silence,       // the frame comes back, no answer follows
+        FlipBit,       // the answer with bit 0 of its byte 7 flipped after the checksum was made
     };
     using Block = std::vector<uint8_t>;   // 35 data bytes after the header
 
@@ -49,6 +53,12 @@ public:
 
     // ---- faults: the next answers, in order ----
     void QueueMedesaFault(Fault fault, int times = 1);
+    // The next `frames` frames (-1: every one): the copy returned echoMs
+    // after the frame came in, the answer answerMs after it (0, 0: at once).
+    void SetLateness(int echoMs, int answerMs, int frames = -1);
+    // The next answer is preceded by the answer to this payload (as if a
+    // late answer to an earlier request landed just then).
+    void QueueStaleAnswer(const Bytes& payload);
 
     // ---- what was asked ----
     std::vector<Bytes> Payloads() const;    // unescaped payloads without checksum
@@ -57,6 +67,9 @@ public:
     // The frame the scale answers to a payload (none for an unknown job).
     Bytes Answer(const Bytes& payload);
     static Bytes Frame(const Bytes& payload);
+    // The frame with bit 0 of payload byte `index` flipped after the
+    // checksum was computed (a bit spoilt on the line).
+    static Bytes FrameWithFlippedBit(const Bytes& payload, size_t index);
 
 protected:
     void OnReceive(const uint8_t* data, size_t n) override;
@@ -70,6 +83,10 @@ private:
     std::map<uint32_t, std::string> m_dept;
     std::map<std::pair<uint32_t, int>, Block> m_plu;
     std::vector<Fault> m_faults;
+    std::vector<Bytes> m_stale;
+    int m_echoMs = 0;
+    int m_answerMs = 0;
+    int m_lateFrames = 0;
     std::vector<Bytes> m_payloads;
     Bytes m_frame;
 };

@@ -270,6 +270,31 @@ int CLogicECR::AccountForRest(int from, int count, const std::function<std::stri
     return 0;
 }
 
+int CLogicECR::ReadEachItem(int count, const std::function<std::string(int)>& text,
+                            const std::function<int(int)>& read) {
+    int result = 0;
+    NoAnswerRun silent(*this);
+    for (int i = 0; i < count; ++i) {
+        SetError(0, std::string());
+        Notify(ECR_EVENT_ITEM, text(i), ItemPercent(i, count), 0);
+        if (read(i) == 1) {
+            result = 1;
+            silent.Gone(0);
+            continue;
+        }
+        result = 0;
+        EnsureFailureCode();
+        if (m_nError == -7) return 0;
+        Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
+        if (silent.Gone(m_nError)) {
+            return AccountForRest(i + 1, count, text, [this](int, int code, const std::string& t) {
+                Notify(ECR_EVENT_DEVICE_ERROR, t, 0, code);
+            });
+        }
+    }
+    return result;
+}
+
 int CLogicECR::ReportResult(int r) {
     if (r == 1) {
         PublishError();

@@ -180,6 +180,15 @@ public:
     // with -7. Returns 0 (the job fails).
     int AccountForRest(int from, int count, const std::function<std::string(int index)>& text,
                        const std::function<void(int index, int code, const std::string& text)>& report);
+    // Common loop of the slots that read chosen items: item i (from 0) sends
+    // event 5 with text(i) and its percentage; read(i) hands the record to
+    // the host and returns 1, or returns 0 with the error set. A failed item
+    // gives event 6 with its code and text and the loop goes on; -7 ends it
+    // at once; a device that stops answering is given up (kNoAnswerLimit),
+    // each item not reached getting event 6 with that code. Returns the
+    // result of the last item handled.
+    int ReadEachItem(int count, const std::function<std::string(int index)>& text,
+                     const std::function<int(int index)>& read);
     // Whether a loop of this job gave the device up (nothing more is sent).
     bool DeviceGone() const { return m_bDeviceGone; }
     // Event 5 percentage of item index (from 0) of count.

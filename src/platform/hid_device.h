@@ -31,9 +31,9 @@ public:
     // Writes one report (byte 0 the report ID). Bytes written, or -1.
     virtual int Write(const uint8_t* report, size_t size) = 0;
     // Reads one report into buf with the report ID 0 first: the byte count
-    // (the ID included), or kHidTimeout after timeoutMs, kHidBroken as soon
-    // as the break is set (looked at every 50 ms at least), kHidGone when
-    // the device went away.
+    // (the ID included), or kHidTimeout after timeoutMs (0: a report already
+    // waiting is still taken), kHidBroken as soon as the break is set
+    // (looked at every 50 ms at least), kHidGone when the device went away.
     virtual int Read(uint8_t* buf, size_t size, int timeoutMs, const BreakSignal* brk) = 0;
 };
 

@@ -66,6 +66,7 @@ std::unique_ptr<orv::platform::HidDevice> FakeHidBus::Open(const std::string& pa
         ++m_open;
         m_unplugged = false;
         m_pending.clear();   // a fresh device holds no old answers
+        m_late.clear();
         return std::make_unique<Device>(*this);
     }
     return nullptr;
@@ -99,7 +100,9 @@ int FakeHidBus::Write(const uint8_t* report, size_t size) {
             }
         }
         if (!body.empty()) body.pop_back();
-        const Bytes frame = MedesaEmulator::Frame(m_scale.Answer(body));
+        Bytes payload = m_scale.Answer(body);
+        if (fault == Fault::Refuse && payload.size() > 2) payload[2] = 0xEE;
+        const Bytes frame = fault == Fault::FlipBit ? MedesaEmulator::FrameWithFlippedBit(payload, 7) : MedesaEmulator::Frame(payload);
         std::copy_n(frame.begin(), std::min<size_t>(frame.size(), 253), answer.begin() + 2);
     }
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -109,7 +112,8 @@ int FakeHidBus::Write(const uint8_t* report, size_t size) {
     case Fault::ShortReport: answer.resize(100); break;
     case Fault::Silence: return static_cast<int>(size);
     case Fault::Unplug: m_unplugged = true; return static_cast<int>(size);
-    case Fault::None: break;
+    case Fault::Late: m_late.push_back(answer); return static_cast<int>(size);
+    case Fault::Refuse: case Fault::FlipBit: case Fault::None: break;
     }
     m_pending.push_back(answer);
     m_cv.notify_all();
@@ -130,7 +134,14 @@ int FakeHidBus::Read(uint8_t* buf, size_t size, int timeoutMs, const orv::platfo
             return static_cast<int>(n);
         }
         const auto now = std::chrono::steady_clock::now();
-        if (now >= end) return orv::platform::kHidTimeout;
+        if (now >= end) {
+            // What was late arrives now, for whoever reads next.
+            if (timeoutMs > 0) {
+                m_pending.insert(m_pending.end(), m_late.begin(), m_late.end());
+                m_late.clear();
+            }
+            return orv::platform::kHidTimeout;
+        }
         m_cv.wait_for(lock, std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(20)));
     }
 }

@@ -32,6 +32,9 @@ public:
         ShortReport,  // 100 bytes only
         Silence,      // no report at all
         Unplug,       // the device goes away
+        Late,         // the answer comes just after the read that waits for it gave up
+        Refuse,       // the scale refuses (answer byte 2 EE)
+        FlipBit,      // bit 0 of the answer's byte 7 flipped after the checksum was made
     };
 
     FakeHidBus();
@@ -64,6 +67,7 @@ private:
     std::vector<Entry> m_devices;
     std::deque<Fault> m_faults;
     std::deque<std::vector<uint8_t>> m_pending;   // answers not yet read
+    std::deque<std::vector<uint8_t>> m_late;      // answers that come once a read timed out
     std::vector<std::vector<uint8_t>> m_reports;
     std::vector<std::string> m_opened;
     int m_open = 0;

@@ -162,31 +162,15 @@ int CEM_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback cb) {
 int CEM_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadCallback cb) {
     if (!items) return FailWith(-1);
     if (count <= 0) count = 1;
-    auto itemText = [&](int i) { return Text("Pobieranie danych PLU - ", items[i].number); };
-    int result = 0;
-    NoAnswerRun silent(*this);
-    for (int i = 0; i < count; ++i) {
-        SetError(0, std::string());
-        Notify(ECR_EVENT_ITEM, itemText(i), ItemPercent(i, count), 0);
-        if (m_modem.ReadPlu(items[i].number, [&](const ElzabPlu& plu, const std::string& barcode) {
-                DeliverPlu(cb, plu, barcode);
-            })) {
-            result = 1;
-            silent.Gone(0);
-            continue;
-        }
-        result = Fail();
-        if (m_nError == -7) return 0;
-        // No confirmation callback here: each failed item is an event.
-        Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
-        if (silent.Gone(m_nError)) {
-            // The register stopped answering: nothing more is asked.
-            return AccountForRest(i + 1, count, itemText, [&](int, int code, const std::string& text) {
-                Notify(ECR_EVENT_DEVICE_ERROR, text, 0, code);
-            });
-        }
-    }
-    return result;
+    // No confirmation callback here: each failed item is an event.
+    return ReadEachItem(
+        count, [&](int i) { return Text("Pobieranie danych PLU - ", items[i].number); },
+        [&](int i) {
+            return m_modem.ReadPlu(items[i].number,
+                                   [&](const ElzabPlu& plu, const std::string& barcode) { DeliverPlu(cb, plu, barcode); })
+                       ? 1
+                       : Fail();
+        });
 }
 
 template <class Rec>

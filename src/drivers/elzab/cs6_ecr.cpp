@@ -342,40 +342,22 @@ int CS6_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
     if (!CheckRegister()) return 0;
     if (count <= 0) count = 1;
     uint32_t capacity = m_sys.GetPluCapacity();
-    auto itemText = [&](int i) { return Format("Pobieranie danych PLU - %u", items[i].number); };
-    int result = 0;
-    NoAnswerRun silent(*this);
-    for (int i = 0; i < count; ++i) {
-        const EcrItemRecord& rec = items[i];
-        SetError(0, std::string());
-        Notify(ECR_EVENT_ITEM, itemText(i), ItemPercent(i, count), 0);
-        ElzabPlu plu;
-        bool ok;
-        if (rec.number > capacity || rec.number > 0xFFFF) {
-            m_sys.m_nError = 105;
-            ok = false;
-        } else {
-            ok = m_sys.ReadPluRecord(rec.number, plu) != 0;
-        }
-        if (ok) {
+    // No confirmation callback here: each failed item is an event.
+    return ReadEachItem(
+        count, [&](int i) { return Format("Pobieranie danych PLU - %u", items[i].number); },
+        [&](int i) {
+            const EcrItemRecord& rec = items[i];
+            ElzabPlu plu;
+            if (rec.number > capacity || rec.number > 0xFFFF) {
+                m_sys.m_nError = 105;
+                return Fail();
+            }
+            if (m_sys.ReadPluRecord(rec.number, plu) == 0) return Fail();
             EcrItemRecord item;
             PluToItem(plu, item);
             CallHost(cb, static_cast<const EcrItemRecord*>(&item));
-            result = 1;
-            silent.Gone(0);
-            continue;
-        }
-        result = Fail();
-        if (m_nError == -7) return 0;
-        // No confirmation callback here: each failed item is an event.
-        Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
-        if (silent.Gone(m_nError)) {
-            return AccountForRest(i + 1, count, itemText, [&](int, int code, const std::string& text) {
-                Notify(ECR_EVENT_DEVICE_ERROR, text, 0, code);
-            });
-        }
-    }
-    return result;
+            return 1;
+        });
 }
 
 // One item of PgmPLU: 1, or 0 with the logic object's error set.

@@ -94,6 +94,7 @@ int CMD_ECR::ReadStatus(int /*port*/, EcrStatusRecord* status, double vat[8]) {
 
 int CMD_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
     int read = 0;
+    NoAnswerRun silent(*this);
     for (uint32_t n = 1; n <= kDeptCount; ++n) {
         char text[64];
         std::snprintf(text, sizeof text, "Pobieranie danych grupy tow. - %u", n);
@@ -102,11 +103,14 @@ int CMD_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
         d.number = n;
         if (!m_proto.ReadDept(d, JobAttempts())) {
             // Over USB a department that fails is skipped, unless the job
-            // was broken off or the controller went away.
+            // was broken off, the controller went away or the scale has
+            // stopped answering.
             const int e = m_proto.m_nError;
-            if (!m_usb || e == -7 || e == -6) return m_usb ? ProtocolFailed() : FailedWithEvent();
+            if (!m_usb) return FailedWithEvent();
+            if (e == -7 || e == -6 || silent.Gone(e)) return ProtocolFailed();
             continue;
         }
+        silent.Gone(0);
         ++read;
         EcrDeptRecord rec;
         std::memset(&rec, 0, sizeof rec);
@@ -138,21 +142,22 @@ int CMD_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
         return 0;
     }
     if (count <= 0) count = 1;
-    for (int i = 0; i < count; ++i) {
-        char text[64];
-        std::snprintf(text, sizeof text, "PLU - %u", items[i].number);
-        Notify(ECR_EVENT_ITEM, text, ItemPercent(i, count), 0);
-        MedesaPlu p;
-        p.plu = items[i].number;
-        if (!m_proto.ReadPlu(p, JobAttempts())) {
-            // The job fails with the scale's code; event 6 tells of the items left unread.
-            if (i != count - 1) return FailedWithEvent();
-            return ProtocolFailed();
-        }
-        const EcrItemRecord item = ToHost(p);
-        SendPLU(&item);
-    }
-    return 1;
+    // An item the scale does not give is told of by event 6 and skipped.
+    return ReadEachItem(
+        count,
+        [&](int i) {
+            char text[64];
+            std::snprintf(text, sizeof text, "PLU - %u", items[i].number);
+            return std::string(text);
+        },
+        [&](int i) {
+            MedesaPlu p;
+            p.plu = items[i].number;
+            if (!m_proto.ReadPlu(p, JobAttempts())) return ProtocolFailed();
+            const EcrItemRecord item = ToHost(p);
+            SendPLU(&item);
+            return 1;
+        });
 }
 
 int CMD_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgramCallback /*cb*/, int /*kind*/) {

@@ -1,8 +1,10 @@
 #include "drivers/medesa/cmedesa.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
+#include "platform/clock.h"
 #include "util/cp1250.h"
 
 namespace {
@@ -41,6 +43,13 @@ bool IsDateText(const std::string& t) {
     for (int i : {0, 1, 3, 4, 6, 7})
         if (t[static_cast<size_t>(i)] < '0' || t[static_cast<size_t>(i)] > '9') return false;
     return true;
+}
+
+// Whole seconds left of a wait, rounded up (0 once it has passed).
+int SecondsLeft(const orv::platform::SecondDeadline& end) {
+    const int64_t left = end.RemainingMillis();
+    const int64_t unit = std::max<int64_t>(1, orv::platform::ScaledMillis(1.0));
+    return left <= 0 ? 0 : static_cast<int>((left + unit - 1) / unit);
 }
 
 std::string TrimBlanks(const std::string& s) {
@@ -147,8 +156,13 @@ CChrArr CMedesa::FrameHead(const CChrArr& payload) {
 bool CMedesa::FrameBody(const CChrArr& frame, CChrArr& body) {
     const int n = frame.GetLength();
     if (n <= 8 || frame[0] != kBar || frame[1] != kBar || frame[n - 1] != kClose) return false;
-    body = Unescape(frame.Mid(2, n - 3));
-    if (!body.IsEmpty()) body.SetSize(body.GetLength() - 1);
+    CChrArr bytes = Unescape(frame.Mid(2, n - 3));
+    if (bytes.IsEmpty()) return false;
+    // The payload and its checksum sum to a multiple of 256.
+    const uint8_t sent = bytes[bytes.GetLength() - 1];
+    bytes.SetSize(bytes.GetLength() - 1);
+    if (Checksum(bytes) != sent) return false;
+    body = bytes;
     return true;
 }
 
@@ -256,19 +270,22 @@ int CMedesa::Send(uint16_t /*job*/, const CChrArr& payload) {
     DumpSent(head + kClose);
     if (!SendAll(head) || !SendAll(CChrArr(1, kClose))) {
         if (m_nError == 999999) m_nError = MDS_ERR_BAD_FRAME;   // fewer bytes written than asked
+        m_pSerial->MarkUnsettled(m_nPort);   // part of the frame may have gone out
         return 0;
     }
-    // The line returns the frame: wait until more than its head is back.
-    constexpr int kSlices = kIoSeconds * 100;
-    for (int i = 0; m_pSerial->GetInputCount(m_nPort) <= head.GetLength(); ++i) {
-        if (i >= kSlices) {
+    // The line returns the frame: wait, by the clock, until more than its
+    // head is back. Given up on (time-out, break), the frame and the
+    // scale's answer may still come: the next request waits for a quiet line.
+    const orv::platform::SecondDeadline end(kIoSeconds);
+    while (m_pSerial->GetInputCount(m_nPort) <= head.GetLength()) {
+        if (end.Passed())
             m_nError = -5;
-            return 0;
-        }
-        if (m_pSerial->Delay(0.01) == -7) {
+        else if (m_pSerial->Delay(0.01) == -7)
             m_nError = -7;
-            return 0;
-        }
+        else
+            continue;
+        m_pSerial->MarkUnsettled(m_nPort);
+        return 0;
     }
     m_pSerial->SetDTREnable(false);
     return 1;
@@ -287,17 +304,27 @@ int CMedesa::Receive(uint16_t job, CChrArr& reply) {
         m_nError = MDS_ERR_BAD_FRAME;
         return 0;
     }
-    CChrArr body;
-    for (int frame = 0; frame < 2; ++frame) {
-        const CChrArr got = m_pSerial->ReadUntil(m_nPort, kClose, kFrameMax, kIoSeconds);
-        if (!got.IsEmpty()) DumpReadUntil(got);
-        if (got.IsEmpty() || got[got.GetLength() - 1] != kClose) {
-            const int e = m_pSerial->GetError(m_nPort);
-            m_nError = e != 0 ? e : MDS_ERR_BAD_FRAME;
+    // The returned copy of the frame sent, then the answer; an answer that
+    // names another record is dropped and the wait goes on for the rest of
+    // its 5 s.
+    CChrArr got, body;
+    if (!ReadFrame(got, kIoSeconds)) return 0;
+    if (!FrameBody(got, body)) {   // a spoilt copy of the frame sent
+        m_nError = MDS_ERR_BAD_FRAME;
+        return 0;
+    }
+    const orv::platform::SecondDeadline end(kIoSeconds);
+    for (int seconds = kIoSeconds;;) {
+        if (!ReadFrame(got, seconds)) return 0;
+        if (!FrameBody(got, body)) {   // unframed, or spoilt on the line
+            m_nError = MDS_ERR_BAD_FRAME;
             return 0;
         }
-        if (!FrameBody(got, body)) {   // a spoilt copy of the frame sent, or an unframed answer
-            m_nError = MDS_ERR_BAD_FRAME;
+        if (!NamesAnother(body)) break;
+        seconds = SecondsLeft(end);
+        if (seconds == 0) {
+            m_nError = -5;
+            m_pSerial->MarkUnsettled(m_nPort);
             return 0;
         }
     }
@@ -305,11 +332,27 @@ int CMedesa::Receive(uint16_t job, CChrArr& reply) {
     return 1;
 }
 
+int CMedesa::ReadFrame(CChrArr& frame, int seconds) {
+    frame = m_pSerial->ReadUntil(m_nPort, kClose, kFrameMax, seconds);
+    if (!frame.IsEmpty()) DumpReadUntil(frame);
+    if (!frame.IsEmpty() && frame[frame.GetLength() - 1] == kClose) return 1;
+    const int e = m_pSerial->GetError(m_nPort);
+    m_nError = e != 0 ? e : MDS_ERR_BAD_FRAME;
+    return 0;
+}
+
+bool CMedesa::NamesAnother(const CChrArr& body) const {
+    constexpr int kNamedAt = 4;
+    if (m_names.IsEmpty() || body.GetLength() < kNamedAt + m_names.GetLength()) return false;
+    return !(body.Mid(kNamedAt, m_names.GetLength()) == m_names);
+}
+
 // ------------------------------------------------------------ jobs
 
-int CMedesa::Job(uint16_t job, const CChrArr& data, int replySize, CChrArr& reply, int attempts) {
+int CMedesa::Job(uint16_t job, const CChrArr& data, int replySize, CChrArr& reply, int attempts, const CChrArr& names) {
     if (attempts <= 0) attempts = 1;
     const CChrArr payload = Payload(job, data);
+    m_names = names;
     LineIdle();
     int result = 0;
     for (int a = 0; a < attempts; ++a) {
@@ -324,6 +367,7 @@ int CMedesa::Job(uint16_t job, const CChrArr& data, int replySize, CChrArr& repl
         if (m_nError == 0) m_nError = MDS_ERR_BAD_FRAME;
         if (m_nError == -5 || m_nError == -7) break;
     }
+    m_names.RemoveAll();
     LineIdle();
     return result;
 }
@@ -360,7 +404,7 @@ int CMedesa::ReadDept(MedesaDept& dept, int attempts) {
     data += uint8_t{0};
     data += uint8_t{0};
     CChrArr reply;
-    if (!Job(kReadDept, data, kDeptReply, reply, attempts)) return 0;
+    if (!Job(kReadDept, data, kDeptReply, reply, attempts, data.Mid(0, 1))) return 0;
     dept.number = reply[4];
     dept.name = FromScale(reply, 7);
     return 1;
@@ -476,7 +520,7 @@ int CMedesa::ReadPlu(MedesaPlu& plu, int attempts) {
         data += static_cast<uint8_t>(number >> 8);
         data += static_cast<uint8_t>(b);
         CChrArr reply;
-        if (!Job(kReadPlu, data, kPluReply, reply, attempts)) return 0;
+        if (!Job(kReadPlu, data, kPluReply, reply, attempts, data.Mid(0, 2))) return 0;
         ParsePluBlock(b, reply, read);
     }
     plu = read;

@@ -58,8 +58,8 @@ public:
     static CChrArr Unescape(const CChrArr& bytes);
     // "||" + escaped payload and checksum (without the closing "}").
     static CChrArr FrameHead(const CChrArr& payload);
-    // The body of a valid frame (more than 8 bytes, "||" ... "}"), checksum
-    // removed; false for an invalid one.
+    // The body of a valid frame (more than 8 bytes, "||" ... "}", the
+    // checksum right), checksum removed; false for an invalid one.
     static bool FrameBody(const CChrArr& frame, CChrArr& body);
     // Packed BCD: two digits a byte, an odd count leaves a 0 low nibble; a
     // non-digit gives an empty result.
@@ -83,6 +83,12 @@ public:
     // Line control around every job (serial: RTS and DTR off).
     virtual void LineIdle();
 
+private:
+    // Reads one frame up to its "}" within whole seconds; 0 with the error
+    // set (a read given up on leaves the line unsettled).
+    int ReadFrame(CChrArr& frame, int seconds);
+public:
+
     // ---- jobs (attempts: 0 counts as 1) ----
     int ReadVatRates(double vat[8], int attempts);
     int ReadDept(MedesaDept& dept, int attempts);
@@ -95,13 +101,20 @@ public:
     uint8_t Address() const { return m_address; }
 
 protected:
-    // One job: payload out, answer body back, `replySize` bytes long.
-    int Job(uint16_t job, const CChrArr& data, int replySize, CChrArr& reply, int attempts);
+    // One job: payload out, answer body back, `replySize` bytes long. A read
+    // names what it asks for (`names`, the bytes its answer carries from
+    // byte 4: the PLU number, the department number).
+    int Job(uint16_t job, const CChrArr& data, int replySize, CChrArr& reply, int attempts,
+            const CChrArr& names = CChrArr());
+    // An answer that names another record than the one asked for is a late
+    // answer to an earlier request: not the answer.
+    bool NamesAnother(const CChrArr& body) const;
     // A write's 7-byte answer must carry CC at byte 2.
     int Accepted(const CChrArr& reply);
     CChrArr Payload(uint16_t job, const CChrArr& data) const;
 
     uint8_t m_address = 0;
+    CChrArr m_names;   // what the answer being waited for names (empty: anything)
     int m_constA = 1;
     int m_constB = 5;
 };

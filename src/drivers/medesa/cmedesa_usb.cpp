@@ -8,6 +8,7 @@
 namespace {
 
 constexpr double kReadSeconds = 5.0;
+constexpr int kDropLimit = 64;      // reports dropped before a request at most
 constexpr uint8_t kClose = 0x7D;
 constexpr uint8_t kTimedOut = 4;   // status byte of a report: the scale did not answer
 constexpr const char* kNotFoundText = "US-BUS CONTROLLER - ERROR ON OPEN";
@@ -28,6 +29,7 @@ int CMedesaUSB::OpenUsb(uint8_t address, int channelPort) {
     m_address = address;
     m_channelPort = channelPort;
     m_notFound = false;
+    m_gone = false;
     m_device.reset();
     orv::platform::HidBus& bus = orv::platform::CurrentHidBus();
     for (const orv::platform::HidDeviceInfo& info : bus.Enumerate()) {
@@ -43,6 +45,7 @@ int CMedesaUSB::OpenUsb(uint8_t address, int channelPort) {
 
 int CMedesaUSB::CloseScale() {
     m_device.reset();
+    m_gone = false;
     m_nError = 0;
     return 1;
 }
@@ -57,6 +60,7 @@ int CMedesaUSB::Send(uint16_t /*job*/, const CChrArr& payload) {
         m_nError = MDS_ERR_BAD_FRAME;
         return 0;
     }
+    if (!DropWaitingReports()) return 0;
     const CChrArr frame = head + kClose;
     DumpSent(frame);
     std::vector<uint8_t> report(kReportSize, 0);
@@ -65,6 +69,25 @@ int CMedesaUSB::Send(uint16_t /*job*/, const CChrArr& payload) {
     if (m_device->Write(report.data(), report.size()) < 0) {
         m_nError = MDS_ERR_BAD_FRAME;
         return 0;
+    }
+    return 1;
+}
+
+int CMedesaUSB::DropWaitingReports() {
+    if (m_gone) {
+        m_nError = orv::platform::kHidGone;
+        return 0;
+    }
+    std::vector<uint8_t> report(kReportSize, 0);
+    for (int i = 0; i < kDropLimit; ++i) {
+        const int n = m_device->Read(report.data(), report.size(), 0, m_pSerial ? &m_pSerial->AbortSignal() : nullptr);
+        if (n == orv::platform::kHidTimeout) return 1;   // none left
+        if (n < 0) {
+            m_gone = n == orv::platform::kHidGone;
+            m_nError = n;
+            return 0;
+        }
+        DumpReceived(CChrArr(report.data(), static_cast<size_t>(n)));
     }
     return 1;
 }
@@ -79,10 +102,26 @@ int CMedesaUSB::Receive(uint16_t job, CChrArr& reply) {
         m_nError = -3;
         return 0;
     }
+    if (m_gone) {
+        m_nError = orv::platform::kHidGone;
+        return 0;
+    }
+    // One report answers; a report that names another record than the one
+    // asked for is a late answer to an earlier request, dropped while the
+    // wait goes on.
+    const orv::platform::Deadline end(kReadSeconds);
+    for (;;) {
+        if (!ReadReport(reply, end)) return 0;
+        if (!NamesAnother(reply)) return 1;
+    }
+}
+
+int CMedesaUSB::ReadReport(CChrArr& reply, const orv::platform::Deadline& end) {
+    reply.RemoveAll();
     std::vector<uint8_t> report(kReportSize, 0);
-    const int timeoutMs = static_cast<int>(orv::platform::ScaledMillis(kReadSeconds));
-    const int n = m_device->Read(report.data(), report.size(), timeoutMs, m_pSerial ? &m_pSerial->AbortSignal() : nullptr);
+    const int n = m_device->Read(report.data(), report.size(), end.RemainingMillis(), m_pSerial ? &m_pSerial->AbortSignal() : nullptr);
     if (n < 0) {
+        m_gone = n == orv::platform::kHidGone;
         m_nError = n;   // -5 time-out, -6 unplugged, -7 broken off
         return 0;
     }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "drivers/medesa/cmedesa.h"
+#include "platform/clock.h"
 #include "platform/hid_device.h"
 
 class CMedesaUSB : public CMedesa {
@@ -29,7 +30,16 @@ public:
     bool IsOpen() const { return m_device != nullptr; }
 
 private:
+    // Drops every report already waiting (answers the scale gave after
+    // their wait ended); 0 with -6 or -7 set when the bus is gone or the
+    // job broken off.
+    int DropWaitingReports();
+    // Reads and checks one answer report by the deadline: its frame body,
+    // or 0 with the error set.
+    int ReadReport(CChrArr& reply, const orv::platform::Deadline& end);
+
     std::unique_ptr<orv::platform::HidDevice> m_device;
     int m_channelPort = 0;
     bool m_notFound = false;
+    bool m_gone = false;   // the controller went away: -6 until opened again
 };

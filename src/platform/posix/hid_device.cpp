@@ -49,12 +49,13 @@ public:
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
             if (brk && brk->IsSet()) return kHidBroken;
+            // A time-out of 0 still takes a report already waiting.
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-            if (left <= 0) return kHidTimeout;
-            const int slice = static_cast<int>(std::min<long long>(left, kSliceMs));
+            const int slice = static_cast<int>(std::clamp<long long>(left, 0, kSliceMs));
             const int n = hid_read_timeout(m_h, buf + 1, size - 1, slice);
             if (n < 0) return kHidGone;
             if (n > 0) return n + 1;
+            if (left <= slice) return kHidTimeout;
         }
     }
 

@@ -41,6 +41,7 @@ TEST(MedesaFrame, ChecksumAndEscaping) {
     EXPECT_EQ(Hex(ToBytes(body)), "01 00 4C 02 7E");
     EXPECT_FALSE(CMedesa::FrameBody(A({0x7C, 0x7C, 1, 2, 3, 4, 5, 0x7D}), body));        // 8 bytes
     EXPECT_FALSE(CMedesa::FrameBody(A({0x7C, 0x31, 1, 2, 3, 4, 5, 6, 0x7D}), body));     // no "||"
+    EXPECT_FALSE(CMedesa::FrameBody(A({0x7C, 0x7C, 0x01, 0x00, 0x4C, 0x02, 0x7E, 0x02, 0x34, 0x7D}), body));   // checksum 33 expected
 }
 
 TEST(MedesaFrame, PackedBcdAndLetters) {

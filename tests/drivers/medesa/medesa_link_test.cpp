@@ -184,6 +184,91 @@ TEST_F(MedesaLink, BreakEndsTheJobAtOnce) {
     EXPECT_LT(took, 1500);
 }
 
+// A frame the scale answers late: the library gives up on it (time-out),
+// the line stays unsettled, and what comes in late is never read as the
+// answer to the next request.
+TEST_F(MedesaLink, AnswerAfterTheTimeOutIsNotTakenForTheNextOne) {
+    MedesaPlu other = Goods(300);
+    other.name = "Mleko 3,2%";
+    ASSERT_EQ(proto.WritePlu(other, 15), 1) << proto.m_nError;
+    ASSERT_EQ(proto.WritePlu(Goods(1), 15), 1) << proto.m_nError;
+
+    scale.SetLateness(400, 400, 1);   // beyond the 5 s (scaled: 250 ms)
+    MedesaPlu p;
+    p.plu = 300;
+    EXPECT_EQ(proto.ReadPlu(p, 15), 0);
+    EXPECT_EQ(proto.m_nError, -5);
+    EXPECT_TRUE(serial.IsUnsettled(kPort));
+
+    // The next read's frame comes back late too, after the stale answer.
+    scale.SetLateness(200, 200, 1);
+    MedesaPlu back;
+    back.plu = 1;
+    ASSERT_EQ(proto.ReadPlu(back, 15), 1) << proto.m_nError;
+    EXPECT_EQ(back.plu, 1u);
+    EXPECT_EQ(back.name, Goods(1).name + std::string(16, ' '));
+}
+
+// An answer that lands inside the wait for another request's answer names
+// another PLU or department: it is dropped and the wait goes on.
+TEST_F(MedesaLink, AnswerNamingAnotherItemIsDropped) {
+    MedesaPlu other = Goods(300);
+    other.name = "Mleko 3,2%";
+    ASSERT_EQ(proto.WritePlu(other, 15), 1) << proto.m_nError;
+    ASSERT_EQ(proto.WritePlu(Goods(1), 15), 1) << proto.m_nError;
+    scale.SetDept(1, "Pieczywo" + std::string(16, ' '));
+    scale.SetDept(2, "Nabia\xC6" + std::string(18, ' '));
+
+    const uint8_t a = kAddress;
+    scale.QueueStaleAnswer({a, 0x00, 0x4B, 0x01, 0x2C, 0x01, 0x00});   // PLU 300 block 0
+    MedesaPlu p;
+    p.plu = 1;
+    ASSERT_EQ(proto.ReadPlu(p, 1), 1) << proto.m_nError;
+    EXPECT_EQ(p.plu, 1u);
+    EXPECT_EQ(p.name, Goods(1).name + std::string(16, ' '));
+
+    scale.QueueStaleAnswer({a, 0x00, 0x4B, 0x02, 0x01, 0x00, 0x00});   // department 1
+    MedesaDept d;
+    d.number = 2;
+    ASSERT_EQ(proto.ReadDept(d, 1), 1) << proto.m_nError;
+    EXPECT_EQ(d.number, 2u);
+    EXPECT_EQ(d.name, "Nabia\xEA" + std::string(18, ' '));
+
+    // Only stale answers until the time-out: no answer.
+    scale.QueueStaleAnswer({a, 0x00, 0x4B, 0x02, 0x01, 0x00, 0x00});
+    scale.QueueMedesaFault(MFault::Silence);
+    d.number = 2;
+    EXPECT_EQ(proto.ReadDept(d, 1), 0);
+    EXPECT_EQ(proto.m_nError, -5);
+}
+
+// A bit spoilt on the line shows in the checksum: the request is made again
+// within the attempts, and a read whose every try is spoilt fails.
+TEST_F(MedesaLink, SpoiltAnswerIsAskedAgain) {
+    MedesaPlu milk = Goods(7);
+    milk.name = "Mleko 3,2%";
+    ASSERT_EQ(proto.WritePlu(milk, 15), 1) << proto.m_nError;
+    const struct {
+        int spoilt, attempts;
+        bool read;
+    } cases[] = {{1, 15, true}, {14, 15, true}, {3, 3, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.spoilt);
+        scale.ClearPayloads();
+        scale.QueueMedesaFault(MFault::FlipBit, c.spoilt);
+        MedesaPlu p;
+        p.plu = 7;
+        EXPECT_EQ(proto.ReadPlu(p, c.attempts), c.read ? 1 : 0);
+        if (c.read) {
+            EXPECT_EQ(p.name, "Mleko 3,2%" + std::string(14, ' '));
+            EXPECT_EQ(scale.Payloads().size(), 9u + static_cast<size_t>(c.spoilt));
+        } else {
+            EXPECT_EQ(proto.m_nError, 9999);
+            EXPECT_EQ(scale.Payloads().size(), 3u);
+        }
+    }
+}
+
 // The line control: open leaves RTS and DTR off; every send raises both,
 // drops RTS after a pause and DTR once the frame is back.
 TEST(MedesaLines, RtsDtrSequence) {
@@ -220,6 +305,24 @@ protected:
     }
     void TearDown() override { orv::platform::SetTimeScale(1.0); }
     static bool WaitDone() { return orv::test::WaitEcrDone(60000); }
+    static EcrDeviceRecord Type100() {
+        EcrDeviceRecord dev = orv::test::DeviceRecord(100, kPort, 9600, 0);
+        dev.word7 = kAddress;
+        return dev;
+    }
+    // PLU 300, 1 and 2 (at their numbers' places for 1 and 2), programmed.
+    static std::vector<EcrItemRecord> ProgramThreeGoods(EcrDeviceRecord& dev) {
+        std::vector<EcrItemRecord> items = {
+            orv::test::HostItemRecord({.number = 300, .name = "Mleko 3,2%", .code = "2000300", .price = 3.2, .vat = 1, .dept = 1}),
+            orv::test::HostItemRecord({.number = 1, .name = "Chleb", .code = "2000001", .price = 4.5, .vat = 1, .dept = 2}),
+            orv::test::HostItemRecord({.number = 2, .name = "Bu\xB3ka", .code = "2000002", .price = 0.8, .vat = 1, .dept = 2}),
+        };
+        for (auto& it : items) it.word152 = 10;   // sell within 10 days
+        EXPECT_EQ(EcrPgmPLU(&dev, items.data(), 3, &RecordingHost::OnItemProgram), 1);
+        EXPECT_TRUE(WaitDone());
+        EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
+        return items;
+    }
 };
 
 TEST_F(MedesaExports, Type100GoodsDepartmentsVat) {
@@ -292,6 +395,88 @@ TEST_F(MedesaExports, Type100GoodsDepartmentsVat) {
     EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
     ASSERT_EQ(Host().Depts().size(), 39u);
     EXPECT_EQ(std::string(Host().Depts()[0].name), "Nabia\xB3" + std::string(18, ' '));
+}
+
+// A read broken off while the scale answers late (the frame comes back and
+// the answer follows 150 ms later), then a read in the same process: the
+// true records or a failure, never an earlier answer taken for a later one.
+TEST_F(MedesaExports, ReadAfterABreakGetsTheTrueRecords) {
+    orv::platform::SetTimeScale(0.2);
+    MedesaEmulator scale(kPort, kAddress);
+    scale.Start();
+    EcrDeviceRecord dev = Type100();
+    std::vector<EcrItemRecord> items = ProgramThreeGoods(dev);
+
+    const struct {
+        int echoMs, answerMs, breakMs;
+    } cases[] = {
+        {150, 150, 60},    // in the wait for the first frame to come back
+        {150, 150, 230},   // ... for the second block's frame
+        {0, 150, 60},      // in the wait for the answer
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.breakMs);
+        Host().Reset();
+        scale.SetLateness(c.echoMs, c.answerMs);
+        ASSERT_EQ(EcrReadPLU(&dev, &items[0], 1, &RecordingHost::OnItemRead), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.breakMs));
+        EcrBreakJob();
+        ASSERT_TRUE(WaitDone());
+        EXPECT_EQ(EcrError(), -7);
+
+        // The scale is still slow for the next request's first frame.
+        scale.SetLateness(c.echoMs, c.answerMs, 1);
+        Host().Reset();
+        ASSERT_EQ(EcrReadPLU(&dev, &items[1], 2, &RecordingHost::OnItemRead), 1);
+        ASSERT_TRUE(WaitDone());
+        const auto got = Host().Items();
+        if (EcrError() == 0) {
+            EXPECT_EQ(got.size(), 2u);
+        }
+        for (const EcrItemRecord& r : got) {
+            ASSERT_TRUE(r.number == 1 || r.number == 2) << r.number << " " << r.name;
+            const char* name = items[r.number].name;
+            EXPECT_EQ(std::string(r.name), name + std::string(24 - std::strlen(name), ' '));
+        }
+    }
+}
+
+// An item the scale does not hold gives event 6 with its code and text and
+// no record; the read goes on, and the job's result is the last item's.
+TEST_F(MedesaExports, ItemsNotHeldAreReportedAndSkipped) {
+    MedesaEmulator scale(kPort, kAddress);
+    scale.Start();
+    EcrDeviceRecord dev = Type100();
+    const std::vector<EcrItemRecord> goods = ProgramThreeGoods(dev);
+    const std::vector<EcrItemRecord> held = {goods[1], goods[2]};
+
+    const EcrItemRecord missing = orv::test::HostItemRecord({.number = 5, .name = "Brak"});
+    const struct {
+        std::vector<EcrItemRecord> asked;
+        std::vector<uint32_t> read;
+        int error;
+    } cases[] = {
+        {{held[0], missing, held[1]}, {1, 2}, 0},
+        {{held[0], missing}, {1}, 9999},
+        {{missing}, {}, 9999},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.asked.size());
+        Host().Reset();
+        std::vector<EcrItemRecord> asked = c.asked;
+        ASSERT_EQ(EcrReadPLU(&dev, asked.data(), static_cast<int>(asked.size()), &RecordingHost::OnItemRead), 1);
+        ASSERT_TRUE(WaitDone());
+        EXPECT_EQ(EcrError(), c.error) << EcrErrMsg();
+        std::vector<uint32_t> read;
+        for (const EcrItemRecord& r : Host().Items()) read.push_back(r.number);
+        EXPECT_EQ(read, c.read);
+        std::vector<orv::test::HostEvent> sixes;
+        for (const auto& e : Host().Events())
+            if (e.code == ECR_EVENT_DEVICE_ERROR) sixes.push_back(e);
+        ASSERT_EQ(sixes.size(), 1u);
+        EXPECT_EQ(sixes[0].value, 9999);
+        EXPECT_EQ(sixes[0].text, PL("Nieokreślony błąd"));
+    }
 }
 
 TEST_F(MedesaExports, Type100DepartmentReadStopsAtTheFirstFailure) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -104,7 +105,8 @@ TEST_F(MedesaUsb, ReportChecks) {
     const struct {
         HFault fault;
         int code;
-    } cases[] = {{HFault::Status4, 21}, {HFault::NoClose, 9999}, {HFault::ShortReport, 9999}, {HFault::Silence, -5}};
+    } cases[] = {{HFault::Status4, 21}, {HFault::NoClose, 9999}, {HFault::ShortReport, 9999}, {HFault::Silence, -5},
+                 {HFault::FlipBit, 9999}};
     double vat[8];
     for (const auto& c : cases) {
         bus.QueueFault(c.fault);
@@ -208,12 +210,114 @@ TEST_F(MedesaUsbExports, DepartmentReadSkipsFailures) {
     EXPECT_EQ(EcrError(), -6);
     EXPECT_EQ(Host().Depts().size(), 3u);
 
+    // A scale that stopped answering is given up after three departments.
+    Host().Reset();
+    bus.QueueFault(HFault::None, 2);
+    bus.QueueFault(HFault::Silence, 3);
+    const size_t before = bus.Reports().size();
+    ASSERT_EQ(EcrReadAllDEPT(&dev, &RecordingHost::OnDeptRead), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), -5);
+    EXPECT_EQ(Host().Depts().size(), 2u);
+    EXPECT_EQ(bus.Reports().size() - before, 5u);
+
     Host().Reset();
     bus.QueueFault(HFault::ShortReport, 39);
     ASSERT_EQ(EcrReadAllDEPT(&dev, &RecordingHost::OnDeptRead), 1);
     ASSERT_TRUE(WaitDone());
     EXPECT_EQ(EcrError(), 9999);
     EXPECT_TRUE(Host().Depts().empty());
+}
+
+// An answer that comes after the wait for it gave up stays with the
+// controller; it is dropped before the next request goes out, so the host
+// sees what the scale says to the next item (here a refusal).
+TEST_F(MedesaUsbExports, LateReportIsDroppedBeforeTheNextRequest) {
+    EcrDeviceRecord dev = orv::test::DeviceRecord(106, 1, 9600);
+    dev.word7 = 1;
+    EcrDeptRecord depts[2] = {orv::test::HostDeptRecord({.number = 4, .name = "Owoce"}),
+                              orv::test::HostDeptRecord({.number = 5, .name = "Warzywa"})};
+    EcrItemRecord items[2] = {
+        orv::test::HostItemRecord({.number = 12, .name = "Woda", .code = "5900000000012", .price = 1.99, .vat = 2, .dept = 2}),
+        orv::test::HostItemRecord({.number = 13, .name = "Sok", .code = "5900000000013", .price = 3.49, .vat = 2, .dept = 2}),
+    };
+    for (auto& it : items) it.word152 = 30;
+    const struct {
+        const char* what;
+        int lateAt;     // the exchange of the first record answered late
+        int refusedAt;  // the exchange of the second record refused
+        std::function<int()> run;
+    } cases[] = {
+        {"department", 0, 0, [&] { return EcrPgmDEPT(&dev, depts, 2, &RecordingHost::OnDeptProgram); }},
+        {"goods block", 3, 8, [&] { return EcrPgmPLU(&dev, items, 2, &RecordingHost::OnItemProgram); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Host().Reset();
+        bus.QueueFault(HFault::None, c.lateAt);
+        bus.QueueFault(HFault::Late);
+        bus.QueueFault(HFault::None, c.refusedAt);
+        bus.QueueFault(HFault::Refuse);
+        ASSERT_EQ(c.run(), 1);
+        ASSERT_TRUE(WaitDone());
+        EXPECT_EQ(EcrError(), 9999);
+        const auto confirmed = Host().Confirmations();
+        ASSERT_EQ(confirmed.size(), 2u);
+        EXPECT_EQ(confirmed[0].code, -5);
+        EXPECT_EQ(confirmed[1].code, 9999);
+
+        Host().Reset();
+        ASSERT_EQ(c.run(), 1);
+        ASSERT_TRUE(WaitDone());
+        EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
+        EXPECT_TRUE(Host().Confirmations().empty());
+    }
+}
+
+// A controller pulled out: every exchange gives -6 until it is opened
+// again, so three items in a row without an answer end the job; the items
+// not reached are confirmed with -6 and nothing more goes out.
+TEST_F(MedesaUsbExports, UnpluggedBusGivesMinus6UntilOpenedAgain) {
+    EcrDeviceRecord dev = orv::test::DeviceRecord(106, 1, 9600);
+    dev.word7 = 1;
+    std::vector<EcrItemRecord> items;
+    for (uint32_t n = 1; n <= 5; ++n) {
+        items.push_back(orv::test::HostItemRecord({.number = n, .name = "Woda", .code = "5900000000012", .price = 1.99, .vat = 2, .dept = 2}));
+        items.back().word152 = 30;
+    }
+    bus.QueueFault(HFault::Unplug);
+    ASSERT_EQ(EcrPgmPLU(&dev, items.data(), 5, &RecordingHost::OnItemProgram), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), -6);
+    const auto confirmed = Host().Confirmations();
+    ASSERT_EQ(confirmed.size(), 5u);
+    for (size_t i = 0; i < confirmed.size(); ++i) {
+        EXPECT_EQ(confirmed[i].number, i + 1);
+        EXPECT_EQ(confirmed[i].code, -6);
+        EXPECT_FALSE(confirmed[i].text.empty());
+    }
+    EXPECT_EQ(bus.Reports().size(), 1u);
+
+    // A read of the same items: event 6 with -6 for each, the same end.
+    Host().Reset();
+    bus.QueueFault(HFault::Unplug);
+    ASSERT_EQ(EcrReadPLU(&dev, items.data(), 5, &RecordingHost::OnItemRead), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), -6);
+    int sixes = 0;
+    for (const auto& e : Host().Events()) {
+        if (e.code != ECR_EVENT_DEVICE_ERROR) continue;
+        ++sixes;
+        EXPECT_EQ(e.value, -6);
+    }
+    EXPECT_EQ(sixes, 5);
+    EXPECT_EQ(bus.Reports().size(), 2u);
+
+    // Opened again by the next job: the scale answers.
+    Host().Reset();
+    ASSERT_EQ(EcrReadVAT(&dev, &RecordingHost::OnVat), 1);
+    ASSERT_TRUE(WaitDone());
+    EXPECT_EQ(EcrError(), 0) << EcrErrMsg();
 }
 
 TEST_F(MedesaUsbExports, NoControllerRefusesTheJob) {
