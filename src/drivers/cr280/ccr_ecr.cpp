@@ -134,30 +134,21 @@ int CCR_ECR::ReadAllDEPT(int, EcrDeptReadCallback) {
 // job ends as its last item did. Any other failure ends the job.
 int CCR_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) {
     if (!items) return NoArray(*this);
-    if (count <= 0) count = 1;
-    int result = 0;
-    for (int i = 0; i < count; ++i) {
-        const std::string code = HostField(items[i].code, sizeof items[i].code);
-        Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + code, static_cast<int>(std::trunc((i + 1) * 100.0) / count), 0);
-        Cr280PLURecord rec{};
-        if (!CodeFromHostItem(items[i], rec)) return Result(0);
-        if (rec.code[0] == '\0') {
-            m_cr.m_nError = kNoCode;
-            result = 0;
-        } else {
-            result = m_cr.ReadOnePLU(rec);
-        }
-        if (result == 1) {
+    return ReadListedItems(
+        *this, m_cr, count, [items](int i) { return "Kod kreskowy - " + HostField(items[i].code, sizeof items[i].code); },
+        [this, items](int i) {
+            Cr280PLURecord rec{};
+            if (!CodeFromHostItem(items[i], rec)) return 0;
+            if (rec.code[0] == '\0') {
+                m_cr.m_nError = kNoCode;
+                return 0;
+            }
+            if (m_cr.ReadOnePLU(rec) != 1) return 0;
             EcrItemRecord item = ToHostItem(rec);
             SendPLU(&item);
-            continue;
-        }
-        if (m_cr.m_nError != 10 && m_cr.m_nError != kNoCode) return Result(0);
-        TakeProtocolError(m_cr);
-        Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
-    }
-    if (result == 1) SetError(0, std::string());   // a job that went through ends without a code
-    return result;
+            return 1;
+        },
+        [](int code) { return code == 10 || code == kNoCode; });
 }
 
 int CCR_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback, int) {

@@ -85,6 +85,47 @@ TEST_F(DsaExports, Type37ProgramsAndReadsGoods) {
     EXPECT_EQ(got[1].department, 2u);
 }
 
+// Reading listed goods: every number the register holds no item under
+// gives event 6 with its code and text and no record; the job ends as its
+// last item did.
+TEST_F(DsaExports, ListedGoodsTheRegisterDoesNotHoldAreReported) {
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> numbers;
+        int error;
+        size_t read;
+        size_t missing;
+    } cases[] = {
+        {"only item missing", {20}, 202, 0, 1},
+        {"last item missing", {10, 20}, 202, 1, 1},
+        {"middle items missing", {10, 20, 30, 10}, 0, 2, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DsaEmulator& emu = StartDevice(DsaModel::Dsa100M1);
+        DsaEmuPlu held;
+        held.name = CDsaLink::Encode(CChrArr("CHLEB           ")).ToString();
+        held.dept = 1;
+        emu.SetPlu(10, held);
+        const EcrDeviceRecord dev = DeviceRecord(37, kDsaPort, 9600);
+        std::vector<EcrItemRecord> items;
+        for (uint32_t n : c.numbers) items.push_back(Item(n, "", "", 0, 0));
+        ASSERT_EQ(EcrReadPLU(&dev, items.data(), static_cast<int>(items.size()), &RecordingHost::OnItemRead), 1);
+        ASSERT_TRUE(WaitDone());
+        EXPECT_EQ(EcrError(), c.error) << Utf8(EcrErrMsg());
+        const std::string text = PL("Pod podanym numerem towar nie zdefiniowany");
+        EXPECT_EQ(std::string(EcrErrMsg()), c.error ? text : "");
+        EXPECT_EQ(Host().Items().size(), c.read);
+        auto ev6 = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
+        EXPECT_EQ(ev6.size(), c.missing);
+        for (const HostEvent& e : ev6) {
+            EXPECT_EQ(e.value, 202);
+            EXPECT_EQ(e.text, text);
+        }
+        StopDevice();
+    }
+}
+
 TEST_F(DsaExports, Type40UpdatesAndDeletesGoods) {
     DsaEmulator& emu = StartDevice(DsaModel::Dsa45B);
     DsaEmuPlu old;
