@@ -152,5 +152,10 @@ CChrArr ReadStartEndFrame(CTelepathyECR& link, const FrameReaderSpec& spec, cons
         link.m_nError = 9999;
         return CChrArr();
     }
-    return Reader(link, spec, log).Read(check);
+    CChrArr frame = Reader(link, spec, log).Read(check);
+    // Given up without a good frame: the device may still send (a frame it
+    // repeats, the rest of a broken one), so the next request first waits
+    // for a quiet line.
+    if (frame.IsEmpty()) link.m_pSerial->MarkUnsettled(link.m_nPort);
+    return frame;
 }

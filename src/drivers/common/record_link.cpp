@@ -140,6 +140,7 @@ int CRecordLink::ExpectEOT() {
     if (b < 0) return 0;
     if (b != EOT) {
         m_nError = 999;
+        MarkLineUnsettled();
         return 0;
     }
     return 1;
@@ -217,7 +218,10 @@ int CRecordLink::SendRecord(const CChrArr& letter, const CChrArr& text, uint8_t 
     }
     // The register keeps refusing: the PC ends its turn.
     if (Aborted()) return 0;
-    if (SendEOT() && ReadEOT()) m_nError = 999;
+    if (SendEOT() && ReadEOT())
+        m_nError = 999;
+    else
+        MarkLineUnsettled();   // the register did not confirm the end
     if (m_nError == 0) m_nError = 999;
     return 0;
 }
@@ -270,8 +274,10 @@ CChrArr CRecordLink::PollRecord(int n) {
         if (!SendByte(NAK)) return CChrArr();
     }
     // Seven reads without a record the PC could take: the register answers,
-    // but not with a record (an earlier silence is not the reason).
+    // but not with a record (an earlier silence is not the reason), and may
+    // send it again.
     m_nError = 999;
+    MarkLineUnsettled();
     return CChrArr();
 }
 
