@@ -60,14 +60,6 @@ protected:
         m_serial->SetCallback(&RecordingHost::OnProgress);
         return *m_emu;
     }
-    // Ends the device of one case of a table (the next case starts anew).
-    void StopDevice() {
-        if (m_emu) m_emu->Stop();
-        m_serial.reset();
-        m_emu.reset();
-        m_spy.reset();
-        Host().Reset();
-    }
     std::string Sent() {
         const Bytes b = m_emu->Received();
         return std::string(b.begin(), b.end());

@@ -181,7 +181,9 @@ TEST_F(Cr280Exports, Type11ReadsListedGoodsItemByItem) {
         }
         EXPECT_EQ(event6, c.event6);
         EXPECT_EQ(emu.Records().size(), c.requests);
-        StopDevice();
+        // The next case starts with a device of its own.
+        TearDown();
+        SetUp();
     }
 }
 

@@ -17,6 +17,14 @@ EcrItemRecord Item(uint32_t number, const char* name, const char* code, double p
     return HostItemRecord({.number = number, .name = name, .code = code, .price = price, .dept = dept});
 }
 
+// An item the register holds: its 16-character name and department.
+DsaEmuPlu HeldPlu(const char* name, uint32_t dept) {
+    DsaEmuPlu plu;
+    plu.name = CDsaLink::Encode(CChrArr(name)).ToString();
+    plu.dept = dept;
+    return plu;
+}
+
 EcrDeptRecord Dept(uint32_t number, const char* name, uint32_t tax) {
     return HostDeptRecord({.number = number, .name = name, .vat = tax});
 }
@@ -103,10 +111,7 @@ TEST_F(DsaExports, ListedGoodsTheRegisterDoesNotHoldAreReported) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DsaEmulator& emu = StartDevice(DsaModel::Dsa100M1);
-        DsaEmuPlu held;
-        held.name = CDsaLink::Encode(CChrArr("CHLEB           ")).ToString();
-        held.dept = 1;
-        emu.SetPlu(10, held);
+        emu.SetPlu(10, HeldPlu("CHLEB           ", 1));
         const EcrDeviceRecord dev = DeviceRecord(37, kDsaPort, 9600);
         std::vector<EcrItemRecord> items;
         for (uint32_t n : c.numbers) items.push_back(Item(n, "", "", 0, 0));
@@ -260,10 +265,7 @@ TEST_F(DsaExports, BreakEndsAJobWithoutAConfirmation) {
 TEST_F(DsaExports, ABreakThenAtOnceTheNextJobReadsTheRegistersOwnData) {
     orv::platform::SetTimeScale(1.0);
     DsaEmulator& emu = StartDevice(DsaModel::Dsa100M1);
-    DsaEmuPlu known;
-    known.name = CDsaLink::Encode(CChrArr("ZNANY           ")).ToString();
-    known.dept = 3;
-    emu.SetPlu(20, known);
+    emu.SetPlu(20, HeldPlu("ZNANY           ", 3));
     const EcrDeviceRecord dev = DeviceRecord(37, kDsaPort, 9600);
     std::vector<EcrItemRecord> many;
     for (uint32_t n = 1; n <= 20; ++n) many.push_back(Item(n, "X", "", 1.0, 1));

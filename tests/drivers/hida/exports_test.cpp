@@ -179,7 +179,9 @@ TEST_F(HidaExports, ListedGoodsTheRegisterDoesNotHoldAreReported) {
             EXPECT_EQ(e.value, 10);
             EXPECT_EQ(e.text, "<Not found the PLU>");
         }
-        StopDevice();
+        // The next case starts with a device of its own.
+        TearDown();
+        SetUp();
     }
 }
 
