@@ -141,6 +141,12 @@ bool AdaxEmulator::WaitForCommands(size_t n, int timeoutMs) const {
     return m_cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return m_commands.size() >= n; });
 }
 
+void AdaxEmulator::QueueLateAnswer(int noiseMs, int answerMs) {
+    std::lock_guard<std::mutex> lk(m_state);
+    m_faults.push_back(Fault::Late);
+    m_late.emplace_back(noiseMs, answerMs);
+}
+
 void AdaxEmulator::QueueAnswerFault(Fault fault) {
     std::lock_guard<std::mutex> lk(m_state);
     m_faults.push_back(fault);
@@ -224,6 +230,7 @@ void AdaxEmulator::HandleFrame(const Bytes& frame) {
     if (hook) hook(text);
 
     Bytes out;
+    std::pair<int, int> late{-1, -1};
     {
         std::lock_guard<std::mutex> lk(m_state);
         bool answer = true;
@@ -262,11 +269,22 @@ void AdaxEmulator::HandleFrame(const Bytes& frame) {
                 break;
             }
             case Fault::Short: out = Frame(m_seq, ""); break;
+            case Fault::Late:
+                if (!m_late.empty()) {
+                    late = m_late.front();
+                    m_late.pop_front();
+                }
+                break;
             default: break;
             }
         }
     }
-    if (!out.empty()) Send(out);
+    if (late.second >= 0) {
+        SendAfter(late.first, Garbage(1, Bytes{kStart, kEnd}));
+        SendAfter(late.second, out);
+    } else if (!out.empty()) {
+        Send(out);
+    }
     std::lock_guard<std::mutex> lk(m_state);
     m_lastActivity = NowMs();
 }

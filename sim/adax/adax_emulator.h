@@ -63,6 +63,7 @@ public:
         Error,        // the "Error" answer instead (in a stream: before the next record)
         Ready,        // a ready frame instead (in a stream: before the next record)
         Endless,      // the stream never ends: answers that complete no record
+        Late,         // one noise byte first, the answer itself much later (QueueLateAnswer)
     };
 
     explicit AdaxEmulator(int port);
@@ -89,6 +90,9 @@ public:
 
     // ---- faults ----
     void QueueAnswerFault(Fault fault);
+    // The next answer comes late: one noise byte noiseMs after the command,
+    // the answer answerMs after it (real milliseconds).
+    void QueueLateAnswer(int noiseMs, int answerMs);
     // Called on the emulator thread for each good frame's text.
     void SetCommandHook(std::function<void(const std::string&)> hook);
 
@@ -115,6 +119,7 @@ private:
     std::vector<std::string> m_commands;
     std::vector<Bytes> m_frames;
     std::deque<Fault> m_faults;
+    std::deque<std::pair<int, int>> m_late;   // noise and answer delays of the Late faults
     std::function<void(const std::string&)> m_hook;
     int m_bad = 0;
     int m_seq = 0;             // sequence of the next answer

@@ -170,6 +170,9 @@ void Cr280Emulator::OnReceive(const uint8_t* data, size_t n) {
             }
             continue;
         }
+        // In its turn the register waits for the PC's ACK, NAK or EOT and
+        // takes nothing else (a request, an ENQ) for an answer.
+        if (m_turn != Turn::None && b != kAck && b != kNak && b != kEot) continue;
         switch (b) {
         case kStx:
             m_buffer.assign(1, b);

@@ -14,7 +14,9 @@
 // 55 characters ("P0", code 13, department 2, VAT/flag 4 as "VVFF", price 8,
 // name 12, quantity 4, value 10, hundredths); departments 31 ("D00", number
 // 2, name 12, value 8, field 2, VAT/flag 4). ENQ from the PC (the Optimus
-// ready poll) is answered ACK.
+// ready poll) is answered ACK. In its turn the register takes only the
+// PC's ACK, NAK and EOT (EOT ends the turn) and waits there for as long as
+// the PC leaves it, whatever else comes (a request, an ENQ).
 //
 // The Hida (Mode::Hida): the PC opens each job with ENQ (answered ACK), sends
 // a 39-character header block 'S' ("0101", job letter, kind, from 13, to 13,

@@ -66,13 +66,14 @@ CChrArr Reader::Read(const FrameCheck& check) {
         DropJunk();
         if (m_link.m_nError == -7) return CChrArr();
         CChrArr b = Take(1, first ? 50 : 5);
-        first = false;
         if (b.GetLength() == 1) {
             if (b[0] != kStart) {
+                // A stray byte is no attempt: the wait for the answer stays as it was.
                 m_link.m_nError = frameError = m_spec.codeNoStart;
                 ++stray;
             } else {
                 ++attempt;
+                first = false;
                 const int maxLen = m_spec.longest;
                 CChrArr rest = m_serial.ReadUntil(m_port, kEnd, maxLen, 1);
                 int err = m_serial.GetError(m_port);
@@ -121,6 +122,7 @@ CChrArr Reader::Read(const FrameCheck& check) {
             }
             if (err == -5) {
                 ++attempt;
+                first = false;
                 m_link.m_nError = frameError ? frameError : -5;
             } else {
                 m_link.m_nError = err < 0 ? err : 9999;
@@ -150,5 +152,10 @@ CChrArr ReadStartEndFrame(CTelepathyECR& link, const FrameReaderSpec& spec, cons
         link.m_nError = 9999;
         return CChrArr();
     }
-    return Reader(link, spec, log).Read(check);
+    CChrArr frame = Reader(link, spec, log).Read(check);
+    // Given up without a good frame: the device may still send (a frame it
+    // repeats, the rest of a broken one), so the next request first waits
+    // for a quiet line.
+    if (frame.IsEmpty()) link.m_pSerial->MarkUnsettled(link.m_nPort);
+    return frame;
 }

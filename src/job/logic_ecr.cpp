@@ -271,7 +271,7 @@ int CLogicECR::AccountForRest(int from, int count, const std::function<std::stri
 }
 
 int CLogicECR::ReadEachItem(int count, const std::function<std::string(int)>& text,
-                            const std::function<int(int)>& read) {
+                            const std::function<int(int)>& read, const std::function<bool(int)>& goesOn) {
     int result = 0;
     NoAnswerRun silent(*this);
     for (int i = 0; i < count; ++i) {
@@ -285,6 +285,7 @@ int CLogicECR::ReadEachItem(int count, const std::function<std::string(int)>& te
         result = 0;
         EnsureFailureCode();
         if (m_nError == -7) return 0;
+        if (goesOn && !goesOn(m_nError)) return 0;
         Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
         if (silent.Gone(m_nError)) {
             return AccountForRest(i + 1, count, text, [this](int, int code, const std::string& t) {

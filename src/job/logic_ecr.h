@@ -183,12 +183,15 @@ public:
     // Common loop of the slots that read chosen items: item i (from 0) sends
     // event 5 with text(i) and its percentage; read(i) hands the record to
     // the host and returns 1, or returns 0 with the error set. A failed item
-    // gives event 6 with its code and text and the loop goes on; -7 ends it
-    // at once; a device that stops answering is given up (kNoAnswerLimit),
-    // each item not reached getting event 6 with that code. Returns the
-    // result of the last item handled.
+    // gives event 6 with its code and text and the loop goes on, unless
+    // goesOn is given and refuses the code (then the loop ends at once with
+    // it, no event 6); -7 ends it at once; a device that stops answering is
+    // given up (kNoAnswerLimit), each item not reached getting event 6 with
+    // that code. Returns the result of the last item handled (a success
+    // leaves no error behind).
     int ReadEachItem(int count, const std::function<std::string(int index)>& text,
-                     const std::function<int(int index)>& read);
+                     const std::function<int(int index)>& read,
+                     const std::function<bool(int code)>& goesOn = nullptr);
     // Whether a loop of this job gave the device up (nothing more is sent).
     bool DeviceGone() const { return m_bDeviceGone; }
     // Event 5 percentage of item index (from 0) of count.

@@ -21,7 +21,8 @@ CChrArr HostText(const char* text, size_t cap);
 
 // Copies at most maxChars characters of a text field (up to its terminator,
 // at most srcCap bytes) into dst, zero-filling the rest of dst (dstSize
-// bytes, always terminated).
+// bytes, always terminated). An empty source (no bytes, or none at all)
+// leaves dst zeroed.
 void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars);
 
 // The same for a text the device sent: at most maxChars of its bytes (up

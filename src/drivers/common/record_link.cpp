@@ -6,6 +6,7 @@ CRecordLink::CRecordLink(const RecordLinkTraits& traits) : m_traits(traits) {}
 
 int CRecordLink::Open(int port, int baud) {
     m_nError = 0;
+    if (port != m_nPort) m_registersTurn = false;   // that register is not on this line
     m_nPort = port;
     if (!m_pSerial) {
         m_nError = -3;
@@ -78,6 +79,12 @@ int CRecordLink::WriteBytes(const CChrArr& bytes) {
 
 int CRecordLink::SendByte(uint8_t b) { return WriteBytes(CChrArr(1, b)); }
 
+int CRecordLink::SendEOT() {
+    if (!SendByte(EOT)) return 0;
+    m_registersTurn = false;
+    return 1;
+}
+
 CChrArr CRecordLink::ReadBytes(int n) {
     if (!m_pSerial) {
         m_nError = -3;
@@ -95,7 +102,9 @@ CChrArr CRecordLink::ReadBytes(int n) {
 
 int CRecordLink::ReadByte() {
     CChrArr b = ReadBytes(1);
-    return b.IsEmpty() ? -1 : b[0];
+    if (b.IsEmpty()) return -1;
+    if (b[0] == EOT) m_registersTurn = false;   // the register ends its turn
+    return b[0];
 }
 
 int CRecordLink::AnswerENQ() {
@@ -103,9 +112,25 @@ int CRecordLink::AnswerENQ() {
     if (b < 0) return 0;
     if (b != ENQ) {
         m_nError = 999;
+        MarkLineUnsettled();
         return 0;
     }
-    return SendByte(ACK);
+    if (!SendByte(ACK)) return 0;
+    m_registersTurn = true;
+    return 1;
+}
+
+void CRecordLink::EndRegistersTurn() {
+    if (!m_registersTurn || !m_pSerial) return;
+    const int err = m_nError;
+    SendEOT();
+    MarkLineUnsettled();
+    m_registersTurn = false;   // once: a register that is gone is not asked again
+    m_nError = err;
+}
+
+void CRecordLink::MarkLineUnsettled() {
+    if (m_pSerial) m_pSerial->MarkUnsettled(m_nPort);
 }
 
 int CRecordLink::ReadEOT() { return ReadByte() == EOT ? 1 : 0; }
@@ -115,6 +140,7 @@ int CRecordLink::ExpectEOT() {
     if (b < 0) return 0;
     if (b != EOT) {
         m_nError = 999;
+        MarkLineUnsettled();
         return 0;
     }
     return 1;
@@ -192,7 +218,10 @@ int CRecordLink::SendRecord(const CChrArr& letter, const CChrArr& text, uint8_t 
     }
     // The register keeps refusing: the PC ends its turn.
     if (Aborted()) return 0;
-    if (SendEOT() && ReadEOT()) m_nError = 999;
+    if (SendEOT() && ReadEOT())
+        m_nError = 999;
+    else
+        MarkLineUnsettled();   // the register did not confirm the end
     if (m_nError == 0) m_nError = 999;
     return 0;
 }
@@ -245,8 +274,10 @@ CChrArr CRecordLink::PollRecord(int n) {
         if (!SendByte(NAK)) return CChrArr();
     }
     // Seven reads without a record the PC could take: the register answers,
-    // but not with a record (an earlier silence is not the reason).
+    // but not with a record (an earlier silence is not the reason), and may
+    // send it again.
     m_nError = 999;
+    MarkLineUnsettled();
     return CChrArr();
 }
 
@@ -262,6 +293,7 @@ int CRecordLink::ReadStatusFrame(int& code) {
 }
 
 int CRecordLink::CommandSequence(const CChrArr& letter, const CChrArr& text) {
+    EndRegistersTurn();
     return DrainAndFlush() && SendRecord(letter, text, ETX) && SendEOT();
 }
 

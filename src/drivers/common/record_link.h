@@ -45,10 +45,10 @@ public:
     // ---- bytes (1 / 0 with the error set) ----
     int WriteBytes(const CChrArr& bytes);   // short write: 10
     int SendByte(uint8_t b);
-    int SendEOT() { return SendByte(EOT); }
+    int SendEOT();                          // also ends the register's turn
     CChrArr ReadBytes(int n);               // all n, or empty with the error
     int ReadByte();                         // the byte, or -1 when none came
-    int AnswerENQ();                        // the register's ENQ, answered with ACK
+    int AnswerENQ();                        // the register's ENQ, answered with ACK: its turn
     int ReadEOT();                          // 1 when the byte read is EOT
     int ExpectEOT();                        // as ReadEOT; another byte: 999
     int DrainAndFlush();
@@ -66,6 +66,14 @@ public:
     CChrArr PollRecord(int n);
     // The PC's turn: the line emptied, the record sent, EOT.
     int CommandSequence(const CChrArr& letter, const CChrArr& text);
+    // A turn of the register's that an earlier exchange left open (it was
+    // broken off while the register waited for the PC's ACK) is ended with
+    // EOT, so that the register takes the next request as one; whatever it
+    // answers is let pass before that request.
+    void EndRegistersTurn();
+    // The PC gives up on an answer the register may still send: the next
+    // request first waits for a quiet line.
+    void MarkLineUnsettled();
 
     // ---- fields ----
     // A VAT group and flag word as "VVFF": -1 gives "00", 1..8 two digits,
@@ -102,4 +110,7 @@ protected:
     bool Aborted();
 
     const RecordLinkTraits m_traits;
+
+private:
+    bool m_registersTurn = false;   // the register's turn is open (its ENQ answered, no EOT since)
 };

@@ -1,5 +1,7 @@
 #include "drivers/common/slot_helpers.h"
 
+#include <cmath>
+
 #include "util/cp1250.h"
 
 int BulkOperation(CLogicECR& logic, CTelepathyECR& protocol, const std::function<int()>& operation) {
@@ -25,22 +27,11 @@ int Unavailable(CLogicECR& logic) {
     return 0;
 }
 
-int ReadListedItems(CLogicECR& logic, EcrItemRecord* items, int count, int notHeld,
-                    const std::function<std::string(const EcrItemRecord&)>& text,
-                    const std::function<int(const EcrItemRecord&)>& read) {
+int ReadListedItems(CLogicECR& logic, EcrItemRecord* items, int count,
+                    const std::function<std::string(const EcrItemRecord&)>& label,
+                    const std::function<int(const EcrItemRecord&)>& read, const std::function<bool(int)>& missing) {
     if (!items) return NoArray(logic);
     if (count <= 0) count = 1;
-    int result = 0;
-    for (int i = 0; i < count; ++i) {
-        logic.Notify(ECR_EVENT_ITEM, text(items[i]), CLogicECR::ItemPercent(i, count), 0);
-        logic.SetErrorCode(0);
-        logic.SetErrorText(std::string());
-        result = read(items[i]) == 1 ? 1 : 0;
-        if (result == 1) continue;
-        logic.EnsureFailureCode();
-        const int code = logic.GetErrorCode();
-        if (code != notHeld) return 0;
-        logic.Notify(ECR_EVENT_DEVICE_ERROR, logic.GetErrorMessage(), 0, code);
-    }
-    return result;
+    return logic.ReadEachItem(
+        count, [&](int i) { return label(items[i]); }, [&](int i) { return read(items[i]); }, missing);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "comm/telepathy_ecr.h"
 #include "job/logic_ecr.h"
@@ -17,16 +18,17 @@ int NoArray(CLogicECR& logic);
 // the common text.
 int NoVatRates(CLogicECR& logic, double vat[8]);
 
-// Reads the listed items one by one (a count of 0 counts as 1): item i
-// (from 0) sends event 5 with text(item) and its percentage, then read(item)
-// hands its record to the host and returns 1, or fails with the logic's
-// error set. An item the device does not hold (error `notHeld`) sends
-// event 6 with that code and text and no record, and the read goes on; a
-// break or any other failure ends it. The result is the last item's (a
-// success leaves no error behind).
-int ReadListedItems(CLogicECR& logic, EcrItemRecord* items, int count, int notHeld,
-                    const std::function<std::string(const EcrItemRecord&)>& text,
-                    const std::function<int(const EcrItemRecord&)>& read);
-
 // A slot the register cannot serve: 25 with the logic's text for it.
 int Unavailable(CLogicECR& logic);
+
+// Reads the listed items one by one through the logic's loop for chosen
+// items (CLogicECR::ReadEachItem): a null array fails with -1, a count of 0
+// counts as 1. Item i sends event 5 with label(item) and its percentage;
+// read(item) hands the record to the host and returns 1, or returns 0 with
+// the logic's error set. An item the device does not hold (a code `missing`
+// accepts) gives event 6 with its code and text and no record, and the read
+// goes on; a break or any other failure ends it. The job ends as its last
+// item did (a success leaves no error behind).
+int ReadListedItems(CLogicECR& logic, EcrItemRecord* items, int count,
+                    const std::function<std::string(const EcrItemRecord&)>& label,
+                    const std::function<int(const EcrItemRecord&)>& read, const std::function<bool(int)>& missing);

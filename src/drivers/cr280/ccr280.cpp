@@ -5,6 +5,7 @@
 
 #include "drivers/common/english_errors.h"
 #include "drivers/common/record_fields.h"
+#include "util/cp1250.h"
 
 namespace {
 
@@ -21,6 +22,8 @@ CCr280::CCr280() : CRecordLink(kCr280Traits) {}
 
 std::string CCr280::GetErrorText(int code) {
     if (const char* text = EnglishErrorText(code)) return text;
+    if (code == 108) return PL("Brak kodu towaru");
+    if (code == 109) return PL("Cena towaru poza zakresem");
     return CTelepathyECR::GetErrorText(code);
 }
 

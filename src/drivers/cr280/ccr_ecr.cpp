@@ -8,15 +8,19 @@
 
 // ---------------------------------------------------------------- conversions
 
-int CCR_ECR::FromHostItem(const EcrItemRecord& item, Cr280PLURecord& rec) {
+int CCR_ECR::CodeFromHostItem(const EcrItemRecord& item, Cr280PLURecord& rec) {
     rec = Cr280PLURecord{};
     const CChrArr code = ChrTrim(HostText(item.code, sizeof item.code), ' ');
     if (code.GetLength() > 13) {
         m_cr.m_nError = 999;   // cut, it would name another item
         return 0;
     }
-    CopyText(rec.code, sizeof rec.code, reinterpret_cast<const char*>(code.data()),
-             static_cast<size_t>(code.GetLength()), 13);
+    CopyBytes(rec.code, sizeof rec.code, code, 13);
+    return 1;
+}
+
+int CCR_ECR::FromHostItem(const EcrItemRecord& item, Cr280PLURecord& rec) {
+    if (!CodeFromHostItem(item, rec)) return 0;
     CopyText(rec.name, sizeof rec.name, item.name, sizeof item.name, 12);
     rec.dept = item.department;
     rec.price = item.price;
@@ -123,35 +127,27 @@ int CCR_ECR::ReadAllDEPT(int, EcrDeptReadCallback) {
     });
 }
 
-// Each listed code is asked for on its own. A code the register does not
-// hold is reported once (event 6, 10) unless it is the last; any other
-// failure ends the job.
+// Each listed code is asked for on its own (a read sends the code alone,
+// so nothing else of the host's item is checked). An item without a code
+// is refused before it is asked for (108); a code the register does not
+// hold gives 10. Either is reported with event 6 and the read goes on; the
+// job ends as its last item did. Any other failure ends the job.
 int CCR_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) {
-    if (!items) return NoArray(*this);
-    if (count <= 0) count = 1;
-    int result = 0;
-    bool reported = false;
-    for (int i = 0; i < count; ++i) {
-        const std::string code = HostField(items[i].code, sizeof items[i].code);
-        Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + code, static_cast<int>(std::trunc((i + 1) * 100.0) / count), 0);
-        Cr280PLURecord rec{};
-        if (!FromHostItem(items[i], rec)) return Result(0);
-        result = m_cr.ReadOnePLU(rec);
-        if (result == 1) {
+    return ReadListedItems(
+        *this, items, count, [](const EcrItemRecord& it) { return "Kod kreskowy - " + HostField(it.code, sizeof it.code); },
+        [this](const EcrItemRecord& it) {
+            Cr280PLURecord rec{};
+            if (!CodeFromHostItem(it, rec)) return ProtocolFailed(m_cr, 9999);
+            if (rec.code[0] == '\0') {
+                m_cr.m_nError = kNoCode;
+                return ProtocolFailed(m_cr, 9999);
+            }
+            if (m_cr.ReadOnePLU(rec) != 1) return ProtocolFailed(m_cr, 9999);
             EcrItemRecord item = ToHostItem(rec);
             SendPLU(&item);
-            continue;
-        }
-        if (m_cr.m_nError != 10) return Result(0);
-        SetError(10, GetErrorText(10));
-        result = 1;
-        if (!reported && i != count - 1) {
-            reported = true;
-            Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, 10);
-        }
-    }
-    if (result == 1) SetError(0, std::string());   // a job that went through ends without a code
-    return result;
+            return 1;
+        },
+        [](int code) { return code == 10 || code == kNoCode; });
 }
 
 int CCR_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback, int) {

@@ -24,9 +24,15 @@ public:
     int ReadAllDEPT(int port, EcrDeptReadCallback cb) override;
     int PgmDEPT(int port, EcrDeptRecord* depts, int count, EcrDeptProgramCallback cb) override;
 
+    // A host item without a code (empty or blank) in a read.
+    static constexpr int kNoCode = 108;
+
     // The register's record of a host item: 0 with 999 (code longer than
     // 13 characters) or 103 (VAT group other than 0..8).
     int FromHostItem(const EcrItemRecord& item, Cr280PLURecord& rec);
+    // The record with the item's code alone (trimmed): 0 with 999 when it
+    // is longer than 13 characters.
+    int CodeFromHostItem(const EcrItemRecord& item, Cr280PLURecord& rec);
     static EcrItemRecord ToHostItem(const Cr280PLURecord& rec);
     static EcrDeptRecord ToHostDept(const Cr280DeptRecord& rec);
 

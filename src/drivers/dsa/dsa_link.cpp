@@ -221,6 +221,7 @@ int CDsaLink::SendFrame(const CChrArr& command, const CChrArr& data, bool anyLen
     }
     if (ack[0] != ACK) {
         m_nError = 9999;
+        m_pSerial->MarkUnsettled(m_nPort);   // its reply may follow all the same
         return 0;
     }
     return 1;
@@ -266,6 +267,8 @@ CChrArr CDsaLink::CheckReply(const CChrArr& command, int n) {
         m_nError = 0;
         return data.Mid(cl);
     }
+    // Not acknowledged: the register may send it again.
+    if (m_pSerial) m_pSerial->MarkUnsettled(m_nPort);
     if (m_nError == 0) m_nError = 9999;
     return CChrArr();
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "drivers/common/record_fields.h"
+#include "drivers/common/slot_helpers.h"
 #include "util/cp1250.h"
 
 namespace {
@@ -178,34 +179,21 @@ int CDsaLogic::ReadAllPLU(int, EcrItemReadCallback) {
 }
 
 int CDsaLogic::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) {
-    if (!items) {
-        SetError(-1, PL("Niewłaściwe parametry zadania"));
-        return 0;
-    }
-    if (count <= 0) count = 1;
-    int result = 0;
-    bool reported = false;
-    for (int i = 0; i < count; ++i) {
-        const uint32_t number = items[i].number;
-        unsigned percent = static_cast<unsigned>(std::trunc((i + 1) * 100.0)) / static_cast<unsigned>(count);
-        Notify(ECR_EVENT_ITEM, Numbered("PLU - %li", static_cast<long>(number)), static_cast<int>(percent), 0);
-        DsaPluRecord rec;
-        rec.number = number;
-        result = m_link.ReadPLURecord(rec);
-        if (result != 1) {
-            TakeLinkError();
-            return 0;
-        }
-        if (IsProgrammed(rec)) {
+    return ReadListedItems(
+        *this, items, count, [](const EcrItemRecord& it) { return Numbered("PLU - %li", static_cast<long>(it.number)); },
+        [this](const EcrItemRecord& it) {
+            DsaPluRecord rec;
+            rec.number = it.number;
+            if (m_link.ReadPLURecord(rec) != 1) return ProtocolFailed(m_link, 9999);
+            if (!IsProgrammed(rec)) {
+                m_link.m_nError = kNotProgrammed;
+                return ProtocolFailed(m_link, 9999);
+            }
             EcrItemRecord item = ToHostItem(rec);
             SendPLU(&item);
-        } else if (!reported && i != count - 1) {
-            reported = true;
-            SetError(202, GetErrorText(202));
-            Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, 202);
-        }
-    }
-    return result;
+            return 1;
+        },
+        [](int code) { return code == kNotProgrammed; });
 }
 
 // ---------------------------------------------------------------- programming

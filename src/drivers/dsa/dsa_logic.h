@@ -13,7 +13,13 @@
 
 class CDsaLogic : public CLogicECR {
 public:
-    std::string GetErrorText(int code) override { return m_link.GetErrorText(code); }
+    // A number the register holds no item under (a read of listed goods).
+    static constexpr int kNotProgrammed = 202;
+
+    // The register's texts; an item it does not hold has the common one.
+    std::string GetErrorText(int code) override {
+        return code == kNotProgrammed ? m_link.CTelepathyECR::GetErrorText(code) : m_link.GetErrorText(code);
+    }
     int Open(int port, const EcrDeviceRecord* record) override;
     int Close(int port) override;
     int ReadVAT(int port, double vat[8]) override;

@@ -106,8 +106,7 @@ int CEMS_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
 
 int CEMS_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadCallback /*cb*/) {
     return ReadListedItems(
-        *this, items, count, EMS_ERR_EMPTY_SLOT,
-        [](const EcrItemRecord& item) { return "Kod kreskowy - " + HostField(item.code, sizeof item.code); },
+        *this, items, count, [](const EcrItemRecord& item) { return "Kod kreskowy - " + HostField(item.code, sizeof item.code); },
         [this](const EcrItemRecord& wanted) {
             ElemisPlu plu;
             plu.number = wanted.number;
@@ -115,7 +114,8 @@ int CEMS_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemRead
             const EcrItemRecord item = ToHost(plu);
             SendPLU(&item);
             return 1;
-        });
+        },
+        [](int code) { return code == EMS_ERR_EMPTY_SLOT; });
 }
 
 int CEMS_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {

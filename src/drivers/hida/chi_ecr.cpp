@@ -122,22 +122,21 @@ int CHI_ECR::ReadAllDEPT(int, EcrDeptReadCallback) {
     });
 }
 
-// Each listed code is asked for on its own (its first 13 characters); the
-// first failure ends the job with its code (10: the register has no such
-// item).
+// Each listed code is asked for on its own (its first 13 characters); a
+// code the register does not hold (10) is reported and the read goes on,
+// any other failure ends the job.
 int CHI_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) {
-    if (!items) return NoArray(*this);
-    if (count <= 0) count = 1;
-    for (int i = 0; i < count; ++i) {
-        Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + HostField(items[i].code, sizeof items[i].code), ItemPercent(i, count),
-               0);
-        HidaPlu plu;
-        plu.code = HostText(items[i].code, sizeof items[i].code).Left(13);
-        if (!m_proto.ReadOnePlu(plu)) return Failed();
-        const EcrItemRecord item = ToHost(plu);
-        SendPLU(&item);
-    }
-    return 1;
+    return ReadListedItems(
+        *this, items, count, [](const EcrItemRecord& it) { return "Kod kreskowy - " + HostField(it.code, sizeof it.code); },
+        [this](const EcrItemRecord& it) {
+            HidaPlu plu;
+            plu.code = HostText(it.code, sizeof it.code).Left(13);
+            if (!m_proto.ReadOnePlu(plu)) return Failed();
+            const EcrItemRecord item = ToHost(plu);
+            SendPLU(&item);
+            return 1;
+        },
+        [](int code) { return code == 10; });
 }
 
 int CHI_ECR::GoodsLoop(EcrItemRecord* items, int count, int (CHida::*operation)(const HidaPlu&)) {

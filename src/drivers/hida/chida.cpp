@@ -197,6 +197,7 @@ int CHida::EndTurnFailing(int code) {
 int CHida::StartJob(const CChrArr& header) {
     m_nError = 0;
     if (Aborted()) return 0;
+    EndRegistersTurn();
     return Link() && SendRecord(CChrArr("S"), header);
 }
 

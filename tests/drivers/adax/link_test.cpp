@@ -150,6 +150,8 @@ TEST_F(AdaxLinkTest, FiveBadFramesInARowFailWithTheirCode) {
         // No wait for a further frame (the first alone is 50 s).
         EXPECT_LT(orv::platform::MonotonicMillis() - start, orv::platform::ScaledMillis(15.0));
         EXPECT_EQ(m_serial->GetInputCount(kAdaxPort), 0);
+        // The register may still send: the next request waits for a quiet line.
+        EXPECT_TRUE(m_serial->IsUnsettled(kAdaxPort));
     }
 }
 

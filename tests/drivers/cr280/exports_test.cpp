@@ -54,16 +54,16 @@ TEST_F(Cr280Exports, Type11ProgramsReadsAndClears) {
     EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_ITEM).back().text, "100 %");
 
     // One item by its code; a code the register does not hold is reported
-    // once (not being the last) and the job goes on.
+    // with its code and the job goes on; the last item decides the job.
     Host().Reset();
     EcrItemRecord wanted[3] = {Item("999", "", 0, 0, 0), Item("5901234123457", "", 0, 0, 0), Item("998", "", 0, 0, 0)};
     Run(EcrReadPLU(&dev, wanted, 3, &RecordingHost::OnItemRead));
-    EXPECT_EQ(EcrError(), 0) << Utf8(EcrErrMsg());
+    EXPECT_EQ(EcrError(), 10) << Utf8(EcrErrMsg());
     got = Host().Items();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_STREQ(got[0].name, "Chleb       ");
     auto ev6 = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
-    ASSERT_EQ(ev6.size(), 1u);
+    ASSERT_EQ(ev6.size(), 2u);
     EXPECT_EQ(ev6[0].value, 10);
     EXPECT_EQ(ev6[0].text, "<Not found the PLU>");
 
@@ -114,6 +114,7 @@ TEST_F(Cr280Exports, Type11RefusesWhatItCannotDo) {
     ASSERT_EQ(conf.size(), 2u);
     EXPECT_EQ(conf[0].code, 103);
     EXPECT_EQ(conf[1].code, 109);
+    EXPECT_EQ(std::string(conf[1].text), PL("Cena towaru poza zakresem"));
     EXPECT_EQ(Host().CountEvents(ECR_EVENT_DEVICE_ERROR), 1);
 
     Host().Reset();
@@ -126,6 +127,64 @@ TEST_F(Cr280Exports, Type11RefusesWhatItCannotDo) {
     EXPECT_EQ(EcrError(), 25);
     EXPECT_TRUE(Host().VatCalls().empty());
     EXPECT_TRUE(emu.Records().empty());
+}
+
+// Reading listed goods: every item the register does not hold, and every
+// item without a code (refused before it is asked for), gives event 6 with
+// its code and text and no record; the job ends as its last item did. A
+// read sends no VAT group, so none is checked.
+TEST_F(Cr280Exports, Type11ReadsListedGoodsItemByItem) {
+    struct Want {
+        const char* code;
+        uint32_t vat;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Want> items;
+        int error;
+        std::vector<std::string> read;   // codes handed to the host
+        std::vector<int> event6;         // codes of the events 6
+        size_t requests;                 // records sent to the register
+    } cases[] = {
+        {"empty code", {{"", 1}}, 108, {}, {108}, 0},
+        {"blank code", {{"   ", 1}}, 108, {}, {108}, 0},
+        {"only item missing", {{"999", 1}}, 10, {}, {10}, 1},
+        {"last item missing", {{"123", 1}, {"999", 1}}, 10, {"0000000000123"}, {10}, 2},
+        {"middle item missing", {{"123", 1}, {"999", 1}, {"5901234123457", 1}}, 0,
+         {"0000000000123", "5901234123457"}, {10}, 3},
+        {"empty code before a held one", {{"", 1}, {"123", 1}}, 0, {"0000000000123"}, {108}, 1},
+        {"VAT group 9", {{"123", 9}}, 0, {"0000000000123"}, {}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Cr280Emulator& emu = StartDevice();
+        Cr280EmuItem held;
+        held.name = "Chleb       ";
+        held.price = 350;
+        emu.SetItem("0000000000123", held);
+        emu.SetItem("5901234123457", held);
+        const EcrDeviceRecord dev = DeviceRecord(11, kCrPort, 9600);
+        std::vector<EcrItemRecord> items;
+        for (const Want& w : c.items) items.push_back(Item(w.code, "", 0, w.vat, 0));
+        Run(EcrReadPLU(&dev, items.data(), static_cast<int>(items.size()), &RecordingHost::OnItemRead));
+        EXPECT_EQ(EcrError(), c.error) << Utf8(EcrErrMsg());
+        const std::string text = c.error == 10 ? "<Not found the PLU>" : c.error == 0 ? "" : PL("Brak kodu towaru");
+        EXPECT_EQ(std::string(EcrErrMsg()), text);
+        std::vector<std::string> read;
+        for (const EcrItemRecord& it : Host().Items()) read.push_back(it.code);
+        EXPECT_EQ(read, c.read);
+        std::vector<int> event6;
+        for (const HostEvent& e : Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR)) {
+            event6.push_back(e.value);
+            EXPECT_NE(e.text, PL("Nieokreślony błąd"));
+            EXPECT_FALSE(e.text.empty());
+        }
+        EXPECT_EQ(event6, c.event6);
+        EXPECT_EQ(emu.Records().size(), c.requests);
+        // The next case starts with a device of its own.
+        TearDown();
+        SetUp();
+    }
 }
 
 TEST_F(Cr280Exports, Type9OpensItsLineAndServesNoData) {

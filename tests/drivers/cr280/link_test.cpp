@@ -148,6 +148,7 @@ struct PollCase {
     int result;
     int code;
     size_t items;
+    bool unsettled;              // the register may still send: the next request waits for a quiet line
 };
 
 TEST_F(Cr280LinkTest, PollingTheRegistersRecords) {
@@ -158,11 +159,11 @@ TEST_F(Cr280LinkTest, PollingTheRegistersRecords) {
     Bytes badCheck = good;
     badCheck.back() ^= 0x55;
     const PollCase cases[] = {
-        {"bad check: NAK, then the record", {badCheck}, 1, 0, 2},
-        {"an S record: NAK, then the record", {Frame("S?1abcd")}, 1, 0, 2},
-        {"early EOT: 998 ends the upload", {Raw({0x04})}, 1, 0, 0},
-        {"silence: EOT on the third attempt", {Bytes()}, 0, -5, 0},
-        {"seven bad frames", std::vector<Bytes>(7, badCheck), 0, 999, 0},
+        {"bad check: NAK, then the record", {badCheck}, 1, 0, 2, false},
+        {"an S record: NAK, then the record", {Frame("S?1abcd")}, 1, 0, 2, false},
+        {"early EOT: 998 ends the upload", {Raw({0x04})}, 1, 0, 0, false},
+        {"silence: EOT on the third attempt", {Bytes()}, 0, -5, 0, false},   // the EOT went out on a quiet line
+        {"seven bad frames", std::vector<Bytes>(7, badCheck), 0, 999, 0, true},
     };
     for (const PollCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -175,6 +176,7 @@ TEST_F(Cr280LinkTest, PollingTheRegistersRecords) {
         EXPECT_EQ(cr.UploadPLUs([&](const Cr280PLURecord&) { ++got; }), c.result);
         EXPECT_EQ(cr.m_nError, c.code);
         EXPECT_EQ(got, c.items);
+        EXPECT_EQ(m_serial->IsUnsettled(kCrPort), c.unsettled);
         if (c.result == 1) {
             EXPECT_EQ(Host().EventsWithCode(5).back().text, "100 %");
         }

@@ -17,6 +17,14 @@ EcrItemRecord Item(uint32_t number, const char* name, const char* code, double p
     return HostItemRecord({.number = number, .name = name, .code = code, .price = price, .dept = dept});
 }
 
+// An item the register holds: its 16-character name and department.
+DsaEmuPlu HeldPlu(const char* name, uint32_t dept) {
+    DsaEmuPlu plu;
+    plu.name = CDsaLink::Encode(CChrArr(name)).ToString();
+    plu.dept = dept;
+    return plu;
+}
+
 EcrDeptRecord Dept(uint32_t number, const char* name, uint32_t tax) {
     return HostDeptRecord({.number = number, .name = name, .vat = tax});
 }
@@ -83,6 +91,44 @@ TEST_F(DsaExports, Type37ProgramsAndReadsGoods) {
     EXPECT_STREQ(got[0].code, "5901234567890");
     EXPECT_DOUBLE_EQ(got[0].price, 4.99);
     EXPECT_EQ(got[1].department, 2u);
+}
+
+// Reading listed goods: every number the register holds no item under
+// gives event 6 with its code and text and no record; the job ends as its
+// last item did.
+TEST_F(DsaExports, ListedGoodsTheRegisterDoesNotHoldAreReported) {
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> numbers;
+        int error;
+        size_t read;
+        size_t missing;
+    } cases[] = {
+        {"only item missing", {20}, 202, 0, 1},
+        {"last item missing", {10, 20}, 202, 1, 1},
+        {"middle items missing", {10, 20, 30, 10}, 0, 2, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DsaEmulator& emu = StartDevice(DsaModel::Dsa100M1);
+        emu.SetPlu(10, HeldPlu("CHLEB           ", 1));
+        const EcrDeviceRecord dev = DeviceRecord(37, kDsaPort, 9600);
+        std::vector<EcrItemRecord> items;
+        for (uint32_t n : c.numbers) items.push_back(Item(n, "", "", 0, 0));
+        ASSERT_EQ(EcrReadPLU(&dev, items.data(), static_cast<int>(items.size()), &RecordingHost::OnItemRead), 1);
+        ASSERT_TRUE(WaitDone());
+        EXPECT_EQ(EcrError(), c.error) << Utf8(EcrErrMsg());
+        const std::string text = PL("Pod podanym numerem towar nie zdefiniowany");
+        EXPECT_EQ(std::string(EcrErrMsg()), c.error ? text : "");
+        EXPECT_EQ(Host().Items().size(), c.read);
+        auto ev6 = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
+        EXPECT_EQ(ev6.size(), c.missing);
+        for (const HostEvent& e : ev6) {
+            EXPECT_EQ(e.value, 202);
+            EXPECT_EQ(e.text, text);
+        }
+        StopDevice();
+    }
 }
 
 TEST_F(DsaExports, Type40UpdatesAndDeletesGoods) {
@@ -219,10 +265,7 @@ TEST_F(DsaExports, BreakEndsAJobWithoutAConfirmation) {
 TEST_F(DsaExports, ABreakThenAtOnceTheNextJobReadsTheRegistersOwnData) {
     orv::platform::SetTimeScale(1.0);
     DsaEmulator& emu = StartDevice(DsaModel::Dsa100M1);
-    DsaEmuPlu known;
-    known.name = CDsaLink::Encode(CChrArr("ZNANY           ")).ToString();
-    known.dept = 3;
-    emu.SetPlu(20, known);
+    emu.SetPlu(20, HeldPlu("ZNANY           ", 3));
     const EcrDeviceRecord dev = DeviceRecord(37, kDsaPort, 9600);
     std::vector<EcrItemRecord> many;
     for (uint32_t n = 1; n <= 20; ++n) many.push_back(Item(n, "X", "", 1.0, 1));

@@ -3,6 +3,7 @@
 // "ERR" answers; the character set, record builders and error texts.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "comm/telepathy.h"
 #include "drivers/dsa/cdsa100.h"
@@ -135,6 +136,57 @@ TEST_F(DsaTest, BadRepliesFailAfterTheRetriesWithTheirCode) {
         EXPECT_EQ(dsa.m_nError, c.code);
         EXPECT_EQ(emu.AcksReceived(), 0);   // a bad frame is never acknowledged
         EXPECT_EQ(emu.Requests().size(), 1u);   // and the request is not repeated
+        dsa.Close();
+        StopDevice();
+    }
+}
+
+// Where the PC gives up on an answer the register may still send (it was
+// not acknowledged), the line is left unsettled: the next request first
+// waits for a quiet line.
+TEST_F(DsaTest, GivingUpOnAnAnswerUnsettlesTheLine) {
+    struct Case {
+        const char* what;
+        char kind;                                   // what the register's answer replaces
+        std::function<Bytes(const Bytes&)> answer;   // in place of it
+        int code;
+    } cases[] = {
+        {"a stray byte in place of the ACK", 'A', [](const Bytes&) { return Bytes{0x15}; }, 9999},
+        {"five frames with a bad checksum", 'F',
+         [](const Bytes& frame) {
+             Bytes bad = frame;
+             bad[bad.size() - 2] = bad[bad.size() - 2] == '0' ? '1' : '0';
+             Bytes five;
+             for (int i = 0; i < 5; ++i) five.insert(five.end(), bad.begin(), bad.end());
+             return five;
+         },
+         10000},
+        {"the reply to another command", 'F',
+         [](const Bytes& frame) {
+             // STX, sequence 2, a byte, "4066" "00", checksum 2, ETX: "4066" becomes "4065".
+             Bytes other = frame;
+             other[7] = '5';
+             unsigned sum = 0;
+             for (size_t i = 1; i + 3 < other.size(); ++i) sum += other[i];
+             other[other.size() - 3] = static_cast<uint8_t>('0' + sum % 100 / 10);
+             other[other.size() - 2] = static_cast<uint8_t>('0' + sum % 10);
+             return other;
+         },
+         9999},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DsaEmulator& emu = StartDevice(DsaModel::Dsa100M1);
+        emu.SetMangler([&c](char kind, const Bytes& bytes) {
+            if (kind != c.kind) return std::vector<DsaEmulator::Piece>{{0, bytes}};
+            return std::vector<DsaEmulator::Piece>{{0, c.answer(bytes)}};
+        });
+        CDsa100 dsa;
+        dsa.m_nModel = 1;
+        OpenLink(dsa);
+        EXPECT_EQ(dsa.CloseGoods(), 0);
+        EXPECT_EQ(dsa.m_nError, c.code);
+        EXPECT_TRUE(m_serial->IsUnsettled(kDsaPort));
         dsa.Close();
         StopDevice();
     }

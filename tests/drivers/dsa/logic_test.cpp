@@ -369,13 +369,14 @@ TEST_F(DsaLogicTest, ReadAllDeptOn4000Model1UsesTheLongReply) {
     EXPECT_EQ(depts[0].flags, 1u);
 }
 
-TEST_F(DsaLogicTest, ReadPluHandsProgrammedItemsAndReportsTheFirstGap) {
+TEST_F(DsaLogicTest, ReadPluHandsProgrammedItemsAndReportsEveryGap) {
     CDsaLogic& logic = OpenDevice(37, 4);
     DsaEmuPlu p = EmuPlu(4, 1999);
     p.barcode = "5901234123457";
     m_emu->SetPlu(2, p);
     EcrItemRecord items[3] = {Item(1, "", 0, 0), Item(2, "", 0, 0), Item(3, "", 0, 0)};
-    EXPECT_EQ(logic.ReadPLU(kDsaPort, items, 3, nullptr), 1);
+    EXPECT_EQ(logic.ReadPLU(kDsaPort, items, 3, nullptr), 0);   // item 3, the last, is not there
+    EXPECT_EQ(logic.GetErrorCode(), 202);
     auto got = Host().Items();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].number, 2u);
@@ -386,8 +387,9 @@ TEST_F(DsaLogicTest, ReadPluHandsProgrammedItemsAndReportsTheFirstGap) {
     EXPECT_EQ(got[0].vat_group, 1u);
     EXPECT_EQ(got[0].unit, 1u);
     auto ev6 = Host().EventsWithCode(6);
-    ASSERT_EQ(ev6.size(), 1u);   // item 1; item 3 is the last one
+    ASSERT_EQ(ev6.size(), 2u);   // items 1 and 3
     EXPECT_EQ(ev6[0].value, 202);
+    EXPECT_EQ(ev6[1].value, 202);
     EXPECT_EQ(Texts(5), (std::vector<std::string>{"PLU - 1", "PLU - 2", "PLU - 3"}));
 }
 
@@ -656,6 +658,7 @@ TEST_F(DsaLogicTest, Dsp500ReadsListedGoods) {
     m_emu->SetPlu(9999999, p);
     EcrItemRecord items[3] = {Item(1, "", 0, 0), Item(2, "", 0, 0), Item(9999999, "", 0, 0)};
     EXPECT_EQ(logic.ReadPLU(kDsaPort, items, 3, nullptr), 1);
+    EXPECT_EQ(logic.GetErrorCode(), 0);   // a gap before the last item leaves no code
     auto got = Host().Items();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[1].number, 9999999u);

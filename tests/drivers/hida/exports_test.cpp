@@ -73,18 +73,23 @@ TEST_F(HidaExports, Type23ServesEveryJob) {
     EXPECT_EQ(Host().CountEvents(ECR_EVENT_BULK), 1);
     EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_ITEM).back().text, "100 %");
 
-    // Listed codes: the first one the register does not hold ends the job.
+    // Listed codes: one the register does not hold is reported and the
+    // read goes on; the last item decides the job.
     Host().Reset();
     EcrItemRecord wanted[3] = {Item("5901234123457", "", 0, 0, 0), Item("999", "", 0, 0, 0), Item("123", "", 0, 0, 0)};
     Run(EcrReadPLU(&dev, wanted, 3, &RecordingHost::OnItemRead));
-    EXPECT_EQ(EcrError(), 10);
-    EXPECT_EQ(std::string(EcrErrMsg()), "<Not found the PLU>");
+    EXPECT_EQ(EcrError(), 0) << Utf8(EcrErrMsg());
     got = Host().Items();
-    ASSERT_EQ(got.size(), 1u);
+    ASSERT_EQ(got.size(), 2u);
     EXPECT_STREQ(got[0].name, "Chleb       ");
+    EXPECT_STREQ(got[1].code, "0000000000123");
     auto progress = Host().EventsWithCode(ECR_EVENT_ITEM);
-    ASSERT_EQ(progress.size(), 2u);
+    ASSERT_EQ(progress.size(), 3u);
     EXPECT_EQ(progress[1].text, "Kod kreskowy - 999");
+    auto missing = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
+    ASSERT_EQ(missing.size(), 1u);
+    EXPECT_EQ(missing[0].value, 10);
+    EXPECT_EQ(missing[0].text, "<Not found the PLU>");
 
     // Departments.
     Host().Reset();
@@ -137,6 +142,47 @@ TEST_F(HidaExports, Type23ServesEveryJob) {
     EXPECT_TRUE(Host().Confirmations().empty());
     EXPECT_FALSE(emu.HasItem("0000000000123"));
     EXPECT_EQ(emu.Records()[emu.Records().size() - 1].substr(0, 4), "01U2");
+}
+
+// Reading listed goods: every item the register does not hold gives event 6
+// with its code and text and no record; the job ends as its last item did.
+TEST_F(HidaExports, ListedGoodsTheRegisterDoesNotHoldAreReported) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> codes;
+        int error;
+        size_t read;
+        size_t missing;
+    } cases[] = {
+        {"only item missing", {"999"}, 10, 0, 1},
+        {"last item missing", {"123", "999"}, 10, 1, 1},
+        {"middle items missing", {"123", "998", "999", "123"}, 0, 2, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Cr280Emulator& emu = StartDevice(Cr280Emulator::Mode::Hida);
+        Cr280EmuItem held;
+        held.name = "Chleb       ";
+        held.vatFlag = "0100";
+        emu.SetItem("0000000000123", held);
+        const EcrDeviceRecord dev = DeviceRecord(23, kCrPort, 9600);
+        std::vector<EcrItemRecord> items;
+        for (const char* code : c.codes) items.push_back(Item(code, "", 0, 0, 0));
+        Run(EcrReadPLU(&dev, items.data(), static_cast<int>(items.size()), &RecordingHost::OnItemRead));
+        EXPECT_EQ(EcrError(), c.error) << Utf8(EcrErrMsg());
+        EXPECT_EQ(std::string(EcrErrMsg()), c.error == 10 ? "<Not found the PLU>" : "");
+        EXPECT_EQ(Host().Items().size(), c.read);
+        EXPECT_EQ(Host().EventsWithCode(ECR_EVENT_ITEM).size(), c.codes.size());
+        auto ev6 = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
+        EXPECT_EQ(ev6.size(), c.missing);
+        for (const HostEvent& e : ev6) {
+            EXPECT_EQ(e.value, 10);
+            EXPECT_EQ(e.text, "<Not found the PLU>");
+        }
+        // The next case starts with a device of its own.
+        TearDown();
+        SetUp();
+    }
 }
 
 TEST_F(HidaExports, Type23CannotReadVatRatesStatusOrUnits) {
