@@ -368,8 +368,8 @@ enum {
    device does not hold gives event 6 with its code and no record, and the
    job goes on; it ends as its last record did. A device that stops
    answering ends the job after three records in a row without an answer,
-   confirming the rest with that code (how long that takes per family:
-   docs/devices.md). */
+   confirming the rest with that code; most reads by list end at the first
+   record without an answer (how long each family waits: docs/devices.md). */
 ECR_EXPORT int ECR_CALL EcrReadSale(const EcrDeviceRecord* dev, EcrSaleCallback cb);     /* sales report, one call per line */
 ECR_EXPORT int ECR_CALL EcrClearSale(const EcrDeviceRecord* dev, EcrSaleCallback cb);    /* clears the sales report (some families hand over what they clear) */
 ECR_EXPORT int ECR_CALL EcrReadAllPLU(const EcrDeviceRecord* dev, EcrItemReadCallback cb); /* every goods item the device holds (some families ask every number: slow; docs/devices.md) */
