@@ -228,7 +228,7 @@ typedef void(ECR_CALL* EcrUnitProgramCallback)(const EcrUnitRecord* unit, int co
                                                                        deleting, reading by list)
      6  DEVICE_ERROR          error text              0        code    the open failed with a device
                                                                        code (host's thread); the first
-                                                                       refused item of a loop; an item
+                                                                       refused item of some loops; an item
                                                                        of a listed read the device does
                                                                        not hold (its code, no record);
                                                                        and, for some families, every
