@@ -228,11 +228,11 @@ typedef void(ECR_CALL* EcrUnitProgramCallback)(const EcrUnitRecord* unit, int co
                                                                        deleting, reading by list)
      6  DEVICE_ERROR          error text              0        code    the open failed with a device
                                                                        code (host's thread); the first
-                                                                       refused item of some loops; an item
-                                                                       of a listed read the device does
-                                                                       not hold (its code, no record);
-                                                                       and, for some families, every
-                                                                       retried exchange (below)
+                                                                       refused item of some loops; an
+                                                                       item of a listed read the device
+                                                                       does not hold (its code, no
+                                                                       record); and, for some families,
+                                                                       every retried exchange (below)
      7  FAILED                error text              0        code    the job failed
      8  SYSTEM_ERROR          error text              0        code    the open failed with a transport
                                                                        or system code (host's thread);
