@@ -58,7 +58,8 @@ typedef void(ECR_CALL* EcrProgressCallback)(int event, const char* text, int per
    the text is cut to 63 characters). Words a family does not use are
    ignored: zero them. */
 typedef struct EcrDeviceRecord {
-    int32_t type;             /*   0 device type code selecting the driver (README: devices served) */
+    int32_t type;             /*   0 device type code selecting the driver (docs/devices.md: choosing
+                                     the type code) */
     int32_t port;             /*   4 serial port 1..16 (ECR_COM<n> names the device); for TCP
                                      (connection kind 11: Novitus Next, Posnet Combo) the IPv4
                                      address, first octet in the top byte */
@@ -73,8 +74,8 @@ typedef struct EcrDeviceRecord {
     int32_t word6;            /*  24 multiplexer channel (with kinds 2, 3, 4) */
     int32_t word7;            /*  28 register or machine number: the number an Elzab register must
                                      report, the Sharp machine number */
-    int32_t word8;            /*  32 family setting of some scales and other registers (README) */
-    int32_t word9;            /*  36 family setting of some registers (README) */
+    int32_t word8;            /*  32 family setting of some scales and other registers (docs/devices.md) */
+    int32_t word9;            /*  36 family setting of some registers (docs/devices.md) */
     uint32_t flags;           /*  40 option bits: bit 1 set selects sale-read mode 2, else bit 0
                                      mode 1 or 0 (Elzab, Novitus, Posnet Combo); the Sharp drivers
                                      take the whole word as their protocol options */
@@ -88,8 +89,8 @@ typedef struct EcrDeviceRecord {
    EcrPgmExBarcode, EcrDelPLU and EcrReadPLU; single items come back through
    the item read and confirmation callbacks. On reading, fields the device
    does not give are 0 or empty; texts come back as the device holds them,
-   often padded with blanks to its width (README: what each family can
-   take and give). On programming, texts longer than the device's field are
+   often padded with blanks to its width (docs/devices.md: what each family
+   fills and ignores). On programming, texts longer than the device's field are
    cut without a word. Fields marked "family" carry what the named families
    send or return; every other family ignores them. */
 typedef struct EcrItemRecord {
@@ -105,7 +106,7 @@ typedef struct EcrItemRecord {
     uint32_t attr1;           /* 124 family: Elzab attribute byte, Perfekt option, Tango and Combo flags */
     uint8_t reserved_128[16]; /* 128 not used */
     uint32_t unit;            /* 144 1-based unit of measure; read as 1 where the device has none */
-    uint32_t word148;         /* 148 family: other registers (README) */
+    uint32_t word148;         /* 148 family: other registers (docs/devices.md) */
     uint32_t word152;         /* 152 family: Sharp goods row field */
     uint32_t word156;         /* 156 family: Sharp goods row field, Combo field */
     uint32_t word160;         /* 160 family: Sharp goods row field, Combo field */
@@ -229,8 +230,12 @@ typedef void(ECR_CALL* EcrUnitProgramCallback)(const EcrUnitRecord* unit, int co
      5  ITEM                  the item's text         0..100   0       one record handled (programming,
                                                                        deleting, reading by list)
      6  DEVICE_ERROR          error text              0        code    the open failed with a device
-                                                                       code (host's thread), or the
-                                                                       first refused item of some loops
+                                                                       code (host's thread); the first
+                                                                       refused item of some loops; an
+                                                                       item of a listed read the device
+                                                                       does not hold (its code, no
+                                                                       record); and, for some families,
+                                                                       every retried exchange (below)
      7  FAILED                error text              0        code    the job failed
      8  SYSTEM_ERROR          error text              0        code    the open failed with a transport
                                                                        or system code (host's thread);
@@ -242,7 +247,20 @@ typedef void(ECR_CALL* EcrUnitProgramCallback)(const EcrUnitRecord* unit, int co
                                                                        connected job (always the last)
    A started job ends with 10 or 7, then 11. A failed open sends 6 or 8,
    then 8 again, and the job export returns 0. Texts are CP1250, at most
-   255 characters. */
+   255 characters.
+   Event 6 is not always the end of anything: the Novitus Tango and Next
+   registers (types 12, 34, 35, 57-59, 65-70, 85, 86) send each request up
+   to seven times, with event 6 (-5 or 9999) for every try that got no
+   answer or a wrong one, and the Optimus line (type 9) sends it for every
+   failed recovery round. Take the job's end from event 7 or 10 and
+   EcrError(), not from event 6.
+   After EcrBreakJob() (or a failure that ends a loop), the records not
+   reached get no confirmation and no event. To learn how far the job came,
+   keep the last event 5: its text names the record the job had begun (the
+   family's text: "Nazwa - <name>", "PLU - <number>", "Kod kreskowy -
+   <code>" ...) and its percent how far the list was; the records before it
+   were handled (each refusal among them was confirmed), that record itself
+   may or may not have reached the device. */
 enum {
     ECR_EVENT_OPENING = 1,
     ECR_EVENT_TITLE = 2,
@@ -259,7 +277,58 @@ enum {
 /* Error codes every family shares (EcrError(), the value of events 6, 7
    and 8, the confirmation callbacks' code). Positive codes other than
    these are the device's own; EcrErrMsg() and the callbacks give their
-   text. A code -1..-10 always carries the transport's own text. */
+   text. A code -1..-10 always carries the transport's own text: on a
+   serial line "Błąd obsługi portu szeregowego: ..." (-2 "Port szeregowy o
+   danym numerze nie istnieje", -3 "Port szeregowy nie został aktywowany",
+   -4 "Port szeregowy o danym numerze jest już w użyciu"), over TCP "Błąd
+   obsługi połączenia: ..." (-2 "Połączenie o danym numerze nie istnieje",
+   -3 "Połączenie nie zostało aktywowane", -4 "Połączenie o danym numerze
+   jest już w użyciu"); -7 is "Transmisja przerwana przez użytkownika" on
+   both.
+
+   Where each code is reported:
+   - By the job export itself, which returns 0 with no event: a job not yet
+     collected with EcrIsDone() (nothing changes, EcrError() still gives
+     the previous job's result); a type code no family has (999999, unless
+     the previous job left a code).
+   - At the open, on the host's thread, inside the job export, which
+     returns 0 after event 8 (-1..-4) or event 6 (any other code) and
+     event 8 again: -1..-4 (-2: no such port, ECR_COM<n> naming a
+     directory, no USB bus controller; -4: the port is held); 999999 for a
+     family not served ("Brak obsługi urządzenia tego typu w tej wersji
+     biblioteki"), a vendor library or entry point missing ("Nie można
+     załadować biblioteki <file>", "Brak funkcji <name> w bibliotece
+     <file>"), or a library path that is not a regular file; 9997 for the
+     Novitus fiscal-control types (no control on this system); and the
+     codes of the families whose open talks to the device (Elemis: -5 and
+     its own codes, 108 for a bad ECR_ELEMIS_LINK; the vendor libraries:
+     their codes).
+   - In the job, on the worker thread (the export returned 1; event 7 and
+     EcrError() carry it): every other code: -5..-10, 25, 9998, 9999, the
+     device's own codes, 999999 when a callback threw, and the socket
+     codes of a TCP connection.
+   Socket codes (Novitus Next with connection kind 11; the connection is
+   started at the open and its outcome taken by the job's first exchange,
+   which waits at most 5 s for it, then -5): the texts are those of the
+   Windows socket layer, in English, except 10061:
+     10050 "The Windows Sockets implementation detected that the network
+           subsystem failed." (also any system error without a code of its
+           own)
+     10051 "The network cannot be reached from this host at this time."
+     10053 "The virtual circuit was aborted due to timeout or other
+           failure."
+     10054 "The virtual circuit was reset by the remote side."
+     10057 "The socket is not connected."
+     10058 "The socket has been shut down; it is not possible to call
+           Receive on a socket after ShutDown has been invoked with nHow
+           set to 0 or 2."
+     10060 "The attempt to connect timed out without establishing a
+           connection."
+     10061 "Połączenie sieciowe zostało odrzucone." (connection refused)
+     other codes, e.g. 10052, 10064, 10065 (host unreachable):
+           "Nieokreślony błąd : <code>"
+   9998 and 9999 carry the family's own text ("Nieokreślony błąd" on
+   most). */
 enum {
     ECR_OK = 0,
     ECR_ERR_BAD_PARAMETER = -1,      /* bad argument to the transport */
@@ -272,10 +341,15 @@ enum {
     ECR_ERR_INPUT_OVERFLOW = -8,     /* the input buffer overflowed */
     ECR_ERR_TRANSFER_ABORTED = -9,   /* the transfer was aborted */
     ECR_ERR_NO_RESOURCES = -10,      /* out of memory or other resources */
-    ECR_ERR_NOT_AVAILABLE = 25,      /* the job or record is not available on this device */
+    ECR_ERR_NOT_AVAILABLE = 25,      /* the job or record is not available on this device: "Rozkaz
+                                        niedostępny w tej wersji programu kasy" (docs/devices.md) */
     ECR_ERR_DEVICE_ENDED = 9998,     /* the device ended the exchange (EOT) */
     ECR_ERR_NO_ANSWER = 9999,        /* no answer or a bad answer; a transfer program or file failed */
-    ECR_ERR_SYSTEM = 999999          /* system error: unknown device type, job not started, library
+    ECR_ERR_NOT_INSTALLED = 9997,    /* the Novitus fiscal control is not installed (types 26, 60,
+                                        71, 72, 82, 83, 87): "Błąd instalacji sterownika ActiveX. Do
+                                        pobrania na stronie www producenta pod adresem :" */
+    ECR_ERR_SYSTEM = 999999          /* system error: unknown or unserved device type, job not
+                                        started ("System kas fiskalnych - błąd systemu !"), library
                                         or entry point missing, a callback threw */
 };
 
@@ -286,29 +360,37 @@ enum {
    (EcrError(), events 6/8). Each stores its callback for the job; a NULL
    callback receives nothing. Arrays (items, depts, units) with their count
    stay in use until EcrIsDone() returns 1.
+   Count: every export that takes an array and a count takes a count of 0
+   (or below) with a non-NULL array as 1: the first record is programmed,
+   deleted or read. Two families send their goods as one stream and send
+   nothing for such a count: Dibal type 103 and Datecs MP500 (types 39, 41,
+   42).
    The job's result (EcrError()) is that of the last record handled: a job
    whose earlier records were refused can end with 0, so watch the
-   confirmation callback; a device that stops answering ends the job after
-   three records in a row without an answer, confirming the rest with that
-   code. */
+   confirmation callback. In a read by list (EcrReadPLU), a record the
+   device does not hold gives event 6 with its code and no record, and the
+   job goes on; it ends as its last record did. A device that stops
+   answering ends the job after three records in a row without an answer,
+   confirming the rest with that code; most reads by list end at the first
+   record without an answer (how long each family waits: docs/devices.md). */
 ECR_EXPORT int ECR_CALL EcrReadSale(const EcrDeviceRecord* dev, EcrSaleCallback cb);     /* sales report, one call per line */
 ECR_EXPORT int ECR_CALL EcrClearSale(const EcrDeviceRecord* dev, EcrSaleCallback cb);    /* clears the sales report (some families hand over what they clear) */
-ECR_EXPORT int ECR_CALL EcrReadAllPLU(const EcrDeviceRecord* dev, EcrItemReadCallback cb); /* every goods item the device holds (asks every number: slow, README) */
-ECR_EXPORT int ECR_CALL EcrReadPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemReadCallback cb); /* the items by number (or code) */
-ECR_EXPORT int ECR_CALL EcrPgmPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* program goods; refusals confirmed */
-ECR_EXPORT int ECR_CALL EcrUpDatePLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* update goods (where a family tells the two apart) */
-ECR_EXPORT int ECR_CALL EcrDelPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* delete goods by number */
+ECR_EXPORT int ECR_CALL EcrReadAllPLU(const EcrDeviceRecord* dev, EcrItemReadCallback cb); /* every goods item the device holds (some families ask every number: slow; docs/devices.md) */
+ECR_EXPORT int ECR_CALL EcrReadPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemReadCallback cb); /* the items by number (or code); count 0 counts as 1 */
+ECR_EXPORT int ECR_CALL EcrPgmPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* program goods; refusals confirmed; count 0 counts as 1 */
+ECR_EXPORT int ECR_CALL EcrUpDatePLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* update goods (where a family tells the two apart); count 0 counts as 1 */
+ECR_EXPORT int ECR_CALL EcrDelPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* delete goods by number (or code); count 0 counts as 1 */
 ECR_EXPORT int ECR_CALL EcrDelAllPLU(const EcrDeviceRecord* dev, EcrItemProgramCallback cb); /* opens and closes the device, no other traffic */
 ECR_EXPORT int ECR_CALL EcrReadAllDEPT(const EcrDeviceRecord* dev, EcrDeptReadCallback cb); /* every department */
 ECR_EXPORT int ECR_CALL EcrReadDEPT(const EcrDeviceRecord* dev, EcrDeptRecord* depts, int count, EcrDeptReadCallback cb); /* no device work: ends with 25 */
-ECR_EXPORT int ECR_CALL EcrPgmDEPT(const EcrDeviceRecord* dev, EcrDeptRecord* depts, int count, EcrDeptProgramCallback cb); /* program departments */
+ECR_EXPORT int ECR_CALL EcrPgmDEPT(const EcrDeviceRecord* dev, EcrDeptRecord* depts, int count, EcrDeptProgramCallback cb); /* program departments; count 0 counts as 1 */
 ECR_EXPORT int ECR_CALL EcrReadAllUnit(const EcrDeviceRecord* dev, EcrUnitReadCallback cb); /* every unit of measure */
-ECR_EXPORT int ECR_CALL EcrPgmUNIT(const EcrDeviceRecord* dev, EcrUnitRecord* units, int count, EcrUnitProgramCallback cb); /* program units */
+ECR_EXPORT int ECR_CALL EcrPgmUNIT(const EcrDeviceRecord* dev, EcrUnitRecord* units, int count, EcrUnitProgramCallback cb); /* program units; count 0 counts as 1 */
 ECR_EXPORT int ECR_CALL EcrReadStatus(const EcrDeviceRecord* dev, EcrStatusCallback cb); /* status record and VAT rates, one call */
 ECR_EXPORT int ECR_CALL EcrReadVAT(const EcrDeviceRecord* dev, EcrVatCallback cb);       /* the eight VAT rates, one call */
 ECR_EXPORT int ECR_CALL EcrReadFromPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, EcrItemReadCallback cb); /* no device work: ends with 25 */
 ECR_EXPORT int ECR_CALL EcrDelFromPLU(const EcrDeviceRecord* dev, EcrItemRecord* items, EcrItemProgramCallback cb); /* no device work: ends with 25 */
-ECR_EXPORT int ECR_CALL EcrPgmExBarcode(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* program extra barcodes of goods */
+ECR_EXPORT int ECR_CALL EcrPgmExBarcode(const EcrDeviceRecord* dev, EcrItemRecord* items, int count, EcrItemProgramCallback cb); /* program extra barcodes of goods; count 0 counts as 1 */
 
 /* Management exports. */
 /* Call once before any job. window: NULL here (a window handle on Windows).
