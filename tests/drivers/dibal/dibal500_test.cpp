@@ -2,9 +2,14 @@
 // dibalscop.cpp): what each call is given, the library's load and unload,
 // its answers, and the jobs of type 114.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -198,6 +203,9 @@ TEST_F(Dibal500, AnswersOtherThanOk) {
         {"ItemsSend", nullptr, {"ItemsSend"}, ""},
         {"RegistersSend", "BUSY", {"ItemsSend", "RegistersSend"}, "BUSY"},
         {"ItemsSend", "ok", {"ItemsSend"}, "ok"},
+        // The library's control bytes do not reach the host's text.
+        {"ItemsSend", "\x02" "ERR\t12\r\n", {"ItemsSend"}, "ERR 12"},
+        {"RegistersSend", "\x1B\x7F", {"ItemsSend", "RegistersSend"}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -250,6 +258,31 @@ TEST_F(Dibal500, MissingLibraryOrEntryPoint) {
     std::vector<EcrItemRecord> items = {DibalHostItem(1, "A", 1.0)};
     Host().Reset();
     EXPECT_TRUE(RunItems(items)) << logic.GetErrorMessage();
+}
+
+// A variable naming a FIFO: the job is refused at once, not held inside
+// the loader until someone writes to it.
+TEST_F(Dibal500, LibraryFileThatWouldBlockIsRefusedAtOnce) {
+    char dirTemplate[] = "/tmp/orv_dibal500_XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string fifo = std::string(dirTemplate) + "/libdibalscop.so";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    setenv("ECR_LIB_DIBALSCOP", fifo.c_str(), 1);
+    std::vector<EcrItemRecord> items = {DibalHostItem(1, "A", 1.0)};
+    const auto start = std::chrono::steady_clock::now();
+    auto job = std::async(std::launch::async, [&] { return RunItems(items); });
+    if (job.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+        ADD_FAILURE() << "the job is held by the library file";
+        const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);   // lets the open end
+        if (w >= 0) ::close(w);
+    }
+    EXPECT_FALSE(job.get());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(logic.GetErrorCode(), 999999);
+    EXPECT_EQ(std::string(logic.GetErrorMessage()), PL("Nie można załadować biblioteki ") + fifo);
+    EXPECT_EQ(fake.calls(), 0);
+    ::unlink(fifo.c_str());
+    ::rmdir(dirTemplate);
 }
 
 TEST_F(Dibal500, ProgrammingJobs) {
