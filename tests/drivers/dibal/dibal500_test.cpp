@@ -5,7 +5,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <cstdlib>
@@ -17,6 +20,7 @@
 #include "drivers/dibal/cdi500_ecr.h"
 #include "drivers/dibal/cdibal_500.h"
 #include "orvanta/ecr.h"
+#include "platform/clock.h"
 #include "platform/dynamic_library.h"
 
 namespace orv::test {
@@ -339,6 +343,43 @@ TEST_F(Dibal500, ThroughTheExports) {
         EXPECT_TRUE(Host().Items().empty());
     }
     EXPECT_EQ(fake.calls(), 2);
+}
+
+// A host that ends while the library's call never returns: the unload waits
+// a bounded time for the job's thread, then leaves it, and the host exits.
+TEST(Dibal500Unload, AHostWhoseLibraryCallHangsStillExits) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        orv::platform::SetTimeScale(0.1);   // the unload's bound in tenths
+        setenv("ECR_LIB_DIBALSCOP", ORVANTA_FAKES_DIR "/libdibalscop.so", 1);
+        void* fake = dlopen(ORVANTA_FAKES_DIR "/libdibalscop.so", RTLD_NOW);
+        auto hang = fake ? reinterpret_cast<void (*)()>(dlsym(fake, "DibalscopFakeHang")) : nullptr;
+        auto calls = fake ? reinterpret_cast<int (*)()>(dlsym(fake, "DibalscopFakeCalls")) : nullptr;
+        if (!hang || !calls) _exit(3);
+        hang();
+        EcrCreate(nullptr);
+        EcrDeviceRecord dev = DeviceRecord(114, static_cast<int>(kAddress));
+        std::vector<EcrItemRecord> items = {DibalHostItem(7, "Ser", 12.5)};
+        if (EcrPgmPLU(&dev, items.data(), 1, &RecordingHost::OnItemProgram) != 1) _exit(4);
+        for (int i = 0; i < 500 && calls() == 0; ++i) usleep(10000);
+        if (calls() == 0) _exit(5);
+        std::exit(0);   // the host ends: the library's statics go
+    }
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(child, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(15))
+        usleep(20000);
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the host did not exit";
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
