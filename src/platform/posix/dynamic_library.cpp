@@ -1,5 +1,6 @@
 // Loading with dlopen: "winip.dll" is looked for as "libwinip.so".
 #include <dlfcn.h>
+#include <link.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +33,29 @@ void* Dlopen(const std::string& file, const std::string& shownName, std::string&
     }
     return handle;
 }
+// The path of the descriptor for dlopen, "" without /proc. The loader
+// takes a library already loaded under the same name for this one, and
+// descriptor numbers come again: "./" steps make the name one that no
+// library still loaded carries.
+std::string DescriptorPath(int fd) {
+    const std::string dir = "/proc/self/fd/";
+    const std::string number = std::to_string(fd);
+    if (::access((dir + number).c_str(), F_OK) != 0) return std::string();
+    std::string steps;
+    for (int k = 0; k < 256; ++k, steps += "./") {
+        const std::string name = dir + steps + number;
+        void* held = ::dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (!held) return name;
+        // Found as the same file under another name: this name will do.
+        struct link_map* map = nullptr;
+        const bool sameName = ::dlinfo(held, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name ||
+                              name == map->l_name;
+        ::dlclose(held);
+        if (!sameName) return name;
+    }
+    return std::string();
+}
+
 }  // namespace
 
 std::string NativeLibraryName(const std::string& windowsName) { return SharedObjectName(windowsName); }
@@ -54,9 +78,9 @@ void* OpenLibrary(const std::string& file, std::string& error) {
         error = file + ": not a regular file";
         return nullptr;
     }
-    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(fd);
-    void* handle = ::access(byDescriptor.c_str(), F_OK) == 0 ? Dlopen(byDescriptor, file, error)
-                                                              : Dlopen(file, file, error);   // no /proc
+    const std::string byDescriptor = DescriptorPath(fd);
+    void* handle = byDescriptor.empty() ? Dlopen(file, file, error)   // no /proc
+                                        : Dlopen(byDescriptor, file, error);
     ::close(fd);
     return handle;
 }

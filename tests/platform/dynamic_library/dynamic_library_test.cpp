@@ -176,4 +176,22 @@ TEST(DynamicLibrary, OnlyPlainFilesAreLoaded) {
     ::rmdir(dir.c_str());
 }
 
+// Libraries loaded one after the other by path stay apart even when the
+// loader is handed the same descriptor number for each.
+TEST(DynamicLibrary, TwoFilesByPathAreTwoLibraries) {
+    DynamicLibrary first, second;
+    {
+        EnvVar v("ECR_LIB_VENDORA", ORVANTA_FAKES_DIR "/libdibalscop.so");
+        ASSERT_TRUE(first.Load("VendorA.dll")) << first.Error();
+    }
+    {
+        EnvVar v("ECR_LIB_VENDORB", ORVANTA_SHARED_LIB);
+        ASSERT_TRUE(second.Load("VendorB.dll")) << second.Error();
+    }
+    EXPECT_NE(first.Symbol("ItemsSend"), nullptr);
+    EXPECT_EQ(first.Symbol("EcrIsDone"), nullptr);
+    EXPECT_NE(second.Symbol("EcrIsDone"), nullptr);
+    EXPECT_EQ(second.Symbol("ItemsSend"), nullptr);
+}
+
 }  // namespace
