@@ -109,7 +109,7 @@ void EmulatorBase::Loop() {
             }
         }
         for (const Bytes& b : onWire) WriteNow(b);
-        for (const Bytes& b : due) Send(b);
+        for (const Bytes& b : due) SendNow(b);
         if (!due.empty()) {
             std::lock_guard<std::mutex> lk(m_mutex);
             if (!m_paced.empty()) timeoutUs = 0;   // look again at once
@@ -212,6 +212,24 @@ void EmulatorBase::ClearSent() {
 
 bool EmulatorBase::Send(const Bytes& bytes) {
     if (bytes.empty()) return true;
+    {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        if (m_latenessMs > 0) {
+            m_scheduled.push_back({NowMs() + m_latenessMs, bytes});
+            Wake();
+            return true;
+        }
+    }
+    return SendNow(bytes);
+}
+
+void EmulatorBase::SetLateness(int ms) {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_latenessMs = ms > 0 ? ms : 0;
+}
+
+bool EmulatorBase::SendNow(const Bytes& bytes) {
+    if (bytes.empty()) return true;
     bool paced = false;
     {
         std::lock_guard<std::mutex> lk(m_mutex);
@@ -264,7 +282,7 @@ bool EmulatorBase::SendByte(uint8_t b) { return Send(Bytes{b}); }
 void EmulatorBase::SendAfter(int delayMs, const Bytes& bytes) {
     {
         std::lock_guard<std::mutex> lk(m_mutex);
-        m_scheduled.push_back({NowMs() + delayMs, bytes});
+        m_scheduled.push_back({NowMs() + delayMs + m_latenessMs, bytes});
     }
     Wake();
 }

@@ -90,6 +90,8 @@ public:
     void ClearSent();
 
     // ---- sending (any thread) ----
+    // With a lateness set (SetLateness) Send only schedules the bytes and
+    // returns true.
     bool Send(const Bytes& bytes);
     bool Send(const std::string& bytes);
     bool SendByte(uint8_t b);
@@ -101,6 +103,12 @@ public:
     // have had their time on the wire, and each answer reaches the library
     // only after its own bytes' time. 0 (the default) answers at once.
     void SetLineSpeed(int baud, int bitsPerCharacter = 10);
+
+    // ---- a slow device ----
+    // Everything the emulator sends (answers, unasked frames, SendAfter and
+    // delayed replies alike) leaves `ms` milliseconds later than it would,
+    // in the same order. 0 (the default) sends at once.
+    void SetLateness(int ms);
 
     // ---- answers with faults ----
     void Reply(const Bytes& bytes);                 // applies the next queued fault
@@ -129,6 +137,7 @@ private:
     void Loop();
     void Wake();
     bool WriteNow(const Bytes& bytes);
+    bool SendNow(const Bytes& bytes);               // Send without the lateness
 
     std::unique_ptr<PtyPair> m_pty;
     std::thread m_thread;
@@ -146,6 +155,7 @@ private:
     int64_t m_rxFreeUs = 0;         // when the last request byte has arrived
     int64_t m_txFreeUs = 0;         // when the line towards the library is free
     bool m_silent = false;
+    int m_latenessMs = 0;
     Responder m_responder;
 
     std::mutex m_writeMutex;

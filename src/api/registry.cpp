@@ -14,6 +14,7 @@
 #include "job/job_block.h"
 #include "api/unserved_drivers.h"
 #include "comm/telepathy_ecr.h"
+#include "platform/clock.h"
 #include "util/cp1250.h"
 
 // ---- Served families ----
@@ -134,13 +135,21 @@ struct Registry {
     }
     ~Registry() { StopJobs(); }
 
-    // A job still running is broken off and its worker joined.
+    // A job still running is broken off and its worker joined. A worker
+    // held in a vendor's call that does not return is waited for a few
+    // seconds (scaled like every library wait), then left: the host must
+    // be able to exit.
     void StopJobs() {
         serial.Break();
         socket.Break();
         for (CLogicECR* o : objects) o->Break();
-        for (CLogicECR* o : objects) o->Shutdown();
+        const double scale = orv::platform::TimeScale();
+        const int bound = scale > 0.0 && scale < 1.0 ? static_cast<int>(orv::platform::ScaledMillis(kUnloadWaitSeconds))
+                                                     : kUnloadWaitSeconds * 1000;
+        const int64_t end = orv::platform::WaitEnd(bound);
+        for (CLogicECR* o : objects) o->Shutdown(orv::platform::WaitLeft(end));
     }
+    static constexpr int kUnloadWaitSeconds = 3;
 };
 
 Registry& TheRegistry() {

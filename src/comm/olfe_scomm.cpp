@@ -24,6 +24,7 @@ uint32_t COlfe_SComm::OpenErrorNumber(int err) {
     case ENXIO:
     case EIO:       // a device node without its hardware (e.g. /dev/ttyS1 on a PC with one port)
     case ENOTDIR:
+    case EISDIR:    // a directory is no port
     case ENOTTY: return COlfe_SComm::kErrFileNotFound;
     case EWOULDBLOCK:
     case EBUSY:

@@ -1,9 +1,11 @@
 // CThreadJob: Prepare on the caller's thread, Run on a worker thread.
 #include "job/thread_job.h"
 
+#include <chrono>
 #include <exception>
 #include <system_error>
 
+#include "platform/clock.h"
 #include "platform/message_hook.h"
 
 CThreadJob::CThreadJob() = default;
@@ -59,8 +61,17 @@ bool CThreadJob::Start(EcrWindow window, uint32_t message) {
 
 void CThreadJob::Break() { m_break.store(true, std::memory_order_release); }
 
-void CThreadJob::Shutdown() {
+void CThreadJob::Shutdown(int waitMs) {
     if (m_running.load(std::memory_order_acquire)) Break();
+    if (waitMs >= 0 && m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) {
+        const int64_t end = orv::platform::WaitEnd(waitMs);
+        while (m_running.load(std::memory_order_acquire) && orv::platform::WaitLeft(end) > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (m_running.load(std::memory_order_acquire)) {
+            m_thread.detach();
+            return;
+        }
+    }
     JoinFinished();
 }
 

@@ -32,8 +32,11 @@ public:
     bool IsBreakSet() const { return m_break.load(std::memory_order_acquire); }
     int GetResult() const { return m_result.load(std::memory_order_acquire); }
 
-    // Breaks off a running job and waits for its worker (used at unload).
-    void Shutdown();
+    // Breaks off a running job and waits for its worker (used at unload),
+    // at most `waitMs` real milliseconds (-1: as long as it takes). A worker
+    // that has not ended by then (held in a vendor's call that never
+    // returns) is left to itself, so the host can still exit.
+    void Shutdown(int waitMs = -1);
 
 protected:
     EcrWindow m_hWnd = nullptr;

@@ -1,6 +1,8 @@
 #include "platform/dynamic_library.h"
 
 #include "platform/dynamic_library_os.h"
+#include "platform/message_hook.h"
+#include "util/cp1250.h"
 
 #include <atomic>
 #include <cctype>
@@ -77,7 +79,12 @@ bool DynamicLibrary::Load(const std::string& windowsName) {
     m_file = LibraryFileFor(windowsName);
     m_error.clear();
     m_handle = detail::OpenLibrary(m_file, m_error);
-    if (!m_handle) return false;
+    if (!m_handle) {
+        // The job's error names the file; the log keeps why it failed.
+        const std::string why = m_error.rfind(m_file, 0) == 0 ? m_error : m_file + ": " + m_error;
+        LogPlatformMessage(PL("Nie można załadować biblioteki ") + why);
+        return false;
+    }
     g_loads.fetch_add(1);
     return true;
 }

@@ -67,6 +67,13 @@ int ShowPlatformMessage(MessageKind kind, const std::string& text, int defaultAn
     return defaultAnswer;
 }
 
+void LogPlatformMessage(const std::string& text) {
+    try {
+        AppendToLog(MessageKind::Notice, text);
+    } catch (...) {
+    }
+}
+
 namespace {
 
 std::mutex g_tempMutex;

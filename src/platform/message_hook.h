@@ -19,6 +19,9 @@ using MessageHook = std::function<int(MessageKind kind, const std::string& text,
 
 void SetMessageHook(MessageHook hook);   // empty hook restores the default
 int ShowPlatformMessage(MessageKind kind, const std::string& text, int defaultAnswer = 0);
+// A line for the log file alone (no hook, no answer): what a person looking
+// into a failure needs beyond the job's error text. text is CP1250.
+void LogPlatformMessage(const std::string& text);
 
 // The temporary directory (no trailing separator): $TMPDIR when set, else
 // /tmp; on Windows the system's (GetTempPathW: %TMP%, %TEMP%, ...).

@@ -25,8 +25,10 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -671,6 +673,8 @@ std::unique_ptr<orv::test::EmulatorBase> MakeTango(const Options& o) {
 int RunNextOverTcp(const Options& o, sigset_t& stop) {
     orv::test::TangoTcpEmulator net("127.0.0.1");
     const int n = PresetTango(net.Device(), o);
+    if (o.delayMs > 0)   // every reply frame late
+        net.Device().QueueFault(orv::test::TangoDevice::Fault::ReplyLate, std::numeric_limits<int>::max(), o.delayMs);
     if (!net.Start()) {
         std::fprintf(stderr, "ecr-sim: cannot listen on 127.0.0.1:5001 (in use?)\n");
         return 1;
@@ -854,6 +858,10 @@ int main(int argc, char** argv) {
     if (o.device == "next" && !o.serial) return RunNextOverTcp(o, stop);
 
     std::unique_ptr<orv::test::EmulatorBase> emu = dev->make(o);
+    // These registers pace their own late answers; every other device sends
+    // everything --delay late.
+    static const std::set<std::string> ownDelay = {"elzab", "elcom50", "perfekt", "posnet-ecr", "sharp"};
+    if (!ownDelay.count(o.device)) emu->SetLateness(o.delayMs);
     emu->Start();
     std::printf("ECR_COM%d=%s\n", o.port, emu->pty().slavePath().c_str());
     std::fflush(stdout);

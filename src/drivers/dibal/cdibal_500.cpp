@@ -20,7 +20,7 @@ const char16_t kTextG[] = u"textG";
 std::string Printable(const char* text, size_t cap) {
     std::string s(text, strnlen(text, cap));
     for (char& c : s)
-        if (static_cast<uint8_t>(c) < 0x20) c = ' ';
+        if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) c = ' ';
     return s;
 }
 
@@ -124,7 +124,9 @@ std::u16string CDibal_500::RegisterText(const DibalItem& item) {
 
 int CDibal_500::Call(const char* answer) {
     if (answer && std::strcmp(answer, "OK") == 0) return 1;
-    m_answer = answer ? std::string(answer, strnlen(answer, 255)) : std::string();
+    // The answer becomes the host's error text: the library's control bytes
+    // are left out.
+    m_answer = answer ? ChrTrim(CChrArr(Printable(answer, 255)), ' ').ToString() : std::string();
     m_nError = DIBAL_ERR_NO_ANSWER;
     return 0;
 }

@@ -163,7 +163,6 @@ int CEL50_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemRea
     }
     if (count <= 0) count = 1;
     int result = 0;
-    bool reported = false;
     for (int i = 0; i < count; ++i) {
         EcrItemRecord& host = items[i];
         const int percent = static_cast<int>(std::trunc((i + 1) * 100.0) / count);
@@ -181,8 +180,9 @@ int CEL50_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemRea
         }
         result = ProtocolFailed();
         if (m_nError == -7) return 0;
-        if (!reported && i != count - 1) Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
-        reported = true;
+        // Every item the register cannot give is an event of its own, the
+        // last one too: the host learns which items are missing.
+        Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
         ConfirmPLU(&host, m_nError, m_szError);
         // A PLU the register cannot give is skipped; anything else ends the job.
         if (m_nError != EL50_ERR_PLU_UNREADABLE) return 0;

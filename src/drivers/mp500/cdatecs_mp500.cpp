@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "comm/telepathy.h"
 #include "platform/dynamic_library.h"
 #include "util/cp1250.h"
 
@@ -91,6 +92,8 @@ int CDatecsMP500::NotLoaded() {
 int CDatecsMP500::Result(int r) {
     if (r == 0) return 1;
     m_nError = r >= 1 && r <= 8 ? r : 9999;
+    // The library's answer to a read the user broke off needs no message box.
+    if (m_pSerial && m_pSerial->IsAborted()) return 0;
     ShowMessageText(GetErrorText(m_nError));
     return 0;
 }

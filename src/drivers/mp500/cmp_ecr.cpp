@@ -88,7 +88,8 @@ int CMP_ECR::Pull(void*, int, MP500Article* article) {
 int CMP_ECR::PushGoods(void*, int, MP500Article* article) {
     CMP_ECR* self = g_current;
     if (!self || !article) return 0;
-    if (self->m_pSerial && self->m_pSerial->IsAborted()) return 1;   // broken off: nothing more reaches the host
+    // Broken off: nothing more reaches the host, and the library is told to stop.
+    if (self->m_pSerial && self->m_pSerial->IsAborted()) return 0;
     const EcrItemRecord item = GoodsToHost(*article);
     self->SendPLU(&item);
     return 1;
@@ -97,7 +98,7 @@ int CMP_ECR::PushGoods(void*, int, MP500Article* article) {
 int CMP_ECR::PushSales(void*, int, MP500Article* article) {
     CMP_ECR* self = g_current;
     if (!self || !article) return 0;
-    if (self->m_pSerial && self->m_pSerial->IsAborted()) return 1;
+    if (self->m_pSerial && self->m_pSerial->IsAborted()) return 0;
     if (article->quantity == 0) return 1;
     EcrItemRecord item;
     std::memset(&item, 0, sizeof item);

@@ -1,7 +1,14 @@
 // Loading with dlopen: "winip.dll" is looked for as "libwinip.so".
 #include <dlfcn.h>
+#include <link.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
+#include <string>
 
 #include "platform/dynamic_library.h"
 #include "platform/dynamic_library_os.h"
@@ -11,17 +18,70 @@ namespace orv::platform::detail {
 namespace {
 // dlerror() is one text per process: read it under a lock.
 std::mutex g_dlerrorMutex;
-}  // namespace
 
-std::string NativeLibraryName(const std::string& windowsName) { return SharedObjectName(windowsName); }
-
-void* OpenLibrary(const std::string& file, std::string& error) {
+void* Dlopen(const std::string& file, const std::string& shownName, std::string& error) {
     std::lock_guard<std::mutex> lock(g_dlerrorMutex);
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* e = ::dlerror();
         error = e ? e : "dlopen failed";
+        // The loader names the descriptor's path; the person wants the file.
+        if (file != shownName) {
+            for (size_t at = error.find(file); at != std::string::npos; at = error.find(file, at + shownName.size()))
+                error.replace(at, file.size(), shownName);
+        }
     }
+    return handle;
+}
+// The path of the descriptor for dlopen, "" without /proc. The loader
+// takes a library already loaded under the same name for this one, and
+// descriptor numbers come again: "./" steps make the name one that no
+// library still loaded carries.
+std::string DescriptorPath(int fd) {
+    const std::string dir = "/proc/self/fd/";
+    const std::string number = std::to_string(fd);
+    if (::access((dir + number).c_str(), F_OK) != 0) return std::string();
+    std::string steps;
+    for (int k = 0; k < 256; ++k, steps += "./") {
+        const std::string name = dir + steps + number;
+        void* held = ::dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (!held) return name;
+        // Found as the same file under another name: this name will do.
+        struct link_map* map = nullptr;
+        const bool sameName = ::dlinfo(held, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name ||
+                              name == map->l_name;
+        ::dlclose(held);
+        if (!sameName) return name;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+std::string NativeLibraryName(const std::string& windowsName) { return SharedObjectName(windowsName); }
+
+void* OpenLibrary(const std::string& file, std::string& error) {
+    // A bare name goes through the loader's search.
+    if (file.find('/') == std::string::npos) return Dlopen(file, file, error);
+
+    // A path is opened here first without blocking (a FIFO or a device
+    // would hold the caller for ever inside dlopen), must be a plain file,
+    // and the loader is given that very file through its descriptor.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = file + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = file + ": not a regular file";
+        return nullptr;
+    }
+    const std::string byDescriptor = DescriptorPath(fd);
+    void* handle = byDescriptor.empty() ? Dlopen(file, file, error)   // no /proc
+                                        : Dlopen(byDescriptor, file, error);
+    ::close(fd);
     return handle;
 }
 

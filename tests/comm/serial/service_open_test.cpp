@@ -32,9 +32,11 @@ TEST_F(SerialTest, OpenRefusesBadMissingAndBusyPorts) {
     char lockedName[128];
     ASSERT_EQ(ptsname_r(locked, lockedName, sizeof lockedName), 0);
     setenv("ECR_COM7", lockedName, 1);
+    setenv("ECR_COM8", "/tmp", 1);        // a directory
     CTelepathy port;
     struct Case { int port; int expect; };
-    for (const Case& c : {Case{17, -1}, Case{0, -1}, Case{-3, -1}, Case{5, -2}, Case{6, -2}, Case{7, -2}}) {
+    for (const Case& c : {Case{17, -1}, Case{0, -1}, Case{-3, -1}, Case{5, -2}, Case{6, -2}, Case{7, -2},
+                         Case{8, -2}}) {
         EXPECT_EQ(OpenDefault(port, c.port), c.expect) << "port " << c.port;
         EXPECT_EQ(port.GetError(), c.expect);
         EXPECT_EQ(CTelepathy::GetProbeError(), c.expect);
@@ -43,6 +45,7 @@ TEST_F(SerialTest, OpenRefusesBadMissingAndBusyPorts) {
     unsetenv("ECR_COM5");
     unsetenv("ECR_COM6");
     unsetenv("ECR_COM7");
+    unsetenv("ECR_COM8");
     close(locked);
 
     ASSERT_EQ(OpenDefault(port, 2), 0);

@@ -2,9 +2,17 @@
 // dibalscop.cpp): what each call is given, the library's load and unload,
 // its answers, and the jobs of type 114.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
+
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -12,6 +20,7 @@
 #include "drivers/dibal/cdi500_ecr.h"
 #include "drivers/dibal/cdibal_500.h"
 #include "orvanta/ecr.h"
+#include "platform/clock.h"
 #include "platform/dynamic_library.h"
 
 namespace orv::test {
@@ -198,6 +207,9 @@ TEST_F(Dibal500, AnswersOtherThanOk) {
         {"ItemsSend", nullptr, {"ItemsSend"}, ""},
         {"RegistersSend", "BUSY", {"ItemsSend", "RegistersSend"}, "BUSY"},
         {"ItemsSend", "ok", {"ItemsSend"}, "ok"},
+        // The library's control bytes do not reach the host's text.
+        {"ItemsSend", "\x02" "ERR\t12\r\n", {"ItemsSend"}, "ERR 12"},
+        {"RegistersSend", "\x1B\x7F", {"ItemsSend", "RegistersSend"}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -250,6 +262,31 @@ TEST_F(Dibal500, MissingLibraryOrEntryPoint) {
     std::vector<EcrItemRecord> items = {DibalHostItem(1, "A", 1.0)};
     Host().Reset();
     EXPECT_TRUE(RunItems(items)) << logic.GetErrorMessage();
+}
+
+// A variable naming a FIFO: the job is refused at once, not held inside
+// the loader until someone writes to it.
+TEST_F(Dibal500, LibraryFileThatWouldBlockIsRefusedAtOnce) {
+    char dirTemplate[] = "/tmp/orv_dibal500_XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string fifo = std::string(dirTemplate) + "/libdibalscop.so";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    setenv("ECR_LIB_DIBALSCOP", fifo.c_str(), 1);
+    std::vector<EcrItemRecord> items = {DibalHostItem(1, "A", 1.0)};
+    const auto start = std::chrono::steady_clock::now();
+    auto job = std::async(std::launch::async, [&] { return RunItems(items); });
+    if (job.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+        ADD_FAILURE() << "the job is held by the library file";
+        const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);   // lets the open end
+        if (w >= 0) ::close(w);
+    }
+    EXPECT_FALSE(job.get());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(logic.GetErrorCode(), 999999);
+    EXPECT_EQ(std::string(logic.GetErrorMessage()), PL("Nie można załadować biblioteki ") + fifo);
+    EXPECT_EQ(fake.calls(), 0);
+    ::unlink(fifo.c_str());
+    ::rmdir(dirTemplate);
 }
 
 TEST_F(Dibal500, ProgrammingJobs) {
@@ -306,6 +343,43 @@ TEST_F(Dibal500, ThroughTheExports) {
         EXPECT_TRUE(Host().Items().empty());
     }
     EXPECT_EQ(fake.calls(), 2);
+}
+
+// A host that ends while the library's call never returns: the unload waits
+// a bounded time for the job's thread, then leaves it, and the host exits.
+TEST(Dibal500Unload, AHostWhoseLibraryCallHangsStillExits) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        orv::platform::SetTimeScale(0.1);   // the unload's bound in tenths
+        setenv("ECR_LIB_DIBALSCOP", ORVANTA_FAKES_DIR "/libdibalscop.so", 1);
+        void* fake = dlopen(ORVANTA_FAKES_DIR "/libdibalscop.so", RTLD_NOW);
+        auto hang = fake ? reinterpret_cast<void (*)()>(dlsym(fake, "DibalscopFakeHang")) : nullptr;
+        auto calls = fake ? reinterpret_cast<int (*)()>(dlsym(fake, "DibalscopFakeCalls")) : nullptr;
+        if (!hang || !calls) _exit(3);
+        hang();
+        EcrCreate(nullptr);
+        EcrDeviceRecord dev = DeviceRecord(114, static_cast<int>(kAddress));
+        std::vector<EcrItemRecord> items = {DibalHostItem(7, "Ser", 12.5)};
+        if (EcrPgmPLU(&dev, items.data(), 1, &RecordingHost::OnItemProgram) != 1) _exit(4);
+        for (int i = 0; i < 500 && calls() == 0; ++i) usleep(10000);
+        if (calls() == 0) _exit(5);
+        std::exit(0);   // the host ends: the library's statics go
+    }
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(child, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(15))
+        usleep(20000);
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the host did not exit";
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -181,3 +181,55 @@ TEST(Elcom50LateAnswers, ABreakThenAtOnceTheNextJobReadsTheRegistersOwnData) {
 }
 
 }  // namespace
+
+namespace {
+
+// A read of listed goods: every item the register does not hold is one
+// event 6 with its code and text and no record; the job ends with the last
+// item's result.
+TEST(Elcom50ReadListed, MissingItemsAreEventsAndTheLastDecides) {
+    orv::platform::SetTimeScale(0.1);
+    Elcom50Emulator reg(kPort, 24);
+    reg.Start();
+    const EcrDeviceRecord dev = orv::test::DeviceRecord(16, kPort, 19200);
+    ASSERT_EQ(EcrCreate(nullptr), 1);
+    std::vector<EcrItemRecord> held = {Item(1, "Mleko", "5900512300108", 2.99, 1)};
+    ASSERT_EQ(EcrPgmPLU(&dev, held.data(), 1, &RecordingHost::OnItemProgram), 1);
+    ASSERT_TRUE(WaitDone());
+    ASSERT_EQ(EcrError(), 0) << EcrErrMsg();
+    // The register gives no usable record for 500 and 501.
+    for (const char* key : {"PLU\t500", "PLU\t501"})
+        reg.Inject({"GETREC", key, Elcom50Emulator::Answer::MissingFields, "2", -1});
+
+    struct Case {
+        std::vector<uint32_t> numbers;   // 1 is held, the others are not
+        size_t records;
+        int missed;
+        bool lastHeld;
+    };
+    const Case cases[] = {
+        {{500}, 0, 1, false},
+        {{1, 500}, 1, 1, false},
+        {{500, 1}, 1, 1, true},
+        {{500, 501, 1}, 1, 2, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.numbers));
+        std::vector<EcrItemRecord> items;
+        for (uint32_t n : c.numbers) items.push_back(Item(n, "", "", 0.0, 1));
+        Host().Reset();
+        ASSERT_EQ(EcrReadPLU(&dev, items.data(), static_cast<int>(items.size()), &RecordingHost::OnItemRead), 1);
+        ASSERT_TRUE(WaitDone());
+        EXPECT_EQ(Host().Items().size(), c.records);
+        const auto events = Host().EventsWithCode(ECR_EVENT_DEVICE_ERROR);
+        ASSERT_EQ(events.size(), static_cast<size_t>(c.missed));
+        for (const auto& e : events) {
+            EXPECT_NE(e.value, 0);
+            EXPECT_FALSE(e.text.empty());
+        }
+        EXPECT_EQ(EcrError(), c.lastHeld ? 0 : events.back().value) << EcrErrMsg();
+    }
+    orv::platform::SetTimeScale(1.0);
+}
+
+}  // namespace

@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -249,6 +251,27 @@ TEST_F(Mp500, BreakWhileTheLibraryStreams) {
     ASSERT_TRUE(WaitDone());
     EXPECT_EQ(EcrError(), -7);
     EXPECT_LT(fake.count("pulled"), 50);
+}
+
+// A read the host breaks off: the push callback answers "stop" and the
+// library gives up at once, not when it has pushed every article.
+TEST_F(Mp500, BreakStopsALongRead) {
+    for (const bool sales : {false, true}) {
+        SCOPED_TRACE(sales ? "sales" : "goods");
+        Host().Reset();
+        fake.reset();
+        for (int i = 0; i < 3000; ++i) fake.add(Article("1", "x", 1, 0, 1000, 100));
+        fake.delay(1);   // some 3 s for the whole read
+        ASSERT_EQ(sales ? EcrReadSale(&dev, &RecordingHost::OnSale) : EcrReadAllPLU(&dev, &RecordingHost::OnItemRead), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const auto broken = std::chrono::steady_clock::now();
+        EcrBreakJob();
+        ASSERT_TRUE(WaitDone());
+        const auto took = std::chrono::steady_clock::now() - broken;
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+        EXPECT_EQ(EcrError(), -7);
+        EXPECT_TRUE(Messages().empty()) << Messages().front();   // no message box for a break
+    }
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 //   DibalscopFakeAnswer(entry, text)         the next call of the entry
 //                                            answers text (queued; null:
 //                                            no answer at all)
+//   DibalscopFakeHang()                      the next ItemsSend is logged and
+//                                            never returns (a library stuck
+//                                            on a scale)
 //   DibalscopFakeCalls()                     number of calls so far
 //   DibalscopFakeEntry(i)                    "ItemsSend" / "RegistersSend"
 //   DibalscopFakeInt(i, field)               a number of call i
@@ -17,12 +20,15 @@
 // conn.port2, conn.zero2; plu, code3, flag, department, zero1, plu2, zero2
 // (item block); text.zero (text block). Texts: address, range, empty,
 // zeroText, logFile; name, date, textG (item block); text (text block).
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "drivers/dibal/dibalscop_api.h"
@@ -40,6 +46,7 @@ std::mutex g_mu;
 std::vector<Call> g_calls;
 std::map<std::string, std::deque<std::optional<std::string>>> g_answers;
 std::string g_lastAnswer;
+std::atomic<bool> g_hang{false};
 
 std::u16string Copy(const char16_t* s) { return s ? std::u16string(s) : std::u16string(u"<null>"); }
 
@@ -76,6 +83,13 @@ extern "C" {
 
 __attribute__((visibility("default"))) const char* ItemsSend(DibalConnection* k, int32_t a, DibalItemBlock* block,
                                                              int32_t b, int32_t c, int32_t d) {
+    if (g_hang.exchange(false)) {
+        {
+            std::lock_guard<std::mutex> lk(g_mu);
+            g_calls.push_back(Call{"ItemsSend", {}, {}, 0});
+        }
+        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
     std::lock_guard<std::mutex> lk(g_mu);
     Call call;
     call.entry = "ItemsSend";
@@ -124,6 +138,8 @@ __attribute__((visibility("default"))) void DibalscopFakeAnswer(const char* entr
     std::lock_guard<std::mutex> lk(g_mu);
     g_answers[entry].push_back(text ? std::optional<std::string>(text) : std::nullopt);
 }
+
+__attribute__((visibility("default"))) void DibalscopFakeHang() { g_hang = true; }
 
 __attribute__((visibility("default"))) int DibalscopFakeCalls() {
     std::lock_guard<std::mutex> lk(g_mu);

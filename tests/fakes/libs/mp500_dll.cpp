@@ -2,8 +2,9 @@
 // points over a scale kept in memory (its articles with their sales
 // figures). Sending pulls articles until the callback returns 0 and keeps
 // them (an article of a code already held replaces it); deleting pulls
-// them and removes those codes; receiving pushes every article held;
-// zeroing clears the sales figures.
+// them and removes those codes; receiving pushes every article held until
+// the callback answers 0, which ends it with result 1 (broken off by the
+// user); zeroing clears the sales figures.
 //
 // Tests steer it through these exports (found with dlsym on the same
 // library):
@@ -122,7 +123,7 @@ int MP500ReceiveArticles(int port, int baud, int logical, MP500Callback push, vo
     for (size_t i = 0; i < held.size(); ++i) {
         Pause();
         MP500Article a = held[i];
-        push(context, static_cast<int>(i), &a);
+        if (push(context, static_cast<int>(i), &a) == 0) return 1;
     }
     return 0;
 }

@@ -4,8 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <future>
 #include <string>
+#include <thread>
+
+#include "platform/message_hook.h"
 
 namespace {
 
@@ -102,6 +112,86 @@ TEST(DynamicLibrary, MissingLibraryFailsWithItsName) {
     EXPECT_FALSE(lib.IsLoaded());
     EXPECT_EQ(lib.FileName(), "libnosuchvendor.so");
     EXPECT_FALSE(lib.Error().empty());
+}
+
+// A file whose open would block (a FIFO nobody writes to) or that is no
+// plain file is refused at once, with the file's name and the reason; a
+// link to the library loads the library. A failed load leaves its reason
+// in the message log.
+TEST(DynamicLibrary, OnlyPlainFilesAreLoaded) {
+    char dirTemplate[] = "/tmp/orv_dynlib_XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    const std::string fifo = dir + "/libfifo.so";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string notElf = dir + "/libtext.so";
+    std::ofstream(notElf) << "no library here\n";
+    const std::string link = dir + "/liblink.so";
+    ASSERT_EQ(symlink(ORVANTA_SHARED_LIB, link.c_str()), 0);
+    EnvVar tmp("TMPDIR", dir.c_str());
+    orv::platform::SetMessageHook({});
+
+    struct Case {
+        std::string file;
+        bool loads;
+        const char* reason;   // part of the error text
+    };
+    const Case cases[] = {
+        {fifo, false, "not a regular file"},
+        {dir, false, "not a regular file"},
+        {dir + "/missing.so", false, "No such file"},
+        {notElf, false, "libtext.so"},
+        {link, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        EnvVar v("ECR_LIB_VENDORX", c.file.c_str());
+        DynamicLibrary lib;
+        const auto start = std::chrono::steady_clock::now();
+        auto load = std::async(std::launch::async, [&] { return lib.Load("VendorX.dll"); });
+        if (load.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+            ADD_FAILURE() << "the load blocks";
+            // A writer that comes and goes lets the blocked open end.
+            const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (w >= 0) ::close(w);
+        }
+        EXPECT_EQ(load.get(), c.loads) << lib.Error();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+        EXPECT_EQ(lib.FileName(), c.file);
+        if (c.loads) {
+            EXPECT_NE(lib.Symbol("EcrIsDone"), nullptr);
+            continue;
+        }
+        EXPECT_NE(lib.Error().find(c.reason), std::string::npos) << lib.Error();
+        EXPECT_EQ(lib.Error().find("/proc/"), std::string::npos) << lib.Error();
+        std::ifstream log(dir + "/orvanta_messages.log");
+        const std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        EXPECT_NE(logged.find(c.file + ": "), std::string::npos) << logged;
+        EXPECT_NE(logged.find(c.reason), std::string::npos) << logged;
+    }
+    std::remove((dir + "/orvanta_messages.log").c_str());
+    ::unlink(fifo.c_str());
+    ::unlink(notElf.c_str());
+    ::unlink(link.c_str());
+    ::rmdir(dir.c_str());
+}
+
+// Libraries loaded one after the other by path stay apart even when the
+// loader is handed the same descriptor number for each.
+TEST(DynamicLibrary, TwoFilesByPathAreTwoLibraries) {
+    DynamicLibrary first, second;
+    {
+        EnvVar v("ECR_LIB_VENDORA", ORVANTA_FAKES_DIR "/libdibalscop.so");
+        ASSERT_TRUE(first.Load("VendorA.dll")) << first.Error();
+    }
+    {
+        EnvVar v("ECR_LIB_VENDORB", ORVANTA_SHARED_LIB);
+        ASSERT_TRUE(second.Load("VendorB.dll")) << second.Error();
+    }
+    EXPECT_NE(first.Symbol("ItemsSend"), nullptr);
+    EXPECT_EQ(first.Symbol("EcrIsDone"), nullptr);
+    EXPECT_NE(second.Symbol("EcrIsDone"), nullptr);
+    EXPECT_EQ(second.Symbol("ItemsSend"), nullptr);
 }
 
 }  // namespace
