@@ -194,4 +194,25 @@ TEST(DynamicLibrary, TwoFilesByPathAreTwoLibraries) {
     EXPECT_EQ(second.Symbol("ItemsSend"), nullptr);
 }
 
+// A library the process already holds under its own path (a host, or a
+// test, loaded it itself) is found again when named by path, and that
+// must not make the next file loaded by path the same library.
+TEST(DynamicLibrary, AFileAlreadyLoadedByItsPathIsNoOtherFile) {
+    DynamicLibrary held, first, second;
+    {
+        EnvVar v("ECR_LIB_HELD", ORVANTA_FAKES_DIR "/libdibalscop.so");
+        ASSERT_TRUE(held.Load("Held.dll")) << held.Error();
+    }
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        DynamicLibrary& lib = round == 0 ? first : second;
+        const char* path = round == 0 ? ORVANTA_FAKES_DIR "/libdibalscop.so" : ORVANTA_SHARED_LIB;
+        EnvVar v("ECR_LIB_BYPATH", path);
+        ASSERT_TRUE(lib.Load("ByPath.dll")) << lib.Error();
+    }
+    EXPECT_NE(first.Symbol("ItemsSend"), nullptr);
+    EXPECT_NE(second.Symbol("EcrIsDone"), nullptr);
+    EXPECT_EQ(second.Symbol("ItemsSend"), nullptr);
+}
+
 }  // namespace
