@@ -194,6 +194,9 @@ int CTelepathyEth::Connect(uint32_t ip, uint32_t port) {
     // Closing resets the connection at once instead of lingering.
     if ((code = h.SetLinger(true, 0)) != 0) ShowNotice(GetErrorText(code));
     if ((code = h.SetReuseAddress(true)) != 0) ShowNotice(GetErrorText(code));
+    // A turn is a few bytes each way (ENQ, a frame, ACK, EOT): each goes
+    // out at once, not held back until the peer's delayed acknowledgement.
+    if ((code = h.SetNoDelay(true)) != 0) ShowNotice(GetErrorText(code));
 
     m_bSpare = 0;
     uint16_t localPort = 0;

@@ -48,6 +48,9 @@ public:
 
     int SetLinger(bool on, int seconds);
     int SetReuseAddress(bool on);
+    // Off: every write goes out at once instead of waiting (Nagle) for the
+    // peer to acknowledge what went before.
+    int SetNoDelay(bool on);
     int BindAny(uint16_t port);                   // any local address
     int GetLocalPort(uint16_t& port) const;
 

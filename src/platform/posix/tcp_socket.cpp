@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -90,6 +91,11 @@ int TcpSocket::SetLinger(bool on, int seconds) {
 int TcpSocket::SetReuseAddress(bool on) {
     int v = on ? 1 : 0;
     return setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &v, sizeof v) == 0 ? 0 : LastCode();
+}
+
+int TcpSocket::SetNoDelay(bool on) {
+    int v = on ? 1 : 0;
+    return setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v) == 0 ? 0 : LastCode();
 }
 
 int TcpSocket::BindAny(uint16_t port) {

@@ -119,6 +119,13 @@ int TcpSocket::SetReuseAddress(bool on) {
                : LastCode();
 }
 
+int TcpSocket::SetNoDelay(bool on) {
+    BOOL v = on ? TRUE : FALSE;
+    return setsockopt(Sock(m_fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&v), sizeof v) == 0
+               ? 0
+               : LastCode();
+}
+
 int TcpSocket::BindAny(uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;

@@ -1,6 +1,7 @@
 // The TCP transport end to end against a device on the loopback interface.
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -109,6 +110,12 @@ TEST_F(TcpTransport, ConnectReachesTheAddressWithTheFirstOctetInTheTopByte) {
     // The socket is not inherited by programs the host starts.
     const int flags = fcntl(sock.Handle().fd(), F_GETFD);
     EXPECT_TRUE(flags & FD_CLOEXEC);
+    // Small frames go out at once: a lone ENQ or EOT is not held back until
+    // the register acknowledges the previous one (tens of milliseconds).
+    int nodelay = 0;
+    socklen_t len = sizeof nodelay;
+    ASSERT_EQ(0, getsockopt(sock.Handle().fd(), IPPROTO_TCP, TCP_NODELAY, &nodelay, &len));
+    EXPECT_NE(0, nodelay);
 }
 
 TEST_F(TcpTransport, RefusedConnectionGivesItsCodeAndTextAndLaterCallsDoNotWait) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <thread>
 
+#include "comm/socket.h"
 #include "platform/break_signal.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
@@ -221,6 +222,25 @@ TEST(Win32Tcp, ARefusedConnectIsReportedAsRefused) {
     TcpSocket s;
     ASSERT_EQ(s.Create(), 0);
     EXPECT_EQ(ConnectTo(s, port), kWsaConnRefused);
+}
+
+// The transport's connection sends each small frame at once: Nagle's hold
+// (until the peer acknowledges the previous segment) is off.
+TEST(Win32Tcp, TheTransportsConnectionSendsSmallWritesAtOnce) {
+    Listener l;
+    CTelepathySocket sock;
+    CTelepathyEcrEth eth;
+    eth.SetSocket(&sock);
+    ASSERT_EQ(eth.Connect(kLoopback, l.Port()), 1);
+    ASSERT_NE(l.Accept(), INVALID_SOCKET);
+    ASSERT_TRUE(eth.WaitConnected());
+    BOOL nodelay = FALSE;
+    int len = sizeof nodelay;
+    ASSERT_EQ(getsockopt(static_cast<SOCKET>(static_cast<unsigned>(sock.Handle().fd())), IPPROTO_TCP, TCP_NODELAY,
+                         reinterpret_cast<char*>(&nodelay), &len),
+              0);
+    EXPECT_TRUE(nodelay);
+    eth.Close();
 }
 
 TEST(Win32Tcp, NamesResolveToDottedAddresses) {
