@@ -29,21 +29,17 @@
 
 #include "sim/elzab/elzab_emulator.h"
 #include "orvanta/ecr.h"
+#include "bench_util.h"
 
 namespace {
 
+using bench::Measure;
+using bench::Result;
+using bench::MakeItems;
+using bench::Row;
+
 constexpr int kType = 27;      // Elzab model 13: 10239 PLU numbers
 constexpr uint32_t kModel = 13;
-
-double CpuSeconds(clockid_t clock) {
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 // A register in a child process; the path of its line comes back through a
 // pipe, and a second pipe asks it for the bytes it has received and sent.
@@ -142,75 +138,6 @@ void ECR_CALL OnConfirm(const EcrItemRecord* item, int code, const char text[64]
     std::fprintf(stderr, "  item %u refused: %d %s\n", item->number, code, text);
 }
 
-struct Result {
-    double wall = 0;
-    double libraryCpu = 0;
-    int error = 0;
-};
-
-// Runs one job and measures it. The host polls EcrIsDone every 2 ms; the CPU
-// of that polling is taken off the process's CPU time.
-template <class Start>
-Result Measure(Start start) {
-    Result r;
-    double cpu0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-    double t0 = Now();
-    if (start() != 1) {
-        r.error = EcrError();
-        return r;
-    }
-    double poll0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-    while (!EcrIsDone()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    double poll = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - poll0;
-    r.wall = Now() - t0;
-    r.libraryCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0 - poll;
-    r.error = EcrError();
-    return r;
-}
-
-std::vector<EcrItemRecord> MakeItems(int n) {
-    std::vector<EcrItemRecord> items(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        EcrItemRecord& it = items[static_cast<size_t>(i)];
-        std::memset(&it, 0, sizeof it);
-        it.number = static_cast<uint32_t>(i + 1);
-        std::snprintf(it.name, sizeof it.name, "Towar %d", i + 1);
-        std::snprintf(it.code, sizeof it.code, "590%010d", i + 1);
-        it.vat_group = 1 + static_cast<uint32_t>(i % 4);
-        it.department = 1 + static_cast<uint32_t>(i % 16);
-        it.price = 0.01 * (i % 100000 + 1);
-        it.unit = 1;
-    }
-    return items;
-}
-
-std::string Machine() {
-    std::ifstream cpu("/proc/cpuinfo");
-    std::string line, model = "unknown processor";
-    while (std::getline(cpu, line))
-        if (line.rfind("model name", 0) == 0) {
-            model = line.substr(line.find(':') + 2);
-            break;
-        }
-    return model + ", " + std::to_string(std::thread::hardware_concurrency()) + " logical processors";
-}
-
-std::vector<int> ParseList(const char* text) {
-    std::vector<int> out;
-    const char* p = text;
-    while (*p) {
-        out.push_back(std::atoi(p));
-        while (*p && *p != ',') ++p;
-        if (*p == ',') ++p;
-    }
-    return out;
-}
-
-void Row(const char* what, int n, const Result& r) {
-    std::printf("%-10s %7d %12.0f %10.3f %14.2f   %s\n", what, n, r.wall > 0 ? n / r.wall : 0.0, r.wall,
-                n ? r.libraryCpu / n * 1e6 : 0.0, r.error ? "FAILED" : "ok");
-}
-
 // The wall time of a job against a paced register over the time its bytes
 // (both ways, 11 bits each for 8E1) need on the wire; the Elzab protocol
 // mandates no pauses of its own in these jobs.
@@ -246,9 +173,9 @@ int main(int argc, char** argv) {
     int pacedItems = 200, slowDelay = 20, slowItems = 100;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--items" && i + 1 < argc) sizes = ParseList(argv[++i]);
+        if (a == "--items" && i + 1 < argc) sizes = bench::ParseList(argv[++i]);
         else if (a == "--paced-items" && i + 1 < argc) pacedItems = std::atoi(argv[++i]);
-        else if (a == "--bauds" && i + 1 < argc) bauds = ParseList(argv[++i]);
+        else if (a == "--bauds" && i + 1 < argc) bauds = bench::ParseList(argv[++i]);
         else if (a == "--slow-delay" && i + 1 < argc) slowDelay = std::atoi(argv[++i]);
         else if (a == "--slow-items" && i + 1 < argc) slowItems = std::atoi(argv[++i]);
         else {
@@ -298,9 +225,9 @@ int main(int argc, char** argv) {
     dev.baud = 115200;
 
     std::printf("Elzab benchmark: device type %d (model %u) on a pseudo-terminal\n", kType, kModel);
-    std::printf("machine: %s\n\n", Machine().c_str());
+    std::printf("machine: %s\n\n", bench::Machine().c_str());
     std::printf("register answering at once:\n");
-    std::printf("%-10s %7s %12s %10s %14s\n", "job", "items", "items/s", "wall s", "CPU us/item");
+    bench::RowHeader();
     for (int n : sizes) {
         std::vector<EcrItemRecord> items = MakeItems(n);
         Result pgm, rd;
