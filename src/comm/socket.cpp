@@ -101,8 +101,11 @@ int CTelepathySocket::PollEvents(int timeoutMs) {
     case Link::Connecting: {
         const int w = m_socket.Wait(orv::platform::kWaitOut, &m_break, timeoutMs);
         if (w == kWaitBroken || w == kWaitTimeout) return w;
-        const int code = m_socket.ConnectResult();
+        int code = m_socket.ConnectResult();
         if (code == orv::platform::kWsaWouldBlock) return kWaitTimeout;
+        // A device that took the connection and closed it at once (a busy
+        // one does) refused it, as one that reset it did.
+        if (code == 0 && m_socket.PeerHasClosed()) code = orv::platform::kWsaConnRefused;
         OnConnect(code);
         return kWaitReady;
     }

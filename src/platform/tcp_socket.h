@@ -61,6 +61,10 @@ public:
     // going, else the failure.
     int ConnectResult() const;
 
+    // Whether the peer has closed the connection with nothing left unread
+    // (a look that takes nothing). Never blocks.
+    bool PeerHasClosed() const;
+
     // Waits for `events` (kWaitIn/kWaitOut) as WaitForFd does.
     int Wait(short events, const BreakSignal* brk, int timeoutMs) const;
 

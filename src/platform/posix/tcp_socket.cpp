@@ -141,6 +141,15 @@ int TcpSocket::ConnectResult() const {
     return errno == ENOTCONN ? kWsaWouldBlock : LastCode();
 }
 
+bool TcpSocket::PeerHasClosed() const {
+    char b;
+    ssize_t r;
+    do {
+        r = recv(m_fd, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+    } while (r < 0 && errno == EINTR);
+    return r == 0;
+}
+
 int TcpSocket::Wait(short events, const BreakSignal* brk, int timeoutMs) const {
     return WaitForFd(m_fd, events, brk, timeoutMs);
 }

@@ -169,6 +169,11 @@ int TcpSocket::ConnectResult() const {
     return code == WSAENOTCONN ? kWsaWouldBlock : code;
 }
 
+bool TcpSocket::PeerHasClosed() const {
+    char b;
+    return recv(Sock(m_fd), &b, 1, MSG_PEEK) == 0;   // the socket does not block
+}
+
 int TcpSocket::Wait(short events, const BreakSignal* brk, int timeoutMs) const {
     if (m_fd < 0 || m_event == nullptr) return kWaitLost;
     long wanted = 0;

@@ -410,6 +410,35 @@ TEST_F(TcpTransport, PeerClosingGivesMinusSixAfterWhatItSent) {
     }
 }
 
+// A device that takes the connection and ends it before the connect is
+// seen complete (a busy one does) refused the connection: that is what the
+// job reports, whether it reset the connection or closed it, not a line lost.
+TEST_F(TcpTransport, ADeviceEndingTheConnectionAsItIsMadeRefusedIt) {
+    const struct {
+        const char* name;
+        bool reset;
+        int code;
+    } cases[] = {
+        {"reset", true, 10054},    // "The virtual circuit was reset by the remote side."
+        {"close", false, 10061},   // "Połączenie sieciowe zostało odrzucone."
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackPeer peer;
+        ASSERT_EQ(1, eth.Connect(LoopbackPeer::kIp, peer.port()));
+        ASSERT_TRUE(peer.Accept());
+        c.reset ? peer.Reset() : peer.Close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_FALSE(eth.WaitConnected());
+        EXPECT_EQ(c.code, eth.GetError());
+        // Every later call answers at once as a connection never made.
+        EXPECT_EQ(0, eth.Write(0, CChrArr("\x05"), 1));
+        EXPECT_EQ(-3, eth.GetError());
+        EXPECT_TRUE(Str(eth.Read(0, 1, 1)).empty());
+        EXPECT_EQ(-3, eth.GetError());
+    }
+}
+
 TEST_F(TcpTransport, PeerClosingDuringAWaitEndsItAtOnce) {
     LoopbackPeer peer;
     Connect(peer);
