@@ -11,7 +11,6 @@
 #include <chrono>
 #include <thread>
 
-#include "comm/socket.h"
 #include "platform/break_signal.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
@@ -224,23 +223,26 @@ TEST(Win32Tcp, ARefusedConnectIsReportedAsRefused) {
     EXPECT_EQ(ConnectTo(s, port), kWsaConnRefused);
 }
 
-// The transport's connection sends each small frame at once: Nagle's hold
-// (until the peer acknowledges the previous segment) is off.
-TEST(Win32Tcp, TheTransportsConnectionSendsSmallWritesAtOnce) {
+// Small writes go out at once once Nagle's hold (until the peer acknowledges
+// the previous segment) is off; the transport turns it off on every
+// connection it opens.
+TEST(Win32Tcp, NoDelayTurnsNaglesHoldOff) {
     Listener l;
-    CTelepathySocket sock;
-    CTelepathyEcrEth eth;
-    eth.SetSocket(&sock);
-    ASSERT_EQ(eth.Connect(kLoopback, l.Port()), 1);
+    TcpSocket s;
+    ASSERT_EQ(s.Create(), 0);
+    ASSERT_EQ(ConnectTo(s, l.Port()), 0);
     ASSERT_NE(l.Accept(), INVALID_SOCKET);
-    ASSERT_TRUE(eth.WaitConnected());
-    BOOL nodelay = FALSE;
-    int len = sizeof nodelay;
-    ASSERT_EQ(getsockopt(static_cast<SOCKET>(static_cast<unsigned>(sock.Handle().fd())), IPPROTO_TCP, TCP_NODELAY,
-                         reinterpret_cast<char*>(&nodelay), &len),
-              0);
-    EXPECT_TRUE(nodelay);
-    eth.Close();
+    auto nodelay = [&] {
+        BOOL on = FALSE;
+        int len = sizeof on;
+        EXPECT_EQ(getsockopt(static_cast<SOCKET>(static_cast<unsigned>(s.fd())), IPPROTO_TCP, TCP_NODELAY,
+                             reinterpret_cast<char*>(&on), &len),
+                  0);
+        return on != FALSE;
+    };
+    EXPECT_FALSE(nodelay());
+    ASSERT_EQ(s.SetNoDelay(true), 0);
+    EXPECT_TRUE(nodelay());
 }
 
 TEST(Win32Tcp, NamesResolveToDottedAddresses) {
