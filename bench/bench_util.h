@@ -2,7 +2,10 @@
 // exports, the machine's description and goods to program.
 #pragma once
 
+#include <signal.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -101,5 +104,59 @@ inline void Row(const char* what, int n, const Result& r) {
 inline void RowHeader() {
     std::printf("%-10s %7s %12s %10s %14s\n", "job", "items", "items/s", "wall s", "CPU us/item");
 }
+
+// A simulated device in a child process, so that this process's CPU time is
+// the library's. The child's body gets the descriptor it reads commands from
+// and the one it writes lines to; "q" (or the end of the command pipe) asks
+// it to stop.
+class Child {
+public:
+    template <class Body>
+    bool Start(Body body) {
+        int up[2], down[2];
+        if (pipe(up) != 0) return false;
+        if (pipe(down) != 0) {
+            close(up[0]);
+            close(up[1]);
+            return false;
+        }
+        m_pid = fork();
+        if (m_pid < 0) return false;
+        if (m_pid == 0) {
+            close(up[0]);
+            close(down[1]);
+            body(down[0], up[1]);
+            _exit(0);
+        }
+        close(up[1]);
+        close(down[0]);
+        m_ask = down[1];
+        m_answer = up[0];
+        return true;
+    }
+    // One line the child wrote, without its newline.
+    std::string ReadLine() const {
+        char buf[256] = {};
+        ssize_t n = 0;
+        while (n < static_cast<ssize_t>(sizeof buf) - 1 && read(m_answer, buf + n, 1) == 1 && buf[n] != '\n') ++n;
+        buf[n] = 0;
+        return buf;
+    }
+    bool Ask(char command) const { return write(m_ask, &command, 1) == 1; }
+    void Stop() {
+        if (m_pid > 0) {
+            if (!Ask('q')) kill(m_pid, SIGKILL);
+            close(m_ask);
+            close(m_answer);
+            waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_ask = -1;
+    int m_answer = -1;
+};
 
 }  // namespace bench

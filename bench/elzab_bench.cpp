@@ -41,85 +41,56 @@ using bench::Row;
 constexpr int kType = 27;      // Elzab model 13: 10239 PLU numbers
 constexpr uint32_t kModel = 13;
 
-// A register in a child process; the path of its line comes back through a
-// pipe, and a second pipe asks it for the bytes it has received and sent.
+// A register in a child process; the path of its line comes back as the
+// child's first line, and "?" asks it for the bytes it has received and sent.
 struct Register {
-    pid_t pid = -1;
+    bench::Child child;
     std::string path;
-    int ask = -1;      // parent -> child: "?" how many bytes so far, "q" stop
-    int answer = -1;   // child -> parent: "<received> <sent>\n"
 
     // preload: goods 1..preload as MakeItems() makes them; baud > 0 paces
     // the register to a line of that speed with 11 bits a byte (8E1).
     bool Start(int port, int delayMs, int preload = 0, int baud = 0, bool silent = false) {
-        int up[2], down[2];
-        if (pipe(up) != 0 || pipe(down) != 0) return false;
-        pid = fork();
-        if (pid < 0) return false;
-        if (pid == 0) {
-            close(up[0]);
-            close(down[1]);
-            {
-                orv::test::ElzabEmulator reg(port, kModel);
-                reg.SetAnswerDelay(delayMs);
-                reg.SetLineSpeed(baud, 11);
-                reg.SetSilent(silent);
-                for (int i = 1; i <= preload; ++i)
-                    reg.AddPlu(static_cast<uint32_t>(i), "Towar " + std::to_string(i), 1, 1, 0.01 * i);
-                reg.Start();
-                std::string p = reg.pty().slavePath() + "\n";
-                if (write(up[1], p.data(), p.size()) != static_cast<ssize_t>(p.size())) _exit(1);
-                unsigned long long received = 0, sent = 0;
-                for (;;) {
-                    // Recorded bytes are counted and dropped now and then,
-                    // so that a long run keeps its memory small.
-                    pollfd pf{down[0], POLLIN, 0};
-                    const int r = poll(&pf, 1, 200);
-                    received += reg.ReceivedCount();
-                    sent += reg.Sent().size();
-                    reg.ClearReceived();
-                    reg.ClearSent();
-                    if (r > 0) {
-                        char cmd;
-                        if (read(down[0], &cmd, 1) != 1 || cmd == 'q') break;   // stop
-                        const std::string a = std::to_string(received) + " " + std::to_string(sent) + "\n";
-                        if (write(up[1], a.data(), a.size()) != static_cast<ssize_t>(a.size())) break;
-                    }
+        const bool started = child.Start([=](int in, int out) {
+            orv::test::ElzabEmulator reg(port, kModel);
+            reg.SetAnswerDelay(delayMs);
+            reg.SetLineSpeed(baud, 11);
+            reg.SetSilent(silent);
+            for (int i = 1; i <= preload; ++i)
+                reg.AddPlu(static_cast<uint32_t>(i), "Towar " + std::to_string(i), 1, 1, 0.01 * i);
+            reg.Start();
+            std::string p = reg.pty().slavePath() + "\n";
+            if (write(out, p.data(), p.size()) != static_cast<ssize_t>(p.size())) _exit(1);
+            unsigned long long received = 0, sent = 0;
+            for (;;) {
+                // Recorded bytes are counted and dropped now and then,
+                // so that a long run keeps its memory small.
+                pollfd pf{in, POLLIN, 0};
+                const int r = poll(&pf, 1, 200);
+                received += reg.ReceivedCount();
+                sent += reg.Sent().size();
+                reg.ClearReceived();
+                reg.ClearSent();
+                if (r > 0) {
+                    char cmd;
+                    if (read(in, &cmd, 1) != 1 || cmd == 'q') break;   // stop
+                    const std::string a = std::to_string(received) + " " + std::to_string(sent) + "\n";
+                    if (write(out, a.data(), a.size()) != static_cast<ssize_t>(a.size())) break;
                 }
-                reg.Stop();
             }
-            _exit(0);
-        }
-        close(up[1]);
-        close(down[0]);
-        ask = down[1];
-        answer = up[0];
-        path = ReadLine();
+            reg.Stop();
+        });
+        if (!started) return false;
+        path = child.ReadLine();
         return !path.empty();
-    }
-    std::string ReadLine() const {
-        char buf[256] = {};
-        ssize_t n = 0, got;
-        while (n < static_cast<ssize_t>(sizeof buf) - 1 && (got = read(answer, buf + n, 1)) == 1 && buf[n] != '\n') ++n;
-        buf[n] = 0;
-        return buf;
     }
     // Bytes the register has received and sent so far.
     unsigned long long Bytes() const {
-        if (write(ask, "?", 1) != 1) return 0;
+        if (!child.Ask('?')) return 0;
         unsigned long long received = 0, sent = 0;
-        std::sscanf(ReadLine().c_str(), "%llu %llu", &received, &sent);
+        std::sscanf(child.ReadLine().c_str(), "%llu %llu", &received, &sent);
         return received + sent;
     }
-    void Stop() {
-        if (pid > 0) {
-            if (write(ask, "q", 1) != 1) kill(pid, SIGKILL);
-            close(ask);
-            close(answer);
-            waitpid(pid, nullptr, 0);
-            pid = -1;
-        }
-    }
+    void Stop() { child.Stop(); }
 };
 
 std::atomic<int> g_readBack{0};

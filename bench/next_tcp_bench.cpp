@@ -34,60 +34,33 @@ constexpr int kNetwork = 11;       // connection kind: TCP, the address in the p
 constexpr int kSerialPort = 1;
 
 // The register on both lines in a child process; the pseudo-terminal's path
-// and the loopback address come back through a pipe, and closing the other
-// pipe stops it.
+// and the loopback address (0 when it cannot listen there) come back as its
+// first two lines.
 struct Register {
-    pid_t pid = -1;
-    int stop = -1;
-    int answer = -1;
+    bench::Child child;
     std::string path;
     uint32_t address = 0;
 
     bool Start(const std::string& addressText) {
-        int up[2], down[2];
-        if (pipe(up) != 0 || pipe(down) != 0) return false;
-        pid = fork();
-        if (pid < 0) return false;
-        if (pid == 0) {
-            close(up[0]);
-            close(down[1]);
-            {
-                orv::test::TangoEmulator line(kSerialPort);
-                orv::test::TangoTcpEmulator net(addressText);
-                line.Start();
-                const bool listening = net.Start();
-                std::string reply = line.pty().slavePath() + "\n" + (listening ? std::to_string(net.Address()) : "0") + "\n";
-                if (write(up[1], reply.data(), reply.size()) != static_cast<ssize_t>(reply.size())) _exit(1);
-                char c;
-                while (read(down[0], &c, 1) > 0) {}   // until the parent closes its end
-                net.Stop();
-                line.Stop();
-            }
-            _exit(0);
-        }
-        close(up[1]);
-        close(down[0]);
-        stop = down[1];
-        answer = up[0];
-        path = ReadLine();
-        address = static_cast<uint32_t>(std::strtoul(ReadLine().c_str(), nullptr, 10));
+        const bool started = child.Start([&](int in, int out) {
+            orv::test::TangoEmulator line(kSerialPort);
+            orv::test::TangoTcpEmulator net(addressText);
+            line.Start();
+            const bool listening = net.Start();
+            const std::string reply =
+                line.pty().slavePath() + "\n" + (listening ? std::to_string(net.Address()) : "0") + "\n";
+            if (write(out, reply.data(), reply.size()) != static_cast<ssize_t>(reply.size())) _exit(1);
+            char c;
+            while (read(in, &c, 1) == 1 && c != 'q') {}
+            net.Stop();
+            line.Stop();
+        });
+        if (!started) return false;
+        path = child.ReadLine();
+        address = static_cast<uint32_t>(std::strtoul(child.ReadLine().c_str(), nullptr, 10));
         return !path.empty() && address != 0;
     }
-    std::string ReadLine() const {
-        char buf[256] = {};
-        ssize_t n = 0;
-        while (n < static_cast<ssize_t>(sizeof buf) - 1 && read(answer, buf + n, 1) == 1 && buf[n] != '\n') ++n;
-        buf[n] = 0;
-        return buf;
-    }
-    void Stop() {
-        if (pid > 0) {
-            close(stop);
-            close(answer);
-            if (waitpid(pid, nullptr, 0) != pid) kill(pid, SIGKILL);
-            pid = -1;
-        }
-    }
+    void Stop() { child.Stop(); }
 };
 
 std::atomic<int> g_readBack{0};
