@@ -29,101 +29,68 @@
 
 #include "sim/elzab/elzab_emulator.h"
 #include "orvanta/ecr.h"
+#include "bench_util.h"
 
 namespace {
+
+using bench::Measure;
+using bench::Result;
+using bench::MakeItems;
+using bench::Row;
 
 constexpr int kType = 27;      // Elzab model 13: 10239 PLU numbers
 constexpr uint32_t kModel = 13;
 
-double CpuSeconds(clockid_t clock) {
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// A register in a child process; the path of its line comes back through a
-// pipe, and a second pipe asks it for the bytes it has received and sent.
+// A register in a child process; the path of its line comes back as the
+// child's first line, and "?" asks it for the bytes it has received and sent.
 struct Register {
-    pid_t pid = -1;
+    bench::Child child;
     std::string path;
-    int ask = -1;      // parent -> child: "?" how many bytes so far, "q" stop
-    int answer = -1;   // child -> parent: "<received> <sent>\n"
 
     // preload: goods 1..preload as MakeItems() makes them; baud > 0 paces
     // the register to a line of that speed with 11 bits a byte (8E1).
     bool Start(int port, int delayMs, int preload = 0, int baud = 0, bool silent = false) {
-        int up[2], down[2];
-        if (pipe(up) != 0 || pipe(down) != 0) return false;
-        pid = fork();
-        if (pid < 0) return false;
-        if (pid == 0) {
-            close(up[0]);
-            close(down[1]);
-            {
-                orv::test::ElzabEmulator reg(port, kModel);
-                reg.SetAnswerDelay(delayMs);
-                reg.SetLineSpeed(baud, 11);
-                reg.SetSilent(silent);
-                for (int i = 1; i <= preload; ++i)
-                    reg.AddPlu(static_cast<uint32_t>(i), "Towar " + std::to_string(i), 1, 1, 0.01 * i);
-                reg.Start();
-                std::string p = reg.pty().slavePath() + "\n";
-                if (write(up[1], p.data(), p.size()) != static_cast<ssize_t>(p.size())) _exit(1);
-                unsigned long long received = 0, sent = 0;
-                for (;;) {
-                    // Recorded bytes are counted and dropped now and then,
-                    // so that a long run keeps its memory small.
-                    pollfd pf{down[0], POLLIN, 0};
-                    const int r = poll(&pf, 1, 200);
-                    received += reg.ReceivedCount();
-                    sent += reg.Sent().size();
-                    reg.ClearReceived();
-                    reg.ClearSent();
-                    if (r > 0) {
-                        char cmd;
-                        if (read(down[0], &cmd, 1) != 1 || cmd == 'q') break;   // stop
-                        const std::string a = std::to_string(received) + " " + std::to_string(sent) + "\n";
-                        if (write(up[1], a.data(), a.size()) != static_cast<ssize_t>(a.size())) break;
-                    }
+        const bool started = child.Start([=](int in, int out) {
+            orv::test::ElzabEmulator reg(port, kModel);
+            reg.SetAnswerDelay(delayMs);
+            reg.SetLineSpeed(baud, 11);
+            reg.SetSilent(silent);
+            for (int i = 1; i <= preload; ++i)
+                reg.AddPlu(static_cast<uint32_t>(i), "Towar " + std::to_string(i), 1, 1, 0.01 * i);
+            reg.Start();
+            std::string p = reg.pty().slavePath() + "\n";
+            if (write(out, p.data(), p.size()) != static_cast<ssize_t>(p.size())) _exit(1);
+            unsigned long long received = 0, sent = 0;
+            for (;;) {
+                // Recorded bytes are counted and dropped now and then,
+                // so that a long run keeps its memory small.
+                pollfd pf{in, POLLIN, 0};
+                const int r = poll(&pf, 1, 200);
+                received += reg.ReceivedCount();
+                sent += reg.Sent().size();
+                reg.ClearReceived();
+                reg.ClearSent();
+                if (r > 0) {
+                    char cmd;
+                    if (read(in, &cmd, 1) != 1 || cmd == 'q') break;   // stop
+                    const std::string a = std::to_string(received) + " " + std::to_string(sent) + "\n";
+                    if (write(out, a.data(), a.size()) != static_cast<ssize_t>(a.size())) break;
                 }
-                reg.Stop();
             }
-            _exit(0);
-        }
-        close(up[1]);
-        close(down[0]);
-        ask = down[1];
-        answer = up[0];
-        path = ReadLine();
+            reg.Stop();
+        });
+        if (!started) return false;
+        path = child.ReadLine();
         return !path.empty();
-    }
-    std::string ReadLine() const {
-        char buf[256] = {};
-        ssize_t n = 0, got;
-        while (n < static_cast<ssize_t>(sizeof buf) - 1 && (got = read(answer, buf + n, 1)) == 1 && buf[n] != '\n') ++n;
-        buf[n] = 0;
-        return buf;
     }
     // Bytes the register has received and sent so far.
     unsigned long long Bytes() const {
-        if (write(ask, "?", 1) != 1) return 0;
+        if (!child.Ask('?')) return 0;
         unsigned long long received = 0, sent = 0;
-        std::sscanf(ReadLine().c_str(), "%llu %llu", &received, &sent);
+        std::sscanf(child.ReadLine().c_str(), "%llu %llu", &received, &sent);
         return received + sent;
     }
-    void Stop() {
-        if (pid > 0) {
-            if (write(ask, "q", 1) != 1) kill(pid, SIGKILL);
-            close(ask);
-            close(answer);
-            waitpid(pid, nullptr, 0);
-            pid = -1;
-        }
-    }
+    void Stop() { child.Stop(); }
 };
 
 std::atomic<int> g_readBack{0};
@@ -140,75 +107,6 @@ void ECR_CALL OnItemRead(const EcrItemRecord* item) {
 
 void ECR_CALL OnConfirm(const EcrItemRecord* item, int code, const char text[64]) {
     std::fprintf(stderr, "  item %u refused: %d %s\n", item->number, code, text);
-}
-
-struct Result {
-    double wall = 0;
-    double libraryCpu = 0;
-    int error = 0;
-};
-
-// Runs one job and measures it. The host polls EcrIsDone every 2 ms; the CPU
-// of that polling is taken off the process's CPU time.
-template <class Start>
-Result Measure(Start start) {
-    Result r;
-    double cpu0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-    double t0 = Now();
-    if (start() != 1) {
-        r.error = EcrError();
-        return r;
-    }
-    double poll0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-    while (!EcrIsDone()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    double poll = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - poll0;
-    r.wall = Now() - t0;
-    r.libraryCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0 - poll;
-    r.error = EcrError();
-    return r;
-}
-
-std::vector<EcrItemRecord> MakeItems(int n) {
-    std::vector<EcrItemRecord> items(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        EcrItemRecord& it = items[static_cast<size_t>(i)];
-        std::memset(&it, 0, sizeof it);
-        it.number = static_cast<uint32_t>(i + 1);
-        std::snprintf(it.name, sizeof it.name, "Towar %d", i + 1);
-        std::snprintf(it.code, sizeof it.code, "590%010d", i + 1);
-        it.vat_group = 1 + static_cast<uint32_t>(i % 4);
-        it.department = 1 + static_cast<uint32_t>(i % 16);
-        it.price = 0.01 * (i % 100000 + 1);
-        it.unit = 1;
-    }
-    return items;
-}
-
-std::string Machine() {
-    std::ifstream cpu("/proc/cpuinfo");
-    std::string line, model = "unknown processor";
-    while (std::getline(cpu, line))
-        if (line.rfind("model name", 0) == 0) {
-            model = line.substr(line.find(':') + 2);
-            break;
-        }
-    return model + ", " + std::to_string(std::thread::hardware_concurrency()) + " logical processors";
-}
-
-std::vector<int> ParseList(const char* text) {
-    std::vector<int> out;
-    const char* p = text;
-    while (*p) {
-        out.push_back(std::atoi(p));
-        while (*p && *p != ',') ++p;
-        if (*p == ',') ++p;
-    }
-    return out;
-}
-
-void Row(const char* what, int n, const Result& r) {
-    std::printf("%-10s %7d %12.0f %10.3f %14.2f   %s\n", what, n, r.wall > 0 ? n / r.wall : 0.0, r.wall,
-                n ? r.libraryCpu / n * 1e6 : 0.0, r.error ? "FAILED" : "ok");
 }
 
 // The wall time of a job against a paced register over the time its bytes
@@ -246,9 +144,9 @@ int main(int argc, char** argv) {
     int pacedItems = 200, slowDelay = 20, slowItems = 100;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--items" && i + 1 < argc) sizes = ParseList(argv[++i]);
+        if (a == "--items" && i + 1 < argc) sizes = bench::ParseList(argv[++i]);
         else if (a == "--paced-items" && i + 1 < argc) pacedItems = std::atoi(argv[++i]);
-        else if (a == "--bauds" && i + 1 < argc) bauds = ParseList(argv[++i]);
+        else if (a == "--bauds" && i + 1 < argc) bauds = bench::ParseList(argv[++i]);
         else if (a == "--slow-delay" && i + 1 < argc) slowDelay = std::atoi(argv[++i]);
         else if (a == "--slow-items" && i + 1 < argc) slowItems = std::atoi(argv[++i]);
         else {
@@ -298,9 +196,9 @@ int main(int argc, char** argv) {
     dev.baud = 115200;
 
     std::printf("Elzab benchmark: device type %d (model %u) on a pseudo-terminal\n", kType, kModel);
-    std::printf("machine: %s\n\n", Machine().c_str());
+    std::printf("machine: %s\n\n", bench::Machine().c_str());
     std::printf("register answering at once:\n");
-    std::printf("%-10s %7s %12s %10s %14s\n", "job", "items", "items/s", "wall s", "CPU us/item");
+    bench::RowHeader();
     for (int n : sizes) {
         std::vector<EcrItemRecord> items = MakeItems(n);
         Result pgm, rd;

@@ -7,10 +7,19 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# Windows: the import library (liborvanta.dll.a) and the .def file lie
+# beside orvanta.dll, so that a host built with another toolchain can make
+# its own import library from the .def.
+if(WIN32)
+  set(ORVANTA_ARCHIVE_DIR ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/src/api/orvanta.def DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+else()
+  set(ORVANTA_ARCHIVE_DIR ${CMAKE_INSTALL_LIBDIR})
+endif()
 install(TARGETS orvanta EXPORT orvantaTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+        ARCHIVE DESTINATION ${ORVANTA_ARCHIVE_DIR} COMPONENT runtime
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/orvanta/ecr.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvanta
         COMPONENT runtime)

@@ -7,6 +7,10 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   target_compile_options(orvanta_warnings INTERFACE -Wno-maybe-uninitialized)
 endif()
 
+# The library's own sources (and the tests linked with its archives) define
+# the exports; a host including orvanta/ecr.h without this imports them.
+target_compile_definitions(orvanta_base PUBLIC ORVANTA_BUILDING_DLL)
+
 # The platform layer's Win32 sources see only what they ask for.
 target_compile_definitions(orvanta_base PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 # Winsock 2, the device setup API with the HID class, COM automation.

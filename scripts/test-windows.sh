@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Windows DLL: builds it 32-bit (win32) and 64-bit (win64) with mingw-w64,
 # checks that each exports exactly the 25 undecorated names of
-# src/api/orvanta.def and needs nothing beside it but system DLLs, and runs
+# src/api/orvanta.def and needs nothing beside it but system DLLs, checks
+# that the 32-bit stand-in Posnet library exports its entry points
+# callee-cleans, and runs
 # the 64-bit test programs under Wine (ctest --preset win64). The 32-bit
 # test programs run too where this machine runs 32-bit Windows programs.
 set -euo pipefail
@@ -42,6 +44,30 @@ check_dll() {   # <preset> <objdump>
     fi
 }
 
+# The 32-bit stand-in Posnet library: each entry point is callee-cleans, so
+# the linker exports it as "name@<bytes>" (4 bytes an argument word) beside
+# the plain name the driver looks up. The counts come from the entry-point
+# list the driver and the stand-in share.
+check_stdcall_exports() {   # <dll> <objdump>
+    local names expected missing
+    names=$("$2" -p "$1" | awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next}
+                                on && /^[[:space:]]*\[/ {print $NF; next} {on = 0}')
+    expected=$(grep -Eo 'X\((POS[SG]?_[A-Za-z]+), [0-9]+,' src/drivers/posnet/combo_entry_points.h |
+               awk -F'[(, ]+' '{print $2 "@" 4 * $3; print $2}' | sort -u)
+    if [ "$(echo "$expected" | wc -l)" -ne 108 ]; then
+        echo "FAIL: expected 54 entry points in src/drivers/posnet/combo_entry_points.h" >&2
+        status=1
+        return
+    fi
+    missing=$(comm -23 <(echo "$expected") <(echo "$names" | sort -u))
+    if [ -n "$missing" ]; then
+        echo "FAIL: $1 lacks the callee-cleans exports:" $missing >&2
+        status=1
+    else
+        echo "ok: $1 exports the 54 entry points callee-cleans (name@bytes) and by their plain names"
+    fi
+}
+
 echo "=== win64: configure and build"
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 -j "$jobs"
@@ -51,6 +77,10 @@ echo "=== win32: configure and build"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$jobs"
 check_dll win32 i686-w64-mingw32-objdump
+cmake --preset win32 -DORVANTA_BUILD_TESTS=ON >/dev/null
+cmake --build --preset win32 -j "$jobs" --target fakeposnet
+check_stdcall_exports "$(find build/win32/tests -name fakeposnet.dll | head -n 1)" i686-w64-mingw32-objdump
+cmake --preset win32 >/dev/null
 
 echo "=== win64: tests under Wine"
 ctest --preset win64 --no-tests=error || status=1

@@ -52,3 +52,13 @@ endif()
 # the loopback. (The serial end-to-end test in tests/windows/serial/ is
 # registered by its own CMakeLists.txt, from the top level.)
 orvanta_add_windows_test(test_windows_waits ${CMAKE_CURRENT_SOURCE_DIR}/windows/waits/waits_test.cpp)
+
+# The installed library as a host sees it: the DLL, its import library and
+# .def together; a C host built against the installed header imports the
+# functions, links against the import library and runs one job under Wine.
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  add_test(NAME windows_install_host
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/install/install_wine.sh ${CMAKE_BINARY_DIR}
+                   ${CMAKE_C_COMPILER} ${CMAKE_NM} ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(windows_install_host PROPERTIES LABELS test_windows_install TIMEOUT 300)
+endif()

@@ -35,7 +35,13 @@
 
 #if defined(_WIN32)
 #define ECR_CALL __cdecl
+/* A host imports the functions from orvanta.dll; only the library's own
+   build (which defines ORVANTA_BUILDING_DLL) exports them. */
+#if defined(ORVANTA_BUILDING_DLL)
 #define ECR_EXPORT __declspec(dllexport)
+#else
+#define ECR_EXPORT __declspec(dllimport)
+#endif
 #else
 #define ECR_CALL
 #define ECR_EXPORT __attribute__((visibility("default")))

@@ -101,8 +101,11 @@ int CTelepathySocket::PollEvents(int timeoutMs) {
     case Link::Connecting: {
         const int w = m_socket.Wait(orv::platform::kWaitOut, &m_break, timeoutMs);
         if (w == kWaitBroken || w == kWaitTimeout) return w;
-        const int code = m_socket.ConnectResult();
+        int code = m_socket.ConnectResult();
         if (code == orv::platform::kWsaWouldBlock) return kWaitTimeout;
+        // A device that took the connection and closed it at once (a busy
+        // one does) refused it, as one that reset it did.
+        if (code == 0 && m_socket.PeerHasClosed()) code = orv::platform::kWsaConnRefused;
         OnConnect(code);
         return kWaitReady;
     }
@@ -194,6 +197,9 @@ int CTelepathyEth::Connect(uint32_t ip, uint32_t port) {
     // Closing resets the connection at once instead of lingering.
     if ((code = h.SetLinger(true, 0)) != 0) ShowNotice(GetErrorText(code));
     if ((code = h.SetReuseAddress(true)) != 0) ShowNotice(GetErrorText(code));
+    // A turn is a few bytes each way (ENQ, a frame, ACK, EOT): each goes
+    // out at once, not held back until the peer's delayed acknowledgement.
+    if ((code = h.SetNoDelay(true)) != 0) ShowNotice(GetErrorText(code));
 
     m_bSpare = 0;
     uint16_t localPort = 0;

@@ -48,6 +48,9 @@ public:
 
     int SetLinger(bool on, int seconds);
     int SetReuseAddress(bool on);
+    // Off: every write goes out at once instead of waiting (Nagle) for the
+    // peer to acknowledge what went before.
+    int SetNoDelay(bool on);
     int BindAny(uint16_t port);                   // any local address
     int GetLocalPort(uint16_t& port) const;
 
@@ -57,6 +60,10 @@ public:
     // Outcome of a connect that went on: 0 connected, kWsaWouldBlock still
     // going, else the failure.
     int ConnectResult() const;
+
+    // Whether the peer has closed the connection with nothing left unread
+    // (a look that takes nothing). Never blocks.
+    bool PeerHasClosed() const;
 
     // Waits for `events` (kWaitIn/kWaitOut) as WaitForFd does.
     int Wait(short events, const BreakSignal* brk, int timeoutMs) const;

@@ -10,6 +10,9 @@
 
 namespace {
 
+static_assert(orv::platform::kCalleeCleans<DibalItemsSendFn> && orv::platform::kCalleeCleans<DibalRegistersSendFn>,
+              "the scale library's entry points are called callee-cleans");
+
 const char16_t kRange[] = u"500RANGE";
 const char16_t kEmpty[] = u"";
 const char16_t kZero[] = u"0";

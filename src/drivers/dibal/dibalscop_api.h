@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/call_convention.h"
+
 extern "C" {
 
 // The scale's connection: its address and the library's fixed settings.
@@ -43,10 +45,15 @@ struct DibalTextBlock {
     int32_t zero;                   // 0
 };
 
+// The maker names no calling convention; we call both entry points
+// callee-cleans (stdcall), the convention Windows libraries commonly export.
+// A library that differs is served by changing DIBAL_CALL alone.
+#define DIBAL_CALL ORV_CALLEE_CLEANS
+
 // Both entry points are called as (connection, 1, block, 1, 0, 5).
-typedef const char* (*DibalItemsSendFn)(DibalConnection* connection, int32_t a, DibalItemBlock* block, int32_t b,
-                                        int32_t c, int32_t d);
-typedef const char* (*DibalRegistersSendFn)(DibalConnection* connection, int32_t a, DibalTextBlock* block,
-                                            int32_t b, int32_t c, int32_t d);
+typedef const char*(DIBAL_CALL* DibalItemsSendFn)(DibalConnection* connection, int32_t a, DibalItemBlock* block,
+                                                  int32_t b, int32_t c, int32_t d);
+typedef const char*(DIBAL_CALL* DibalRegistersSendFn)(DibalConnection* connection, int32_t a, DibalTextBlock* block,
+                                                      int32_t b, int32_t c, int32_t d);
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "comm/temp_files.h"
+#include "platform/call_convention.h"
 #include "platform/dynamic_library.h"
 #include "platform/files.h"
 #include "platform/message_hook.h"
@@ -13,8 +14,12 @@
 
 namespace {
 
-using Fn1 = unsigned char (*)(const char*);
-using Fn2 = unsigned char (*)(const char*, const char*);
+// Every entry point of the library is caller-cleans (cdecl), written here
+// once for both shapes.
+using Fn1 = unsigned char(ORV_CALLER_CLEANS*)(const char*);
+using Fn2 = unsigned char(ORV_CALLER_CLEANS*)(const char*, const char*);
+static_assert(orv::platform::kCallerCleans<Fn1> && orv::platform::kCallerCleans<Fn2>,
+              "the communication library's entry points are called caller-cleans");
 
 constexpr const char* kEntryNames[CElzabModem::kEntryCount] = {
     "__ModStart", "__ModStop", "__OZegar",  "__TowarMax", "__OTowar",   "__ODBarkod", "__OGrupa",  "__OJednost",

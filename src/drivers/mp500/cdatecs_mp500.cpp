@@ -10,6 +10,11 @@ namespace {
 
 constexpr int kLoadError = 999999;
 
+static_assert(orv::platform::kCalleeCleans<MP500SendArticlesFn> && orv::platform::kCalleeCleans<MP500DeleteArticlesFn> &&
+                  orv::platform::kCalleeCleans<MP500ReceiveArticlesFn> &&
+                  orv::platform::kCalleeCleans<MP500ZeroPLUCountersFn>,
+              "the scale library's entry points are called callee-cleans");
+
 // The library and its entry points: loaded once per process and kept.
 struct Mp500Library {
     std::mutex mutex;

@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "platform/call_convention.h"
+
 #pragma pack(push, 1)
 typedef struct MP500Article {
     char code[14];      /*  0 item code, 14 characters */
@@ -35,10 +37,16 @@ extern "C" {
    no article is left; a push callback takes it and returns 1. */
 typedef int (*MP500Callback)(void* context, int index, MP500Article* article);
 
-typedef int (*MP500SendArticlesFn)(int port, int baud, int zero, int logical, MP500Callback pull, void* context);
-typedef int (*MP500DeleteArticlesFn)(int port, int baud, int logical, MP500Callback pull, void* context);
-typedef int (*MP500ReceiveArticlesFn)(int port, int baud, int logical, MP500Callback push, void* context);
-typedef int (*MP500ZeroPLUCountersFn)(int port, int baud, int logical);
+/* The maker names no calling convention for the entry points; we call them
+   callee-cleans (stdcall), the convention Windows libraries commonly export.
+   A library that differs is served by changing MP500_CALL alone. */
+#define MP500_CALL ORV_CALLEE_CLEANS
+
+typedef int (MP500_CALL* MP500SendArticlesFn)(int port, int baud, int zero, int logical, MP500Callback pull,
+                                              void* context);
+typedef int (MP500_CALL* MP500DeleteArticlesFn)(int port, int baud, int logical, MP500Callback pull, void* context);
+typedef int (MP500_CALL* MP500ReceiveArticlesFn)(int port, int baud, int logical, MP500Callback push, void* context);
+typedef int (MP500_CALL* MP500ZeroPLUCountersFn)(int port, int baud, int logical);
 
 #ifdef __cplusplus
 }

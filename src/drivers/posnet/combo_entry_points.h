@@ -4,6 +4,10 @@
 // builder POSS_ and, for reads, one result getter POSG_ per register
 // operation).
 //
+// Both libraries use the callee-cleans convention (ORV_CALLEE_CLEANS, the
+// one place it is written): on 32-bit Windows every function pops its own
+// arguments.
+//
 // Every argument is one machine word (a number, a handle, a text or a
 // pointer to a result); the count after each name below is the number of
 // arguments. Handles are pointer-sized; the other functions return a 32-bit
@@ -15,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+
+#include "platform/call_convention.h"
 
 namespace orv::posnet {
 
@@ -29,7 +35,7 @@ template <class R, size_t... I>
 struct RawFn<R, std::index_sequence<I...>> {
     template <size_t>
     using Word = PosArg;
-    using type = R (*)(Word<I>...);
+    using type = R(ORV_CALLEE_CLEANS*)(Word<I>...);
 };
 }  // namespace detail
 

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <type_traits>
 
+#include "platform/call_convention.h"
 #include "platform/dynamic_library.h"
 #include "util/cp1250.h"
 
@@ -16,6 +17,14 @@ constexpr const char* kEntryNames[kComboEntryCount] = {
     ORV_LIBPOSNET_ENTRIES(ORV_COMBO_NAME) ORV_LIBHLAPI_ENTRIES(ORV_COMBO_NAME)
 #undef ORV_COMBO_NAME
 };
+
+// Both libraries pop their own arguments (callee-cleans): a pointer
+// declared otherwise would unbalance the stack after every call.
+#define ORV_COMBO_CONVENTION(name, n, r) \
+    static_assert(orv::platform::kCalleeCleans<name##_fn>, #name " is called callee-cleans");
+ORV_LIBPOSNET_ENTRIES(ORV_COMBO_CONVENTION)
+ORV_LIBHLAPI_ENTRIES(ORV_COMBO_CONVENTION)
+#undef ORV_COMBO_CONVENTION
 
 // What a call of an entry point that is not there gives.
 constexpr PosCode kBadHandle = 0x010006;

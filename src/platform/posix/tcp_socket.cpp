@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -92,6 +93,11 @@ int TcpSocket::SetReuseAddress(bool on) {
     return setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &v, sizeof v) == 0 ? 0 : LastCode();
 }
 
+int TcpSocket::SetNoDelay(bool on) {
+    int v = on ? 1 : 0;
+    return setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v) == 0 ? 0 : LastCode();
+}
+
 int TcpSocket::BindAny(uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -133,6 +139,15 @@ int TcpSocket::ConnectResult() const {
     socklen_t plen = sizeof peer;
     if (getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &plen) == 0) return 0;
     return errno == ENOTCONN ? kWsaWouldBlock : LastCode();
+}
+
+bool TcpSocket::PeerHasClosed() const {
+    char b;
+    ssize_t r;
+    do {
+        r = recv(m_fd, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+    } while (r < 0 && errno == EINTR);
+    return r == 0;
 }
 
 int TcpSocket::Wait(short events, const BreakSignal* brk, int timeoutMs) const {

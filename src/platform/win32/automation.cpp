@@ -22,6 +22,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "platform/call_convention.h"
 #include "platform/win32/com_object.h"
 #include "platform/win32/win32_text.h"
 
@@ -31,6 +32,8 @@ namespace {
 
 using AxWinInitFn = BOOL(WINAPI*)();
 using AxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
+static_assert(kCalleeCleans<AxWinInitFn> && kCalleeCleans<AxGetControlFn>,
+              "the control host's entry points are called callee-cleans");
 
 struct AxLibrary {
     AxWinInitFn init = nullptr;

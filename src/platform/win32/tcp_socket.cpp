@@ -119,6 +119,13 @@ int TcpSocket::SetReuseAddress(bool on) {
                : LastCode();
 }
 
+int TcpSocket::SetNoDelay(bool on) {
+    BOOL v = on ? TRUE : FALSE;
+    return setsockopt(Sock(m_fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&v), sizeof v) == 0
+               ? 0
+               : LastCode();
+}
+
 int TcpSocket::BindAny(uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -160,6 +167,11 @@ int TcpSocket::ConnectResult() const {
     if (getpeername(Sock(m_fd), reinterpret_cast<sockaddr*>(&peer), &plen) == 0) return 0;
     const int code = LastCode();
     return code == WSAENOTCONN ? kWsaWouldBlock : code;
+}
+
+bool TcpSocket::PeerHasClosed() const {
+    char b;
+    return recv(Sock(m_fd), &b, 1, MSG_PEEK) == 0;   // the socket does not block
 }
 
 int TcpSocket::Wait(short events, const BreakSignal* brk, int timeoutMs) const {

@@ -1,6 +1,7 @@
 // The TCP transport end to end against a device on the loopback interface.
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -109,6 +110,12 @@ TEST_F(TcpTransport, ConnectReachesTheAddressWithTheFirstOctetInTheTopByte) {
     // The socket is not inherited by programs the host starts.
     const int flags = fcntl(sock.Handle().fd(), F_GETFD);
     EXPECT_TRUE(flags & FD_CLOEXEC);
+    // Small frames go out at once: a lone ENQ or EOT is not held back until
+    // the register acknowledges the previous one (tens of milliseconds).
+    int nodelay = 0;
+    socklen_t len = sizeof nodelay;
+    ASSERT_EQ(0, getsockopt(sock.Handle().fd(), IPPROTO_TCP, TCP_NODELAY, &nodelay, &len));
+    EXPECT_NE(0, nodelay);
 }
 
 TEST_F(TcpTransport, RefusedConnectionGivesItsCodeAndTextAndLaterCallsDoNotWait) {
@@ -400,6 +407,35 @@ TEST_F(TcpTransport, PeerClosingGivesMinusSixAfterWhatItSent) {
         EXPECT_EQ(-6, eth.GetError());
         EXPECT_LT(MillisSince(t0), 100);   // a 5-second wait would show
         EXPECT_EQ(PL("Błąd obsługi połączenia: utrata połączenia"), eth.GetErrorText(-6));
+    }
+}
+
+// A device that takes the connection and ends it before the connect is
+// seen complete (a busy one does) refused the connection: that is what the
+// job reports, whether it reset the connection or closed it, not a line lost.
+TEST_F(TcpTransport, ADeviceEndingTheConnectionAsItIsMadeRefusedIt) {
+    const struct {
+        const char* name;
+        bool reset;
+        int code;
+    } cases[] = {
+        {"reset", true, 10054},    // "The virtual circuit was reset by the remote side."
+        {"close", false, 10061},   // "Połączenie sieciowe zostało odrzucone."
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackPeer peer;
+        ASSERT_EQ(1, eth.Connect(LoopbackPeer::kIp, peer.port()));
+        ASSERT_TRUE(peer.Accept());
+        c.reset ? peer.Reset() : peer.Close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_FALSE(eth.WaitConnected());
+        EXPECT_EQ(c.code, eth.GetError());
+        // Every later call answers at once as a connection never made.
+        EXPECT_EQ(0, eth.Write(0, CChrArr("\x05"), 1));
+        EXPECT_EQ(-3, eth.GetError());
+        EXPECT_TRUE(Str(eth.Read(0, 1, 1)).empty());
+        EXPECT_EQ(-3, eth.GetError());
     }
 }
 

@@ -29,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "drivers/dibal/dibalscop_api.h"
@@ -81,7 +82,7 @@ const char* Answer(const std::string& entry) {
 
 extern "C" {
 
-__attribute__((visibility("default"))) const char* ItemsSend(DibalConnection* k, int32_t a, DibalItemBlock* block,
+__attribute__((visibility("default"))) const char* DIBAL_CALL ItemsSend(DibalConnection* k, int32_t a, DibalItemBlock* block,
                                                              int32_t b, int32_t c, int32_t d) {
     if (g_hang.exchange(false)) {
         {
@@ -112,7 +113,7 @@ __attribute__((visibility("default"))) const char* ItemsSend(DibalConnection* k,
 }
 
 #ifndef DIBALSCOP_FAKE_WITHOUT_REGISTERS_SEND
-__attribute__((visibility("default"))) const char* RegistersSend(DibalConnection* k, int32_t a,
+__attribute__((visibility("default"))) const char* DIBAL_CALL RegistersSend(DibalConnection* k, int32_t a,
                                                                  DibalTextBlock* block, int32_t b, int32_t c,
                                                                  int32_t d) {
     std::lock_guard<std::mutex> lk(g_mu);
@@ -126,7 +127,9 @@ __attribute__((visibility("default"))) const char* RegistersSend(DibalConnection
     g_calls.push_back(call);
     return Answer("RegistersSend");
 }
+static_assert(std::is_same_v<decltype(&RegistersSend), DibalRegistersSendFn>, "RegistersSend as the driver declares it");
 #endif
+static_assert(std::is_same_v<decltype(&ItemsSend), DibalItemsSendFn>, "ItemsSend as the driver declares it");
 
 __attribute__((visibility("default"))) void DibalscopFakeReset() {
     std::lock_guard<std::mutex> lk(g_mu);

@@ -647,7 +647,7 @@ std::string g_answer;
 }  // namespace
 
 #define ORV_FAKE_DEFINE(name, n, r)                                              \
-    FAKE_EXPORT r name(FP_PARAMS_##n) {                                          \
+    FAKE_EXPORT r ORV_CALLEE_CLEANS name(FP_PARAMS_##n) {                                          \
         const PosArg a[] = {FP_LIST_##n};                                        \
         return static_cast<r>(Dispatch(k_##name, #name, a, n));                  \
     }                                                                            \

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "drivers/mp500/mp500_dll.h"
@@ -82,7 +83,7 @@ void PullAll(MP500Callback pull, void* context, void (*fn)(State&, const MP500Ar
 
 extern "C" {
 
-int MP500SendArticles(int port, int baud, int zero, int logical, MP500Callback pull, void* context) {
+int MP500_CALL MP500SendArticles(int port, int baud, int zero, int logical, MP500Callback pull, void* context) {
     const int r = Enter("MP500SendArticles", {port, baud, zero, logical, context == nullptr ? 0 : 1});
     if (r != 0) return r;
     PullAll(pull, context, [](State& s, const MP500Article& a) {
@@ -97,7 +98,7 @@ int MP500SendArticles(int port, int baud, int zero, int logical, MP500Callback p
     return 0;
 }
 
-int MP500DeleteArticles(int port, int baud, int logical, MP500Callback pull, void* context) {
+int MP500_CALL MP500DeleteArticles(int port, int baud, int logical, MP500Callback pull, void* context) {
     const int r = Enter("MP500DeleteArticles", {port, baud, logical, context == nullptr ? 0 : 1});
     if (r != 0) return r;
     PullAll(pull, context, [](State& s, const MP500Article& a) {
@@ -112,7 +113,7 @@ int MP500DeleteArticles(int port, int baud, int logical, MP500Callback pull, voi
     return 0;
 }
 
-int MP500ReceiveArticles(int port, int baud, int logical, MP500Callback push, void* context) {
+int MP500_CALL MP500ReceiveArticles(int port, int baud, int logical, MP500Callback push, void* context) {
     const int r = Enter("MP500ReceiveArticles", {port, baud, logical, context == nullptr ? 0 : 1});
     if (r != 0) return r;
     std::vector<MP500Article> held;
@@ -128,7 +129,7 @@ int MP500ReceiveArticles(int port, int baud, int logical, MP500Callback push, vo
     return 0;
 }
 
-int MP500ZeroPLUCounters(int port, int baud, int logical) {
+int MP500_CALL MP500ZeroPLUCounters(int port, int baud, int logical) {
     const int r = Enter("MP500ZeroPLUCounters", {port, baud, logical});
     if (r != 0) return r;
     std::lock_guard<std::mutex> lock(S().mutex);
@@ -200,3 +201,9 @@ int Mp500FakeArgs(const char* entry, int* args) {
 }
 
 }  // extern "C"
+
+static_assert(std::is_same_v<decltype(&MP500SendArticles), MP500SendArticlesFn> &&
+                  std::is_same_v<decltype(&MP500DeleteArticles), MP500DeleteArticlesFn> &&
+                  std::is_same_v<decltype(&MP500ReceiveArticles), MP500ReceiveArticlesFn> &&
+                  std::is_same_v<decltype(&MP500ZeroPLUCounters), MP500ZeroPLUCountersFn>,
+              "the entry points as the driver declares them");

@@ -3,7 +3,7 @@
 #include "drivers/mp500/mp500_dll.h"
 
 extern "C" {
-int MP500SendArticles(int, int, int, int, MP500Callback, void*) { return 0; }
-int MP500DeleteArticles(int, int, int, MP500Callback, void*) { return 0; }
-int MP500ReceiveArticles(int, int, int, MP500Callback, void*) { return 0; }
+int MP500_CALL MP500SendArticles(int, int, int, int, MP500Callback, void*) { return 0; }
+int MP500_CALL MP500DeleteArticles(int, int, int, MP500Callback, void*) { return 0; }
+int MP500_CALL MP500ReceiveArticles(int, int, int, MP500Callback, void*) { return 0; }
 }

@@ -51,6 +51,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/call_convention.h"
+
 #define WINIP_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
@@ -345,12 +347,12 @@ WINIP_EXPORT const char* WinipFakeQuery(const char* what) {
 }
 
 // The entry points (their names begin with "__", so they get asm labels).
-#define WINIP_ENTRY1(fn, label)                                                  \
-    WINIP_EXPORT unsigned char fn(const char* in) __asm__(label);                \
-    WINIP_EXPORT unsigned char fn(const char* in) { return Serve(label, in, nullptr); }
-#define WINIP_ENTRY2(fn, label)                                                  \
-    WINIP_EXPORT unsigned char fn(const char* in, const char* out) __asm__(label); \
-    WINIP_EXPORT unsigned char fn(const char* in, const char* out) { return Serve(label, in, out); }
+#define WINIP_ENTRY1(fn, label)                                                                    \
+    WINIP_EXPORT unsigned char ORV_CALLER_CLEANS fn(const char* in) __asm__(label);                \
+    WINIP_EXPORT unsigned char ORV_CALLER_CLEANS fn(const char* in) { return Serve(label, in, nullptr); }
+#define WINIP_ENTRY2(fn, label)                                                                    \
+    WINIP_EXPORT unsigned char ORV_CALLER_CLEANS fn(const char* in, const char* out) __asm__(label); \
+    WINIP_EXPORT unsigned char ORV_CALLER_CLEANS fn(const char* in, const char* out) { return Serve(label, in, out); }
 
 WINIP_ENTRY1(FakeModStart, "__ModStart")
 WINIP_ENTRY1(FakeModStop, "__ModStop")

@@ -223,6 +223,28 @@ TEST(Win32Tcp, ARefusedConnectIsReportedAsRefused) {
     EXPECT_EQ(ConnectTo(s, port), kWsaConnRefused);
 }
 
+// Small writes go out at once once Nagle's hold (until the peer acknowledges
+// the previous segment) is off; the transport turns it off on every
+// connection it opens.
+TEST(Win32Tcp, NoDelayTurnsNaglesHoldOff) {
+    Listener l;
+    TcpSocket s;
+    ASSERT_EQ(s.Create(), 0);
+    ASSERT_EQ(ConnectTo(s, l.Port()), 0);
+    ASSERT_NE(l.Accept(), INVALID_SOCKET);
+    auto nodelay = [&] {
+        BOOL on = FALSE;
+        int len = sizeof on;
+        EXPECT_EQ(getsockopt(static_cast<SOCKET>(static_cast<unsigned>(s.fd())), IPPROTO_TCP, TCP_NODELAY,
+                             reinterpret_cast<char*>(&on), &len),
+                  0);
+        return on != FALSE;
+    };
+    EXPECT_FALSE(nodelay());
+    ASSERT_EQ(s.SetNoDelay(true), 0);
+    EXPECT_TRUE(nodelay());
+}
+
 TEST(Win32Tcp, NamesResolveToDottedAddresses) {
     std::string dotted;
     EXPECT_TRUE(ResolveIPv4("127.0.0.1", dotted));
