@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "api/registry.h"
+#include "comm/telepathy.h"
+#include "comm/telepathy_ecr.h"
+#include "fakes/fake_logic.h"
 #include "job/logic_ecr.h"
 #include "orvanta/ecr.h"
 #include "util/cp1250.h"
@@ -79,6 +82,56 @@ TEST(OpenStart, MissingRecordOrSerialFailsWithTheFamilysCodeAndText) {
         EXPECT_EQ(logic->GetErrorCode(), 999999);
         EXPECT_EQ(logic->GetErrorMessage(), kSystemText);
     }
+}
+
+// The fallback code of a failed step: taken only when the protocol holds no
+// code of its own; 0 leaves the protocol's code as it is.
+TEST(OpenStart, FailedStepTakesTheFallbackOnlyWhenTheProtocolHoldsNoCode) {
+    struct Case {
+        int protocolCode;
+        int fallback;
+        int expected;
+    };
+    const Case cases[] = {{0, 9999, 9999}, {0, 0, 0}, {-3, 9999, -3}, {25, 0, 25}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.protocolCode * 100000 + c.fallback);
+        orv::test::CFakeLogic logic;
+        CTelepathyECR protocol;
+        protocol.m_nError = c.protocolCode;
+        logic.SetError(1, "stale");
+        EXPECT_EQ(logic.ProtocolFailed(protocol, c.fallback), 0);
+        EXPECT_EQ(logic.GetErrorCode(), c.expected);
+        EXPECT_EQ(logic.GetErrorMessage(), logic.GetErrorText(c.expected));
+    }
+}
+
+// The family's open step runs with the record once the serial object is
+// lent and the protocol registered; its failure is taken with the fallback.
+TEST(OpenStart, OpenStepRunsWithTheRecordAndItsFailureTakesTheFallback) {
+    orv::test::CFakeLogic logic;
+    CTelepathy serial;
+    CTelepathyECR protocol;
+    logic.SetSerial(&serial);
+    EcrDeviceRecord record{};
+    record.baud = 19200;
+
+    const EcrDeviceRecord* seen = nullptr;
+    EXPECT_EQ(logic.OpenSerialProtocol(protocol, &record, 4321, CLogicECR::NoRecordAnswer::SystemError,
+                                       [&](const EcrDeviceRecord& r) {
+                                           seen = &r;
+                                           EXPECT_EQ(logic.GetProtocol(), &protocol);
+                                           return 0;
+                                       }),
+              0);
+    EXPECT_EQ(seen, &record);
+    EXPECT_EQ(logic.GetErrorCode(), 4321);
+    EXPECT_EQ(logic.GetErrorMessage(), logic.GetErrorText(4321));
+
+    logic.SetError(0, "");
+    EXPECT_EQ(logic.OpenSerialProtocol(protocol, &record, 4321, CLogicECR::NoRecordAnswer::SystemError,
+                                       [](const EcrDeviceRecord&) { return 1; }),
+              1);
+    EXPECT_EQ(logic.GetErrorCode(), 0);
 }
 
 }  // namespace
