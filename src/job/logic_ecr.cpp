@@ -189,6 +189,31 @@ void CLogicECR::ReleaseTransports(const EcrDeviceRecord* record) {
     if (m_pSocket) m_pSocket->CloseSocket();
 }
 
+int CLogicECR::OpenSerialProtocol(CTelepathyECR& protocol, const EcrDeviceRecord* record, int fallback,
+                                  NoRecordAnswer noRecord,
+                                  const std::function<int(const EcrDeviceRecord&)>& open) {
+    if (!record) {
+        switch (noRecord) {
+        case NoRecordAnswer::OwnText: SetError(kBadParameters, GetErrorText(kBadParameters)); break;
+        case NoRecordAnswer::JobParameters: SetError(kBadParameters, kBadParametersText); break;
+        case NoRecordAnswer::SystemError: SetError(kSystemError, kSystemErrorText); break;
+        }
+        return 0;
+    }
+    if (!m_pSerial) {
+        SetError(kSystemError, kSystemErrorText);
+        return 0;
+    }
+    protocol.SetSerial(m_pSerial);
+    SetProtocol(&protocol);
+    return open(*record) == 1 ? 1 : ProtocolFailed(protocol, fallback);
+}
+
+int CLogicECR::OpenSerialProtocol(CTelepathyECR& protocol, int port, const EcrDeviceRecord* record, int fallback) {
+    return OpenSerialProtocol(protocol, record, fallback, NoRecordAnswer::OwnText,
+                              [&](const EcrDeviceRecord& r) { return protocol.Open(port, r.baud); });
+}
+
 int CLogicECR::OpenDevice(const EcrDeviceRecord* record) {
     if (!m_pSerial) {
         m_bConnected = 0;

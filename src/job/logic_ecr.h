@@ -106,18 +106,24 @@ public:
         TakeProtocolError(protocol);
         return 0;
     }
+    // What the Open of a family answers when it is handed no device record.
+    enum class NoRecordAnswer {
+        OwnText,         // -1 with this class's text for it
+        JobParameters,   // -1 with "Niewłaściwe parametry zadania"
+        SystemError,     // 999999, as for a missing serial object
+    };
     // The Open of a family with one protocol object on a serial line: the
-    // protocol gets the serial object, becomes the current protocol and
-    // opens the port at the record's baud; a failure is taken as above.
-    int OpenSerialProtocol(CTelepathyECR& protocol, int port, const EcrDeviceRecord* record, int fallback) {
-        if (!record) {
-            SetError(-1, GetErrorText(-1));
-            return 0;
-        }
-        protocol.SetSerial(m_pSerial);
-        SetProtocol(&protocol);
-        return protocol.Open(port, record->baud) == 1 ? 1 : ProtocolFailed(protocol, fallback);
-    }
+    // record must be given (else `noRecord`) and a serial object lent (else
+    // 999999 "System kas fiskalnych - błąd systemu !"); the protocol gets the
+    // serial object, becomes the current protocol and is opened by `open`.
+    // A failed open is taken as ProtocolFailed(protocol, fallback) does (a
+    // fallback of 0 keeps the protocol's code as it is). 1, or 0 with the
+    // error set.
+    int OpenSerialProtocol(CTelepathyECR& protocol, const EcrDeviceRecord* record, int fallback,
+                           NoRecordAnswer noRecord, const std::function<int(const EcrDeviceRecord&)>& open);
+    // The same with the port opened at the record's baud and -1 with this
+    // class's text for a missing record.
+    int OpenSerialProtocol(CTelepathyECR& protocol, int port, const EcrDeviceRecord* record, int fallback);
     bool IsConnected() const { return m_bConnected != 0; }
 
     // Common item loop of the programming and deleting slots:

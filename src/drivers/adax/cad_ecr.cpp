@@ -66,15 +66,8 @@ void CAD_ECR::ToHostSale(const AdaxSale& sale, EcrItemRecord& item, EcrSaleRecor
 // ---------------------------------------------------------------- open / close
 
 int CAD_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!m_pSerial || !record) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_adax.SetSerial(m_pSerial);
-    SetProtocol(&m_adax);
-    if (m_adax.Open(port, record->baud) == 1) return 1;
-    TakeProtocolError(m_adax);
-    return 0;
+    return OpenSerialProtocol(m_adax, record, 0, NoRecordAnswer::SystemError,
+                              [&](const EcrDeviceRecord& r) { return m_adax.Open(port, r.baud); });
 }
 
 int CAD_ECR::Close(int) {

@@ -9,16 +9,10 @@ namespace {
 
 }  // namespace
 
-int CCasLpLogic::LinkFailed() {
-    if (Link().m_nError == 0) Link().m_nError = CASLP_ERR_BAD_ANSWER;
-    TakeProtocolError(Link());
-    return 0;
-}
-
 int CCasLpLogic::Open(int port, const EcrDeviceRecord* record) {
-    if (!AdoptProtocol(*this, Link(), record)) return 0;
     // The line is opened last: a failure leaves nothing open.
-    return OpenLink(port, *record) == 1 ? 1 : LinkFailed();
+    return OpenSerialProtocol(Link(), record, CASLP_ERR_BAD_ANSWER, NoRecordAnswer::OwnText,
+                              [&](const EcrDeviceRecord& r) { return OpenLink(port, r); });
 }
 
 int CCasLpLogic::Close(int /*port*/) {

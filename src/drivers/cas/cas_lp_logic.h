@@ -37,7 +37,7 @@ protected:
     virtual int WriteRecord(const CasLpPluRecord& record) = 0;
     virtual int ReadAllRecords(const std::function<void(const CasLpPluRecord&)>& converter) = 0;
     // The protocol's code and text, 0 returned.
-    int LinkFailed();
+    int LinkFailed() { return ProtocolFailed(Link(), CASLP_ERR_BAD_ANSWER); }
     // Hands one record read to the host.
     void Convert(const CasLpPluRecord& record);
     // Program or delete every item through fn.

@@ -73,7 +73,7 @@ bool CCAS_XML_ECR::HandOverBroken() {
 
 int CCAS_XML_ECR::HandOverResult(int read) {
     if (m_handOverBroken) m_xml.m_nError = -7;
-    return read && !m_handOverBroken ? 1 : ScaleProtocolFailed(*this, m_xml);
+    return read && !m_handOverBroken ? 1 : ProtocolFailed(m_xml, CAS_ERR_GENERAL);
 }
 
 int CCAS_XML_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
@@ -104,7 +104,7 @@ int CCAS_XML_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemP
 int CCAS_XML_ECR::DelPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgramCallback /*cb*/) {
     return ItemLoop(items, count, ScaleItemText, [this](EcrItemRecord& item, int) {
         const CasPluRecord rec = CasPluFromItem(item);
-        return m_xml.DeletePLURange(rec) ? 1 : ScaleProtocolFailed(*this, m_xml);
+        return m_xml.DeletePLURange(rec) ? 1 : ProtocolFailed(m_xml, CAS_ERR_GENERAL);
     });
 }
 

@@ -33,27 +33,10 @@ std::string ScaleItemText(const EcrItemRecord& item) {
     return "Nazwa - " + std::string(item.name, strnlen(item.name, sizeof item.name));
 }
 
-int ScaleProtocolFailed(CLogicECR& logic, CTelepathyECR& protocol) {
-    if (protocol.m_nError == 0) protocol.m_nError = CAS_ERR_GENERAL;
-    logic.TakeProtocolError(protocol);
-    return 0;
-}
-
 int ScaleOpen(CLogicECR& logic, CTelepathyECR& protocol, const EcrDeviceRecord* record,
               const std::function<int(uint32_t address)>& open) {
-    if (!record) {
-        logic.SetError(-1, PL("Niewłaściwe parametry zadania"));
-        return 0;
-    }
-    CTelepathy* serial = logic.GetSerial();
-    if (!serial) {
-        logic.SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    protocol.SetSerial(serial);
-    logic.SetProtocol(&protocol);
-    if (open(static_cast<uint32_t>(record->port)) != 1) return ScaleProtocolFailed(logic, protocol);
-    return 1;
+    return logic.OpenSerialProtocol(protocol, record, CAS_ERR_GENERAL, CLogicECR::NoRecordAnswer::JobParameters,
+                                    [&](const EcrDeviceRecord& r) { return open(static_cast<uint32_t>(r.port)); });
 }
 
 int ProgramThroughFile(CLogicECR& logic, CTelepathyECR& protocol, EcrItemRecord* items, int count,
@@ -62,7 +45,7 @@ int ProgramThroughFile(CLogicECR& logic, CTelepathyECR& protocol, EcrItemRecord*
         logic.SetError(-1, PL("Niewłaściwe parametry zadania"));
         return 0;
     }
-    if (!steps.begin()) return ScaleProtocolFailed(logic, protocol);
+    if (!steps.begin()) return logic.ProtocolFailed(protocol, CAS_ERR_GENERAL);
 
     int written = 0;
     CTelepathy* serial = logic.GetSerial();
@@ -71,14 +54,14 @@ int ProgramThroughFile(CLogicECR& logic, CTelepathyECR& protocol, EcrItemRecord*
         // ends the loop at once, as it would a device's exchange.
         if (serial && serial->IsAborted()) {
             protocol.m_nError = -7;
-            return ScaleProtocolFailed(logic, protocol);
+            return logic.ProtocolFailed(protocol, CAS_ERR_GENERAL);
         }
         CasPluRecord rec = CasPluFromItem(item);
         if (steps.write(rec)) {
             ++written;
             return 1;
         }
-        return ScaleProtocolFailed(logic, protocol);
+        return logic.ProtocolFailed(protocol, CAS_ERR_GENERAL);
     });
     const bool broken = logic.GetErrorCode() == -7;
 
@@ -86,11 +69,11 @@ int ProgramThroughFile(CLogicECR& logic, CTelepathyECR& protocol, EcrItemRecord*
     // fails; a break stays the job's outcome even then.
     const bool finished = steps.finish() != 0;
     if (broken) return 0;
-    if (!finished) return ScaleProtocolFailed(logic, protocol);
+    if (!finished) return logic.ProtocolFailed(protocol, CAS_ERR_GENERAL);
     if (serial && serial->Delay(1.0) == -7) {
         protocol.m_nError = -7;
-        return ScaleProtocolFailed(logic, protocol);
+        return logic.ProtocolFailed(protocol, CAS_ERR_GENERAL);
     }
-    if (written > 0 && !steps.run()) return ScaleProtocolFailed(logic, protocol);
+    if (written > 0 && !steps.run()) return logic.ProtocolFailed(protocol, CAS_ERR_GENERAL);
     return result;
 }

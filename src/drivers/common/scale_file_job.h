@@ -51,10 +51,6 @@ int ProgramThroughFile(CLogicECR& logic, CTelepathyECR& protocol, EcrItemRecord*
 int ScaleOpen(CLogicECR& logic, CTelepathyECR& protocol, const EcrDeviceRecord* record,
               const std::function<int(uint32_t address)>& open);
 
-// Takes the protocol's code (9999 when it holds none) and the logic's text
-// for it into the logic object; returns 0.
-int ScaleProtocolFailed(CLogicECR& logic, CTelepathyECR& protocol);
-
 // Fills what a scale without VAT or status reports hands the host: a zeroed
 // status and the eight rates "not defined" (-3.0).
 void ScaleNoStatus(EcrStatusRecord* status, double vat[8]);

@@ -63,15 +63,8 @@ EcrDeptRecord CCR_ECR::ToHostDept(const Cr280DeptRecord& rec) {
 // ---------------------------------------------------------------- slots
 
 int CCR_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!m_pSerial || !record) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_cr.SetSerial(m_pSerial);
-    SetProtocol(&m_cr);
-    if (m_cr.Open(port, record->baud) == 1) return 1;
-    TakeProtocolError(m_cr);
-    return 0;
+    return OpenSerialProtocol(m_cr, record, 0, NoRecordAnswer::SystemError,
+                              [&](const EcrDeviceRecord& r) { return m_cr.Open(port, r.baud); });
 }
 
 int CCR_ECR::Close(int) {

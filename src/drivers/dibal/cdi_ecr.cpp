@@ -21,26 +21,12 @@ CDI_ECR::~CDI_ECR() = default;
 
 std::string CDI_ECR::GetErrorText(int code) { return m_proto.GetErrorText(code); }
 
-int CDI_ECR::ProtocolFailed() {
-    if (m_proto.m_nError == 0) m_proto.m_nError = DIBAL_ERR_NO_ANSWER;
-    TakeProtocolError(m_proto);
-    return 0;
-}
-
 int CDI_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!record) {
-        SetError(-1, PL("Niewłaściwe parametry zadania"));
-        return 0;
-    }
-    if (!m_pSerial) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_proto.SetSerial(m_pSerial);
-    SetProtocol(&m_proto);
-    m_proto.SetModeFlag(record->type == 103 ? 1 : 0);
-    if (m_proto.Open(port, record->baud, record->word7) != 1) return ProtocolFailed();
-    return 1;
+    return OpenSerialProtocol(m_proto, record, DIBAL_ERR_NO_ANSWER, NoRecordAnswer::JobParameters,
+                              [&](const EcrDeviceRecord& r) {
+                                  m_proto.SetModeFlag(r.type == 103 ? 1 : 0);
+                                  return m_proto.Open(port, r.baud, r.word7);
+                              });
 }
 
 int CDI_ECR::Close(int /*port*/) {
@@ -119,7 +105,7 @@ int CDI_ECR::SendAllItems(EcrItemRecord* items, int count) {
             if (m_proto.m_nError == 0) m_proto.m_nError = DIBAL_ERR_NO_ANSWER;
             ConfirmPLU(&items[current], m_proto.m_nError, GetErrorText(m_proto.m_nError));
         });
-    if (r != 1) return ProtocolFailed();
+    if (r != 1) return Failed();
     return 1;
 }
 
@@ -131,7 +117,7 @@ int CDI_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgra
     if (m_proto.ModeFlag() == 1) return SendAllItems(items, count);
     return ItemLoop(items, count, ScaleItemText, [this](EcrItemRecord& item, int) {
         if (m_proto.SendItem(ToDibal(item, false)) == 1) return 1;
-        return ProtocolFailed();
+        return Failed();
     });
 }
 
@@ -141,6 +127,6 @@ int CDI_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
         const EcrItemRecord item = FromDibal(d);
         SendPLU(&item);
     });
-    if (r != 1) return ProtocolFailed();
+    if (r != 1) return Failed();
     return 1;
 }

@@ -41,7 +41,7 @@ public:
 
 private:
     int SendAllItems(EcrItemRecord* items, int count);
-    int ProtocolFailed();
+    int Failed() { return ProtocolFailed(m_proto, DIBAL_ERR_NO_ANSWER); }
 
     CDibal m_proto;
 };

@@ -88,16 +88,10 @@ std::string CDsaLogic::NameText(const char* name, size_t cap) {
 // ---------------------------------------------------------------- open / close
 
 int CDsaLogic::Open(int port, const EcrDeviceRecord* record) {
-    if (!m_pSerial || !record) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    ConfigureModel(record);
-    SetProtocol(&m_link);
-    m_link.SetSerial(m_pSerial);
-    if (m_link.Open(port, record->baud) == 1) return 1;
-    TakeLinkError();
-    return 0;
+    return OpenSerialProtocol(m_link, record, 0, NoRecordAnswer::SystemError, [&](const EcrDeviceRecord& r) {
+        ConfigureModel(&r);
+        return m_link.Open(port, r.baud);
+    });
 }
 
 int CDsaLogic::Close(int port) {

@@ -34,26 +34,12 @@ CEL50_ECR::~CEL50_ECR() = default;
 
 std::string CEL50_ECR::GetErrorText(int code) { return m_proto.GetErrorText(code); }
 
-int CEL50_ECR::ProtocolFailed() {
-    if (m_proto.m_nError == 0) m_proto.m_nError = EL50_ERR_BAD_REPLY;
-    TakeProtocolError(m_proto);
-    return 0;
-}
-
 int CEL50_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!record) {
-        SetError(-1, GetErrorText(-1));
-        return 0;
-    }
-    if (!m_pSerial) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_proto.SetSerial(m_pSerial);
-    m_proto.SetDeviceType(record->word7, record->type == 17 ? 25 : 24);
-    SetProtocol(&m_proto);
-    if (m_proto.Open(port, record->baud) != 1) return ProtocolFailed();
-    return 1;
+    return OpenSerialProtocol(m_proto, record, EL50_ERR_BAD_REPLY, NoRecordAnswer::OwnText,
+                              [&](const EcrDeviceRecord& r) {
+                                  m_proto.SetDeviceType(r.word7, r.type == 17 ? 25 : 24);
+                                  return m_proto.Open(port, r.baud);
+                              });
 }
 
 int CEL50_ECR::Close(int /*port*/) {
@@ -99,7 +85,7 @@ EcrItemRecord CEL50_ECR::ToHost(const Elcom50Plu& plu) {
 
 int CEL50_ECR::ReadVAT(int /*port*/, double vat[8]) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    if (!m_proto.ReadTaxGroups(vat)) return ProtocolFailed();
+    if (!m_proto.ReadTaxGroups(vat)) return Failed();
     Notify(ECR_EVENT_WAIT, PL("Proszę czekać..."), 100, 0);
     return 1;
 }
@@ -109,12 +95,12 @@ int CEL50_ECR::ReadStatus(int /*port*/, EcrStatusRecord* status, double vat[8]) 
     std::memset(status, 0, sizeof *status);
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
     std::string info;
-    if (!m_proto.ReadDeviceInfo(info)) return ProtocolFailed();
+    if (!m_proto.ReadDeviceInfo(info)) return Failed();
     if (m_pSerial && m_pSerial->Delay(1.0) == -7) {
         m_proto.m_nError = -7;
-        return ProtocolFailed();
+        return Failed();
     }
-    if (!m_proto.ReadTaxGroups(vat)) return ProtocolFailed();
+    if (!m_proto.ReadTaxGroups(vat)) return Failed();
     CopyInto(status->information, info);
     Notify(ECR_EVENT_WAIT, PL("Proszę czekać..."), 100, 0);
     return 1;
@@ -139,12 +125,12 @@ int CEL50_ECR::ReadSale(int /*port*/, EcrSaleCallback /*cb*/) {
         sale.value = sold.amount;
         SendSale(&item, &sale);
     });
-    return r ? 1 : ProtocolFailed();
+    return r ? 1 : Failed();
 }
 
 int CEL50_ECR::ClearSale(int /*port*/, EcrSaleCallback /*cb*/) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    return m_proto.ClearSale() ? 1 : ProtocolFailed();
+    return m_proto.ClearSale() ? 1 : Failed();
 }
 
 int CEL50_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
@@ -153,7 +139,7 @@ int CEL50_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
         const EcrItemRecord item = ToHost(plu);
         SendPLU(&item);
     });
-    return r ? 1 : ProtocolFailed();
+    return r ? 1 : Failed();
 }
 
 int CEL50_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadCallback /*cb*/) {
@@ -178,7 +164,7 @@ int CEL50_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemRea
             result = 1;
             continue;
         }
-        result = ProtocolFailed();
+        result = Failed();
         if (m_nError == -7) return 0;
         // Every item the register cannot give is an event of its own, the
         // last one too: the host learns which items are missing.
@@ -192,7 +178,7 @@ int CEL50_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemRea
 
 int CEL50_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
     Elcom50Dept table[kEl50Departments];
-    if (!m_proto.ReadDepartments(table)) return ProtocolFailed();
+    if (!m_proto.ReadDepartments(table)) return Failed();
     for (const Elcom50Dept& d : table) {
         EcrDeptRecord dept;
         std::memset(&dept, 0, sizeof dept);
@@ -205,7 +191,7 @@ int CEL50_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
 
 int CEL50_ECR::ReadAllUnit(int /*port*/, EcrUnitReadCallback /*cb*/) {
     Elcom50Unit table[kEl50Units];
-    if (!m_proto.ReadUnits(table)) return ProtocolFailed();
+    if (!m_proto.ReadUnits(table)) return Failed();
     for (const Elcom50Unit& u : table) {
         EcrUnitRecord unit;
         std::memset(&unit, 0, sizeof unit);
@@ -226,7 +212,7 @@ int CEL50_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProg
         [](const EcrItemRecord& item) { return "Nazwa - " + HostText(item.name, sizeof item.name, sizeof item.name); },
         [this](EcrItemRecord& item, int) {
             Elcom50Plu plu = ToDevice(item);
-            return m_proto.WritePlu(plu) ? 1 : ProtocolFailed();
+            return m_proto.WritePlu(plu) ? 1 : Failed();
         },
         opt);
 }
@@ -241,7 +227,7 @@ int CEL50_ECR::DelPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProg
             plu.number = item.number;
             std::string code = HostText(item.code, sizeof item.code, kEl50BarcodeWidth);
             std::memcpy(plu.barcode, code.data(), code.size());
-            return m_proto.DeletePlu(plu) ? 1 : ProtocolFailed();
+            return m_proto.DeletePlu(plu) ? 1 : Failed();
         },
         opt);
 }
@@ -259,7 +245,7 @@ int CEL50_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptPro
             dept.number = d.number;
             std::string name = HostText(d.name, sizeof d.name, static_cast<size_t>(m_proto.GetNameWidth()));
             std::memcpy(dept.name, name.data(), name.size());
-            return m_proto.WriteDepartments(dept) ? 1 : ProtocolFailed();
+            return m_proto.WriteDepartments(dept) ? 1 : Failed();
         },
         opt);
 }
@@ -277,7 +263,7 @@ int CEL50_ECR::PgmUNIT(int /*port*/, EcrUnitRecord* units, int count, EcrUnitPro
             unit.number = u.number;
             std::string name = HostText(u.name, sizeof u.name, kEl50UnitNameWidth);
             std::memcpy(unit.name, name.data(), name.size());
-            return m_proto.WriteUnits(unit) ? 1 : ProtocolFailed();
+            return m_proto.WriteUnits(unit) ? 1 : Failed();
         },
         opt);
 }

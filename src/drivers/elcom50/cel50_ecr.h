@@ -37,7 +37,7 @@ public:
     static EcrItemRecord ToHost(const Elcom50Plu& plu);
 
 private:
-    int ProtocolFailed();
+    int Failed() { return ProtocolFailed(m_proto, EL50_ERR_BAD_REPLY); }
 
     CElcom50 m_proto;
 };

@@ -68,8 +68,8 @@ EcrDeptRecord CHI_ECR::ToHost(const HidaDept& d) {
 
 // The line runs at 9600 baud whatever the device record says.
 int CHI_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!AdoptProtocol(*this, m_proto, record)) return 0;
-    return m_proto.Open(port, 9600) == 1 ? 1 : Failed();
+    return OpenSerialProtocol(m_proto, record, 999, NoRecordAnswer::OwnText,
+                              [&](const EcrDeviceRecord&) { return m_proto.Open(port, 9600); });
 }
 
 int CHI_ECR::Close(int) {

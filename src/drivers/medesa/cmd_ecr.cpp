@@ -13,22 +13,15 @@ constexpr uint32_t kDeptCount = 39;
 
 }  // namespace
 
-int CMD_ECR::ProtocolFailed() {
-    if (m_proto.m_nError == 0) m_proto.m_nError = MDS_ERR_BAD_FRAME;
-    TakeProtocolError(m_proto);
-    return 0;
-}
-
 int CMD_ECR::FailedWithEvent() {
-    ProtocolFailed();
+    Failed();
     Notify(ECR_EVENT_DEVICE_ERROR, m_szError, 0, m_nError);
     return 0;
 }
 
 int CMD_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!AdoptProtocol(*this, m_proto, record)) return 0;
-    if (OpenScale(port, *record) != 1) return ProtocolFailed();
-    return 1;
+    return OpenSerialProtocol(m_proto, record, MDS_ERR_BAD_FRAME, NoRecordAnswer::OwnText,
+                              [&](const EcrDeviceRecord& r) { return OpenScale(port, r); });
 }
 
 int CMD_ECR::OpenScale(int port, const EcrDeviceRecord& record) {
@@ -86,7 +79,7 @@ int CMD_ECR::ReadVAT(int /*port*/, double vat[8]) {
 int CMD_ECR::ReadStatus(int /*port*/, EcrStatusRecord* status, double vat[8]) {
     for (int i = 0; i < 8; ++i) vat[i] = -3.0;
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    if (!m_proto.ReadVatRates(vat, VatAttempts())) return ProtocolFailed();
+    if (!m_proto.ReadVatRates(vat, VatAttempts())) return Failed();
     std::memset(status->information, 0, sizeof status->information);
     Notify(ECR_EVENT_WAIT, std::string(), 100, 0);
     return 1;
@@ -107,7 +100,7 @@ int CMD_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
             // stopped answering.
             const int e = m_proto.m_nError;
             if (!m_usb) return FailedWithEvent();
-            if (e == -7 || e == -6 || silent.Gone(e)) return ProtocolFailed();
+            if (e == -7 || e == -6 || silent.Gone(e)) return Failed();
             continue;
         }
         silent.Gone(0);
@@ -118,7 +111,7 @@ int CMD_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
         StrNCopyZ(rec.name, d.name.c_str(), 47);
         SendDEPT(&rec);
     }
-    if (read == 0 && m_usb) return ProtocolFailed();   // the last department's code
+    if (read == 0 && m_usb) return Failed();   // the last department's code
     return 1;
 }
 
@@ -129,7 +122,7 @@ int CMD_ECR::ReadAllPLU(int /*port*/, EcrItemReadCallback /*cb*/) {
         Notify(ECR_EVENT_ITEM, text, static_cast<int>(n * 100 / kPluCount), 0);
         MedesaPlu p;
         p.plu = n;
-        if (!m_proto.ReadPlu(p, JobAttempts())) return m_usb ? ProtocolFailed() : FailedWithEvent();
+        if (!m_proto.ReadPlu(p, JobAttempts())) return m_usb ? Failed() : FailedWithEvent();
         const EcrItemRecord item = ToHost(p);
         SendPLU(&item);
     }
@@ -153,7 +146,7 @@ int CMD_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemReadC
         [&](int i) {
             MedesaPlu p;
             p.plu = items[i].number;
-            if (!m_proto.ReadPlu(p, JobAttempts())) return ProtocolFailed();
+            if (!m_proto.ReadPlu(p, JobAttempts())) return Failed();
             const EcrItemRecord item = ToHost(p);
             SendPLU(&item);
             return 1;
@@ -164,7 +157,7 @@ int CMD_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProgra
     return ItemLoop<EcrItemRecord>(
         items, count,
         [](const EcrItemRecord& item) { return "Nazwa - " + HostField(item.name, sizeof item.name, sizeof item.name); },
-        [this](EcrItemRecord& item, int) { return m_proto.WritePlu(ToDevice(item), JobAttempts()) ? 1 : ProtocolFailed(); });
+        [this](EcrItemRecord& item, int) { return m_proto.WritePlu(ToDevice(item), JobAttempts()) ? 1 : Failed(); });
 }
 
 int CMD_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProgramCallback /*cb*/) {
@@ -177,7 +170,7 @@ int CMD_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptProgr
             MedesaDept md;
             md.number = d.number;
             md.name = HostField(d.name, sizeof d.name, 24);
-            return m_proto.WriteDept(md, JobAttempts()) ? 1 : ProtocolFailed();
+            return m_proto.WriteDept(md, JobAttempts()) ? 1 : Failed();
         },
         opt);
 }

@@ -40,7 +40,7 @@ protected:
     virtual int OpenScale(int port, const EcrDeviceRecord& record);
     int JobAttempts() const { return m_usb ? 1 : kJobAttempts; }
     int VatAttempts() const { return m_usb ? 1 : kVatAttempts; }
-    int ProtocolFailed();
+    int Failed() { return ProtocolFailed(m_proto, MDS_ERR_BAD_FRAME); }
     int FailedWithEvent();
 
 private:

@@ -21,21 +21,15 @@ std::string Trim(const std::string& s) {
 
 }  // namespace
 
-int CMP_ECR::Failed() {
-    if (m_proto.m_nError == 0) m_proto.m_nError = 9999;
-    TakeProtocolError(m_proto);
-    return 0;
-}
-
 int CMP_ECR::Broken() {
     m_proto.m_nError = -7;
     return Failed();
 }
 
 int CMP_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!AdoptProtocol(*this, m_proto, record)) return 0;
-    if (m_proto.Open(port, static_cast<int>(record->baud), record->word7) != 1) return Failed();
-    return 1;
+    return OpenSerialProtocol(m_proto, record, 9999, NoRecordAnswer::OwnText, [&](const EcrDeviceRecord& r) {
+        return m_proto.Open(port, static_cast<int>(r.baud), r.word7);
+    });
 }
 
 int CMP_ECR::ToArticle(const EcrItemRecord& item, bool checkPrice, MP500Article& a) {

@@ -38,7 +38,7 @@ private:
     int Transfer(EcrItemRecord* items, int count, Stream stream);
     int Receive(bool sales);
     int Broken();
-    int Failed();
+    int Failed() { return ProtocolFailed(m_proto, 9999); }
 
     static int Pull(void* context, int index, MP500Article* article);
     static int PushGoods(void* context, int index, MP500Article* article);

@@ -160,12 +160,6 @@ int CP3_ECR::Close(int /*port*/) {
     return 1;
 }
 
-int CP3_ECR::Fail() {
-    if (m_ps.m_nError == 0) m_ps.m_nError = 9999;
-    TakeProtocolError(m_ps);
-    return 0;
-}
-
 bool CP3_ECR::IsNoAnswer(int code) const {
     return CLogicECR::IsNoAnswer(code) || code == CPs3000::kTimeout || code == CPs3000::kNoDevice ||
            code == CPs3000::kConnectionLost;

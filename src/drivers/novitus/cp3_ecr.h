@@ -35,7 +35,7 @@ public:
     static constexpr double kMaxAmount = 21474836.39;
 
 private:
-    int Fail();   // copies the protocol's code and text; 0
+    int Fail() { return ProtocolFailed(m_ps, 9999); }   // copies the protocol's code and text; 0
     int SaleReports(int mode);
     int ReceiptLoop();
     bool CodeRefused(const char* code, size_t size);

@@ -4,15 +4,8 @@
 #include "util/cp1250.h"
 
 int COP_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!m_pSerial || !record) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_optimus.SetSerial(m_pSerial);
-    SetProtocol(&m_optimus);
-    if (m_optimus.Open(port, record->baud) == 1) return 1;
-    TakeProtocolError(m_optimus);
-    return 0;
+    return OpenSerialProtocol(m_optimus, record, 0, NoRecordAnswer::SystemError,
+                              [&](const EcrDeviceRecord& r) { return m_optimus.Open(port, r.baud); });
 }
 
 int COP_ECR::Close(int) {

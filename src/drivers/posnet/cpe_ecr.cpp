@@ -45,16 +45,9 @@ void CPE_ECR::ToHostSale(const PosnetEcrSale& sale, EcrItemRecord& item, EcrSale
 }
 
 int CPE_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!m_pSerial || !record) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_proto.SetSerial(m_pSerial);
-    SetProtocol(&m_proto);
     // 9600 baud whatever the record says.
-    if (m_proto.Open(port) == 1) return 1;
-    TakeProtocolError(m_proto);
-    return 0;
+    return OpenSerialProtocol(m_proto, record, 0, NoRecordAnswer::SystemError,
+                              [&](const EcrDeviceRecord&) { return m_proto.Open(port); });
 }
 
 int CPE_ECR::Close(int) {
@@ -62,18 +55,12 @@ int CPE_ECR::Close(int) {
     return 1;
 }
 
-int CPE_ECR::ProtocolFailed() {
-    TakeProtocolError(m_proto);
-    if (m_nError == 0) SetError(POSNET_ERR_BAD_REPLY, GetErrorText(POSNET_ERR_BAD_REPLY));
-    return 0;
-}
-
-int CPE_ECR::ReadVAT(int, double vat[8]) { return m_proto.ReadStatusAndVat(vat) == 1 ? 1 : ProtocolFailed(); }
+int CPE_ECR::ReadVAT(int, double vat[8]) { return m_proto.ReadStatusAndVat(vat) == 1 ? 1 : Failed(); }
 
 int CPE_ECR::ReadStatus(int, EcrStatusRecord* status, double vat[8]) {
     for (int i = 0; i < 8; ++i) vat[i] = -3.0;
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    if (m_proto.ReadStatusAndVat(vat) != 1) return ProtocolFailed();
+    if (m_proto.ReadStatusAndVat(vat) != 1) return Failed();
     status->device_text[0] = 0;
     status->unique_number[0] = 0;
     status->text2[0] = 0;
@@ -88,7 +75,7 @@ int CPE_ECR::ReadSale(int, EcrSaleCallback) {
         ToHostSale(sale, item, record);
         SendSale(&item, &record);
     });
-    return r == 1 ? 1 : ProtocolFailed();
+    return r == 1 ? 1 : Failed();
 }
 
 int CPE_ECR::ReadAllPLU(int, EcrItemReadCallback) {
@@ -96,7 +83,7 @@ int CPE_ECR::ReadAllPLU(int, EcrItemReadCallback) {
         const EcrItemRecord item = ToHost(plu);
         SendPLU(&item);
     });
-    return r == 1 ? 1 : ProtocolFailed();
+    return r == 1 ? 1 : Failed();
 }
 
 // ---------------------------------------------------------------- slots without device work

@@ -34,7 +34,7 @@ public:
     static void ToHostSale(const PosnetEcrSale& sale, EcrItemRecord& item, EcrSaleRecord& out);
 
 private:
-    int ProtocolFailed();
+    int Failed() { return ProtocolFailed(m_proto, POSNET_ERR_BAD_REPLY); }
     // A slot the register cannot serve: every record is confirmed with 25.
     template <class Rec>
     int RefuseRecords(Rec* records, int count);

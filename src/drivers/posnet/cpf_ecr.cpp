@@ -104,16 +104,10 @@ void CPF_ECR::ToHostSale(const PerfektPlu& plu, const PerfektSale& sale, EcrItem
 // ---------------------------------------------------------------- open / close
 
 int CPF_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!m_pSerial || !record) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_proto.SetSerial(m_pSerial);
-    m_proto.SetVariant(VariantOfType(record->type));
-    SetProtocol(&m_proto);
-    if (m_proto.Open(port, record->baud) == 1) return 1;
-    TakeProtocolError(m_proto);
-    return 0;
+    return OpenSerialProtocol(m_proto, record, 0, NoRecordAnswer::SystemError, [&](const EcrDeviceRecord& r) {
+        m_proto.SetVariant(VariantOfType(r.type));
+        return m_proto.Open(port, r.baud);
+    });
 }
 
 int CPF_ECR::Close(int) {
@@ -129,17 +123,11 @@ bool CPF_ECR::BrokenOff() {
     return true;
 }
 
-int CPF_ECR::ProtocolFailed() {
-    TakeProtocolError(m_proto);
-    if (m_nError == 0) SetError(POSNET_ERR_BAD_REPLY, GetErrorText(POSNET_ERR_BAD_REPLY));
-    return 0;
-}
-
 // ---------------------------------------------------------------- reads
 
 int CPF_ECR::ReadVAT(int, double vat[8]) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
-    if (!m_proto.ReadVAT(vat)) return ProtocolFailed();
+    if (!m_proto.ReadVAT(vat)) return Failed();
     Notify(ECR_EVENT_WAIT, std::string(), 100, 0);
     return 1;
 }
@@ -149,7 +137,7 @@ int CPF_ECR::ReadStatus(int, EcrStatusRecord* status, double vat[8]) {
     Notify(ECR_EVENT_BULK, std::string(), 0, 0);
     std::string text;
     // The VAT rates are asked for only after the status was read.
-    if (!m_proto.ReadStatus(text) || !m_proto.ReadVAT(vat)) return ProtocolFailed();
+    if (!m_proto.ReadStatus(text) || !m_proto.ReadVAT(vat)) return Failed();
     StrNCopyZ(status->information, text.c_str(), static_cast<int>(sizeof status->information) - 1);
     Notify(ECR_EVENT_WAIT, std::string(), 100, 0);
     return 1;
@@ -164,7 +152,7 @@ int CPF_ECR::SaleWalk(bool clearing) {
         SendSale(&item, &record);
     };
     const int r = clearing ? m_proto.ClearPluSales(toHost) : m_proto.ReadPluSales(toHost);
-    return r == 1 ? 1 : ProtocolFailed();
+    return r == 1 ? 1 : Failed();
 }
 
 int CPF_ECR::ReadSale(int, EcrSaleCallback) { return SaleWalk(false); }
@@ -177,7 +165,7 @@ int CPF_ECR::ReadAllPLU(int, EcrItemReadCallback) {
         const EcrItemRecord item = ToHost(plu);
         SendPLU(&item);
     });
-    return r == 1 ? 1 : ProtocolFailed();
+    return r == 1 ? 1 : Failed();
 }
 
 int CPF_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) {
@@ -205,7 +193,7 @@ int CPF_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) 
         }
         // The register's 20 is a missing item: the loop goes on. Any other
         // code (a break too) ends it with that code.
-        if (m_proto.m_nError != 20) return ProtocolFailed();
+        if (m_proto.m_nError != 20) return Failed();
         result = 1;
         if (!reported && i != count - 1) {
             reported = true;
@@ -234,7 +222,7 @@ int CPF_ECR::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
         [this](EcrItemRecord& it, int) {
             PerfektPlu plu;
             if (!ToDevice(it, plu)) return 0;
-            return m_proto.WritePlu(plu, 1) == 1 ? 1 : ProtocolFailed();
+            return m_proto.WritePlu(plu, 1) == 1 ? 1 : Failed();
         },
         ProgramLoopOptions());
 }
@@ -244,7 +232,7 @@ int CPF_ECR::DelPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback
         items, count, [](const EcrItemRecord& it) { return Numbered("PLU - %u", it.number); },
         [this](EcrItemRecord& it, int) {
             if (!CheckNumber(it.number)) return 0;
-            return m_proto.DeletePlu(static_cast<int>(it.number)) == 1 ? 1 : ProtocolFailed();
+            return m_proto.DeletePlu(static_cast<int>(it.number)) == 1 ? 1 : Failed();
         },
         ProgramLoopOptions());
 }
@@ -262,7 +250,7 @@ int CPF_ECR::ReadAllDEPT(int, EcrDeptReadCallback) {
         if (result != 1) {
             // The first undefined department ends the list.
             if (m_proto.m_nError == PERFEKT_ERR_DEPT_NUMBER && read > 0) return 1;
-            return ProtocolFailed();
+            return Failed();
         }
         ++read;
         EcrDeptRecord host{};
@@ -288,7 +276,7 @@ int CPF_ECR::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallbac
             PerfektDept dept;
             dept.number = d.number;
             CopyText(dept.name, sizeof dept.name, d.name, sizeof d.name, kPerfektNameWidth);
-            return m_proto.WriteDept(dept, 1) == 1 ? 1 : ProtocolFailed();
+            return m_proto.WriteDept(dept, 1) == 1 ? 1 : Failed();
         },
         ProgramLoopOptions());
 }

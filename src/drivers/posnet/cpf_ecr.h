@@ -42,7 +42,7 @@ public:
 private:
     // PLU numbers 1..999999, else 105 with its text.
     int CheckNumber(uint32_t number);
-    int ProtocolFailed();
+    int Failed() { return ProtocolFailed(m_proto, POSNET_ERR_BAD_REPLY); }
     bool BrokenOff();   // -7 set when a break was asked for
     int SaleWalk(bool clearing);
 

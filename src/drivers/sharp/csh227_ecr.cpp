@@ -14,16 +14,10 @@ int CSH227_ECR::TakeLinkError(int r) {
 }
 
 int CSH227_ECR::Open(int port, const EcrDeviceRecord* record) {
-    if (!m_pSerial || !record) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_protocol.SetSerial(m_pSerial);
-    m_protocol.SetOptions(record->word7, static_cast<int>(record->flags));
-    SetProtocol(&m_protocol);
-    if (m_protocol.Open(port, record->baud) == 1) return 1;
-    TakeProtocolError(m_protocol);
-    return 0;
+    return OpenSerialProtocol(m_protocol, record, 0, NoRecordAnswer::SystemError, [&](const EcrDeviceRecord& r) {
+        m_protocol.SetOptions(r.word7, static_cast<int>(r.flags));
+        return m_protocol.Open(port, r.baud);
+    });
 }
 
 int CSH227_ECR::Close(int) {

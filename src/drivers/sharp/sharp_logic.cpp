@@ -153,20 +153,14 @@ int CSharpLogic::ReadGoods(Keying keying) {
 // ---------------------------------------------------------------- open / close
 
 int CSharpLogic::Open(int port, const EcrDeviceRecord* record) {
-    if (!m_pSerial || !record) {
-        SetError(999999, PL("System kas fiskalnych - błąd systemu !"));
-        return 0;
-    }
-    m_link.SetSerial(m_pSerial);
-    const int flags = static_cast<int>(record->flags);
-    if (m_model == SharpModel::S277 || m_model == SharpModel::S277PS)
-        static_cast<CSharp277&>(m_link).SetOptions(record->word7, flags, record->type == 49 || record->type == 50);
-    else
-        m_link.ApplyOptions(record->word7, flags);
-    SetProtocol(&m_link);
-    if (m_link.Open(port, record->baud) == 1) return 1;
-    TakeProtocolError(m_link);
-    return 0;
+    return OpenSerialProtocol(m_link, record, 0, NoRecordAnswer::SystemError, [&](const EcrDeviceRecord& r) {
+        const int flags = static_cast<int>(r.flags);
+        if (m_model == SharpModel::S277 || m_model == SharpModel::S277PS)
+            static_cast<CSharp277&>(m_link).SetOptions(r.word7, flags, r.type == 49 || r.type == 50);
+        else
+            m_link.ApplyOptions(r.word7, flags);
+        return m_link.Open(port, r.baud);
+    });
 }
 
 int CSharpLogic::Close(int) {
