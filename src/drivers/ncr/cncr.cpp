@@ -29,10 +29,8 @@ bool IsDigits(const CChrArr& s, int from = 0) {
 }
 
 bool IsHex(const CChrArr& s) {
-    for (int i = 0; i < s.GetLength(); ++i) {
-        const uint8_t c = s[i];
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
-    }
+    for (int i = 0; i < s.GetLength(); ++i)
+        if (HexDigit(s[i]) < 0) return false;
     return true;
 }
 

@@ -165,17 +165,9 @@ std::string CPs3000::GetErrorText(int code) {
 namespace {
 // A hexadecimal code above 0, else 0.
 int ParseHex(const std::string& text) {
-    if (text.empty() || text.size() > 7) return 0;
-    int v = 0;
-    for (char c : text) {
-        int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return 0;
-        v = v * 16 + d;
-    }
-    return v;
+    uint32_t v = 0;
+    if (text.size() > 7 || !HexValue(CStringToChrArr(text), v)) return 0;
+    return static_cast<int>(v);
 }
 }  // namespace
 

@@ -20,20 +20,6 @@ constexpr int kStatusTries = 3;
 constexpr int kStatusFields = 20;     // "*a": status, 12 more, rates A..F, the last rate's index
 constexpr int kInfoFields = 7;        // "*b": count at 3, mask at 5, a number at 7
 
-int HexDigit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// Two hexadecimal digits at `at`, or -1.
-int HexByte(const CChrArr& s, int at) {
-    if (at + 1 >= s.GetLength()) return -1;
-    const int hi = HexDigit(s[at]), lo = HexDigit(s[at + 1]);
-    return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
-}
-
 }  // namespace
 
 CPosnetECR::CPosnetECR() : CPosnetFrameLink(Traits{'P', 8, true}) {}

@@ -11,13 +11,6 @@ constexpr uint8_t kQuote = '"';
 
 CChrArr Hex2(uint8_t value) { return NumToText(value, 2, '0', 16); }
 
-int HexDigit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // Hundredths of an amount (x 100, + 0.1, the fraction cut) up to 8 digits.
 bool Hundredths(double value, uint64_t& out) {
     const double whole = std::floor(value * 100.0 + 0.1);
@@ -147,9 +140,9 @@ CChrArr CSharp227::AnswerFrame(bool& end) {
         if (m_nError == -7) return CChrArr();
         const int n = frame.GetLength();
         if (n > 4 && frame[n - 1] == CR) {
-            const int hi = HexDigit(frame[n - 3]), lo = HexDigit(frame[n - 2]);
+            const int sum = HexByte(frame, n - 3);
             const CChrArr text = frame.Left(n - 3);
-            if (hi >= 0 && lo >= 0 && hi * 16 + lo == Checksum(text)) {
+            if (sum >= 0 && sum == Checksum(text)) {
                 if (!SendByte(ACK)) return CChrArr();
                 m_nError = 0;
                 return text;

@@ -51,13 +51,6 @@ const char* RegisterText(int n) {
     }
 }
 
-int HexDigit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 char PrefixDigit(const SharpTraits& traits, int length) {
     if (traits.prefixes == SharpPrefixTable::First) {
         switch (length) {
@@ -122,9 +115,9 @@ CChrArr SharpHexToText(const CChrArr& hex) {
     if (n < 2 || n % 2 != 0) return CChrArr();
     CChrArr out;
     for (int i = 0; i < n; i += 2) {
-        const int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
-        if (hi < 0 || lo < 0) return CChrArr();
-        out += static_cast<uint8_t>(hi * 16 + lo);
+        const int byte = HexByte(hex, i);
+        if (byte < 0) return CChrArr();
+        out += static_cast<uint8_t>(byte);
     }
     return out;
 }
