@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "drivers/common/record_fields.h"
+
 namespace {
 
 // A repeated data block is answered but not passed on; more repeats than
@@ -229,13 +231,13 @@ int CSharp227::ParsePLURecord(const CChrArr& record, SharpPluRow& row) {
     row.price = static_cast<double>(v) / 100.0;
     if (f[0].GetLength() == 14) {
         if (f[0][0] == '1') {
-            SharpCopyText(row.code, sizeof row.code, f[0].Mid(1, 13));
+            CopyBytes(row.code, sizeof row.code, f[0].Mid(1, 13));
         } else {
             if (!ParseDigits(f[0].Mid(1, 13), v) || v > 0xFFFFFFFFu) return Failed();
             row.number = static_cast<uint32_t>(v);
         }
     }
-    SharpCopyText(row.name, sizeof row.name, TrimRight(f[2].Left(16)));
+    CopyBytes(row.name, sizeof row.name, TrimRight(f[2].Left(16)));
     row.dept = 1;
     if (f.size() > 3 && f[3].GetLength() == 4) {
         if (!ParseDigits(f[3].Mid(1, 2), v)) return Failed();
@@ -252,7 +254,7 @@ int CSharp227::ParseDeptRecord(const CChrArr& record, SharpDeptRow& row) {
         return Failed();
     row.number = static_cast<uint32_t>(number);
     row.amount = static_cast<double>(amount) / 100.0;
-    SharpCopyText(row.name, sizeof row.name, TrimRight(f[2].Left(16)));
+    CopyBytes(row.name, sizeof row.name, TrimRight(f[2].Left(16)));
     if (f.size() > 3 && f[3].GetLength() == 5) {
         if (!ParseDigits(f[3].Mid(1, 1), v)) return Failed();
         row.word3 = static_cast<uint32_t>(v);
@@ -273,7 +275,7 @@ int CSharp227::ParseSaleRecord(const CChrArr& record, SharpSaleRow& row) {
     if (f.size() < 3 || !ParseDigits(f[1], value)) return Failed();
     if (f[0].GetLength() == 14) {
         if (f[0][0] == '1') {
-            SharpCopyText(row.code, sizeof row.code, f[0].Mid(1, 13));
+            CopyBytes(row.code, sizeof row.code, f[0].Mid(1, 13));
         } else {
             if (!ParseDigits(f[0].Mid(1, 13), v) || v > 0xFFFFFFFFu) return Failed();
             row.number = static_cast<uint32_t>(v);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
 namespace {
@@ -624,7 +625,7 @@ int CSharpLink::ParseKey(const CChrArr& key, uint32_t& number, char* code, size_
         CChrArr text;
         int error = 0;
         if (!SharpDecodeBarcode(m_traits, key, text, error)) return Failed();
-        SharpCopyText(code, codeSize, text);
+        CopyBytes(code, codeSize, text);
         return 1;
     }
     if (!ParseDigits(key, value) || value > 0xFFFFFFFFu) {
@@ -653,7 +654,7 @@ int CSharpLink::ParseGoodsRecord(const SharpHeader& header, const CChrArr& recor
         return 0;
     }
     row.price = static_cast<double>(price) / 100.0;
-    if (fields.size() > 3) SharpCopyText(row.name, sizeof row.name, NameText(fields[3]));
+    if (fields.size() > 3) CopyBytes(row.name, sizeof row.name, NameText(fields[3]));
     return 1;
 }
 
@@ -684,7 +685,7 @@ int CSharpLink::ParseDeptRecord(const SharpHeader& header, const CChrArr& record
         }
         row.amount = static_cast<double>(v) / 100.0;
     }
-    if (fields.size() > 3) SharpCopyText(row.name, sizeof row.name, NameText(fields[3]));
+    if (fields.size() > 3) CopyBytes(row.name, sizeof row.name, NameText(fields[3]));
     return 1;
 }
 

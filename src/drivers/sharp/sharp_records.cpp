@@ -156,8 +156,3 @@ CChrArr SharpRowText(const char* text, size_t cap) {
     return CChrArr(reinterpret_cast<const uint8_t*>(text), strnlen(text, cap));
 }
 
-void SharpCopyText(char* field, size_t size, const CChrArr& text) {
-    std::memset(field, 0, size);
-    const size_t n = std::min(static_cast<size_t>(text.GetLength()), size - 1);
-    if (n > 0) std::memcpy(field, text.data(), n);
-}
