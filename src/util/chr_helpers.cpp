@@ -269,6 +269,28 @@ int64_t StrToNum(const CChrArr& s, int base, int isSigned) {
     return negative ? static_cast<int64_t>(static_cast<uint32_t>(0U - u)) : static_cast<int64_t>(u);
 }
 
+int HexDigit(uint8_t c) {
+    const int d = DigitValue(c);
+    return d < 16 ? d : -1;
+}
+
+bool HexValue(const CChrArr& digits, uint32_t& value) {
+    if (digits.IsEmpty()) return false;
+    value = 0;
+    for (int i = 0; i < digits.GetLength(); ++i) {
+        const int d = HexDigit(digits[i]);
+        if (d < 0) return false;
+        value = value * 16 + static_cast<uint32_t>(d);
+    }
+    return true;
+}
+
+int HexByte(const CChrArr& s, int at) {
+    if (at < 0 || at + 1 >= s.GetLength()) return -1;
+    const int hi = HexDigit(s[at]), lo = HexDigit(s[at + 1]);
+    return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
+}
+
 double TextToDouble(const CChrArr& s) {
     const std::string text = s.ToString();
     double parsed = 0.0;

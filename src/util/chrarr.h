@@ -116,6 +116,13 @@ CChrArr DoubleToText(double v, Width width, Decimals decimals);
 
 // Signed: clamped to the int32 limits; unsigned: 0..0xFFFFFFFF as a 32-bit strtoul.
 int64_t StrToNum(const CChrArr& s, int base, int isSigned);
+// One hexadecimal digit (0-9, A-F, a-f) as 0..15; -1 for any other byte.
+int HexDigit(uint8_t c);
+// A non-empty run of hexadecimal digits as a number (the low 32 bits of a
+// longer one); false when the run is empty or holds another byte.
+bool HexValue(const CChrArr& digits, uint32_t& value);
+// Two hexadecimal digits at s[at] (0-based) as a byte, or -1.
+int HexByte(const CChrArr& s, int at);
 double TextToDouble(const CChrArr& s);                        // locale-independent
 
 // Message helpers (through the platform's message hook); return 0.

@@ -238,6 +238,41 @@ TEST(Helpers, StrToNumKeeps32BitSemantics) {
     EXPECT_EQ(StrToNum(CChrArr(std::string("12\0" "34", 5)), 10, 1), 12);
 }
 
+// Checksums and codes sent as hexadecimal digits: either case is a digit,
+// anything else (a blank, a 'G', a zero byte) is not, and nothing is skipped.
+TEST(Helpers, HexDigitsValuesAndBytes) {
+    const struct {
+        uint8_t c;
+        int digit;
+    } digits[] = {{'0', 0}, {'9', 9}, {'A', 10}, {'F', 15}, {'a', 10}, {'f', 15}, {'G', -1}, {'g', -1},
+                  {'/', -1}, {':', -1}, {'@', -1}, {'`', -1}, {' ', -1}, {0x00, -1}, {0xC1, -1}};
+    for (const auto& d : digits) EXPECT_EQ(HexDigit(d.c), d.digit) << "byte " << int(d.c);
+
+    const struct {
+        std::string text;
+        bool ok;
+        uint32_t value;
+    } values[] = {{"0", true, 0},         {"1F", true, 31},         {"1f", true, 31},      {"ABCD", true, 0xABCD},
+                  {"FFFFFFFF", true, ~0u}, {"100000001", true, 1},  {"", false, 0},        {" 1F", false, 0},
+                  {"1F ", false, 0},       {"0x1F", false, 0},      {"-1", false, 0},      {std::string("1\0", 2), false, 0}};
+    for (const auto& v : values) {
+        uint32_t value = 12345;
+        EXPECT_EQ(HexValue(CChrArr(v.text), value), v.ok) << '"' << v.text << '"';
+        if (v.ok) {
+            EXPECT_EQ(value, v.value) << '"' << v.text << '"';
+        }
+    }
+
+    const CChrArr frame("x7fA0z");
+    EXPECT_EQ(HexByte(frame, 1), 0x7F);
+    EXPECT_EQ(HexByte(frame, 3), 0xA0);
+    EXPECT_EQ(HexByte(frame, 0), -1);   // 'x' is no digit
+    EXPECT_EQ(HexByte(frame, 4), -1);   // '0z'
+    EXPECT_EQ(HexByte(frame, 5), -1);   // one byte left
+    EXPECT_EQ(HexByte(frame, -1), -1);  // before the start
+    EXPECT_EQ(HexByte(CChrArr(), 0), -1);
+}
+
 TEST(Helpers, TextToDouble) {
     const struct {
         const char* text;

@@ -50,9 +50,6 @@ bool AnswerCode(const CChrArr& a, std::string& code) {
 // The 10-character figure at 34, 0 when the answer does not reach that far.
 int64_t AnswerFigure(const CChrArr& a) { return a.GetLength() < 43 ? 0 : FieldNumber(ChrMid(a, 34, 10)); }
 
-void CopyField(char* dst, size_t size, const std::string& text) {
-    CopyText(dst, size, text.data(), text.size(), size - 1);
-}
 
 
 }  // namespace
@@ -365,7 +362,7 @@ int CAdax::RunUpload(Upload kind, const DeptFn& depts, const PluFn& goods, const
                 Notify(5, "DEPT", count % 100, 0);
                 AdaxDeptRecord rec{};
                 rec.number = static_cast<uint32_t>(count);
-                CopyField(rec.name, sizeof rec.name, "ABCDEFGHIJKL");
+                CopyString(rec.name, sizeof rec.name, "ABCDEFGHIJKL");
                 rec.vat = 1;
                 rec.price = 1.0;
                 rec.word100 = 99;
@@ -385,7 +382,7 @@ int CAdax::RunUpload(Upload kind, const DeptFn& depts, const PluFn& goods, const
                     completed = true;
                     Notify(5, "Kod kreskowy - " + code, count % 100, 0);
                     AdaxPLURecord rec{};
-                    CopyField(rec.code, sizeof rec.code, code);
+                    CopyString(rec.code, sizeof rec.code, code);
                     rec.dept = 1;
                     rec.price = 1.0;
                     rec.vat = 1;

@@ -7,6 +7,7 @@
 
 #include "comm/telepathy.h"
 #include "comm/temp_files.h"
+#include "drivers/common/record_fields.h"
 #include "util/cp1250_unicode.h"
 #include "platform/files.h"
 #include "platform/message_hook.h"
@@ -19,12 +20,6 @@ constexpr const char* kDeptResultName = "XWR_DEPT.XML";
 constexpr const char* kTransferProgram = "./CASCale.exe";
 constexpr const char* kSeparatorLine = "<!-- ######################################################## -->";
 constexpr size_t kMaxResultSize = 64u * 1024u * 1024u;
-
-// Bounded copy into a fixed text field (always terminated).
-template <size_t N>
-void CopyField(char (&dst)[N], const std::string& src) {
-    StrNCopyZ(dst, src.c_str(), static_cast<int>(N - 1));
-}
 
 template <size_t N>
 std::string FieldText(const char (&field)[N], size_t width) {
@@ -384,14 +379,14 @@ int CCas_XML::ParsePLUFile(const std::string& path, const PluCallback& callback)
             const uint32_t t = UnsignedValue(value);
             rec.pluType = t == 1 ? 1 : (t == 2 || t == 3) ? 2 : 0;
         } else if (current == "Nazwa01") {
-            CopyField(rec.name, value.substr(0, 24));
-            CopyField(rec.lines[0], value.substr(0, 24));
+            CopyTextField(rec.name, value.substr(0, 24));
+            CopyTextField(rec.lines[0], value.substr(0, 24));
         } else if (current == "Nazwa02") {
-            CopyField(rec.lines[1], value.substr(0, 24));
+            CopyTextField(rec.lines[1], value.substr(0, 24));
         } else if (current == "Nazwa03") {
-            CopyField(rec.lines[2], value.substr(0, 24));
+            CopyTextField(rec.lines[2], value.substr(0, 24));
         } else if (current == "BarCode") {
-            CopyField(rec.barcode, value.substr(0, 13));
+            CopyTextField(rec.barcode, value.substr(0, 13));
         } else if (current == "UnitPrice") {
             rec.unitPrice = HundredthsValue(value);
         } else if (current == "TaxNo") {
@@ -427,7 +422,7 @@ int CCas_XML::ParseDeptFile(const std::string& path, const DeptCallback& callbac
             if (std::strcmp(a.name(), "NO") == 0) {
                 dept.number = UnsignedValue(Utf8ToCp1250(a.value()));
             } else if (std::strcmp(a.name(), "NAME") == 0) {
-                CopyField(dept.name, Utf8ToCp1250(a.value()).substr(0, 24));
+                CopyTextField(dept.name, Utf8ToCp1250(a.value()).substr(0, 24));
                 complete = true;
             }
         }

@@ -32,6 +32,11 @@ inline void CopyBytes(char* dst, size_t dstSize, const CChrArr& bytes, size_t ma
              maxChars);
 }
 
+// The same for a text built in memory (up to a zero byte).
+inline void CopyString(char* dst, size_t dstSize, const std::string& text, size_t maxChars = SIZE_MAX) {
+    CopyText(dst, dstSize, text.data(), text.size(), maxChars);
+}
+
 // A host text field that may lack its terminator.
 inline std::string HostField(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
@@ -45,6 +50,16 @@ std::string NameLabel(const Rec& rec) {
 template <size_t N, size_t M>
 void CopyTextField(char (&dst)[N], const char (&src)[M]) {
     CopyText(dst, N, src, M, N - 1);
+}
+// A device's text or a built one into a host field: at most maxChars, at
+// most what the field holds.
+template <size_t N>
+void CopyTextField(char (&dst)[N], const CChrArr& bytes, size_t maxChars = SIZE_MAX) {
+    CopyBytes(dst, N, bytes, maxChars);
+}
+template <size_t N>
+void CopyTextField(char (&dst)[N], const std::string& text, size_t maxChars = SIZE_MAX) {
+    CopyString(dst, N, text, maxChars);
 }
 
 // The first sequence number of a link's session: a pseudo-random number

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "drivers/common/english_errors.h"
+#include "drivers/common/record_fields.h"
 #include "drivers/common/scale_records.h"
 
 namespace {
@@ -22,11 +23,6 @@ CChrArr RecordText(const char* text, size_t cap) {
     for (int i = 0; i < s.GetLength(); ++i)
         if (s[i] < 0x20) s[i] = ' ';
     return s;
-}
-
-template <size_t N>
-void CopyField(char (&dst)[N], const CChrArr& src) {
-    ChrArrToBuffer(dst, ChrMid(src, 1, 0).Left(static_cast<int>(N - 1)), static_cast<int>(N - 1));
 }
 
 uint32_t Number(const CChrArr& record, int pos, int len) {
@@ -196,14 +192,14 @@ int CDibal::ParseItemRecord(const CChrArr& record, DibalItem& out) {
     }
     out.plu = Number(record, 6, 6);
     out.code3 = Number(record, 12, 3);
-    CopyField(out.name, FromDeviceText(ChrMid(record, 15, 24)));
+    CopyTextField(out.name, FromDeviceText(ChrMid(record, 15, 24)));
     out.price = static_cast<double>(Number(record, 63, 6)) / 100.0;
     out.flag = record[80] == '0' ? 1 : 2;
     auto date = [&](int pos) {
         return ChrMid(record, pos, 2) + "." + ChrMid(record, pos + 2, 2) + "." + ChrMid(record, pos + 4, 2);
     };
-    CopyField(out.date1, date(82));
-    CopyField(out.date2, date(88));
+    CopyTextField(out.date1, date(82));
+    CopyTextField(out.date2, date(88));
     out.amount = static_cast<double>(Number(record, 94, 5)) / 1000.0;
     out.code2 = Number(record, 99, 2);
     out.department = Number(record, 107, 4);

@@ -34,9 +34,6 @@ std::string CutTrailingBlanks(const CChrArr& bytes) {
     return s;
 }
 
-void CopyField(char* dst, size_t size, const std::string& text) {
-    CopyText(dst, size, text.data(), text.size(), size - 1);
-}
 
 }  // namespace
 
@@ -184,10 +181,10 @@ int CDsp800::ReadPLU(Dsp800Item& item) {
         }
         Dsp800Item r;
         r.number = item.number;
-        CopyField(r.name, sizeof r.name, CutTrailingBlanks(Dsp800ToCp1250(ChrMid(p, 5, 20))));
+        CopyString(r.name, sizeof r.name, CutTrailingBlanks(Dsp800ToCp1250(ChrMid(p, 5, 20))));
         r.price = static_cast<double>(price) / 100.0;
         r.vat = p[32] == 'B' ? 2 : 1;
-        CopyField(r.code, sizeof r.code, CutTrailingBlanks(ChrMid(p, 35, 7)));
+        CopyString(r.code, sizeof r.code, CutTrailingBlanks(ChrMid(p, 35, 7)));
         item = r;
         m_nError = 0;
         return 1;

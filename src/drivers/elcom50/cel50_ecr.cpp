@@ -5,21 +5,11 @@
 #include <cstring>
 #include <string>
 
+#include "drivers/common/host_fields.h"
+#include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
 namespace {
-
-// A host text field that may lack its terminator, cut to `width`.
-std::string HostText(const char* field, size_t size, size_t width) {
-    size_t n = strnlen(field, size);
-    if (n > width) n = width;
-    return std::string(field, n);
-}
-
-template <size_t N>
-void CopyInto(char (&dst)[N], const std::string& src) {
-    StrNCopyZ(dst, src.c_str(), static_cast<int>(N - 1));
-}
 
 std::string Numbered(const char* pattern, uint32_t n, const std::string& name) {
     char buf[64];
@@ -52,9 +42,9 @@ int CEL50_ECR::Close(int /*port*/) {
 Elcom50Plu CEL50_ECR::ToDevice(const EcrItemRecord& item) const {
     Elcom50Plu plu;
     plu.number = item.number;
-    std::string code = HostText(item.code, sizeof item.code, kEl50BarcodeWidth);
+    std::string code = HostField(item.code, sizeof item.code, kEl50BarcodeWidth);
     std::memcpy(plu.barcode, code.data(), code.size());
-    std::string name = HostText(item.name, sizeof item.name, static_cast<size_t>(m_proto.GetNameWidth()));
+    std::string name = HostField(item.name, sizeof item.name, static_cast<size_t>(m_proto.GetNameWidth()));
     std::memcpy(plu.name, name.data(), name.size());
     plu.taxGroup = item.vat_group;
     plu.department = item.department;
@@ -69,8 +59,8 @@ EcrItemRecord CEL50_ECR::ToHost(const Elcom50Plu& plu) {
     EcrItemRecord item;
     std::memset(&item, 0, sizeof item);
     item.number = plu.number;
-    CopyInto(item.code, HostText(plu.barcode, sizeof plu.barcode, sizeof item.code - 1));
-    CopyInto(item.name, HostText(plu.name, sizeof plu.name, sizeof item.name - 1));
+    CopyTextField(item.code, HostField(plu.barcode, sizeof plu.barcode, sizeof item.code - 1));
+    CopyTextField(item.name, HostField(plu.name, sizeof plu.name, sizeof item.name - 1));
     item.vat_group = plu.taxGroup;
     item.department = plu.department;
     item.price = plu.price;
@@ -101,7 +91,7 @@ int CEL50_ECR::ReadStatus(int /*port*/, EcrStatusRecord* status, double vat[8]) 
         return Failed();
     }
     if (!m_proto.ReadTaxGroups(vat)) return Failed();
-    CopyInto(status->information, info);
+    CopyTextField(status->information, info);
     Notify(ECR_EVENT_WAIT, PL("Proszę czekać..."), 100, 0);
     return 1;
 }
@@ -114,13 +104,13 @@ int CEL50_ECR::ReadSale(int /*port*/, EcrSaleCallback /*cb*/) {
         EcrItemRecord item;
         std::memset(&item, 0, sizeof item);
         item.number = plu.number;
-        CopyInto(item.code, HostText(sold.barcode, sizeof sold.barcode, sizeof item.code - 1));
-        CopyInto(item.name, HostText(sold.name, sizeof sold.name, sizeof item.name - 1));
+        CopyTextField(item.code, HostField(sold.barcode, sizeof sold.barcode, sizeof item.code - 1));
+        CopyTextField(item.name, HostField(sold.name, sizeof sold.name, sizeof item.name - 1));
         EcrSaleRecord sale;
         std::memset(&sale, 0, sizeof sale);
         sale.plu = plu.number;
-        CopyInto(sale.code, HostText(sold.barcode, sizeof sold.barcode, sizeof sale.code - 1));
-        CopyInto(sale.name, HostText(sold.name, sizeof sold.name, sizeof sale.name - 1));
+        CopyTextField(sale.code, HostField(sold.barcode, sizeof sold.barcode, sizeof sale.code - 1));
+        CopyTextField(sale.name, HostField(sold.name, sizeof sold.name, sizeof sale.name - 1));
         sale.quantity = sold.quantity;
         sale.value = sold.amount;
         SendSale(&item, &sale);
@@ -156,7 +146,7 @@ int CEL50_ECR::ReadPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemRea
         SetError(0, std::string());
         Elcom50Plu plu;
         plu.number = host.number;
-        std::string code = HostText(host.code, sizeof host.code, kEl50BarcodeWidth);
+        std::string code = HostField(host.code, sizeof host.code, kEl50BarcodeWidth);
         std::memcpy(plu.barcode, code.data(), code.size());
         if (m_proto.ReadPlu(plu)) {
             const EcrItemRecord item = ToHost(plu);
@@ -183,7 +173,7 @@ int CEL50_ECR::ReadAllDEPT(int /*port*/, EcrDeptReadCallback /*cb*/) {
         EcrDeptRecord dept;
         std::memset(&dept, 0, sizeof dept);
         dept.number = d.number;
-        CopyInto(dept.name, HostText(d.name, sizeof d.name, static_cast<size_t>(m_proto.GetNameWidth())));
+        CopyTextField(dept.name, HostField(d.name, sizeof d.name, static_cast<size_t>(m_proto.GetNameWidth())));
         SendDEPT(&dept);
     }
     return 1;
@@ -196,7 +186,7 @@ int CEL50_ECR::ReadAllUnit(int /*port*/, EcrUnitReadCallback /*cb*/) {
         EcrUnitRecord unit;
         std::memset(&unit, 0, sizeof unit);
         unit.number = u.number;
-        CopyInto(unit.name, HostText(u.name, sizeof u.name, sizeof unit.name - 1));
+        CopyTextField(unit.name, HostField(u.name, sizeof u.name, sizeof unit.name - 1));
         SendUnit(&unit);
     }
     return 1;
@@ -209,7 +199,7 @@ int CEL50_ECR::PgmPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProg
     opt.event6OnFirstFailure = true;
     return ItemLoop<EcrItemRecord>(
         items, count,
-        [](const EcrItemRecord& item) { return "Nazwa - " + HostText(item.name, sizeof item.name, sizeof item.name); },
+        [](const EcrItemRecord& item) { return "Nazwa - " + HostField(item.name, sizeof item.name, sizeof item.name); },
         [this](EcrItemRecord& item, int) {
             Elcom50Plu plu = ToDevice(item);
             return m_proto.WritePlu(plu) ? 1 : Failed();
@@ -225,7 +215,7 @@ int CEL50_ECR::DelPLU(int /*port*/, EcrItemRecord* items, int count, EcrItemProg
         [this](EcrItemRecord& item, int) {
             Elcom50Plu plu;
             plu.number = item.number;
-            std::string code = HostText(item.code, sizeof item.code, kEl50BarcodeWidth);
+            std::string code = HostField(item.code, sizeof item.code, kEl50BarcodeWidth);
             std::memcpy(plu.barcode, code.data(), code.size());
             return m_proto.DeletePlu(plu) ? 1 : Failed();
         },
@@ -238,12 +228,12 @@ int CEL50_ECR::PgmDEPT(int /*port*/, EcrDeptRecord* depts, int count, EcrDeptPro
     return ItemLoop<EcrDeptRecord>(
         depts, count,
         [](const EcrDeptRecord& d) {
-            return Numbered(PL("Dział towarowy %i - "), d.number, HostText(d.name, sizeof d.name, sizeof d.name));
+            return Numbered(PL("Dział towarowy %i - "), d.number, HostField(d.name, sizeof d.name, sizeof d.name));
         },
         [this](EcrDeptRecord& d, int) {
             Elcom50Dept dept;
             dept.number = d.number;
-            std::string name = HostText(d.name, sizeof d.name, static_cast<size_t>(m_proto.GetNameWidth()));
+            std::string name = HostField(d.name, sizeof d.name, static_cast<size_t>(m_proto.GetNameWidth()));
             std::memcpy(dept.name, name.data(), name.size());
             return m_proto.WriteDepartments(dept) ? 1 : Failed();
         },
@@ -256,12 +246,12 @@ int CEL50_ECR::PgmUNIT(int /*port*/, EcrUnitRecord* units, int count, EcrUnitPro
     return ItemLoop<EcrUnitRecord>(
         units, count,
         [](const EcrUnitRecord& u) {
-            return Numbered("Jednostka m. %i - ", u.number, HostText(u.name, sizeof u.name, sizeof u.name));
+            return Numbered("Jednostka m. %i - ", u.number, HostField(u.name, sizeof u.name, sizeof u.name));
         },
         [this](EcrUnitRecord& u, int) {
             Elcom50Unit unit;
             unit.number = u.number;
-            std::string name = HostText(u.name, sizeof u.name, kEl50UnitNameWidth);
+            std::string name = HostField(u.name, sizeof u.name, kEl50UnitNameWidth);
             std::memcpy(unit.name, name.data(), name.size());
             return m_proto.WriteUnits(unit) ? 1 : Failed();
         },

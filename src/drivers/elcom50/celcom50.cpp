@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
 namespace {
@@ -108,12 +109,6 @@ bool IsNumber(const CChrArr& field) {
 }
 
 uint32_t ToUnsigned(const CChrArr& field) { return static_cast<uint32_t>(StrToNum(field, 10, 0)); }
-
-void CopyText(char* dst, const CChrArr& src, int width) {
-    const int n = src.GetLength() < width ? src.GetLength() : width;
-    if (n > 0) std::memcpy(dst, src.data(), static_cast<size_t>(n));
-    dst[n] = 0;
-}
 
 int Percent(int n, int total) { return static_cast<int>(std::trunc(n * 100.0) / total) % 100; }
 
@@ -462,9 +457,9 @@ int CElcom50::ReadPluFields(CChrArr& data, Elcom50Plu& plu, Elcom50Sale& sale) c
     // Hundreds of digits still read as a number, an infinite one: no host
     // gets that as a price or a figure.
     if (!std::isfinite(plu.price) || !std::isfinite(sale.quantity) || !std::isfinite(sale.amount)) return 0;
-    CopyText(plu.name, f[1], GetNameWidth());
+    CopyTextField(plu.name, f[1], static_cast<size_t>(GetNameWidth()));
     plu.taxGroup = ToUnsigned(f[2]);
-    CopyText(plu.barcode, f[3], kEl50BarcodeWidth);
+    CopyTextField(plu.barcode, f[3], kEl50BarcodeWidth);
     plu.department = ToUnsigned(f[4]);
     plu.unit = ToUnsigned(f[5]);
     plu.link = ToUnsigned(f[6]);
@@ -616,7 +611,9 @@ int CElcom50::ReadDepartments(Elcom50Dept table[kEl50Departments]) {
         table[i].number = static_cast<uint32_t>(i + 1);
     }
     return ReadNameRows(kDeptHead, "DPT", kEl50Departments, PL("Pobieranie danych o działach tow. - %i"),
-                        [&](int n, const CChrArr& name) { CopyText(table[n - 1].name, name, GetNameWidth()); });
+                        [&](int n, const CChrArr& name) {
+                            CopyTextField(table[n - 1].name, name, static_cast<size_t>(GetNameWidth()));
+                        });
 }
 
 int CElcom50::ReadUnits(Elcom50Unit table[kEl50Units]) {
@@ -625,7 +622,7 @@ int CElcom50::ReadUnits(Elcom50Unit table[kEl50Units]) {
         table[i].number = static_cast<uint32_t>(i + 1);
     }
     return ReadNameRows(kUnitHead, "MEASUREUNIT", kEl50Units, "Pobieranie danych jed.miary - %i",
-                        [&](int n, const CChrArr& name) { CopyText(table[n - 1].name, name, kEl50UnitNameWidth); });
+                        [&](int n, const CChrArr& name) { CopyTextField(table[n - 1].name, name, kEl50UnitNameWidth); });
 }
 
 int CElcom50::ReadTaxGroups(double rates[8]) {

@@ -38,12 +38,6 @@ std::string FixedText(const CChrArr& b, int at, int width) {
     return s;
 }
 
-template <size_t N>
-void CopyText(char (&dst)[N], const std::string& src) {
-    std::memset(dst, 0, N);
-    std::memcpy(dst, src.data(), src.size() < N - 1 ? src.size() : N - 1);
-}
-
 std::string Trimmed(const char* text, size_t cap) {
     std::string s(text, strnlen(text, cap));
     const size_t first = s.find_first_not_of(' ');
@@ -346,8 +340,8 @@ int CElemis::ToPlu(const CChrArr& record, uint32_t number, ElemisPlu& out) {
     out = ElemisPlu();
     if (record.GetLength() != kEmsPluSize) return Fail(EMS_ERR_RECORD);
     out.number = number;
-    CopyText(out.code, UnpackBcd(record.Mid(0, 7)).substr(1));
-    CopyText(out.name, FixedText(record, 7, kEmsNameWidth));
+    CopyTextField(out.code, UnpackBcd(record.Mid(0, 7)).substr(1));
+    CopyTextField(out.name, FixedText(record, 7, kEmsNameWidth));
     out.price = BigEndian(record, 25, 4) / 100.0;
     out.vatGroup = record[44] == 0xFF ? kEmsEmptyVat : record[44] + 1u;
     out.attribute = record[49];
@@ -437,7 +431,7 @@ ElemisDept ToDept(const CChrArr& table, int n) {
     ElemisDept d;
     const int at = (n - 1) * kEmsSlotSize;
     d.number = static_cast<uint32_t>(n);
-    CopyText(d.name, FixedText(table, at, kEmsNameWidth));
+    CopyTextField(d.name, FixedText(table, at, kEmsNameWidth));
     d.vatGroup = table[at + 18] + 1u;
     d.price = BigEndian(table, at + 19, 4) / 100.0;
     return d;
@@ -484,7 +478,7 @@ int CElemis::ReadSales(const SaleSink& sink) {
             if (code == "0000000000000") return 1;
             Notify(ECR_EVENT_ITEM, "PLU - " + code, 0, 0);
             ElemisSale sale;
-            CopyText(sale.code, code);
+            CopyTextField(sale.code, code);
             sale.quantity = BigEndian(payload, at + 7, 4) / 1000.0;
             sale.value = BigEndian(payload, at + 13, 4) / 100.0;
             if (sale.quantity != 0.0 && sink) sink(sale);

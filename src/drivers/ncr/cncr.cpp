@@ -29,10 +29,8 @@ bool IsDigits(const CChrArr& s, int from = 0) {
 }
 
 bool IsHex(const CChrArr& s) {
-    for (int i = 0; i < s.GetLength(); ++i) {
-        const uint8_t c = s[i];
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
-    }
+    for (int i = 0; i < s.GetLength(); ++i)
+        if (HexDigit(s[i]) < 0) return false;
     return true;
 }
 
@@ -64,13 +62,6 @@ CChrArr TrimRight(const CChrArr& s) {
     int n = s.GetLength();
     while (n > 0 && s[n - 1] == ' ') --n;
     return s.Left(n);
-}
-
-template <size_t N>
-void CopyText(char (&dst)[N], const CChrArr& src) {
-    const int n = src.GetLength() < static_cast<int>(N - 1) ? src.GetLength() : static_cast<int>(N - 1);
-    std::memset(dst, 0, N);
-    if (n > 0) std::memcpy(dst, src.data(), static_cast<size_t>(n));
 }
 
 // A signed decimal number: an optional '-', digits, and (when allowed) one
@@ -417,8 +408,8 @@ bool CNcr::ParsePluData(const CChrArr& data, NcrPlu& out) {
     if (!IsDigits(dept) || dept.GetLength() > 2) return false;
     if (name.IsEmpty() || name.GetLength() > kNcrNameWidth) return false;
     if (f[4].IsEmpty() || f[5].IsEmpty()) return false;
-    CopyText(out.code, ChrTrim(code, ' '));
-    CopyText(out.name, TrimRight(Cp852ToCp1250(name)));
+    CopyTextField(out.code, ChrTrim(code, ' '));
+    CopyTextField(out.name, TrimRight(Cp852ToCp1250(name)));
     out.price = static_cast<double>(StrToNum(price, 10, 0)) / 100.0;
     out.department = static_cast<uint32_t>(StrToNum(dept, 10, 0));
     out.vatGroup = 1;
@@ -433,7 +424,7 @@ bool CNcr::ParseSaleData(const CChrArr& data, NcrSale& out) {
     if (f[3].GetLength() != 1) return false;
     double quantity = 0.0, value = 0.0;
     if (!ParseNumber(f[1], true, quantity) || !ParseNumber(f[2], false, value)) return false;
-    CopyText(out.code, ChrTrim(f[0], ' '));
+    CopyTextField(out.code, ChrTrim(f[0], ' '));
     out.quantity = quantity;
     out.value = value / 100.0;
     return true;
@@ -644,7 +635,7 @@ int CNcr::ReadAllDept(const DeptSink& sink) {
     m_nError = 0;
     NcrDept dept;
     dept.number = 1;
-    CopyText(dept.name, CChrArr("ABCDEFGHIJKL"));
+    CopyTextField(dept.name, CChrArr("ABCDEFGHIJKL"));
     dept.vatGroup = 1;
     dept.price = 1.0;
     dept.flag = 0;

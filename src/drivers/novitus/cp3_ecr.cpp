@@ -19,18 +19,6 @@ using orv::novitus::Ps3000Unit;
 
 namespace {
 
-template <size_t N>
-void Put(char (&dst)[N], const std::string& text, size_t max) {
-    size_t n = std::min({text.size(), max, N - 1});
-    std::memcpy(dst, text.data(), n);
-    dst[n] = 0;
-}
-
-template <size_t N>
-void PutField(char (&dst)[N], const char* src, size_t srcSize) {
-    Put(dst, HostField(src, srcSize), N - 1);
-}
-
 // Longer than the register's 18 characters once trailing blanks are left out.
 bool TooLong(const char* text, size_t size) {
     std::string t = HostField(text, size);
@@ -41,8 +29,8 @@ bool TooLong(const char* text, size_t size) {
 void ToPlu(const EcrItemRecord& item, Ps3000Plu& p) {
     std::memset(&p, 0, sizeof p);
     p.number = item.number;
-    Put(p.code, HostField(item.code, sizeof item.code), 18);
-    Put(p.name, HostField(item.name, sizeof item.name), 40);
+    CopyTextField(p.code, HostField(item.code, sizeof item.code), 18);
+    CopyTextField(p.name, HostField(item.name, sizeof item.name), 40);
     p.vat = item.vat_group;
     p.dept = item.department;
     p.price = item.price;
@@ -51,15 +39,15 @@ void ToPlu(const EcrItemRecord& item, Ps3000Plu& p) {
     p.priceMode = item.attr2;
     p.option = item.word168;
     p.fieldB = item.word172;
-    Put(p.text2, HostField(item.code2, sizeof item.code2), 18);
+    CopyTextField(p.text2, HostField(item.code2, sizeof item.code2), 18);
     p.weighed = item.attr4;
 }
 
 void FromPlu(const Ps3000Plu& p, EcrItemRecord& item) {
     std::memset(&item, 0, sizeof item);
     item.number = p.number;
-    PutField(item.code, p.code, sizeof p.code);
-    PutField(item.name, p.name, sizeof p.name);
+    CopyTextField(item.code, p.code);
+    CopyTextField(item.name, p.name);
     item.vat_group = p.vat;
     item.department = p.dept;
     item.price = p.price;
@@ -68,7 +56,7 @@ void FromPlu(const Ps3000Plu& p, EcrItemRecord& item) {
     item.attr2 = p.priceMode;
     item.word168 = p.option;
     item.word172 = p.fieldB;
-    PutField(item.code2, p.text2, sizeof p.text2);
+    CopyTextField(item.code2, p.text2);
     item.attr3 = 0;
     item.attr4 = p.weighed;
 }
@@ -76,7 +64,7 @@ void FromPlu(const Ps3000Plu& p, EcrItemRecord& item) {
 void SendDept(void* ctx, const Ps3000Dept& d) {
     EcrDeptRecord r{};
     r.number = d.number;
-    PutField(r.name, d.name, sizeof d.name);
+    CopyTextField(r.name, d.name);
     r.vat_group = d.vat;
     r.price = d.amount;
     r.word92 = d.priceMode;
@@ -94,21 +82,21 @@ void SendGoods(void* ctx, const Ps3000Plu& p) {
 void SendUnitRec(void* ctx, const Ps3000Unit& u) {
     EcrUnitRecord r{};
     r.number = u.index;
-    PutField(r.name, u.name, sizeof u.name);
+    CopyTextField(r.name, u.name);
     static_cast<CP3_ECR*>(ctx)->SendUnit(&r);
 }
 
 void SendSaleLine(CP3_ECR* logic, const Ps3000Sale& s, double quantity, double value) {
     EcrItemRecord item{};
     EcrSaleRecord sale{};
-    Put(item.code, s.code, 31);
-    Put(item.name, s.name, 47);
-    Put(sale.code, s.code, 31);
-    Put(sale.name, s.name, 47);
+    CopyTextField(item.code, s.code, 31);
+    CopyTextField(item.name, s.name, 47);
+    CopyTextField(sale.code, s.code, 31);
+    CopyTextField(sale.name, s.name, 47);
     sale.quantity = quantity;
     sale.value = value;
     if (!s.receipt.empty()) {
-        Put(sale.text, s.receipt, 31);
+        CopyTextField(sale.text, s.receipt, 31);
         sale.kind = 1;
         sale.number = static_cast<uint32_t>(std::strtoul(s.receipt.substr(0, 10).c_str(), nullptr, 10));
     }
@@ -233,7 +221,7 @@ int CP3_ECR::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallbac
             if (AmountRefused(d.price)) return 0;
             Ps3000Dept r{};
             r.number = d.number;
-            Put(r.name, HostField(d.name, sizeof d.name), 18);
+            CopyTextField(r.name, HostField(d.name, sizeof d.name), 18);
             r.vat = d.vat_group;
             r.amount = d.price;
             r.priceMode = d.word92;
@@ -262,7 +250,7 @@ int CP3_ECR::PgmUNIT(int, EcrUnitRecord* units, int count, EcrUnitProgramCallbac
                 if (refused(u)) return 0;
                 Ps3000Unit r{};
                 r.index = u.number;
-                Put(r.name, HostField(u.name, sizeof u.name), 4);
+                CopyTextField(r.name, HostField(u.name, sizeof u.name), 4);
                 return m_ps.WriteSingleUnit(r) == 1 ? 1 : Fail();
             },
             {.event6OnFirstFailure = true});
@@ -279,7 +267,7 @@ int CP3_ECR::PgmUNIT(int, EcrUnitRecord* units, int count, EcrUnitProgramCallbac
         Notify(ECR_EVENT_ITEM, text(units[i]), ItemPercent(i, count), 0);
         if (refused(units[i])) return 0;
         batch[i].index = units[i].number;
-        Put(batch[i].name, HostField(units[i].name, sizeof units[i].name), 4);
+        CopyTextField(batch[i].name, HostField(units[i].name, sizeof units[i].name), 4);
     }
     return m_ps.WriteUnit(batch.data(), count) == 1 ? 1 : Fail();
 }
@@ -316,7 +304,7 @@ int CP3_ECR::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallback) 
             return 0;
         }
         Ps3000Plu p{};
-        Put(p.code, code, 18);
+        CopyTextField(p.code, code, 18);
         if (m_ps.ReadPlu(p) == 1) {
             SendGoods(this, p);
             continue;
@@ -399,8 +387,8 @@ int CP3_ECR::ReadStatus(int, EcrStatusRecord* status, double vat[8]) {
     if (m_ps.GetModel() != 19 && m_ps.ReadVersion(version) != 1) return Fail();
     if (m_ps.ReadVatRates(vat) != 1) return Fail();
     if (m_ps.ReadDeviceInfo(info) != 1) return Fail();
-    Put(status->unique_number, info[0], 15);
-    Put(status->device_text, "ver." + version[0] + " lib." + info[1], 31);
+    CopyTextField(status->unique_number, info[0], 15);
+    CopyTextField(status->device_text, "ver." + version[0] + " lib." + info[1], 31);
     Notify(ECR_EVENT_WAIT, std::string(), 100, 0);
     return 1;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "comm/telepathy.h"
+#include "drivers/common/record_fields.h"
 #include "drivers/novitus/ps3000_ids.h"
 #include "drivers/novitus/ps3000_texts.h"
 #include "platform/control_host.h"
@@ -20,14 +21,6 @@ using platform::Variant;
 namespace id = ids;
 
 namespace {
-
-// Copies at most n characters of text into a zero-ended field of n + 1.
-template <size_t N>
-void CopyField(char (&dst)[N], const std::string& text) {
-    size_t n = std::min(text.size(), N - 1);
-    std::memcpy(dst, text.data(), n);
-    dst[n] = 0;
-}
 
 uint32_t PackFlags(uint32_t priceMode, uint32_t option) {
     return (priceMode & 3u) | (option == 1 ? 4u : 0u) | (option == 2 ? 8u : 0u);
@@ -165,17 +158,9 @@ std::string CPs3000::GetErrorText(int code) {
 namespace {
 // A hexadecimal code above 0, else 0.
 int ParseHex(const std::string& text) {
-    if (text.empty() || text.size() > 7) return 0;
-    int v = 0;
-    for (char c : text) {
-        int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return 0;
-        v = v * 16 + d;
-    }
-    return v;
+    uint32_t v = 0;
+    if (text.size() > 7 || !HexValue(CStringToChrArr(text), v)) return 0;
+    return static_cast<int>(v);
 }
 }  // namespace
 
@@ -270,15 +255,15 @@ namespace {
 void ReadPluObject(DispatchObject& o, Ps3000Plu& rec) {
     std::memset(&rec, 0, sizeof rec);
     rec.number = static_cast<uint32_t>(o.Get(id::kPluNumber).AsInt());
-    CopyField(rec.code, o.Get(id::kPluCode).AsText());
-    CopyField(rec.name, o.Get(id::kPluName).AsText());
+    CopyTextField(rec.code, o.Get(id::kPluCode).AsText());
+    CopyTextField(rec.name, o.Get(id::kPluName).AsText());
     rec.price = o.Get(id::kPluPrice).AsDouble();
     rec.vat = CPs3000::TaxLetterToIndex(o.Get(id::kPluVat).AsText(), nullptr);
     rec.fieldA = static_cast<uint32_t>(o.Get(id::kPluFieldA).AsInt());
     UnpackFlags(static_cast<uint32_t>(o.Get(id::kPluFlags).AsInt()), rec.priceMode, rec.option);
     rec.dept = static_cast<uint32_t>(o.Get(id::kPluDept).AsInt());
     rec.fieldB = static_cast<uint32_t>(o.Get(id::kPluFieldB).AsInt());
-    CopyField(rec.text2, o.Get(id::kPluText2).AsText());
+    CopyTextField(rec.text2, o.Get(id::kPluText2).AsText());
     rec.unit = static_cast<uint32_t>(o.Get(id::kPluUnit).AsInt());
     rec.weighed = o.Get(id::kPluWeighed).AsInt() == 2 ? 1 : 0;
 }
@@ -286,7 +271,7 @@ void ReadPluObject(DispatchObject& o, Ps3000Plu& rec) {
 void ReadDeptObject(DispatchObject& o, Ps3000Dept& rec) {
     std::memset(&rec, 0, sizeof rec);
     rec.number = static_cast<uint32_t>(std::strtoul(o.Get(id::kPluCode).AsText().c_str(), nullptr, 10));
-    CopyField(rec.name, o.Get(id::kPluName).AsText());
+    CopyTextField(rec.name, o.Get(id::kPluName).AsText());
     rec.vat = CPs3000::TaxLetterToIndex(o.Get(id::kPluVat).AsText(), nullptr);
     rec.amount = o.Get(id::kPluPrice).AsDouble();
     rec.fieldB = static_cast<uint32_t>(o.Get(id::kPluFieldB).AsInt());
@@ -450,7 +435,7 @@ int CPs3000::ReadRecords(int kind, int what, void* sink, void* ctx) {
             if (!ok) break;
             Ps3000Unit u{};
             u.index = static_cast<uint32_t>(index + 1);
-            CopyField(u.name, name);
+            CopyTextField(u.name, name);
             reinterpret_cast<UnitSink>(sink)(ctx, u);
         } else {
             ok = Ok(id::kFetchRecord, {Variant::Object(o)}) && Ok(id::kNext);

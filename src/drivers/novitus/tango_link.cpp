@@ -320,7 +320,7 @@ CChrArr CTangoLink::ReceiveAnyFrame(int n, int m, uint8_t* terminator) {
             }
             const int len = frame.GetLength() - 6;
             uint32_t sum = 0;
-            if ((len == n || (m > n && len == m)) && tango::HexValue(frame.Right(4), sum) &&
+            if ((len == n || (m > n && len == m)) && HexValue(frame.Right(4), sum) &&
                 sum == CalcChecksum(frame.Left(len + 2))) {
                 if (!SendByte(ACK)) return CChrArr();
                 if (terminator) *terminator = frame[len + 1];
@@ -348,8 +348,8 @@ int CTangoLink::ReadErrorStatus(int& code) {
     // Bytes 1-4 as one hexadecimal number; bytes 3-4 alone when 1-2 are
     // no digits. A code of 0 or no number is no answer.
     uint32_t value = 0;
-    const bool whole = tango::HexValue(body.Left(4), value);
-    if (!whole && !tango::HexValue(body.Mid(2, 2), value)) value = 0;
+    const bool whole = HexValue(body.Left(4), value);
+    if (!whole && !HexValue(body.Mid(2, 2), value)) value = 0;
     code = value != 0 ? static_cast<int>(value) : kNoAnswer;
     return 1;
 }

@@ -3,30 +3,16 @@
 #include <cmath>
 #include <cstring>
 
+#include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
-
-namespace {
-
-void CopyText(char* dst, size_t dstSize, const std::string& src, size_t maxChars) {
-    std::memset(dst, 0, dstSize);
-    size_t n = std::min({src.size(), maxChars, dstSize - 1});
-    n = std::min(n, std::strlen(src.c_str()));
-    std::memcpy(dst, src.data(), n);
-}
-
-std::string HostText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
-
-std::string NameText(const char* name, size_t size) { return "Nazwa - " + HostText(name, size); }
-
-}  // namespace
 
 // ---------------------------------------------------------------- conversions
 
 EcrItemRecord CTangoLogic::ToHostItem(const tango::Goods& g, bool unitFromDevice) {
     EcrItemRecord item{};
     item.number = g.number;
-    CopyText(item.code, sizeof item.code, g.code, 31);
-    CopyText(item.name, sizeof item.name, g.name, 47);
+    CopyString(item.code, sizeof item.code, g.code, 31);
+    CopyString(item.name, sizeof item.name, g.name, 47);
     item.vat_group = g.taxGroup;
     item.department = g.dept;
     item.price = g.price;
@@ -35,7 +21,7 @@ EcrItemRecord CTangoLogic::ToHostItem(const tango::Goods& g, bool unitFromDevice
     item.attr2 = g.precision;
     item.word168 = g.package;
     item.word172 = g.number2;
-    CopyText(item.code2, sizeof item.code2, g.code2, 31);
+    CopyString(item.code2, sizeof item.code2, g.code2, 31);
     item.attr4 = g.tandem;
     item.attr3 = 0;
     return item;
@@ -44,8 +30,8 @@ EcrItemRecord CTangoLogic::ToHostItem(const tango::Goods& g, bool unitFromDevice
 tango::Goods CTangoLogic::FromHostItem(const EcrItemRecord& item) {
     tango::Goods g;
     g.number = item.number;
-    g.code = HostText(item.code, sizeof item.code);
-    g.name = HostText(item.name, sizeof item.name);
+    g.code = HostField(item.code, sizeof item.code);
+    g.name = HostField(item.name, sizeof item.name);
     g.price = item.price;
     g.taxGroup = item.vat_group;
     g.digit = item.attr1;
@@ -54,7 +40,7 @@ tango::Goods CTangoLogic::FromHostItem(const EcrItemRecord& item) {
     g.tandem = item.attr4;
     g.dept = item.department;
     g.number2 = item.word172;
-    g.code2 = HostText(item.code2, sizeof item.code2);
+    g.code2 = HostField(item.code2, sizeof item.code2);
     g.unit = item.unit;
     return g;
 }
@@ -62,7 +48,7 @@ tango::Goods CTangoLogic::FromHostItem(const EcrItemRecord& item) {
 EcrDeptRecord CTangoLogic::ToHostDept(const tango::Dept& d) {
     EcrDeptRecord dept{};
     dept.number = d.number;
-    CopyText(dept.name, sizeof dept.name, d.name, 47);
+    CopyString(dept.name, sizeof dept.name, d.name, 47);
     dept.vat_group = d.taxGroup;
     dept.price = d.price;
     dept.word92 = d.kind;
@@ -74,7 +60,7 @@ EcrDeptRecord CTangoLogic::ToHostDept(const tango::Dept& d) {
 tango::Dept CTangoLogic::FromHostDept(const EcrDeptRecord& dept) {
     tango::Dept d;
     d.number = dept.number;
-    d.name = HostText(dept.name, sizeof dept.name);
+    d.name = HostField(dept.name, sizeof dept.name);
     d.taxGroup = dept.vat_group;
     d.price = dept.price;
     d.kind = dept.word92;
@@ -86,14 +72,14 @@ tango::Dept CTangoLogic::FromHostDept(const EcrDeptRecord& dept) {
 EcrUnitRecord CTangoLogic::ToHostUnit(const tango::Unit& u) {
     EcrUnitRecord unit{};
     unit.number = u.number;
-    CopyText(unit.name, sizeof unit.name, u.name, 7);
+    CopyString(unit.name, sizeof unit.name, u.name, 7);
     return unit;
 }
 
 tango::Unit CTangoLogic::FromHostUnit(const EcrUnitRecord& unit) {
     tango::Unit u;
     u.number = unit.number;
-    u.name = HostText(unit.name, sizeof unit.name);
+    u.name = HostField(unit.name, sizeof unit.name);
     return u;
 }
 
@@ -101,14 +87,14 @@ void CTangoLogic::ToHostSale(const tango::SaleLine& line, uint32_t kind, EcrItem
     item = EcrItemRecord{};
     sale = EcrSaleRecord{};
     item.number = line.plu;
-    CopyText(item.code, sizeof item.code, line.code, 31);
-    CopyText(item.name, sizeof item.name, line.name, 47);
-    CopyText(sale.text, sizeof sale.text, line.text, 31);
+    CopyString(item.code, sizeof item.code, line.code, 31);
+    CopyString(item.name, sizeof item.name, line.name, 47);
+    CopyString(sale.text, sizeof sale.text, line.text, 31);
     sale.kind = kind;
     sale.number = line.position;
     sale.plu = line.plu;
-    CopyText(sale.code, sizeof sale.code, line.code, 31);
-    CopyText(sale.name, sizeof sale.name, line.name, 47);
+    CopyString(sale.code, sizeof sale.code, line.code, 31);
+    CopyString(sale.name, sizeof sale.name, line.name, 47);
     sale.quantity = line.quantity;
     sale.value = line.value;
 }
@@ -169,8 +155,8 @@ int CTangoLogic::ReadStatus(int, EcrStatusRecord* status, double vat[8]) {
     if (ReadsMoreStatus() && !m_link.ReadMoreStatus(pieces)) return TakeLinkError();
     if (!m_link.ReadStatusText(text)) return TakeLinkError();
     if (!m_link.ReadTaxTable(vat)) return TakeLinkError();
-    CopyText(status->device_text, sizeof status->device_text, pieces[0] + ";" + pieces[1] + ";" + pieces[2], 31);
-    CopyText(status->unique_number, sizeof status->unique_number, text, 15);
+    CopyString(status->device_text, sizeof status->device_text, pieces[0] + ";" + pieces[1] + ";" + pieces[2], 31);
+    CopyString(status->unique_number, sizeof status->unique_number, text, 15);
     Notify(ECR_EVENT_WAIT, PL("Proszę czekać..."), 100, 0);
     return 1;
 }
@@ -228,11 +214,11 @@ int CTangoLogic::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallba
     for (int i = 0; i < count; ++i) {
         const EcrItemRecord& it = items[i];
         const int percent = static_cast<int>(std::trunc((i + 1) * 100.0)) / count;
-        Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + HostText(it.code, sizeof it.code), percent, 0);
+        Notify(ECR_EVENT_ITEM, "Kod kreskowy - " + HostField(it.code, sizeof it.code), percent, 0);
         CChrArr key;
         tango::Goods goods;
         int r = 0;
-        if (int e = tango::GoodsKey(HostText(it.code, sizeof it.code), it.number, key))
+        if (int e = tango::GoodsKey(HostField(it.code, sizeof it.code), it.number, key))
             m_link.Refuse(e);
         else
             r = m_link.ReadPlu(key, goods);
@@ -252,27 +238,27 @@ int CTangoLogic::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallba
 
 int CTangoLogic::PgmPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback, int kind) {
     return ItemLoop<EcrItemRecord>(
-        items, count, [](const EcrItemRecord& it) { return NameText(it.name, sizeof it.name); },
+        items, count, [](const EcrItemRecord& it) { return NameLabel(it); },
         [this, kind](EcrItemRecord& it, int) {
             return ItemRequest([&] {
                 if (kind != 2) return m_link.WritePlu(FromHostItem(it));
                 // An extra barcode: the item as the register holds it, with
                 // this second code.
                 CChrArr key;
-                if (int e = tango::GoodsKey(HostText(it.code, sizeof it.code), it.number, key))
+                if (int e = tango::GoodsKey(HostField(it.code, sizeof it.code), it.number, key))
                     return m_link.Refuse(e);
-                return m_link.WriteSecondCode(key, HostText(it.code2, sizeof it.code2));
+                return m_link.WriteSecondCode(key, HostField(it.code2, sizeof it.code2));
             });
         });
 }
 
 int CTangoLogic::DelPLU(int, EcrItemRecord* items, int count, EcrItemProgramCallback) {
     return ItemLoop<EcrItemRecord>(
-        items, count, [](const EcrItemRecord& it) { return NameText(it.name, sizeof it.name); },
+        items, count, [](const EcrItemRecord& it) { return NameLabel(it); },
         [this](EcrItemRecord& it, int) {
             return ItemRequest([&] {
                 CChrArr key;
-                if (int e = tango::GoodsKey(HostText(it.code, sizeof it.code), it.number, key))
+                if (int e = tango::GoodsKey(HostField(it.code, sizeof it.code), it.number, key))
                     return m_link.Refuse(e);
                 return m_link.DeletePlu(key);
             });
@@ -291,6 +277,6 @@ int CTangoLogic::ReadAllDEPT(int, EcrDeptReadCallback) {
 
 int CTangoLogic::PgmDEPT(int, EcrDeptRecord* depts, int count, EcrDeptProgramCallback) {
     return ItemLoop<EcrDeptRecord>(
-        depts, count, [](const EcrDeptRecord& d) { return NameText(d.name, sizeof d.name); },
+        depts, count, [](const EcrDeptRecord& d) { return NameLabel(d); },
         [this](EcrDeptRecord& d, int) { return ItemRequest([&] { return m_link.WriteDept(FromHostDept(d)); }); });
 }

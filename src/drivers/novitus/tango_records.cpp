@@ -79,18 +79,6 @@ bool SmallField(uint32_t value, int width, CChrArr& out) {
 
 }  // namespace
 
-bool HexValue(const CChrArr& digits, uint32_t& value) {
-    if (digits.IsEmpty()) return false;
-    value = 0;
-    for (int i = 0; i < digits.GetLength(); ++i) {
-        const uint8_t c = digits[i];
-        const bool digit = c >= '0' && c <= '9';
-        if (!digit && !((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
-        value = value * 16 + (digit ? c - '0' : (c | 0x20) - 'a' + 10);
-    }
-    return true;
-}
-
 uint16_t Checksum(const CChrArr& bytes) {
     uint32_t sum = 0;
     for (int i = 0; i < bytes.GetLength(); ++i) sum ^= static_cast<uint32_t>(bytes[i]) << (i % 9);

@@ -82,9 +82,6 @@ struct SaleLine {
 
 // ---- checksum and request bodies ----
 uint16_t Checksum(const CChrArr& bytes);
-// The value of hexadecimal digits (either case); false when there are none
-// or one is not a digit.
-bool HexValue(const CChrArr& digits, uint32_t& value);
 // code, sub-code digit, key 1 and key 2 (each left-padded with "0" to 18).
 CChrArr SimpleRequest(char code, char sub, const CChrArr& key1, const CChrArr& key2);
 // code, "#", the 2-byte table, sub-code digit, key 1, key 2.

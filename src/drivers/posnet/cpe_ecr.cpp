@@ -3,12 +3,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "drivers/common/record_fields.h"
 #include "drivers/posnet/posnet_text.h"
 #include "util/cp1250.h"
 
 namespace {
 
-using posnet::CopyText;
 
 const char* const kNotAvailableText = PL("Rozkaz niedostępny w tej wersji programu kasy");
 constexpr int kNotAvailable = 25;

@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "drivers/common/record_fields.h"
 #include "drivers/posnet/posnet_text.h"
 #include "util/cp1250.h"
 
 namespace {
 
-using posnet::CopyText;
 
 std::string Numbered(const char* format, unsigned number) {
     char text[64];

@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "orvanta/ecr.h"
+#include "drivers/common/record_fields.h"
 #include "drivers/posnet/posnet_text.h"
 #include "util/cp1250.h"
 
 namespace {
 
-using posnet::CopyText;
 using posnet::Equals;
 using posnet::ParseInteger;
 using posnet::ParseUnsigned;
@@ -212,11 +212,11 @@ bool CPosnetPerfekt::ParsePlu(CChrArr fields, bool walk, PerfektPlu& plu, Perfek
     const CChrArr code = Field(fields, kLf);
     if (name.IsEmpty() || code.IsEmpty()) return false;
     const CChrArr text = MazoviaToCp1250(name);
-    CopyText(plu.name, sizeof plu.name, text, kPerfektNameWidth);
-    CopyText(sale.name, sizeof sale.name, text, kPerfektNameWidth);
+    CopyBytes(plu.name, sizeof plu.name, text, kPerfektNameWidth);
+    CopyBytes(sale.name, sizeof sale.name, text, kPerfektNameWidth);
     if (!Equals(code, "0000000000000")) {
-        CopyText(plu.code, sizeof plu.code, code, kPerfektCodeWidth);
-        CopyText(sale.code, sizeof sale.code, code, kPerfektCodeWidth);
+        CopyBytes(plu.code, sizeof plu.code, code, kPerfektCodeWidth);
+        CopyBytes(sale.code, sizeof sale.code, code, kPerfektCodeWidth);
     }
 
     int64_t price = 0, quantity = 0, value = 0;
@@ -251,7 +251,7 @@ bool CPosnetPerfekt::ParsePlu(CChrArr fields, bool walk, PerfektPlu& plu, Perfek
     } else {
         return false;
     }
-    CopyText(plu.rawVat, sizeof plu.rawVat, vatField, static_cast<int>(sizeof plu.rawVat) - 1);
+    CopyBytes(plu.rawVat, sizeof plu.rawVat, vatField, sizeof plu.rawVat - 1);
     if (!walk) plu.rawVat[0] = 0;
 
     if (walk) {
@@ -368,7 +368,7 @@ int CPosnetPerfekt::ReadDept(PerfektDept& dept) {
     if (!Command("$r", RecordHead("7", dept.number), "$R", fields)) return 0;
     const CChrArr name = Field(fields, kLf);
     if (name.IsEmpty() || Field(fields, kTab).IsEmpty()) return Fail(POSNET_ERR_BAD_REPLY);
-    CopyText(dept.name, sizeof dept.name, MazoviaToCp1250(name), kPerfektNameWidth);
+    CopyBytes(dept.name, sizeof dept.name, MazoviaToCp1250(name), kPerfektNameWidth);
     return 1;
 }
 

@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "orvanta/ecr.h"
+#include "drivers/common/record_fields.h"
 #include "drivers/posnet/posnet_text.h"
 #include "util/cp1250.h"
 
 namespace {
 
-using posnet::CopyText;
 using posnet::Equals;
 using posnet::ParseInteger;
 using posnet::ParseUnsigned;
@@ -19,20 +19,6 @@ constexpr uint8_t kCr = 0x0D;
 constexpr int kStatusTries = 3;
 constexpr int kStatusFields = 20;     // "*a": status, 12 more, rates A..F, the last rate's index
 constexpr int kInfoFields = 7;        // "*b": count at 3, mask at 5, a number at 7
-
-int HexDigit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// Two hexadecimal digits at `at`, or -1.
-int HexByte(const CChrArr& s, int at) {
-    if (at + 1 >= s.GetLength()) return -1;
-    const int hi = HexDigit(s[at]), lo = HexDigit(s[at + 1]);
-    return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
-}
 
 }  // namespace
 
@@ -116,8 +102,8 @@ bool CPosnetECR::ParseRecord(const std::vector<CChrArr>& f, uint32_t mask, Posne
     if (!ParseUnsigned(f[0], plu.number) || !ParseUnsigned(f[2], plu.vatGroup) || !ParseDecimal(f[4], plu.price))
         return false;
     if (plu.vatGroup == 0) plu.vatGroup = 7;
-    CopyText(plu.name, sizeof plu.name, f[1], 24);
-    if ((mask & POSNET_ECR_MASK_BARCODE) && !Equals(f[3], "0000000000000")) CopyText(plu.code, sizeof plu.code, f[3], 13);
+    CopyBytes(plu.name, sizeof plu.name, f[1], 24);
+    if ((mask & POSNET_ECR_MASK_BARCODE) && !Equals(f[3], "0000000000000")) CopyBytes(plu.code, sizeof plu.code, f[3], 13);
     for (int flag : {5, 6})
         if (!Equals(f[flag], "0") && !Equals(f[flag], "1")) return false;
     if ((mask & POSNET_ECR_MASK_DEPARTMENT) && !ParseUnsigned(f[7], plu.department)) return false;

@@ -35,18 +35,4 @@ inline bool ParseUnsigned(const CChrArr& field, uint32_t& value) {
     return true;
 }
 
-// At most maxChars bytes of `src` into the zeroed buffer, always terminated.
-inline void CopyText(char* dst, size_t size, const char* src, size_t srcCap, size_t maxChars) {
-    size_t n = strnlen(src, srcCap);
-    if (n > maxChars) n = maxChars;
-    if (n > size - 1) n = size - 1;
-    std::memset(dst, 0, size);
-    std::memcpy(dst, src, n);
-}
-
-inline void CopyText(char* dst, size_t size, const CChrArr& src, int maxChars) {
-    const std::string text = src.ToString();
-    CopyText(dst, size, text.c_str(), text.size(), maxChars < 0 ? 0 : static_cast<size_t>(maxChars));
-}
-
 }  // namespace posnet

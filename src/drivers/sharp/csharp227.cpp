@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "drivers/common/record_fields.h"
+
 namespace {
 
 // A repeated data block is answered but not passed on; more repeats than
@@ -10,13 +12,6 @@ constexpr int kMaxRepeats = 7;
 constexpr uint8_t kQuote = '"';
 
 CChrArr Hex2(uint8_t value) { return NumToText(value, 2, '0', 16); }
-
-int HexDigit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // Hundredths of an amount (x 100, + 0.1, the fraction cut) up to 8 digits.
 bool Hundredths(double value, uint64_t& out) {
@@ -147,9 +142,9 @@ CChrArr CSharp227::AnswerFrame(bool& end) {
         if (m_nError == -7) return CChrArr();
         const int n = frame.GetLength();
         if (n > 4 && frame[n - 1] == CR) {
-            const int hi = HexDigit(frame[n - 3]), lo = HexDigit(frame[n - 2]);
+            const int sum = HexByte(frame, n - 3);
             const CChrArr text = frame.Left(n - 3);
-            if (hi >= 0 && lo >= 0 && hi * 16 + lo == Checksum(text)) {
+            if (sum >= 0 && sum == Checksum(text)) {
                 if (!SendByte(ACK)) return CChrArr();
                 m_nError = 0;
                 return text;
@@ -236,13 +231,13 @@ int CSharp227::ParsePLURecord(const CChrArr& record, SharpPluRow& row) {
     row.price = static_cast<double>(v) / 100.0;
     if (f[0].GetLength() == 14) {
         if (f[0][0] == '1') {
-            SharpCopyText(row.code, sizeof row.code, f[0].Mid(1, 13));
+            CopyBytes(row.code, sizeof row.code, f[0].Mid(1, 13));
         } else {
             if (!ParseDigits(f[0].Mid(1, 13), v) || v > 0xFFFFFFFFu) return Failed();
             row.number = static_cast<uint32_t>(v);
         }
     }
-    SharpCopyText(row.name, sizeof row.name, TrimRight(f[2].Left(16)));
+    CopyBytes(row.name, sizeof row.name, TrimRight(f[2].Left(16)));
     row.dept = 1;
     if (f.size() > 3 && f[3].GetLength() == 4) {
         if (!ParseDigits(f[3].Mid(1, 2), v)) return Failed();
@@ -259,7 +254,7 @@ int CSharp227::ParseDeptRecord(const CChrArr& record, SharpDeptRow& row) {
         return Failed();
     row.number = static_cast<uint32_t>(number);
     row.amount = static_cast<double>(amount) / 100.0;
-    SharpCopyText(row.name, sizeof row.name, TrimRight(f[2].Left(16)));
+    CopyBytes(row.name, sizeof row.name, TrimRight(f[2].Left(16)));
     if (f.size() > 3 && f[3].GetLength() == 5) {
         if (!ParseDigits(f[3].Mid(1, 1), v)) return Failed();
         row.word3 = static_cast<uint32_t>(v);
@@ -280,7 +275,7 @@ int CSharp227::ParseSaleRecord(const CChrArr& record, SharpSaleRow& row) {
     if (f.size() < 3 || !ParseDigits(f[1], value)) return Failed();
     if (f[0].GetLength() == 14) {
         if (f[0][0] == '1') {
-            SharpCopyText(row.code, sizeof row.code, f[0].Mid(1, 13));
+            CopyBytes(row.code, sizeof row.code, f[0].Mid(1, 13));
         } else {
             if (!ParseDigits(f[0].Mid(1, 13), v) || v > 0xFFFFFFFFu) return Failed();
             row.number = static_cast<uint32_t>(v);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "drivers/common/record_fields.h"
 #include "util/cp1250.h"
 
 namespace {
@@ -11,13 +12,6 @@ namespace {
 constexpr int kNoTransport = 999999;
 // Bytes of line noise skipped before a reply block's STX.
 constexpr int kMaxNoise = 64;
-
-int HexDigit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // The number in text[pos, pos + len) (0-based) in base 10 or 16; false when
 // a character is not a digit of the base or the text is too short.
@@ -226,8 +220,8 @@ CSharpLink::BlockResult CSharpLink::ReadReplyBlock(int number, int fixedLength, 
             const int n = rest.GetLength();
             const bool sized = fixedLength >= 0 ? n == fixedLength + 4 : n > 4;
             if (sized && rest[n - 1] == CR && rest[0] == digit) {
-                const int hi = HexDigit(rest[n - 3]), lo = HexDigit(rest[n - 2]);
-                if (hi >= 0 && lo >= 0 && hi * 16 + lo == Checksum(rest.Left(n - 3))) {
+                const int sum = HexByte(rest, n - 3);
+                if (sum >= 0 && sum == Checksum(rest.Left(n - 3))) {
                     if (!SendByte(ACK)) return BlockResult::Failed;
                     m_nError = 0;
                     data = rest.Mid(1, n - 4);
@@ -631,7 +625,7 @@ int CSharpLink::ParseKey(const CChrArr& key, uint32_t& number, char* code, size_
         CChrArr text;
         int error = 0;
         if (!SharpDecodeBarcode(m_traits, key, text, error)) return Failed();
-        SharpCopyText(code, codeSize, text);
+        CopyBytes(code, codeSize, text);
         return 1;
     }
     if (!ParseDigits(key, value) || value > 0xFFFFFFFFu) {
@@ -660,7 +654,7 @@ int CSharpLink::ParseGoodsRecord(const SharpHeader& header, const CChrArr& recor
         return 0;
     }
     row.price = static_cast<double>(price) / 100.0;
-    if (fields.size() > 3) SharpCopyText(row.name, sizeof row.name, NameText(fields[3]));
+    if (fields.size() > 3) CopyBytes(row.name, sizeof row.name, NameText(fields[3]));
     return 1;
 }
 
@@ -691,7 +685,7 @@ int CSharpLink::ParseDeptRecord(const SharpHeader& header, const CChrArr& record
         }
         row.amount = static_cast<double>(v) / 100.0;
     }
-    if (fields.size() > 3) SharpCopyText(row.name, sizeof row.name, NameText(fields[3]));
+    if (fields.size() > 3) CopyBytes(row.name, sizeof row.name, NameText(fields[3]));
     return 1;
 }
 

@@ -5,19 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "drivers/common/record_fields.h"
 #include "drivers/sharp/csharp277.h"
 #include "util/cp1250.h"
 
 namespace {
 
 using Keying = CSharpLink::Keying;
-
-void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars) {
-    size_t n = std::min(strnlen(src, srcCap), maxChars);
-    n = std::min(n, dstSize - 1);
-    std::memset(dst, 0, dstSize);
-    if (n > 0) std::memcpy(dst, src, n);
-}
 
 // The host's code without its blanks (at most the field).
 CChrArr TrimmedCode(const EcrItemRecord& item) { return ChrTrim(SharpRowText(item.code, sizeof item.code), ' '); }
@@ -89,7 +83,7 @@ void CSharpLogic::ToHostSale(const SharpSaleRow& row, EcrItemRecord& item, EcrSa
 SharpPluRow CSharpLogic::FromHostItem(const EcrItemRecord& item, int nameWidth, bool withDept2, bool withLinked) {
     SharpPluRow row;
     row.number = item.number;
-    SharpCopyText(row.code, sizeof row.code, TrimmedCode(item).Left(13));
+    CopyBytes(row.code, sizeof row.code, TrimmedCode(item).Left(13));
     CopyText(row.name, sizeof row.name, item.name, sizeof item.name, static_cast<size_t>(nameWidth));
     row.dept = item.department;
     row.price = item.price;
@@ -283,7 +277,7 @@ int CSharpLogic::ReadPLU(int, EcrItemRecord* items, int count, EcrItemReadCallba
             SetError(kSharpBadCode, GetErrorText(kSharpBadCode));
             return 0;
         }
-        SharpCopyText(request.code, sizeof request.code, code);
+        CopyBytes(request.code, sizeof request.code, code);
         const int r = byNumber ? m_link.ReadGoodsByNumber(request, deliver) : m_link.ReadGoodsByBarcode(request, deliver);
         if (TakeLinkError(r) != 1) return 0;
     }

@@ -51,13 +51,6 @@ const char* RegisterText(int n) {
     }
 }
 
-int HexDigit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 char PrefixDigit(const SharpTraits& traits, int length) {
     if (traits.prefixes == SharpPrefixTable::First) {
         switch (length) {
@@ -122,9 +115,9 @@ CChrArr SharpHexToText(const CChrArr& hex) {
     if (n < 2 || n % 2 != 0) return CChrArr();
     CChrArr out;
     for (int i = 0; i < n; i += 2) {
-        const int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
-        if (hi < 0 || lo < 0) return CChrArr();
-        out += static_cast<uint8_t>(hi * 16 + lo);
+        const int byte = HexByte(hex, i);
+        if (byte < 0) return CChrArr();
+        out += static_cast<uint8_t>(byte);
     }
     return out;
 }
@@ -163,8 +156,3 @@ CChrArr SharpRowText(const char* text, size_t cap) {
     return CChrArr(reinterpret_cast<const uint8_t*>(text), strnlen(text, cap));
 }
 
-void SharpCopyText(char* field, size_t size, const CChrArr& text) {
-    std::memset(field, 0, size);
-    const size_t n = std::min(static_cast<size_t>(text.GetLength()), size - 1);
-    if (n > 0) std::memcpy(field, text.data(), n);
-}

@@ -98,5 +98,3 @@ int SharpDecodeBarcode(const SharpTraits& traits, const CChrArr& key, CChrArr& c
 
 // A host text of at most `cap` bytes from a zero-terminated field.
 CChrArr SharpRowText(const char* text, size_t cap);
-// Copies a text into a zero-terminated field of `size` bytes.
-void SharpCopyText(char* field, size_t size, const CChrArr& text);
