@@ -139,9 +139,8 @@ int64_t Median(std::vector<int64_t> v) {
     return v.empty() ? -1 : v[v.size() / 2];
 }
 
-TEST(SimulatorDelay, EveryDeviceAnswersLate) {
-    if (access(SimulatorPath().c_str(), X_OK) != 0) GTEST_SKIP() << "ecr-sim is not built";
-    const std::vector<Case> cases = {
+const std::vector<Case>& Devices() {
+    static const std::vector<Case> cases = {
         {"elzab", 27, ReadVat},
         {"elcom50", 16, ReadVat},
         {"dsa", 15, ReadDepts},
@@ -160,14 +159,27 @@ TEST(SimulatorDelay, EveryDeviceAnswersLate) {
         {"caslp", 105, ReadGoods},
         {"medesa", 100, ReadDepts},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.device);
-        const std::vector<int64_t> late = AnswerTimes(c, kDelayMs);
-        EXPECT_FALSE(late.empty()) << "no answer";
-        if (late.empty()) continue;
-        EXPECT_GE(Median(late), kDelayMs * 9 / 10) << "answers after " << ::testing::PrintToString(late) << " ms";
-    }
+    return cases;
 }
+
+// One test a device, so that each runs (and is timed) on its own.
+class SimulatorDelay : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(SimulatorDelay, EveryDeviceAnswersLate) {
+    if (access(SimulatorPath().c_str(), X_OK) != 0) GTEST_SKIP() << "ecr-sim is not built";
+    const Case& c = Devices()[GetParam()];
+    SCOPED_TRACE(c.device);
+    const std::vector<int64_t> late = AnswerTimes(c, kDelayMs);
+    ASSERT_FALSE(late.empty()) << "no answer";
+    EXPECT_GE(Median(late), kDelayMs * 9 / 10) << "answers after " << ::testing::PrintToString(late) << " ms";
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, SimulatorDelay, ::testing::Range<size_t>(0, Devices().size()),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                             std::string name = Devices()[info.param].device;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 }  // namespace
 }  // namespace orv::test
