@@ -158,6 +158,7 @@ struct Sources {
     std::vector<int> widths;
     Bytes digits;   // the ASCII digits of the answers, in order
     std::vector<double> texts;   // every number written out in the answers, as strtod reads it
+    std::vector<int64_t> hostNumbers;   // echoing families: the host's item numbers and numeric codes
 };
 
 Sources MakeSources(const SerialFamily& family, SerialJob job, const Bytes& fed) {
@@ -173,7 +174,14 @@ Sources MakeSources(const SerialFamily& family, SerialJob job, const Bytes& fed)
             }
         }
         src.streams.push_back(host);
-        for (const EcrItemRecord& it : HostItems()) src.texts.push_back(it.price);
+        for (const EcrItemRecord& it : HostItems()) {
+            const double price = it.price;   // the record is packed
+            src.texts.push_back(price);
+            // A code written out from the item's number or code, padded
+            // with zeros.
+            src.hostNumbers.push_back(it.number);
+            src.hostNumbers.push_back(std::strtoll(it.code, nullptr, 10));
+        }
     }
     for (const Bytes& stream : src.streams)
         for (uint8_t b : stream)
@@ -247,7 +255,9 @@ bool FromAnswers(const char (&text)[N], const Sources& src) {
             digits = digits && t[j] <= '9' && j - i < 18;   // 18 digits fit in 64 bits
             if (digits) value = value * 10 + (t[j] - '0');
         }
-        if (!Joined(src, t + i, t + j, src.pieces) && !(digits && SentBinary(src, value))) return false;
+        const bool hostNumber =
+            digits && std::find(src.hostNumbers.begin(), src.hostNumbers.end(), value) != src.hostNumbers.end();
+        if (!Joined(src, t + i, t + j, src.pieces) && !(digits && SentBinary(src, value)) && !hostNumber) return false;
         i = j;
     }
     return true;
