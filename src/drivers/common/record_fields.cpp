@@ -22,10 +22,11 @@ CChrArr HostText(const char* text, size_t cap) {
 }
 
 void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars) {
-    size_t n = std::min(strnlen(src, srcCap), maxChars);
+    // An empty byte string has no storage at all: there is nothing to copy.
+    size_t n = src == nullptr || srcCap == 0 ? 0 : std::min(strnlen(src, srcCap), maxChars);
     n = std::min(n, dstSize - 1);
     std::memset(dst, 0, dstSize);
-    std::memcpy(dst, src, n);
+    if (n > 0) std::memcpy(dst, src, n);
 }
 
 namespace {
