@@ -51,6 +51,9 @@ public:
     int FlushInput(int port);
     int FlushOutput(int port);
 
+    // The device's own Read and Write stay in reach beside these.
+    using COlfe_SComm::Read;
+    using COlfe_SComm::Write;
     CChrArr Read(int port, int n, int t);
     CChrArr ReadUntil(int port, uint8_t term, int maxLen, int t);
     int Write(int port, const CChrArr& bytes, int t);

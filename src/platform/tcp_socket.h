@@ -70,8 +70,8 @@ public:
 
 private:
     int m_fd = -1;                     // descriptor, or the socket handle's value on Windows
-    void* m_event = nullptr;           // Windows: the event its network events signal
-    mutable int m_connectError = 0;    // Windows: the failure of the connect a wait saw
+    [[maybe_unused]] void* m_event = nullptr;          // Windows: the event its network events signal
+    [[maybe_unused]] mutable int m_connectError = 0;   // Windows: the failure of the connect a wait saw
 };
 
 }  // namespace orv::platform

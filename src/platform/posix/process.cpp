@@ -75,7 +75,7 @@ struct ChildPlan {
     long fdLimit;   // descriptors to close one by one where close_range is missing
 };
 
-#define ORV_CHILD_CODE __attribute__((noinline, no_sanitize_address, no_sanitize_thread, no_sanitize_undefined))
+#define ORV_CHILD_CODE __attribute__((noinline, no_sanitize("address", "thread", "undefined")))
 
 // Every descriptor above 2.
 ORV_CHILD_CODE void CloseDescriptors(long limit) {
