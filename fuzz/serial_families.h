@@ -77,7 +77,16 @@ inline const SerialFamily& NcrFamily() {
 
 inline const SerialFamily& ElemisFamily() {
     static const SerialFamily f = [] {
-        SerialFamily e{"elemis", {75}, 9600};
+        // Records in groups of seven bytes; codes in packed BCD, rates and
+        // prices in binary (2 and 4 bytes).
+        auto text = [](const Bytes& b) {
+            Bytes decoded = SevenBitGroups(b);
+            const Bytes digits = BcdDigits(decoded);
+            decoded.push_back(0);
+            decoded.insert(decoded.end(), digits.begin(), digits.end());
+            return decoded;
+        };
+        SerialFamily e{"elemis", {75}, 9600, text, 1, {2, 4}};
         e.echoesRequest = true;
         return e;
     }();

@@ -382,6 +382,19 @@ Bytes HexPairs(const Bytes& bytes) {
     return out;
 }
 
+Bytes SevenBitGroups(const Bytes& bytes) {
+    Bytes out;
+    for (size_t start = 0; start < 8; ++start) {
+        if (start) out.push_back(0);
+        for (size_t g = start; g + 8 <= bytes.size(); g += 8) {
+            const uint8_t high = bytes[g + 7];
+            for (size_t i = 0; i < 7; ++i)
+                out.push_back(static_cast<uint8_t>((bytes[g + i] & 0x7F) | ((high >> i) & 1 ? 0x80 : 0)));
+        }
+    }
+    return out;
+}
+
 Bytes BcdDigits(const Bytes& bytes) {
     static const char digits[] = "0123456789ABCDEF";
     Bytes out;

@@ -58,6 +58,11 @@ struct SerialFamily {
 // A text map for registers that send texts as hexadecimal digit pairs: the
 // stream decoded at both alignments (a zero byte between them).
 Bytes HexPairs(const Bytes& bytes);
+// A text map for registers that send a record in groups of seven bytes with
+// bit 7 set on all, each group followed by a byte holding their bits 7: the
+// stream decoded from each of the eight possible group starts (a zero byte
+// between them).
+Bytes SevenBitGroups(const Bytes& bytes);
 // A text map for registers that send numbers and codes in packed BCD: every
 // byte as its two hexadecimal digits.
 Bytes BcdDigits(const Bytes& bytes);
