@@ -306,11 +306,15 @@ void CheckContents(SerialJob job, int type, const Sources& src, bool asked) {
     if (silent && (!items.empty() || !sales.empty() || !Host().StatusCalls().empty()))
         Broken("a record handed on from a register that sent nothing", job, type);
     for (const auto& it : items) {
-        // Registers that key goods by barcode hand an item back without its
-        // number.
+        // Registers that key goods by code hand an item back without its
+        // number, its code padded with zeros (none: all zeros).
         auto askedCode = [&] {
+            auto unpadded = [](const char* c) {
+                while (*c == '0') ++c;
+                return std::string(c);
+            };
             for (const EcrItemRecord& h : HostItems())
-                if (h.code[0] != '\0' && std::strcmp(h.code, it.code) == 0) return true;
+                if (unpadded(h.code) == unpadded(it.code)) return true;
             return false;
         };
         if (job == SerialJob::ReadGoodsByList && (it.number < 1 || it.number > 3) && !(it.number == 0 && askedCode()))
