@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "drivers/common/english_errors.h"
 #include "drivers/common/record_fields.h"
@@ -125,18 +124,6 @@ int CCr280::SendPLU(const Cr280PLURecord& rec) {
     return CommandSequence(CChrArr(), text);
 }
 
-namespace {
-bool SameCode(const char* got, const CChrArr& asked) {
-    auto unpadded = [](std::string c) {
-        const size_t first = c.find_first_not_of(" 0");
-        const size_t last = c.find_last_not_of(' ');
-        return first == std::string::npos ? std::string() : c.substr(first, last - first + 1);
-    };
-    return unpadded(got) == unpadded(std::string(reinterpret_cast<const char*>(asked.data()),
-                                                 static_cast<size_t>(asked.GetLength())));
-}
-}  // namespace
-
 int CCr280::ReadOnePLU(Cr280PLURecord& rec) {
     m_nError = 0;
     const CChrArr code = ChrTrim(HostText(rec.code, sizeof rec.code), ' ');
@@ -150,7 +137,7 @@ int CCr280::ReadOnePLU(Cr280PLURecord& rec) {
         if (!ParsePLURecord(text, r)) return 0;
         // Only a record of the code asked for is that item: the register
         // pads codes with zeros, and a record of another code is none of it.
-        if (!found && SameCode(r.code, code)) {
+        if (!found && SamePaddedCode(CChrArr(r.code), code)) {
             got = r;
             found = true;
         }
