@@ -3,13 +3,20 @@
 // goods and sales in it, and once empty), recording the emulator's answers in
 // the targets' input format.
 //
-//   fuzz_seeds <corpus dir>      (writes <dir>/elzab, <dir>/dsa, <dir>/elcom50)
+//   fuzz_seeds <corpus dir> [family...]   (writes <dir>/<family> for each,
+//                                          every family when none is named)
+//
+// Beside each recorded input it writes two spoilt ones, so that the fuzzer
+// starts from the paths of a refused frame too: "-nak" (the register's first
+// answer is a NAK alone) and "-badsum" (the last byte of its longest answer,
+// where the frames keep their check, changed).
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,8 +24,23 @@
 #include <string>
 
 #include "drivers/elzab/cs6_ecr.h"
+#include "fakes/fake_hid_device.h"
 #include "serial_families.h"
+#include "drivers/sharp/sharp_traits.h"
+#include "sim/adax/adax_emulator.h"
+#include "sim/cas_lp/cas_lp_emulator.h"
+#include "sim/cr280/cr280_emulator.h"
+#include "sim/dibal/dibal_emulator.h"
 #include "sim/dsa/dsa_emulator.h"
+#include "sim/dsp800/dsp800_emulator.h"
+#include "sim/elemis/elemis_emulator.h"
+#include "sim/medesa/medesa_emulator.h"
+#include "sim/ncr/ncr_emulator.h"
+#include "sim/posnet/perfekt_emulator.h"
+#include "sim/posnet/posnet_ecr_emulator.h"
+#include "sim/sharp/sharp227_emulator.h"
+#include "sim/sharp/sharp_emulator.h"
+#include "sim/tango/tango_emulator.h"
 #include "sim/elcom50/elcom50_emulator.h"
 #include "sim/elzab/elzab_emulator.h"
 
@@ -79,6 +101,22 @@ void Write(const std::string& dir, const std::string& name, const Bytes& input) 
     f.write(reinterpret_cast<const char*>(input.data()), static_cast<std::streamsize>(input.size()));
 }
 
+// The recorded answers spoilt: the first one a NAK, and the longest one with
+// its last byte changed (a frame's check or its end).
+void WriteSpoilt(const std::string& dir, const std::string& name, SerialJob job, size_t typeIndex,
+                 const std::vector<Bytes>& answers) {
+    auto first = std::find_if(answers.begin(), answers.end(), [](const Bytes& a) { return !a.empty(); });
+    if (first == answers.end()) return;
+    std::vector<Bytes> nak(answers.begin(), answers.end());
+    nak[static_cast<size_t>(first - answers.begin())] = Bytes{0x15};
+    Write(dir, name + "-nak", EncodeInput(job, typeIndex, nak));
+    std::vector<Bytes> bad(answers.begin(), answers.end());
+    auto longest = std::max_element(bad.begin(), bad.end(),
+                                    [](const Bytes& a, const Bytes& b) { return a.size() < b.size(); });
+    longest->back() ^= 0x01;
+    Write(dir, name + "-badsum", EncodeInput(job, typeIndex, bad));
+}
+
 // Every job on one emulated register; files named <job>-t<type><suffix>.
 void RecordAll(const SerialFamily& family, size_t typeIndex, EmulatorBase& emu, const std::string& dir,
                const std::string& suffix) {
@@ -103,6 +141,7 @@ void RecordAll(const SerialFamily& family, size_t typeIndex, EmulatorBase& emu, 
         const std::string name =
             std::string(JobName(job)) + "-t" + std::to_string(family.types[typeIndex]) + suffix;
         Write(dir, name, EncodeInput(job, typeIndex, answers));
+        WriteSpoilt(dir, name, job, typeIndex, answers);
         std::fprintf(stderr, "%s/%s: %zu answers\n", family.name, name.c_str(), answers.size());
     }
     emu.Stop();
@@ -185,17 +224,180 @@ void Elcom50(const std::string& dir) {
     }
 }
 
+void Tango(const std::string& dir) {
+    const SerialFamily& f = TangoFamily();
+    for (int type : {12, 57, 85}) {
+        orv::test::TangoEmulator emu(kEmulatorPort);
+        orv::test::TangoDevice::GoodsFields g;
+        g.code = "5901234123457";
+        g.name = "Chleb";
+        g.price = 350;
+        emu.Device().PutGoods(orv::test::TangoDevice::MakeGoodsRecord(g));
+        orv::test::TangoDevice::Sale s;
+        s.code = "5901234123457";
+        s.plu = 1;
+        s.name = "Chleb";
+        s.quantity = 2000;
+        s.value = 700;
+        emu.Device().SetSales({s});
+        RecordAll(f, IndexOf(f, type), emu, dir, "");
+    }
+}
+
+void Posnet(const std::string& dir) {
+    const SerialFamily& f = PosnetFamily();
+    for (auto [type, variant] : {std::pair{38, 1}, std::pair{44, 2}, std::pair{45, 3}, std::pair{54, 4}}) {
+        orv::test::PerfektEmulator emu(kEmulatorPort, variant);
+        orv::test::PerfektEmuPlu p;
+        p.name = "CHLEB           ";
+        p.code = "5901234123457";
+        p.price = "350";
+        emu.SetPlu(1, p);
+        emu.SetSale(1, 2000, 700);
+        RecordAll(f, IndexOf(f, type), emu, dir, "");
+    }
+    orv::test::PosnetEcrEmulator emu(kEmulatorPort);
+    orv::test::PosnetEcrEmuRecord r;
+    r.name = "Chleb";
+    r.barcode = "5901234123457";
+    r.price = "3.50";
+    emu.SetRecord(1, r);
+    RecordAll(f, IndexOf(f, 21), emu, dir, "");
+}
+
+void Sharp(const std::string& dir) {
+    const SerialFamily& f = SharpFamily();
+    const std::pair<int, const SharpTraits*> types[] = {{33, &kSharp457Traits}, {18, &kSharp495Traits},
+                                                        {97, &kSharp285Traits}, {47, &kSharp277Traits},
+                                                        {49, &kSharp277Traits}, {25, &kSharp455Traits}};
+    for (auto [type, traits] : types) {
+        orv::test::SharpEmulator emu(kEmulatorPort, *traits, 1);
+        RecordAll(f, IndexOf(f, type), emu, dir, "");
+    }
+}
+
+void Sharp227(const std::string& dir) {
+    orv::test::Sharp227Emulator emu(kEmulatorPort);
+    RecordAll(Sharp227Family(), 0, emu, dir, "");
+}
+
+void Adax(const std::string& dir) {
+    orv::test::AdaxEmulator emu(kEmulatorPort);
+    orv::test::AdaxEmuItem it;
+    it.name = "CHLEB             ";
+    it.price = 350;
+    it.soldQuantity = 2000;
+    it.soldValue = 700;
+    emu.SetItem("5901234123457", it);
+    RecordAll(AdaxFamily(), 0, emu, dir, "");
+}
+
+void Dsp800(const std::string& dir) {
+    orv::test::Dsp800Emulator emu(kEmulatorPort);
+    orv::test::Dsp800EmuItem it;
+    it.name = "CHLEB               ";
+    it.price = 350;
+    it.code = "5901234";
+    emu.SetItem(1, it);
+    RecordAll(Dsp800Family(), 0, emu, dir, "");
+}
+
+void Cr280(const std::string& dir) {
+    using Mode = orv::test::Cr280Emulator::Mode;
+    const SerialFamily& f = Cr280Family();
+    for (auto [type, mode] : {std::pair{11, Mode::Cr280}, std::pair{23, Mode::Hida}, std::pair{9, Mode::Optimus}}) {
+        orv::test::Cr280Emulator emu(kEmulatorPort, mode);
+        orv::test::Cr280EmuItem it;
+        it.name = "CHLEB       ";
+        it.price = 350;
+        it.quantity = 200;
+        it.value = 700;
+        emu.SetItem("5901234123457", it);
+        RecordAll(f, IndexOf(f, type), emu, dir, "");
+    }
+}
+
+void Ncr(const std::string& dir) {
+    orv::test::NcrEmulator emu(kEmulatorPort);
+    emu.AddPlu("5901234123457", 350, 1, "Chleb");
+    emu.AddSale("5901234123457", "2.000", "7.00");
+    RecordAll(NcrFamily(), 0, emu, dir, "");
+}
+
+void Elemis(const std::string& dir) {
+    orv::test::ElemisEmulator emu(kEmulatorPort);
+    emu.AddSale("5901234123457", 2000, 700);
+    emu.SetVat(0, 2300);
+    RecordAll(ElemisFamily(), 0, emu, dir, "");
+}
+
+void CasLp(const std::string& dir) {
+    const SerialFamily& f = CasLpFamily();
+    for (auto [type, variant] : {std::pair{105, 1}, std::pair{110, 16}}) {
+        orv::test::CasLpEmulator emu(kEmulatorPort, variant);
+        orv::test::CasLpEmulator::Goods g;
+        g.itemCode = 12345;
+        g.name1 = "Chleb";
+        g.hundredths = 350;
+        g.department = 1;
+        emu.SetGoods(1, g);
+        RecordAll(f, IndexOf(f, type), emu, dir, "");
+    }
+}
+
+void Medesa(const std::string& dir) {
+    orv::test::MedesaEmulator emu(kEmulatorPort, 1);
+    emu.SetVatRate(0, 2300);
+    RecordAll(MedesaFamily(), 0, emu, dir, "");
+}
+
+void Dibal(const std::string& dir) {
+    const SerialFamily& f = DibalFamily();
+    for (int type : {103, 104}) {
+        orv::test::DibalEmulator emu(kEmulatorPort, type == 104, 1);
+        RecordAll(f, IndexOf(f, type), emu, dir, "");
+    }
+}
+
+// The USB scale: the scripted bus's own scale answers each report (trailing
+// zeros left out: the harness pads every answer to a whole report).
+void MedesaUsb(const std::string& dir) {
+    const SerialFamily& f = MedesaUsbFamily();
+    for (size_t typeIndex = 0; typeIndex < f.types.size(); ++typeIndex) {
+        for (uint8_t j = 0; j < static_cast<uint8_t>(SerialJob::Count); ++j) {
+            const auto job = static_cast<SerialJob>(j);
+            auto answers = RecordJob(f, job, typeIndex, [](const Bytes& report) {
+                Bytes a = UsbBus().ScaleAnswer(report);
+                while (!a.empty() && a.back() == 0) a.pop_back();
+                return a;
+            });
+            const std::string name = std::string(JobName(job)) + "-t" + std::to_string(f.types[typeIndex]);
+            Write(dir, name, EncodeInput(job, typeIndex, answers));
+            WriteSpoilt(dir, name, job, typeIndex, answers);
+            std::fprintf(stderr, "%s/%s: %zu answers\n", f.name, name.c_str(), answers.size());
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <corpus dir>\n", argv[0]);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <corpus dir> [family...]\n", argv[0]);
         return 2;
     }
     const std::string root = argv[1];
-    for (const char* fam : {"elzab", "dsa", "elcom50"}) mkdir((root + "/" + fam).c_str(), 0755);
-    Elzab(root + "/elzab");
-    Dsa(root + "/dsa");
-    Elcom50(root + "/elcom50");
+    const std::pair<const char*, void (*)(const std::string&)> families[] = {
+        {"elzab", Elzab},   {"dsa", Dsa},       {"elcom50", Elcom50}, {"tango", Tango},   {"posnet", Posnet},
+        {"sharp", Sharp},   {"sharp227", Sharp227}, {"adax", Adax},   {"dsp800", Dsp800}, {"cr280", Cr280},
+        {"ncr", Ncr},       {"elemis", Elemis}, {"cas_lp", CasLp},    {"medesa", Medesa}, {"dibal", Dibal},
+        {"medesa_usb", MedesaUsb}};
+    for (auto [name, record] : families) {
+        bool wanted = argc == 2;
+        for (int i = 2; i < argc; ++i) wanted = wanted || std::string(argv[i]) == name;
+        if (!wanted) continue;
+        mkdir((root + "/" + name).c_str(), 0755);
+        record(root + "/" + name);
+    }
     return 0;
 }

@@ -15,6 +15,7 @@
 
 #include <sys/stat.h>
 
+#include "fakes/fake_hid_device.h"
 #include "fakes/fake_serial_device.h"
 #include "fuzz_checks.h"
 #include "fakes/recording_host.h"
@@ -66,9 +67,38 @@ std::shared_ptr<FakeSerialLine>& Line() {
     return line;
 }
 
+// The scripted HID bus with the Medesa bus controller on it, for the USB
+// families.
+orv::test::FakeHidBus& HidBus() {
+    static orv::test::FakeHidBus* bus = [] {
+        auto* b = new orv::test::FakeHidBus;
+        b->AddDevice("/dev/hidraw0", "US-BUS CONTROLLER");
+        return b;
+    }();
+    return *bus;
+}
+
+}  // namespace
+
+orv::test::FakeHidBus& UsbBus() { return HidBus(); }
+
+namespace {
+
+// Whether the job asked the device anything.
+bool Asked(const SerialFamily& family) {
+    return family.usb ? !HidBus().Reports().empty() : !Line()->Written().empty();
+}
+
 EcrItemRecord Goods(uint32_t number, const char* name, const char* code, double price) {
     return orv::test::HostItemRecord(
         {.number = number, .name = name, .code = code, .price = price, .vat = 1, .dept = 1, .unit = 1});
+}
+
+// The host's goods every job that takes items is given.
+const EcrItemRecord (&HostItems())[3] {
+    static const EcrItemRecord items[3] = {Goods(1, "Chleb", "5901234123457", 3.5), Goods(2, "Mleko 2%", "", 2.99),
+                                           Goods(3, "Kawa ziarnista Arabica 1kg", "20000", 45.0)};
+    return items;
 }
 
 // Starts the job through the exports; 0 when the library refused it.
@@ -92,21 +122,31 @@ bool RunJob(const SerialFamily& family, SerialJob job, int type, double timeScal
     auto& line = Line();
     line->Install();
     line->ClearRecords();
-    line->SetFeeder(feeder);
+    if (family.usb) {
+        HidBus().ClearReports();
+        // A report is always whole: an answer is padded with zeros to its 255 bytes.
+        HidBus().SetFeeder([&feeder](const Bytes& report) {
+            Bytes a = feeder(report);
+            if (!a.empty() && a.size() < 255) a.resize(255, 0);
+            return a;
+        });
+    } else {
+        line->SetFeeder(feeder);
+    }
     Host().Reset();
     orv::platform::SetTimeScale(timeScale);
 
-    EcrItemRecord items[3] = {Goods(1, "Chleb", "5901234123457", 3.5), Goods(2, "Mleko 2%", "", 2.99),
-                              Goods(3, "Kawa ziarnista Arabica 1kg", "20000", 45.0)};
-    EcrDeviceRecord dev = orv::test::DeviceRecord(type, 1, family.baud, 0);
-    if (!StartJob(job, &dev, items)) {
-        line->SetFeeder(nullptr);
-        return false;
-    }
-    if (!orv::test::WaitEcrDone(wallMillis, std::chrono::microseconds(20)))
+    EcrItemRecord items[3];
+    std::copy(std::begin(HostItems()), std::end(HostItems()), items);
+    EcrDeviceRecord dev = orv::test::DeviceRecord(type, 1, family.baud, family.kind);
+    dev.word7 = family.word7;
+    dev.word6 = family.word6;
+    const bool started = StartJob(job, &dev, items) != 0;
+    if (started && !orv::test::WaitEcrDone(wallMillis, std::chrono::microseconds(20)))
         Broken("the job did not end in time", job, type);
     line->SetFeeder(nullptr);
-    return true;
+    if (family.usb) HidBus().SetFeeder(nullptr);
+    return started;
 }
 
 // What the answers fed can give a record: their bytes in one stream (and
@@ -118,13 +158,34 @@ struct Sources {
     std::vector<int> widths;
     Bytes digits;   // the ASCII digits of the answers, in order
     std::vector<double> texts;   // every number written out in the answers, as strtod reads it
+    std::vector<int64_t> hostNumbers;   // echoing families: the host's item numbers and numeric codes
 };
 
-Sources MakeSources(const SerialFamily& family, const Bytes& fed) {
+Sources MakeSources(const SerialFamily& family, SerialJob job, const Bytes& fed) {
     Sources src{{fed}, family.textPieces, family.binaryWidths, {}};
     if (family.textMap) src.streams.push_back(family.textMap(fed));
-    for (uint8_t b : fed)
-        if (b >= '0' && b <= '9') src.digits.push_back(b);
+    if (family.echoesRequest && job == SerialJob::ReadGoodsByList) {
+        src.streams.push_back(Line()->Written());
+        Bytes host;
+        for (const EcrItemRecord& it : HostItems()) {
+            for (const char* t : {it.name, it.code}) {
+                host.insert(host.end(), t, t + std::strlen(t));
+                host.push_back(0);
+            }
+        }
+        src.streams.push_back(host);
+        for (const EcrItemRecord& it : HostItems()) {
+            const double price = it.price;   // the record is packed
+            src.texts.push_back(price);
+            // A code written out from the item's number or code, padded
+            // with zeros.
+            src.hostNumbers.push_back(it.number);
+            src.hostNumbers.push_back(std::strtoll(it.code, nullptr, 10));
+        }
+    }
+    for (const Bytes& stream : src.streams)
+        for (uint8_t b : stream)
+            if (b >= '0' && b <= '9') src.digits.push_back(b);
     // Text protocols write a number out with as many decimals as they like;
     // the library reads it whole, so its value need not round to any digits
     // the answer holds (3.6666...6650 is read as 3.666...67).
@@ -194,7 +255,9 @@ bool FromAnswers(const char (&text)[N], const Sources& src) {
             digits = digits && t[j] <= '9' && j - i < 18;   // 18 digits fit in 64 bits
             if (digits) value = value * 10 + (t[j] - '0');
         }
-        if (!Joined(src, t + i, t + j, src.pieces) && !(digits && SentBinary(src, value))) return false;
+        const bool hostNumber =
+            digits && std::find(src.hostNumbers.begin(), src.hostNumbers.end(), value) != src.hostNumbers.end();
+        if (!Joined(src, t + i, t + j, src.pieces) && !(digits && SentBinary(src, value)) && !hostNumber) return false;
         i = j;
     }
     return true;
@@ -236,14 +299,25 @@ bool NumberFromAnswers(double v, const Sources& src) {
 
 // Records read from the register hold what its answers held; a register
 // that sent nothing gave no record at all.
-void CheckContents(SerialJob job, int type, const Sources& src) {
+void CheckContents(SerialJob job, int type, const Sources& src, bool asked) {
     const bool silent = src.streams.front().empty();
     const auto items = Host().Items();
     const auto sales = Host().Sales();
     if (silent && (!items.empty() || !sales.empty() || !Host().StatusCalls().empty()))
         Broken("a record handed on from a register that sent nothing", job, type);
     for (const auto& it : items) {
-        if (job == SerialJob::ReadGoodsByList && (it.number < 1 || it.number > 3))
+        // Registers that key goods by code hand an item back without its
+        // number, its code padded with zeros (none: all zeros).
+        auto askedCode = [&] {
+            auto unpadded = [](const char* c) {
+                while (*c == '0') ++c;
+                return std::string(c);
+            };
+            for (const EcrItemRecord& h : HostItems())
+                if (unpadded(h.code) == unpadded(it.code)) return true;
+            return false;
+        };
+        if (job == SerialJob::ReadGoodsByList && (it.number < 1 || it.number > 3) && !(it.number == 0 && askedCode()))
             Broken("a read item the host did not ask for", job, type);
         if (!FromAnswers(it.name, src)) Broken("a read item's name the answers did not hold", job, type);
         if (!FromAnswers(it.code, src)) Broken("a read item's code the answers did not hold", job, type);
@@ -257,7 +331,9 @@ void CheckContents(SerialJob job, int type, const Sources& src) {
         if (!NumberFromAnswers(s.sale.quantity, src) || !NumberFromAnswers(s.sale.value, src))
             Broken("a sale's quantity or value the answers did not hold", job, type);
     }
-    // VAT rates: undefined (-3), exempt (-1) or a rate the answers held.
+    // VAT rates: undefined (-3), exempt (-1) or a rate the answers held; a
+    // register the job does not ask has the rates the library knows for it.
+    if (!asked) return;
     auto rateFromAnswers = [&](double r) { return r == -3.0 || r == -1.0 || NumberFromAnswers(r, src); };
     for (const auto& v : Host().VatCalls())
         for (double r : v)
@@ -295,6 +371,44 @@ void CheckPromises(SerialJob job, int type, bool answered) {
 
 }  // namespace
 
+Bytes HexPairs(const Bytes& bytes) {
+    auto nibble = [](uint8_t c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    Bytes out;
+    for (size_t start = 0; start < 2; ++start) {
+        if (start) out.push_back(0);
+        for (size_t i = start; i + 1 < bytes.size(); i += 2) {
+            const int hi = nibble(bytes[i]), lo = nibble(bytes[i + 1]);
+            out.push_back(hi < 0 || lo < 0 ? 0 : static_cast<uint8_t>(hi * 16 + lo));
+        }
+    }
+    return out;
+}
+
+Bytes SevenBitGroups(const Bytes& bytes) {
+    Bytes out;
+    for (size_t start = 0; start < 8; ++start) {
+        if (start) out.push_back(0);
+        for (size_t g = start; g + 8 <= bytes.size(); g += 8) {
+            const uint8_t high = bytes[g + 7];
+            for (size_t i = 0; i < 7; ++i)
+                out.push_back(static_cast<uint8_t>((bytes[g + i] & 0x7F) | ((high >> i) & 1 ? 0x80 : 0)));
+        }
+    }
+    return out;
+}
+
+Bytes BcdDigits(const Bytes& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    Bytes out;
+    for (uint8_t b : bytes) {
+        out.push_back(static_cast<uint8_t>(digits[b >> 4]));
+        out.push_back(static_cast<uint8_t>(digits[b & 0x0F]));
+    }
+    return out;
+}
+
 const char* JobName(SerialJob job) {
     static const char* const names[] = {"read-vat", "read-status", "program-goods", "read-goods-by-list",
                                         "read-all-goods", "read-sales", "clear-sales"};
@@ -330,13 +444,15 @@ int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size)
     if (RunJob(family, job, type, 0.0, kJobWallMillis, feeder)) {
         // A job that asks the register nothing (one the model does without)
         // may succeed without an answer.
-        const bool asked = !Line()->Written().empty();
+        const bool asked = Asked(family);
         CheckPromises(job, type, !fed.empty() || !asked);
-        CheckContents(job, type, MakeSources(family, fed));
+        CheckContents(job, type, MakeSources(family, job, fed), asked);
         static const bool stats = std::getenv("ORVANTA_FUZZ_STATS") != nullptr;
         if (stats)
-            std::fprintf(stderr, "stats %s type %d: %zu answers, %d waits after them, %zu bytes written\n",
-                         JobName(job), type, answers.size(), waitsAfter, Line()->Written().size());
+            std::fprintf(stderr, "stats %s type %d: %zu answers, %d waits after them, %zu bytes written, error %d %s\n",
+                         JobName(job), type, answers.size(), waitsAfter,
+                         family.usb ? HidBus().Reports().size() * 255 : Line()->Written().size(), EcrError(),
+                         EcrError() != 0 && EcrErrMsg() ? EcrErrMsg() : "");
     }
     return 0;
 }

@@ -43,7 +43,38 @@ struct SerialFamily {
     std::function<Bytes(const Bytes&)> textMap;
     int textPieces = 1;
     std::vector<int> binaryWidths;
+    int word7 = 0;             // the device record's word 7 (scale address, machine number)
+    int word6 = 0;             // its word 6 (the bus controller's channel port)
+    int kind = 0;              // the connection kind
+    // USB HID: the answers are the bus controller's reports (each answer
+    // one report) on the scripted HID bus, not bytes on a serial line.
+    bool usb = false;
+    // A read by list hands back the host's item with what the register
+    // holds filled in: its texts may also come from the host's item and from
+    // the request the library wrote.
+    bool echoesRequest = false;
 };
+
+// A text map for registers that send texts as hexadecimal digit pairs: the
+// stream decoded at both alignments (a zero byte between them).
+Bytes HexPairs(const Bytes& bytes);
+// A text map for registers that send a record in groups of seven bytes with
+// bit 7 set on all, each group followed by a byte holding their bits 7: the
+// stream decoded from each of the eight possible group starts (a zero byte
+// between them).
+Bytes SevenBitGroups(const Bytes& bytes);
+// A text map for registers that send numbers and codes in packed BCD: every
+// byte as its two hexadecimal digits.
+Bytes BcdDigits(const Bytes& bytes);
+
+}  // namespace orv::fuzz
+namespace orv::test {
+class FakeHidBus;
+}
+namespace orv::fuzz {
+
+// The scripted HID bus the USB families run on.
+orv::test::FakeHidBus& UsbBus();
 
 // Runs one fuzz input; always returns 0 (a broken promise aborts).
 int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size);

@@ -35,6 +35,17 @@ void FakeHidBus::QueueFault(Fault fault, int times) {
     for (int i = 0; i < times; ++i) m_faults.push_back(fault);
 }
 
+void FakeHidBus::SetFeeder(Feeder feeder) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_feeder = std::move(feeder);
+    m_pending.clear();
+}
+
+void FakeHidBus::ClearReports() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_reports.clear();
+}
+
 std::vector<std::vector<uint8_t>> FakeHidBus::Reports() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_reports;
@@ -72,18 +83,7 @@ std::unique_ptr<orv::platform::HidDevice> FakeHidBus::Open(const std::string& pa
     return nullptr;
 }
 
-int FakeHidBus::Write(const uint8_t* report, size_t size) {
-    std::vector<uint8_t> r(report, report + size);
-    Fault fault = Fault::None;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_unplugged) return -1;
-        m_reports.push_back(r);
-        if (!m_faults.empty()) {
-            fault = m_faults.front();
-            m_faults.pop_front();
-        }
-    }
+std::vector<uint8_t> FakeHidBus::ScaleAnswer(const std::vector<uint8_t>& r) {
     // The frame from byte 2 up to its "}": its payload, without the checksum.
     std::vector<uint8_t> answer(255, 0);
     answer[1] = r.size() > 1 ? r[1] : 0;
@@ -105,6 +105,30 @@ int FakeHidBus::Write(const uint8_t* report, size_t size) {
         const Bytes frame = fault == Fault::FlipBit ? MedesaEmulator::FrameWithFlippedBit(payload, 7) : MedesaEmulator::Frame(payload);
         std::copy_n(frame.begin(), std::min<size_t>(frame.size(), 253), answer.begin() + 2);
     }
+    return answer;
+}
+
+int FakeHidBus::Write(const uint8_t* report, size_t size) {
+    std::vector<uint8_t> r(report, report + size);
+    Fault fault = Fault::None;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_unplugged) return -1;
+        m_reports.push_back(r);
+        if (m_feeder) {
+            std::vector<uint8_t> answer = m_feeder(r);
+            if (!answer.empty()) {
+                m_pending.push_back(std::move(answer));
+                m_cv.notify_all();
+            }
+            return static_cast<int>(size);
+        }
+        if (!m_faults.empty()) {
+            fault = m_faults.front();
+            m_faults.pop_front();
+        }
+    }
+    std::vector<uint8_t> answer = ScaleAnswer(r);
     std::lock_guard<std::mutex> lock(m_mutex);
     switch (fault) {
     case Fault::Status4: answer[1] = 4; break;

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +45,15 @@ public:
     MedesaEmulator& Scale() { return m_scale; }
     void QueueFault(Fault fault, int times = 1);
 
+    // Answers every report written with what the feeder returns for it
+    // (nothing: no answer), in place of the scale and the faults; null
+    // restores them.
+    using Feeder = std::function<std::vector<uint8_t>(const std::vector<uint8_t>& report)>;
+    void SetFeeder(Feeder feeder);
+    void ClearReports();
+    // The controller's report the scale answers this report with.
+    std::vector<uint8_t> ScaleAnswer(const std::vector<uint8_t>& report);
+
     std::vector<std::vector<uint8_t>> Reports() const;   // written, 255 bytes each
     std::vector<std::string> Opened() const;             // paths opened, in order
     int OpenDevices() const;                             // devices open now
@@ -72,6 +82,7 @@ private:
     std::vector<std::string> m_opened;
     int m_open = 0;
     bool m_unplugged = false;
+    Feeder m_feeder;
 };
 
 }  // namespace orv::test

@@ -128,6 +128,4 @@ private:
     bool Aborted();
     // Keeps the first failure's code over a later good closing.
     int CloseKeeping(int result);
-
-    uint32_t m_lastDrawn = 1000;   // no draw yet
 };

@@ -31,6 +31,16 @@ void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t 
     if (n > 0) std::memcpy(dst, src, n);
 }
 
+bool SamePaddedCode(const CChrArr& a, const CChrArr& b) {
+    auto unpadded = [](const CChrArr& c) {
+        int first = 0, last = c.GetLength();
+        while (first < last && (c[first] == '0' || c[first] == ' ')) ++first;
+        while (last > first && c[last - 1] == ' ') --last;
+        return c.Mid(first, last - first);
+    };
+    return unpadded(a) == unpadded(b);
+}
+
 namespace {
 std::mutex g_seqMutex;
 std::mt19937& SequenceGenerator() {

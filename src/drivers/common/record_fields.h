@@ -25,6 +25,10 @@ CChrArr HostText(const char* text, size_t cap);
 // leaves dst zeroed.
 void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars);
 
+// Whether two goods codes are the same once the zeros and spaces a register
+// pads them with (leading zeros and spaces, trailing spaces) are left out.
+bool SamePaddedCode(const CChrArr& a, const CChrArr& b);
+
 // The same for a text the device sent: at most maxChars of its bytes (up
 // to a zero byte), at most what dst holds.
 inline void CopyBytes(char* dst, size_t dstSize, const CChrArr& bytes, size_t maxChars = SIZE_MAX) {

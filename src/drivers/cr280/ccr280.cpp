@@ -138,8 +138,12 @@ int CCr280::ReadOnePLU(Cr280PLURecord& rec) {
         if (text.GetLength() != kGoodsLength) break;
         Cr280PLURecord r{};
         if (!ParsePLURecord(text, r)) return 0;
-        if (!found) got = r;
-        found = true;
+        // Only a record of the code asked for is that item: the register
+        // pads codes with zeros, and a record of another code is none of it.
+        if (!found && SamePaddedCode(CChrArr(r.code), code)) {
+            got = r;
+            found = true;
+        }
     }
     if (m_nError != 998 && m_nError != 0) return 0;
     if (!found) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "drivers/common/english_errors.h"
+#include "drivers/common/record_fields.h"
 
 namespace {
 
@@ -247,6 +248,11 @@ int CHida::ReadOnePlu(HidaPlu& plu) {
         return EndTurnFailing(m_nError);
     }
     if (!ExpectEOT() || !SendEOT()) return 0;
+    // A record of another code is not the item asked for.
+    if (!SamePaddedCode(got.code, code)) {
+        m_nError = 10;
+        return 0;
+    }
     plu = got;
     return 1;
 }

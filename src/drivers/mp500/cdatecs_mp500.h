@@ -17,6 +17,7 @@ public:
     // library: 0 with 999999 and a text naming the file or entry point when
     // it cannot.
     int Open(int port, int baud, int logical);
+    using CTelepathyECR::Open;
 
     // 1 for success; 0 with the library's result as the error (1..8, any
     // other 9999), its text shown in a message box.

@@ -75,11 +75,7 @@ struct ChildPlan {
     long fdLimit;   // descriptors to close one by one where close_range is missing
 };
 
-#if defined(__clang__)
 #define ORV_CHILD_CODE __attribute__((noinline, no_sanitize("address", "thread", "undefined")))
-#else
-#define ORV_CHILD_CODE __attribute__((noinline, no_sanitize_address, no_sanitize_thread, no_sanitize_undefined))
-#endif
 
 // Every descriptor above 2.
 ORV_CHILD_CODE void CloseDescriptors(long limit) {

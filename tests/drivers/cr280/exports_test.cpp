@@ -207,5 +207,22 @@ TEST_F(Cr280Exports, Type9OpensItsLineAndServesNoData) {
     EXPECT_EQ(emu.ReceivedCount(), 0u);
 }
 
+TEST(Cr280Records, ACodeOfBlanksOrNoneBecomesAnEmptyCode) {
+    // A code trimmed to nothing leaves no bytes to copy: the record's code is
+    // empty, and its name is taken all the same.
+    const struct {
+        const char* code;
+        const char* want;
+    } cases[] = {{"", ""}, {"   ", ""}, {" 123 ", "123"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        CCR_ECR logic;
+        Cr280PLURecord rec{};
+        ASSERT_EQ(logic.FromHostItem(Item(c.code, "Chleb", 3.5, 1, 1), rec), 1);
+        EXPECT_STREQ(rec.code, c.want);
+        EXPECT_STREQ(rec.name, "Chleb");
+    }
+}
+
 }  // namespace
 }  // namespace orv::test

@@ -186,6 +186,40 @@ TEST_F(Cr280LinkTest, PollingTheRegistersRecords) {
     }
 }
 
+TEST_F(Cr280LinkTest, ReadingOneItemTakesOnlyARecordOfItsCode) {
+    // The register answers a request for one code with a record of another
+    // (a stale or wrong answer): that record is not the item asked for.
+    Cr280EmuItem item;
+    item.name = "CHLEB       ";
+    item.price = 350;
+    struct Case {
+        const char* what;
+        std::vector<Bytes> turn;   // records in place of the register's own
+        int result;
+        int code;
+    };
+    const Case cases[] = {
+        {"the register's own record", {}, 1, 0},
+        {"another code in place of it", {Frame(Cr280Emulator::GoodsRecord("5801234123457", item))}, 0, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CCr280& cr = OpenCr();
+        m_emu->SetItem("5901234123457", item);
+        for (const Bytes& f : c.turn) m_emu->QueueTurnRecord(f);
+        Cr280PLURecord rec{};
+        std::strcpy(rec.code, "5901234123457");
+        EXPECT_EQ(cr.ReadOnePLU(rec), c.result);
+        EXPECT_EQ(cr.m_nError, c.code);
+        if (c.result == 1) {
+            EXPECT_STREQ(rec.code, "5901234123457");
+        }
+        cr.Close();
+        TearDown();
+        SetUp();
+    }
+}
+
 TEST_F(Cr280LinkTest, DepartmentUploadChecksNumbersAndPassesOverBadVat) {
     Cr280EmuDept dept;
     dept.name = "OGOLNY      ";

@@ -1,0 +1,6 @@
+// Fuzz target: everything a CAS LP label scale answers (see serial_harness.h).
+#include "serial_families.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return orv::fuzz::RunSerialInput(orv::fuzz::CasLpFamily(), data, size);
+}
