@@ -83,7 +83,7 @@ std::unique_ptr<orv::platform::HidDevice> FakeHidBus::Open(const std::string& pa
     return nullptr;
 }
 
-std::vector<uint8_t> FakeHidBus::ScaleAnswer(const std::vector<uint8_t>& r) {
+std::vector<uint8_t> FakeHidBus::ScaleAnswer(const std::vector<uint8_t>& r, Fault fault) {
     // The frame from byte 2 up to its "}": its payload, without the checksum.
     std::vector<uint8_t> answer(255, 0);
     answer[1] = r.size() > 1 ? r[1] : 0;
@@ -128,7 +128,7 @@ int FakeHidBus::Write(const uint8_t* report, size_t size) {
             m_faults.pop_front();
         }
     }
-    std::vector<uint8_t> answer = ScaleAnswer(r);
+    std::vector<uint8_t> answer = ScaleAnswer(r, fault);
     std::lock_guard<std::mutex> lock(m_mutex);
     switch (fault) {
     case Fault::Status4: answer[1] = 4; break;

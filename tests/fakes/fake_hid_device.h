@@ -52,7 +52,7 @@ public:
     void SetFeeder(Feeder feeder);
     void ClearReports();
     // The controller's report the scale answers this report with.
-    std::vector<uint8_t> ScaleAnswer(const std::vector<uint8_t>& report);
+    std::vector<uint8_t> ScaleAnswer(const std::vector<uint8_t>& report, Fault fault = Fault::None);
 
     std::vector<std::vector<uint8_t>> Reports() const;   // written, 255 bytes each
     std::vector<std::string> Opened() const;             // paths opened, in order
