@@ -444,10 +444,15 @@ int CNcr::PrepareTransfer(int job, int stop) {
             waiting = true;
             break;
         }
-        if (Pause(kStatusPollSeconds) != 0) return 0;
+        if (Pause(kStatusPollSeconds) != 0) break;
         m_nError = -5;
     }
-    if (!waiting) return 0;
+    if (!waiting) {
+        // The register may still answer the DLE: the next request waits
+        // for the line to go quiet first.
+        m_pSerial->MarkUnsettled(m_nPort);
+        return 0;
+    }
     m_nError = 0;
     const CChrArr reply = ReceiveFrame(job);
     NcrStatus status;

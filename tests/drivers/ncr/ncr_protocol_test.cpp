@@ -363,6 +363,17 @@ TEST_F(NcrProtocol, StartWaitsThroughBusyRepliesAndTheNextStepQuestion) {
     EXPECT_EQ(m_emu.SequenceErrors(), 0);
 }
 
+// A register that has not answered the DLE by the end of the status polls
+// may still answer it: the line is left to go quiet before the next request,
+// and the same after a break during the polls.
+TEST_F(NcrProtocol, StatusPollsGivenUpLeaveTheLineUnsettled) {
+    orv::platform::SetTimeScale(0.01);
+    m_emu.SetSilent(true);
+    EXPECT_EQ(m_proto.PrepareTransfer(0, 0), 0);
+    EXPECT_EQ(m_proto.m_nError, -5);
+    EXPECT_TRUE(m_serial.IsUnsettled(kPort));
+}
+
 TEST_F(NcrProtocol, JobEndGivesUpAfterThreeEmptyReplies) {
     orv::platform::SetTimeScale(0.01);
     // A reply for another job counts as empty; so does silence after it.
