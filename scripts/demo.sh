@@ -20,14 +20,8 @@ cleanup() {
 trap cleanup EXIT
 
 # Start the simulator; its first line names the port to use (ECR_COM1=/dev/pts/N).
-"$bin/tools/ecr-sim" --device elzab >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 1 100); do
-    grep -q '^ECR_COM1=' "$work/sim.out" 2>/dev/null && break
-    sleep 0.05
-done
-port_line=$(grep -m1 '^ECR_COM1=' "$work/sim.out") || { echo "simulator did not start" >&2; cat "$work/sim.err" >&2; exit 1; }
-export "${port_line?}"
+. scripts/start-sim.sh
+start_sim "$bin/tools/ecr-sim" "$work" --device elzab
 echo "Simulated Elzab register on ${ECR_COM1}"
 
 # Goods: number;code;name;VAT group;department;price;unit (names in UTF-8 here;

@@ -52,16 +52,12 @@ awk '/^```c$/{f=1;next} /^```$/{if(f){exit}} f' "$readme" >"$work/example.c"
 # shellcheck disable=SC2046
 cc -std=c11 -Wall -Wextra -Werror -o "$work/example" "$work/example.c" $(pkg-config --cflags --libs orvanta)
 # Run as the README runs it: against the simulator it starts first.
-"$prefix/bin/ecr-sim" --device elzab >"$work/sim.out" 2>"$work/sim.err" &
-sim=$!
-for _ in $(seq 1 100); do
-    grep -q '^ECR_COM1=' "$work/sim.out" 2>/dev/null && break
-    sleep 0.05
-done
+. "$(dirname "$0")/../../scripts/start-sim.sh"
+start_sim "$prefix/bin/ecr-sim" "$work" --device elzab
 status=0
-( export "$(head -n 1 "$work/sim.out")"; LD_LIBRARY_PATH="$libdir" "$work/example" ) || status=$?
-kill "$sim" 2>/dev/null || true
-wait "$sim" 2>/dev/null || true
+LD_LIBRARY_PATH="$libdir" "$work/example" || status=$?
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
 [ "$status" -eq 0 ] || { echo "the README's example failed against the simulator ($status)"; cat "$work/sim.err"; exit 1; }
 
 echo "== installed ecrctl finds its library"
