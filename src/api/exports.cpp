@@ -298,6 +298,9 @@ ECR_EXPORT int ECR_CALL EcrIsDone(void) {
     return 1;
 }
 
+}  // extern "C"
+
+// Helpers of EcrError and EcrErrMsg (C++ types: outside the C linkage).
 namespace {
 // EcrError and EcrErrMsg before any EcrCreate or job.
 CLogicECR& CurrentForError() {
@@ -326,6 +329,8 @@ const ErrorRead& ReadError(ErrorRead::By by) {
     return r;
 }
 }  // namespace
+
+extern "C" {
 
 ECR_EXPORT int ECR_CALL EcrError(void) {
     try {
