@@ -328,7 +328,10 @@ void CheckContents(SerialJob job, int type, const Sources& src, bool asked) {
             Broken("a sale's name the answers did not hold", job, type);
         if (!FromAnswers(s.sale.code, src) || !FromAnswers(s.item.code, src))
             Broken("a sale's code the answers did not hold", job, type);
-        if (!NumberFromAnswers(s.sale.quantity, src) || !NumberFromAnswers(s.sale.value, src))
+        // Some registers send no sales value: it is the quantity times a
+        // price, both of which the answers must hold.
+        const bool valueFromPrice = s.sale.quantity != 0 && NumberFromAnswers(s.sale.value / s.sale.quantity, src);
+        if (!NumberFromAnswers(s.sale.quantity, src) || !(NumberFromAnswers(s.sale.value, src) || valueFromPrice))
             Broken("a sale's quantity or value the answers did not hold", job, type);
     }
     // VAT rates: undefined (-3), exempt (-1) or a rate the answers held; a
