@@ -172,6 +172,10 @@ void SharpEmulator::EndlessEmptyBlocks(bool on) {
     std::lock_guard<std::mutex> lk(m_stateMutex);
     m_endlessEmpty = on;
 }
+void SharpEmulator::AnswerWithAnotherRecord(bool on) {
+    std::lock_guard<std::mutex> lk(m_stateMutex);
+    m_anotherRecord = on;
+}
 void SharpEmulator::SetReplyDelay(int ms) {
     std::lock_guard<std::mutex> lk(m_stateMutex);
     m_delayMs = ms;
@@ -453,6 +457,10 @@ void SharpEmulator::ReplyFile(uint32_t fileId, const std::string& key) {
         if (rec == file.records.end()) {
             EndWith(404);
             return;
+        }
+        if (m_anotherRecord && file.records.size() > 1) {
+            ++rec;
+            if (rec == file.records.end()) rec = file.records.begin();
         }
         chosen.emplace_back(rec->first, &rec->second);
     }

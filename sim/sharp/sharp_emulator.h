@@ -92,6 +92,9 @@ public:
     // A register that never ends a file: after the header of a read it
     // sends empty data blocks, none of them flagged last.
     void EndlessEmptyBlocks(bool on);
+    // A register that answers a read of one record with another record of
+    // the file (the next one held after it, else the first).
+    void AnswerWithAnotherRecord(bool on);
     void SetReplyDelay(int ms);
 
     // Reply blocks as this register frames them (for byte checks).
@@ -146,6 +149,7 @@ private:
     int m_selectAnswer = -1;
     bool m_secondSelections = false;
     bool m_endlessEmpty = false;
+    bool m_anotherRecord = false;
     int m_delayMs = 0;
     bool m_record = true;
 

@@ -923,17 +923,24 @@ namespace {
 constexpr int kRecordMissing = kSharpDeviceBase + 404;
 }
 
-int CSharpLink::ReadOneGoods(const std::string& argument, const SharpPluFn& fn) {
+int CSharpLink::ReadOneGoods(uint32_t file, const CChrArr& key, const SharpPluFn& fn) {
     int records = 0;
     const int r = ReadFile(
-        0, argument,
+        0, FileData(file) + key.ToString() + "/",
         [&](const SharpHeader& header, const CChrArr& record) {
+            // Only the record of the key asked answers the read: one of
+            // another item (a register that lost track of the request) is
+            // passed over.
+            if (2 * static_cast<uint64_t>(header[6]) != static_cast<uint64_t>(key.GetLength()) ||
+                !(record.Left(key.GetLength()) == key))
+                return 1;
             SharpPluRow row;
             if (!ParseGoodsRecord(header, record, row)) return 0;
+            ++records;
             if (fn) fn(row);
             return 1;
         },
-        nullptr, &records);
+        nullptr);
     if (r == 1 && records == 0) {
         m_nError = kRecordMissing;
         return 0;
@@ -945,14 +952,14 @@ int CSharpLink::ReadGoodsByNumber(const SharpPluRow& request, const SharpPluFn& 
     BeginTransfer();
     CChrArr key;
     if (!NumberKey(request.number, key)) return 0;
-    return ReadOneGoods(FileData(kSharpPluFile) + key.ToString() + "/", fn);
+    return ReadOneGoods(kSharpPluFile, key, fn);
 }
 
 int CSharpLink::ReadGoodsByBarcode(const SharpPluRow& request, const SharpPluFn& fn) {
     BeginTransfer();
     CChrArr key;
     if (!BarcodeKey(request.code, key)) return 0;
-    return ReadOneGoods(FileData(m_traits.eanFileId) + key.ToString() + "/", fn);
+    return ReadOneGoods(m_traits.eanFileId, key, fn);
 }
 
 int CSharpLink::ReadDepts(const SharpDeptFn& fn) {

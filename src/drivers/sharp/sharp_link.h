@@ -140,7 +140,8 @@ private:
     int EndByRegister();
     // The number or the decoded barcode of a record key; 0 with 9999.
     int ParseKey(const CChrArr& key, uint32_t& number, char* code, size_t codeSize);
-    // A one-record read: 1404 when the file ends without it.
-    int ReadOneGoods(const std::string& argument, const SharpPluFn& fn);
+    // A one-record read: only a record of that key answers it; 1404 when
+    // the file ends without one.
+    int ReadOneGoods(uint32_t file, const CChrArr& key, const SharpPluFn& fn);
     bool m_bInResult = false;   // fetching the result record
 };

@@ -143,6 +143,16 @@ TEST_F(SharpTest, EveryClassWritesDeletesAndReadsBackItsGoods) {
         ASSERT_EQ(got.size(), 1u);
         EXPECT_STREQ(got[0].name, rows[0].name);
 
+        // A register that answers a one-record read with another item's
+        // record has not answered it: that item is missing, nothing is
+        // handed on.
+        emu.AnswerWithAnotherRecord(true);
+        got.clear();
+        EXPECT_EQ(c.readOne(*link, rows[0], [&](const SharpPluRow& r) { got.push_back(r); }), 0);
+        EXPECT_EQ(link->m_nError, 1404);
+        EXPECT_TRUE(got.empty()) << got[0].number << " " << got[0].code;
+        emu.AnswerWithAnotherRecord(false);
+
         // An empty file reads as no records.
         emu.SetFile(c.file, SharpEmuFile{});
         got.clear();
