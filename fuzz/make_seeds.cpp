@@ -224,9 +224,8 @@ void Elcom50(const std::string& dir) {
     }
 }
 
-void Tango(const std::string& dir) {
-    const SerialFamily& f = TangoFamily();
-    for (int type : {12, 57, 85}) {
+void TangoRegisters(const SerialFamily& f, std::initializer_list<int> types, const std::string& dir) {
+    for (int type : types) {
         orv::test::TangoEmulator emu(kEmulatorPort);
         orv::test::TangoDevice::GoodsFields g;
         g.code = "5901234123457";
@@ -243,6 +242,9 @@ void Tango(const std::string& dir) {
         RecordAll(f, IndexOf(f, type), emu, dir, "");
     }
 }
+
+void Tango(const std::string& dir) { TangoRegisters(TangoFamily(), {12, 57, 85}, dir); }
+void NextTcp(const std::string& dir) { TangoRegisters(NextTcpFamily(), {85, 86}, dir); }
 
 void Posnet(const std::string& dir) {
     const SerialFamily& f = PosnetFamily();
@@ -391,7 +393,7 @@ int main(int argc, char** argv) {
         {"elzab", Elzab},   {"dsa", Dsa},       {"elcom50", Elcom50}, {"tango", Tango},   {"posnet", Posnet},
         {"sharp", Sharp},   {"sharp227", Sharp227}, {"adax", Adax},   {"dsp800", Dsp800}, {"cr280", Cr280},
         {"ncr", Ncr},       {"elemis", Elemis}, {"cas_lp", CasLp},    {"medesa", Medesa}, {"dibal", Dibal},
-        {"medesa_usb", MedesaUsb}};
+        {"medesa_usb", MedesaUsb}, {"next_tcp", NextTcp}};
     for (auto [name, record] : families) {
         bool wanted = argc == 2;
         for (int i = 2; i < argc; ++i) wanted = wanted || std::string(argv[i]) == name;

@@ -35,6 +35,18 @@ inline const SerialFamily& TangoFamily() {
     return f;
 }
 
+// Novitus Next over TCP (connection kind 11): the Tango protocol on a
+// connection to port 5001.
+inline const SerialFamily& NextTcpFamily() {
+    static const SerialFamily f = [] {
+        SerialFamily n{"next_tcp", {85, 86}, 9600};
+        n.kind = 11;
+        n.tcp = true;
+        return n;
+    }();
+    return f;
+}
+
 // Posnet Perfekt and Bingo, and Posnet ECR: the same ESC frames.
 inline const SerialFamily& PosnetFamily() {
     static const SerialFamily f{"posnet", {38, 44, 45, 54, 62, 21}, 9600};

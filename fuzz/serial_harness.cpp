@@ -21,6 +21,7 @@
 #include "fakes/recording_host.h"
 #include "orvanta/ecr.h"
 #include "platform/clock.h"
+#include "tcp_peer.h"
 
 namespace orv::fuzz {
 
@@ -34,15 +35,19 @@ namespace {
 // the job counts as hung (the item loop gives up after three silent items).
 constexpr int kWaitsAfterAnswers = 400;
 constexpr int kJobWallMillis = 20000;
+// TCP: the answers come from another thread over a real socket, so the
+// library's waits must last long enough to see them: a 10-second wait takes
+// 50 ms.
+constexpr double kTcpTimeScale = 0.005;
 constexpr const char* kDumpDir = "/dev/shm/orvanta-fuzz";
 
 // What the job handed the host, for a look at a failing input.
 void DumpRecords() {
     for (const auto& it : Host().Items())
-        std::fprintf(stderr, "  item %u code '%s' name '%s' price %g vat %g/%u\n", it.number, it.code, it.name,
+        std::fprintf(stderr, "  item %u code '%s' name '%s' price %.17g vat %g/%u\n", it.number, it.code, it.name,
                      it.price, it.vat_rate, it.vat_group);
     for (const auto& s : Host().Sales())
-        std::fprintf(stderr, "  sale plu %u code '%s' name '%s' qty %g value %g (item %u '%s' '%s')\n", s.sale.plu,
+        std::fprintf(stderr, "  sale plu %u code '%s' name '%s' qty %.17g value %.17g (item %u '%s' '%s')\n", s.sale.plu,
                      s.sale.code, s.sale.name, s.sale.quantity, s.sale.value, s.item.number, s.item.code, s.item.name);
 }
 
@@ -78,6 +83,30 @@ orv::test::FakeHidBus& HidBus() {
     return *bus;
 }
 
+// The register's end of the TCP families' connections (the port the
+// library connects to).
+LoopbackPeer& TcpPeer() {
+    static LoopbackPeer* peer = [] {
+        auto* p = new LoopbackPeer(5001);
+        if (!p->Start()) {
+            std::fprintf(stderr, "cannot listen on the loopback address\n");
+            std::abort();
+        }
+        return p;
+    }();
+    return *peer;
+}
+
+// Every byte the library sent the device during the job.
+Bytes Written(const SerialFamily& family) {
+    if (family.usb) {
+        Bytes all;
+        for (const Bytes& r : HidBus().Reports()) all.insert(all.end(), r.begin(), r.end());
+        return all;
+    }
+    return family.tcp ? TcpPeer().Written() : Line()->Written();
+}
+
 }  // namespace
 
 orv::test::FakeHidBus& UsbBus() { return HidBus(); }
@@ -86,7 +115,7 @@ namespace {
 
 // Whether the job asked the device anything.
 bool Asked(const SerialFamily& family) {
-    return family.usb ? !HidBus().Reports().empty() : !Line()->Written().empty();
+    return !Written(family).empty();
 }
 
 EcrItemRecord Goods(uint32_t number, const char* name, const char* code, double price) {
@@ -130,6 +159,9 @@ bool RunJob(const SerialFamily& family, SerialJob job, int type, double timeScal
             if (!a.empty() && a.size() < 255) a.resize(255, 0);
             return a;
         });
+    } else if (family.tcp) {
+        TcpPeer().ClearRecords();
+        TcpPeer().SetFeeder(feeder);
     } else {
         line->SetFeeder(feeder);
     }
@@ -141,11 +173,13 @@ bool RunJob(const SerialFamily& family, SerialJob job, int type, double timeScal
     EcrDeviceRecord dev = orv::test::DeviceRecord(type, 1, family.baud, family.kind);
     dev.word7 = family.word7;
     dev.word6 = family.word6;
+    if (family.tcp) dev.port = static_cast<int32_t>(TcpPeer().Address());
     const bool started = StartJob(job, &dev, items) != 0;
     if (started && !orv::test::WaitEcrDone(wallMillis, std::chrono::microseconds(20)))
         Broken("the job did not end in time", job, type);
     line->SetFeeder(nullptr);
     if (family.usb) HidBus().SetFeeder(nullptr);
+    if (family.tcp) TcpPeer().SetFeeder(nullptr);
     return started;
 }
 
@@ -165,7 +199,7 @@ Sources MakeSources(const SerialFamily& family, SerialJob job, const Bytes& fed)
     Sources src{{fed}, family.textPieces, family.binaryWidths, {}};
     if (family.textMap) src.streams.push_back(family.textMap(fed));
     if (family.echoesRequest && job == SerialJob::ReadGoodsByList) {
-        src.streams.push_back(Line()->Written());
+        src.streams.push_back(Written(family));
         Bytes host;
         for (const EcrItemRecord& it : HostItems()) {
             for (const char* t : {it.name, it.code}) {
@@ -277,13 +311,14 @@ bool NumberFromAnswers(double v, const Sources& src) {
     for (int frac = 0; frac <= 6; ++frac) {
         const double scaled = std::fabs(v * std::pow(10.0, frac));
         if (scaled >= 9007199254740992.0) {
-            // Beyond 2^53 a double no longer holds every integer: any run of
-            // as many digits that reads as the same double will do.
+            // Beyond 2^53 a double no longer holds every integer (and the
+            // division by a power of ten rounds once more): any run of as
+            // many digits that reads as nearly the same double will do.
             const auto len = static_cast<size_t>(std::floor(std::log10(scaled))) + 1;
             for (size_t i = 0; i + len <= src.digits.size(); ++i) {
                 const std::string run(src.digits.begin() + static_cast<long>(i),
                                       src.digits.begin() + static_cast<long>(i + len));
-                if (std::strtod(run.c_str(), nullptr) == scaled) return true;
+                if (std::fabs(std::strtod(run.c_str(), nullptr) - scaled) <= 1e-12 * scaled) return true;
             }
             break;
         }
@@ -444,7 +479,7 @@ int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size)
         if (++waitsAfter > kWaitsAfterAnswers) Broken("the job keeps waiting for a silent register", job, type);
         return {};
     };
-    if (RunJob(family, job, type, 0.0, kJobWallMillis, feeder)) {
+    if (RunJob(family, job, type, family.tcp ? kTcpTimeScale : 0.0, kJobWallMillis, feeder)) {
         // A job that asks the register nothing (one the model does without)
         // may succeed without an answer.
         const bool asked = Asked(family);
@@ -454,7 +489,7 @@ int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size)
         if (stats)
             std::fprintf(stderr, "stats %s type %d: %zu answers, %d waits after them, %zu bytes written, error %d %s\n",
                          JobName(job), type, answers.size(), waitsAfter,
-                         family.usb ? HidBus().Reports().size() * 255 : Line()->Written().size(), EcrError(),
+                         Written(family).size(), EcrError(),
                          EcrError() != 0 && EcrErrMsg() ? EcrErrMsg() : "");
     }
     return 0;

@@ -49,6 +49,10 @@ struct SerialFamily {
     // USB HID: the answers are the bus controller's reports (each answer
     // one report) on the scripted HID bus, not bytes on a serial line.
     bool usb = false;
+    // TCP: the answers come over a loopback connection, one to each piece
+    // the library writes (at a slower clock: the library's waits take real
+    // time); the device record carries the peer's address.
+    bool tcp = false;
     // A read by list hands back the host's item with what the register
     // holds filled in: its texts may also come from the host's item and from
     // the request the library wrote.
