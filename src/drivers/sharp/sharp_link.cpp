@@ -932,7 +932,7 @@ int CSharpLink::ReadOneGoods(uint32_t file, const CChrArr& key, const SharpPluFn
             // another item (a register that lost track of the request) is
             // passed over.
             if (2 * static_cast<uint64_t>(header[6]) != static_cast<uint64_t>(key.GetLength()) ||
-                !(record.Left(key.GetLength()) == key))
+                record.GetLength() < key.GetLength() || record.Left(key.GetLength()).Compare(key) != 0)
                 return 1;
             SharpPluRow row;
             if (!ParseGoodsRecord(header, record, row)) return 0;
