@@ -38,7 +38,10 @@ bool SamePaddedCode(const CChrArr& a, const CChrArr& b) {
         while (last > first && c[last - 1] == ' ') --last;
         return c.Mid(first, last - first);
     };
-    return unpadded(a) == unpadded(b);
+    // Byte for byte: the arrays' own comparison takes a left side that
+    // begins the right one as equal.
+    const CChrArr ua = unpadded(a), ub = unpadded(b);
+    return !ua.IsEmpty() && ua.GetLength() == ub.GetLength() && ua.Compare(ub) == 0;
 }
 
 namespace {

@@ -26,7 +26,8 @@ CChrArr HostText(const char* text, size_t cap);
 void CopyText(char* dst, size_t dstSize, const char* src, size_t srcCap, size_t maxChars);
 
 // Whether two goods codes are the same once the zeros and spaces a register
-// pads them with (leading zeros and spaces, trailing spaces) are left out.
+// pads them with (leading zeros and spaces, trailing spaces) are left out;
+// a code of nothing but padding is the same as no other.
 bool SamePaddedCode(const CChrArr& a, const CChrArr& b);
 
 // The same for a text the device sent: at most maxChars of its bytes (up

@@ -201,6 +201,7 @@ TEST_F(Cr280LinkTest, ReadingOneItemTakesOnlyARecordOfItsCode) {
     const Case cases[] = {
         {"the register's own record", {}, 1, 0},
         {"another code in place of it", {Frame(Cr280Emulator::GoodsRecord("5801234123457", item))}, 0, 10},
+        {"a code the asked one begins", {Frame(Cr280Emulator::GoodsRecord("59012341234", item))}, 0, 10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -232,13 +232,17 @@ TEST_F(HidaLinkTest, ReadingGoods) {
     ASSERT_EQ(h.ReadOnePlu(one), 1) << h.m_nError;
     EXPECT_EQ(one.name.ToString(), "MASLO       ");
 
-    // A record of another code in answer to one code is not that item.
-    m_emu->QueueTurnRecord(Block("D", Cr280Emulator::HidaGoodsRecord("0000000000079", EmuItem("SER", 1250))));
-    one.code = CChrArr("77");
-    EXPECT_EQ(h.ReadOnePlu(one), 0);
-    EXPECT_EQ(h.m_nError, 10);
-    ASSERT_EQ(h.ReadOnePlu(one), 1) << h.m_nError;   // the line is ready for the next request
-    EXPECT_EQ(one.code.ToString(), "0000000000077");
+    // A record of another code in answer to one code is not that item, also
+    // when one code begins the other.
+    for (const char* other : {"0000000000079", "0000000000007", "0000000000770"}) {
+        SCOPED_TRACE(other);
+        m_emu->QueueTurnRecord(Block("D", Cr280Emulator::HidaGoodsRecord(other, EmuItem("SER", 1250))));
+        one.code = CChrArr("77");
+        EXPECT_EQ(h.ReadOnePlu(one), 0);
+        EXPECT_EQ(h.m_nError, 10);
+        ASSERT_EQ(h.ReadOnePlu(one), 1) << h.m_nError;   // the line is ready for the next request
+        EXPECT_EQ(one.code.ToString(), "0000000000077");
+    }
 
     // Silence in the register's turn: EOT on the third read, the time-out kept.
     m_emu->QueueTurnRecord(Bytes());
