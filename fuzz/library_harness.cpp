@@ -1,8 +1,10 @@
 #include "library_harness.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +23,7 @@ using orv::test::RecordingHost;
 namespace {
 
 constexpr int kJobWallMillis = 20000;
+constexpr const char* kDumpDir = "/dev/shm/orvanta-fuzz";
 
 LibraryJob g_job = LibraryJob::Count;
 int g_type = 0;
@@ -120,6 +123,8 @@ const EcrItemRecord& HostItem(int i) {
 }
 
 void* LoadFake(const char* variable, const char* path) {
+    // The files a job leaves (the sale log) go to memory, not to the disk.
+    if (::mkdir(kDumpDir, 0700) == 0 || errno == EEXIST) ::setenv("TMPDIR", kDumpDir, 1);
     ::setenv(variable, path, 1);
     EcrCreate(nullptr);
     void* handle = ::dlopen(path, RTLD_NOW);
