@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     InputReader in(data, size);
-    const auto job = static_cast<LibraryJob>(in.Byte() % static_cast<uint8_t>(LibraryJob::Count));
+    const LibraryJob job = PickJob(in);
     EcrDeviceRecord dev = orv::test::DeviceRecord(114, static_cast<int>(kAddress));
 
     const Fake& fake = TheFake();

@@ -115,6 +115,10 @@ const char* JobName(LibraryJob job) {
     return i < std::size(names) ? names[i] : "?";
 }
 
+LibraryJob PickJob(InputReader& in) {
+    return static_cast<LibraryJob>(in.Byte() % static_cast<uint8_t>(LibraryJob::Count));
+}
+
 const EcrItemRecord& HostItem(int i) {
     static const EcrItemRecord items[kHostItems] = {Goods(1, "Chleb", "5901234123457", 3.5),
                                                     Goods(2, "Mleko 2%", "", 2.99),

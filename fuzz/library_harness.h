@@ -38,6 +38,8 @@ enum class LibraryJob : uint8_t {
     DeleteGoods, Count
 };
 const char* JobName(LibraryJob job);
+// The job the input's next byte picks.
+LibraryJob PickJob(InputReader& in);
 
 // The goods the host hands every job that takes items (numbers 1..3).
 constexpr int kHostItems = 3;

@@ -77,9 +77,8 @@ const char* EntryOf(LibraryJob job) {
 std::string Field(const char* field, size_t size) { return std::string(field, ::strnlen(field, size)); }
 
 void CheckReceived(LibraryJob job, const std::vector<MP500Article>& articles, const Outcome& o) {
-    std::vector<MP500Article> pushed(articles.begin(),
-                                     articles.begin() + static_cast<long>(o.limit < 0 ? articles.size()
-                                                                                    : std::min<size_t>(articles.size(), static_cast<size_t>(o.limit))));
+    std::vector<MP500Article> pushed = articles;
+    if (o.limit >= 0 && pushed.size() > static_cast<size_t>(o.limit)) pushed.resize(static_cast<size_t>(o.limit));
     if (o.before != 0) pushed.clear();
     if (job == LibraryJob::ReadAllGoods) {
         const auto items = Host().Items();
@@ -122,7 +121,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     InputReader in(data, size);
-    const auto job = static_cast<LibraryJob>(in.Byte() % static_cast<uint8_t>(LibraryJob::Count));
+    const LibraryJob job = PickJob(in);
     EcrDeviceRecord dev = orv::test::DeviceRecord(kTypes[in.Byte() % std::size(kTypes)], 1, 9600);
     dev.word7 = 1;
 

@@ -308,7 +308,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     InputReader in(data, size);
-    const auto job = static_cast<LibraryJob>(in.Byte() % static_cast<uint8_t>(LibraryJob::Count));
+    const LibraryJob job = PickJob(in);
     const uint8_t setup = in.Byte();
     EcrDeviceRecord dev = orv::test::DeviceRecord(kTypes[setup % 8], 2, 9600, kKinds[(setup >> 3) % 3]);
     dev.flags = (setup >> 5) & 3u;
