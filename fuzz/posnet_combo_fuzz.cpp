@@ -17,9 +17,10 @@
 // Checked beyond the common promises: a record handed to the host is one of
 // those given (number, texts cut from the given texts, the price, quantity
 // and value the given texts hold, the VAT group), the VAT rates are those
-// given, the status texts are cut from those given, and a job whose library
+// given, the status texts are cut from those given, a job whose library
 // call reported a failure does not succeed (a failed item at least is
-// confirmed with its code).
+// confirmed with its code), and every device and request handle the
+// library gave is given back.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -322,11 +323,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fake.control("status", "", "0|0|0||");
     const Fed fed = Steer(in);
 
-    if (!RunLibraryJob(job, dev)) return 0;
-    CheckItems(fed);
-    CheckSales(fed);
-    CheckNamed(fed);
-    CheckStatus(fed);
-    CheckFailure(job, saleRecords);
+    if (RunLibraryJob(job, dev)) {
+        CheckItems(fed);
+        CheckSales(fed);
+        CheckNamed(fed);
+        CheckStatus(fed);
+        CheckFailure(job, saleRecords);
+    }
+    // Every device opened is closed and every request made is destroyed.
+    const std::string counts = fake.query("counts");
+    if (counts.find(" open=0 ") == std::string::npos || counts.find(" live=0") == std::string::npos)
+        Broken("a device or request of the library left held");
     return 0;
 }
