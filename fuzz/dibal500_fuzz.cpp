@@ -6,7 +6,7 @@
 // that many bytes); an entry point without a queued answer answers "OK".
 // Checked beyond the common promises: every item whose call the library
 // answered with anything but "OK" is confirmed to the host with a nonzero
-// code and a text.
+// code and a text, and no item both its calls were answered "OK" is.
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The items whose calls were not answered "OK", by the calls made in
     // order (a RegistersSend belongs to the ItemsSend before it).
-    std::set<int> failed;
+    std::set<int> failed, taken;
     int plu = -1;
     for (int i = 0, n = fake.calls(); i < n; ++i) {
         const std::string entry = fake.entry(i);
@@ -84,7 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             a = q.front();
             q.pop_front();
         }
-        if (!a || *a != "OK") failed.insert(plu);
+        if (!a || *a != "OK")
+            failed.insert(plu);
+        else if (entry == "RegistersSend")
+            taken.insert(plu);
     }
     for (int number : failed) {
         bool confirmed = false;
@@ -92,5 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             confirmed = confirmed || (static_cast<int>(c.item.number) == number && c.code != 0);
         if (!confirmed) Broken("an item the library refused was not confirmed as failed");
     }
+    for (const auto& c : Host().Confirmations())
+        if (c.code != 0 && taken.count(static_cast<int>(c.item.number)) && !failed.count(static_cast<int>(c.item.number)))
+            Broken("an item the library took was confirmed as failed");
     return 0;
 }
