@@ -1,6 +1,9 @@
 // Fuzz target: what Dibal's scale library answers the Dibal 500 driver
 // (type 114). The input steers the stand-in library of the tests
-// (tests/fakes/libs/dibalscop.cpp): byte 0 picks the job; the rest is a
+// (tests/fakes/libs/dibalscop.cpp): byte 0 picks the job; byte 1 the scale's
+// address (bits 0-1: one of three; a new address makes the driver load the
+// library afresh) and the file the library is loaded from (bits 2-3: the
+// stand-in, one without RegistersSend, none at that path); the rest is a
 // list of answers, each a byte (bit 0: ItemsSend or RegistersSend; bit 1:
 // no answer at all, a null text) and, unless null, a text (a length byte and
 // that many bytes); an entry point without a queued answer answers "OK".
@@ -8,6 +11,7 @@
 // answered with anything but "OK" is confirmed to the host with a nonzero
 // code and a text, and no item both its calls were answered "OK" is.
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <optional>
@@ -42,7 +46,9 @@ const Fake& TheFake() {
     return fake;
 }
 
-constexpr uint32_t kAddress = (10u << 24) | (0u << 16) | (0u << 8) | 5u;
+const uint32_t kAddresses[] = {(10u << 24) | 5u, (10u << 24) | 6u, (192u << 24) | (168u << 16) | (1u << 8) | 7u};
+const char* const kFiles[] = {ORVANTA_FAKE_DIBALSCOP, ORVANTA_FAKE_DIBALSCOP_PARTIAL, "/nonexistent/libdibalscop.so",
+                              ORVANTA_FAKE_DIBALSCOP};
 
 }  // namespace
 
@@ -52,10 +58,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) return 0;
+    if (size < 2) return 0;
     InputReader in(data, size);
     const LibraryJob job = PickJob(in);
-    EcrDeviceRecord dev = orv::test::DeviceRecord(114, static_cast<int>(kAddress));
+    const uint8_t setup = in.Byte();
+    EcrDeviceRecord dev = orv::test::DeviceRecord(114, static_cast<int>(kAddresses[setup % 4 % 3]));
+    ::setenv("ECR_LIB_DIBALSCOP", kFiles[(setup >> 2) % 4], 1);
 
     const Fake& fake = TheFake();
     fake.reset();
