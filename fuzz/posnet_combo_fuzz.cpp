@@ -181,6 +181,9 @@ Fed Steer(InputReader& in) {
             const int call = 1 + in.Byte() % 16;
             const uint8_t pick = in.Byte();
             const uint32_t code = pick < 0x80 ? kCodes[pick % std::size(kCodes)] : in.U32();
+            // A getter that reports success has written its results: a
+            // script's 0 would leave them unwritten, which no library does.
+            if (code == 0 && std::strncmp(entry, "POSG_", 5) == 0) break;
             TheFake().control("at", entry, (std::to_string(call) + "," + std::to_string(code)).c_str());
             break;
         }
