@@ -34,11 +34,15 @@
 //   packstat - "number|code|name|sold|returned|value"
 //   sale   - "type|number|code|name|quantity|value"
 //   vat    - "v1,...,v7"       status - "type|mode|totalizers|unique|software"
+// PosnetFakeRecord(command, fields, count) takes the same records with each
+// field a text of its own (any bytes but zero, any length: a getter writes
+// a text of 64 bytes or more as the whole 64-byte buffer, unterminated).
 // A builder that is made to fail still writes a request handle, so a
 // driver that does not destroy it is caught. The log (PosnetFakeCallCount,
 // PosnetFakeCall) holds one line per call: the name and the arguments
 // separated by "|" (texts as given, result pointers as "&").
-// PosnetFakeQuery(counts|goods|barcodes|groups|units|packs) reads state.
+// PosnetFakeQuery(counts|goods|barcodes|groups|units|packs) reads state;
+// PosnetFakeQuery(injected) the calls a script answered ("NAME|value").
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -148,6 +152,7 @@ struct Fake {
     std::map<PosHandle, Request> requests;
     int paramsCreated = 0, devicesOpened = 0, devicesClosed = 0, requestsCreated = 0, requestsDestroyed = 0;
     std::vector<std::string> log;
+    std::vector<std::string> injected;   // "NAME|value" of every call a script answered
     std::map<std::string, Script> scripts;
 
     std::map<uint32_t, Goods> goods;
@@ -174,6 +179,7 @@ struct Fake {
         requests = fresh.requests;
         paramsCreated = devicesOpened = devicesClosed = requestsCreated = requestsDestroyed = 0;
         log.clear();
+        injected.clear();
         scripts.clear();
         goods.clear();
         barcodes.clear();
@@ -223,12 +229,15 @@ std::string S(const std::vector<std::string>& f, size_t i) { return i < f.size()
 
 const char* Txt(PosArg a) { return a ? reinterpret_cast<const char*>(a) : ""; }
 
+// A text of up to 63 bytes is written with its terminator; a longer one
+// fills the whole result buffer and has none (what a library that does not
+// cut its texts leaves there).
 void PutText(PosArg p, const std::string& s) {
     if (!p) return;
     char* d = reinterpret_cast<char*>(p);
-    size_t n = s.size() < kResultTextSize - 1 ? s.size() : kResultTextSize - 1;
+    size_t n = s.size() < kResultTextSize ? s.size() : kResultTextSize;
     std::memcpy(d, s.data(), n);
-    d[n] = 0;
+    if (n < kResultTextSize) d[n] = 0;
 }
 void PutU32(PosArg p, uint32_t v) {
     if (p) std::memcpy(reinterpret_cast<void*>(p), &v, sizeof v);
@@ -580,6 +589,7 @@ uint64_t Dispatch(int e, const char* name, const PosArg* a, int n) {
         if (s.results.front().second > 0 && --s.results.front().second == 0) s.results.pop_front();
     }
     const bool zero = s.zero.count(call) != 0;
+    if (injected) f.injected.push_back(std::string(name) + '|' + std::to_string(value));
 
     switch (e) {
     case k_POS_CreateDeviceHandle: {
@@ -644,39 +654,10 @@ uint64_t Dispatch(int e, const char* name, const PosArg* a, int n) {
 
 std::string g_answer;
 
-}  // namespace
-
-#define ORV_FAKE_DEFINE(name, n, r)                                              \
-    FAKE_EXPORT r ORV_CALLEE_CLEANS name(FP_PARAMS_##n) {                                          \
-        const PosArg a[] = {FP_LIST_##n};                                        \
-        return static_cast<r>(Dispatch(k_##name, #name, a, n));                  \
-    }                                                                            \
-    static_assert(std::is_same_v<decltype(&name), name##_fn>, #name " shape");
-ORV_LIBPOSNET_ENTRIES(ORV_FAKE_DEFINE)
-ORV_LIBHLAPI_ENTRIES(ORV_FAKE_DEFINE)
-#undef ORV_FAKE_DEFINE
-
-FAKE_EXPORT int PosnetFakeControl(const char* command, const char* name, const char* arg) {
-    Fake& f = F();
-    std::lock_guard<std::mutex> lock(f.mutex);
-    const std::string c = command ? command : "", nm = name ? name : "", v = arg ? arg : "";
-    const std::vector<std::string> p = Split(v, '|');
-    if (c == "reset") {
-        f.Reset();
-    } else if (c == "result") {
-        std::vector<std::string> q = Split(v, ',');
-        int64_t value = std::strtoll(q[0].c_str(), nullptr, 0);
-        int count = q.size() > 1 ? std::atoi(q[1].c_str()) : -1;
-        f.scripts[nm].results.emplace_back(value, count);
-    } else if (c == "at") {
-        std::vector<std::string> q = Split(v, ',');
-        if (q.size() != 2) return 0;
-        f.scripts[nm].at[std::atoi(q[0].c_str())] = std::strtoll(q[1].c_str(), nullptr, 0);
-    } else if (c == "delay") {
-        f.scripts[nm].delayMs = std::atoi(v.c_str());
-    } else if (c == "zero") {
-        f.scripts[nm].zero.insert(std::atoi(v.c_str()));
-    } else if (c == "goods") {
+// One record of the register, from its fields (the record commands of
+// PosnetFakeControl and PosnetFakeRecord). False for an unknown command.
+bool AddRecord(Fake& f, const std::string& c, const std::vector<std::string>& p) {
+    if (c == "goods") {
         Goods g;
         g.number = U(p, 0);
         g.code = S(p, 1);
@@ -720,8 +701,7 @@ FAKE_EXPORT int PosnetFakeControl(const char* command, const char* name, const c
         s.value = S(p, 5);
         f.sales.push_back(s);
     } else if (c == "vat") {
-        std::vector<std::string> q = Split(v, ',');
-        for (size_t i = 0; i < 7; ++i) f.vat[i] = static_cast<uint16_t>(U(q, i));
+        for (size_t i = 0; i < 7; ++i) f.vat[i] = static_cast<uint16_t>(U(p, i));
     } else if (c == "status") {
         f.stType = U(p, 0);
         f.stMode = U(p, 1);
@@ -729,9 +709,57 @@ FAKE_EXPORT int PosnetFakeControl(const char* command, const char* name, const c
         f.stUnique = S(p, 3);
         f.stSoftware = S(p, 4);
     } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+#define ORV_FAKE_DEFINE(name, n, r)                                              \
+    FAKE_EXPORT r ORV_CALLEE_CLEANS name(FP_PARAMS_##n) {                                          \
+        const PosArg a[] = {FP_LIST_##n};                                        \
+        return static_cast<r>(Dispatch(k_##name, #name, a, n));                  \
+    }                                                                            \
+    static_assert(std::is_same_v<decltype(&name), name##_fn>, #name " shape");
+ORV_LIBPOSNET_ENTRIES(ORV_FAKE_DEFINE)
+ORV_LIBHLAPI_ENTRIES(ORV_FAKE_DEFINE)
+#undef ORV_FAKE_DEFINE
+
+FAKE_EXPORT int PosnetFakeControl(const char* command, const char* name, const char* arg) {
+    Fake& f = F();
+    std::lock_guard<std::mutex> lock(f.mutex);
+    const std::string c = command ? command : "", nm = name ? name : "", v = arg ? arg : "";
+    const std::vector<std::string> p = Split(v, '|');
+    if (c == "reset") {
+        f.Reset();
+    } else if (c == "result") {
+        std::vector<std::string> q = Split(v, ',');
+        int64_t value = std::strtoll(q[0].c_str(), nullptr, 0);
+        int count = q.size() > 1 ? std::atoi(q[1].c_str()) : -1;
+        f.scripts[nm].results.emplace_back(value, count);
+    } else if (c == "at") {
+        std::vector<std::string> q = Split(v, ',');
+        if (q.size() != 2) return 0;
+        f.scripts[nm].at[std::atoi(q[0].c_str())] = std::strtoll(q[1].c_str(), nullptr, 0);
+    } else if (c == "delay") {
+        f.scripts[nm].delayMs = std::atoi(v.c_str());
+    } else if (c == "zero") {
+        f.scripts[nm].zero.insert(std::atoi(v.c_str()));
+    } else if (!AddRecord(f, c, c == "vat" ? Split(v, ',') : p)) {
         return 0;
     }
     return 1;
+}
+
+// The record commands with each field a text of its own, so that a text may
+// hold "|" or "," and be of any length (bytes up to the first zero).
+FAKE_EXPORT int PosnetFakeRecord(const char* command, const char* const* fields, int count) {
+    Fake& f = F();
+    std::lock_guard<std::mutex> lock(f.mutex);
+    std::vector<std::string> p;
+    for (int i = 0; i < count; ++i) p.emplace_back(fields[i] ? fields[i] : "");
+    return AddRecord(f, command ? command : "", p) ? 1 : 0;
 }
 
 FAKE_EXPORT int PosnetFakeCallCount() {
@@ -771,6 +799,8 @@ FAKE_EXPORT const char* PosnetFakeQuery(const char* what) {
         for (auto& [n, name] : f.groups) o << n << '|' << name << '\n';
     } else if (w == "units") {
         for (auto& [n, u] : f.units) o << n << '|' << u.first << '|' << u.second << '\n';
+    } else if (w == "injected") {
+        for (const std::string& line : f.injected) o << line << '\n';
     } else if (w == "packs") {
         for (auto& [n, g] : f.packs) o << n << '|' << g.code << '|' << g.name << '|' << g.vat << '|' << g.price << '\n';
     }

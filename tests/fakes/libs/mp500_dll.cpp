@@ -10,6 +10,9 @@
 // library):
 //   Mp500FakeReset()                      forget everything
 //   Mp500FakeResult(entry, r)             the next call of entry returns r
+//   Mp500FakeResultAfter(entry, n, r)     the next call of entry transfers at
+//                                         most n articles (zeroing: clears),
+//                                         then returns r (a link lost midway)
 //   Mp500FakeDelay(ms)                    a pause before each callback
 //   Mp500FakeAdd(article)                 one more article on the scale
 //   Mp500FakeCount(what)                  "calls:<entry>", "held", "pulled", "deleted"
@@ -33,6 +36,7 @@ struct State {
     std::vector<MP500Article> held, pulled, deleted;
     std::map<std::string, int> calls;
     std::map<std::string, int> results;
+    std::map<std::string, std::pair<int, int>> after;   // articles, then result
     std::map<std::string, std::vector<int>> args;
     int delayMs = 0;
 };
@@ -42,11 +46,24 @@ State& S() {
     return *s;
 }
 
-int Enter(const char* entry, std::vector<int> a) {
+// The limit and result of a call: at most `articles` transferred, then `result`.
+struct Outcome {
+    int articles = -1;   // -1: all
+    int result = 0;
+};
+
+// Logs the call; a result set for it before any transfer (returned at once)
+// or after one.
+int Enter(const char* entry, std::vector<int> a, Outcome* after = nullptr) {
     State& s = S();
     std::lock_guard<std::mutex> lock(s.mutex);
     ++s.calls[entry];
     s.args[entry] = std::move(a);
+    auto later = s.after.find(entry);
+    if (after && later != s.after.end()) {
+        *after = {later->second.first, later->second.second};
+        s.after.erase(later);
+    }
     auto it = s.results.find(entry);
     if (it == s.results.end()) return 0;
     const int r = it->second;
@@ -65,9 +82,10 @@ void Pause() {
 
 bool SameCode(const MP500Article& a, const MP500Article& b) { return std::memcmp(a.code, b.code, sizeof a.code) == 0; }
 
-// Pulls until the callback says no more; fn takes each article.
-void PullAll(MP500Callback pull, void* context, void (*fn)(State&, const MP500Article&)) {
-    for (int i = 0;; ++i) {
+// Pulls until the callback says no more (or `limit` articles, -1 none); fn
+// takes each article.
+void PullAll(MP500Callback pull, void* context, int limit, void (*fn)(State&, const MP500Article&)) {
+    for (int i = 0; limit < 0 || i < limit; ++i) {
         Pause();
         MP500Article a;
         std::memset(&a, 0xEE, sizeof a);   // the driver must fill every byte
@@ -84,9 +102,10 @@ void PullAll(MP500Callback pull, void* context, void (*fn)(State&, const MP500Ar
 extern "C" {
 
 int MP500_CALL MP500SendArticles(int port, int baud, int zero, int logical, MP500Callback pull, void* context) {
-    const int r = Enter("MP500SendArticles", {port, baud, zero, logical, context == nullptr ? 0 : 1});
+    Outcome out;
+    const int r = Enter("MP500SendArticles", {port, baud, zero, logical, context == nullptr ? 0 : 1}, &out);
     if (r != 0) return r;
-    PullAll(pull, context, [](State& s, const MP500Article& a) {
+    PullAll(pull, context, out.articles, [](State& s, const MP500Article& a) {
         for (auto& h : s.held) {
             if (SameCode(h, a)) {
                 h = a;
@@ -95,13 +114,14 @@ int MP500_CALL MP500SendArticles(int port, int baud, int zero, int logical, MP50
         }
         s.held.push_back(a);
     });
-    return 0;
+    return out.result;
 }
 
 int MP500_CALL MP500DeleteArticles(int port, int baud, int logical, MP500Callback pull, void* context) {
-    const int r = Enter("MP500DeleteArticles", {port, baud, logical, context == nullptr ? 0 : 1});
+    Outcome out;
+    const int r = Enter("MP500DeleteArticles", {port, baud, logical, context == nullptr ? 0 : 1}, &out);
     if (r != 0) return r;
-    PullAll(pull, context, [](State& s, const MP500Article& a) {
+    PullAll(pull, context, out.articles, [](State& s, const MP500Article& a) {
         s.deleted.push_back(a);
         for (size_t i = 0; i < s.held.size(); ++i) {
             if (SameCode(s.held[i], a)) {
@@ -110,31 +130,34 @@ int MP500_CALL MP500DeleteArticles(int port, int baud, int logical, MP500Callbac
             }
         }
     });
-    return 0;
+    return out.result;
 }
 
 int MP500_CALL MP500ReceiveArticles(int port, int baud, int logical, MP500Callback push, void* context) {
-    const int r = Enter("MP500ReceiveArticles", {port, baud, logical, context == nullptr ? 0 : 1});
+    Outcome out;
+    const int r = Enter("MP500ReceiveArticles", {port, baud, logical, context == nullptr ? 0 : 1}, &out);
     if (r != 0) return r;
     std::vector<MP500Article> held;
     {
         std::lock_guard<std::mutex> lock(S().mutex);
         held = S().held;
     }
+    if (out.articles >= 0 && held.size() > static_cast<size_t>(out.articles)) held.resize(static_cast<size_t>(out.articles));
     for (size_t i = 0; i < held.size(); ++i) {
         Pause();
         MP500Article a = held[i];
         if (push(context, static_cast<int>(i), &a) == 0) return 1;
     }
-    return 0;
+    return out.result;
 }
 
 int MP500_CALL MP500ZeroPLUCounters(int port, int baud, int logical) {
-    const int r = Enter("MP500ZeroPLUCounters", {port, baud, logical});
+    Outcome out;
+    const int r = Enter("MP500ZeroPLUCounters", {port, baud, logical}, &out);
     if (r != 0) return r;
     std::lock_guard<std::mutex> lock(S().mutex);
     for (auto& h : S().held) h.quantity = h.value = 0;
-    return 0;
+    return out.result;
 }
 
 // ---- control ----
@@ -147,6 +170,7 @@ void Mp500FakeReset() {
     s.deleted.clear();
     s.calls.clear();
     s.results.clear();
+    s.after.clear();
     s.args.clear();
     s.delayMs = 0;
 }
@@ -154,6 +178,11 @@ void Mp500FakeReset() {
 void Mp500FakeResult(const char* entry, int result) {
     std::lock_guard<std::mutex> lock(S().mutex);
     S().results[entry] = result;
+}
+
+void Mp500FakeResultAfter(const char* entry, int articles, int result) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    S().after[entry] = {articles, result};
 }
 
 void Mp500FakeDelay(int ms) {
