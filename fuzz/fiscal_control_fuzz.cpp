@@ -131,6 +131,9 @@ public:
     void Add(const Variant& v) {
         Add(v.AsText());
         Add(std::to_string(v.AsInt()));
+        // A whole number reaches the host's unsigned fields with its 32 bits
+        // (the control's -1 is the host's 4294967295).
+        Add(std::to_string(static_cast<uint32_t>(v.AsInt())));
         char buf[512];
         std::snprintf(buf, sizeof buf, "%.6f", v.AsDouble());
         Add(buf);
