@@ -443,6 +443,8 @@ int CDibal::ReadRegisters(const std::function<void(const DibalItem&)>& deliver) 
                 ++count;
                 Notify(5, std::string(item.name), (count / 10) % 100, 0);
                 deliver(item);
+            } else {
+                m_nError = 0;   // a record left out is no failure of the read
             }
         } else {
             Notify(5, "Rejestr - " + ChrMid(record, 1, 2).ToString(), 75, 0);
