@@ -17,7 +17,8 @@
 //   control's code, the native code text), a version, device or native
 //   text, no control at all, an object class that cannot be made.
 // Every value the control holds is also written out (texts as they are,
-// numbers in decimal) as the bytes the content check compares with.
+// numbers in decimal, whole, with six decimals and in their shortest form)
+// as the bytes the content check compares with.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -137,6 +138,7 @@ public:
         char buf[512];
         std::snprintf(buf, sizeof buf, "%.6f", v.AsDouble());
         Add(buf);
+        Add(orv::fuzz::ShortestDigits(v.AsDouble()));
     }
     const std::string& Bytes() const { return m_bytes; }
 

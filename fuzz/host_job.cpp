@@ -1,6 +1,7 @@
 #include "host_job.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -72,6 +73,19 @@ bool TextHeld(const char* text, size_t n, const std::string& fed) {
     return true;
 }
 
+std::string ShortestDigits(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(v));
+    std::string digits;
+    for (const char* p = buf; p < r.ptr && *p != 'e'; ++p)
+        if (*p >= '0' && *p <= '9') digits += *p;
+    const size_t first = digits.find_first_not_of('0');
+    if (first == std::string::npos) return std::string();
+    digits.erase(0, first);
+    digits.erase(digits.find_last_not_of('0') + 1);
+    return digits;
+}
+
 std::string DigitsOf(const std::string& bytes) {
     std::string digits;
     for (char c : bytes)
@@ -95,7 +109,10 @@ bool NumberHeld(double v, const std::string& digits) {
         if (n == 0 || std::fabs(scaled - static_cast<double>(n)) > 1e-6 * scaled) continue;
         if (digits.find(std::to_string(n)) != std::string::npos) return true;
     }
-    return false;
+    // A number written out with more decimals than that: the digits of its
+    // shortest form (the one that reads back as the same double).
+    const std::string shortest = ShortestDigits(v);
+    return !shortest.empty() && digits.find(shortest) != std::string::npos;
 }
 
 [[noreturn]] void BrokenJob(const char* what, HostJob job, int type) {

@@ -47,9 +47,13 @@ bool TextHeld(const char* text, size_t n, const std::string& fed);
 // `digits` (DigitsOf the bytes fed) give the number: it is 0 (or nearer 0
 // than half a millionth), or its digits in units down to millionths, without
 // leading zeros, occur among them (every other byte left out: points, signs,
-// padding and exponents lie among the digits of a number written out).
+// padding and exponents lie among the digits of a number written out), or
+// the digits of its shortest form (ShortestDigits) occur among them (a
+// number written out with more decimals).
 std::string DigitsOf(const std::string& bytes);
 bool NumberHeld(double v, const std::string& digits);
+// The significant digits of the shortest text that reads back as |v|.
+std::string ShortestDigits(double v);
 
 // With ORVANTA_FUZZ_STATS set: a line per input (job, type, what the
 // target says of its input, the job's result).
