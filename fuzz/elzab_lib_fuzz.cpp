@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,10 @@ const std::string& WorkDir() {
     static const std::string dir = [] {
         std::string d = "/dev/shm/orvanta-fuzz-elzab-lib-" + std::to_string(::getpid());
         ::mkdir(d.c_str(), 0700);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(WorkDir(), ignored);
+        });
         return d;
     }();
     return dir;
