@@ -71,16 +71,17 @@ int g_closeAnswer = 0;
 // and its exchange files into the temporary one: both a folder in memory.
 // The job runs in it; the fuzzer's own paths stay as given.
 const std::string& WorkDir() {
-    static const std::string dir = [] {
-        std::string d = "/dev/shm/orvanta-fuzz-elzab-lib-" + std::to_string(::getpid());
-        ::mkdir(d.c_str(), 0700);
+    // Never freed: the clean-up at exit still needs it.
+    static const std::string* dir = [] {
+        auto* d = new std::string("/dev/shm/orvanta-fuzz-elzab-lib-" + std::to_string(::getpid()));
+        ::mkdir(d->c_str(), 0700);
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(WorkDir(), ignored);
         });
         return d;
     }();
-    return dir;
+    return *dir;
 }
 
 class InWorkDir {

@@ -20,6 +20,7 @@
 // numbers in decimal, whole, with six decimals and in their shortest form)
 // as the bytes the content check compares with.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -139,6 +140,8 @@ public:
         std::snprintf(buf, sizeof buf, "%.6f", v.AsDouble());
         Add(buf);
         Add(orv::fuzz::ShortestDigits(v.AsDouble()));
+        if (std::isnan(v.AsDouble())) Add("nan");
+        if (std::isinf(v.AsDouble())) Add("inf");
     }
     const std::string& Bytes() const { return m_bytes; }
 

@@ -34,12 +34,19 @@ EcrUnitRecord Unit(uint32_t number, const char* name) {
 
 void Dump() {
     for (const auto& it : Host().Items())
-        std::fprintf(stderr, "  item %u code '%s' name '%s' price %g\n", it.number, it.code, it.name, it.price);
+        std::fprintf(stderr, "  item %u code '%s' name '%s' price %.17g\n", it.number, it.code, it.name, it.price);
     for (const auto& s : Host().Sales())
         std::fprintf(stderr, "  sale plu %u code '%s' name '%s' qty %g value %g\n", s.sale.plu, s.sale.code,
                      s.sale.name, s.sale.quantity, s.sale.value);
     for (const auto& d : Host().Depts()) std::fprintf(stderr, "  dept %u '%s'\n", d.number, d.name);
     for (const auto& u : Host().Units()) std::fprintf(stderr, "  unit %u '%s'\n", u.number, u.name);
+    auto rates = [](const char* what, const double* r) {
+        std::fprintf(stderr, "  %s", what);
+        for (int i = 0; i < 8; ++i) std::fprintf(stderr, " %.17g", r[i]);
+        std::fprintf(stderr, "\n");
+    };
+    for (const auto& v : Host().VatCalls()) rates("vat", v.data());
+    for (const auto& st : Host().StatusCalls()) rates("status vat", st.vat.data());
     std::fprintf(stderr, "  error %d '%s'\n", EcrError(), EcrErrMsg() ? EcrErrMsg() : "(null)");
 }
 
@@ -223,8 +230,12 @@ void CheckRecordsFrom(HostJob job, int type, const std::string& fed) {
     auto text = [&](const auto& t, const char* what) {
         if (!TextFrom(t, fed)) BrokenJob(what, job, type);
     };
+    // A number that is no number (NaN, infinite) only where the source
+    // handed one back (written out as "nan" or "inf").
     auto number = [&](double v, const char* what) {
-        if (!NumberHeld(v, digits)) BrokenJob(what, job, type);
+        const bool held = std::isfinite(v) ? NumberHeld(v, digits)
+                                           : fed.find(std::isnan(v) ? "nan" : "inf") != std::string::npos;
+        if (!held) BrokenJob(what, job, type);
     };
     for (const auto& it : items) {
         text(it.name, "a read item's name the source did not hand back");
