@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -134,8 +135,11 @@ public:
         Add(v.AsText());
         Add(std::to_string(v.AsInt()));
         // A whole number reaches the host's unsigned fields with its 32 bits
-        // (the control's -1 is the host's 4294967295).
+        // (the control's -1 is the host's 4294967295), also one written as
+        // text (a department's code "-5" is its number 4294967291).
         Add(std::to_string(static_cast<uint32_t>(v.AsInt())));
+        const std::string text = v.AsText();
+        Add(std::to_string(static_cast<uint32_t>(std::strtoll(text.c_str(), nullptr, 10))));
         char buf[512];
         std::snprintf(buf, sizeof buf, "%.6f", v.AsDouble());
         Add(buf);
