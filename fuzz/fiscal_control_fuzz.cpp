@@ -136,10 +136,14 @@ public:
         Add(std::to_string(v.AsInt()));
         // A whole number reaches the host's unsigned fields with its 32 bits
         // (the control's -1 is the host's 4294967295), also one written as
-        // text (a department's code "-5" is its number 4294967291).
+        // text: a department's code "-5" is its number 4294967291, a code
+        // beyond 32 bits its low 32 bits (the driver reads the code without
+        // a range check; a range the host's field cannot hold is reported,
+        // not made up).
         Add(std::to_string(static_cast<uint32_t>(v.AsInt())));
         const std::string text = v.AsText();
         Add(std::to_string(static_cast<uint32_t>(std::strtoll(text.c_str(), nullptr, 10))));
+        Add(std::to_string(static_cast<uint32_t>(std::strtoull(text.c_str(), nullptr, 10))));
         char buf[512];
         std::snprintf(buf, sizeof buf, "%.6f", v.AsDouble());
         Add(buf);
