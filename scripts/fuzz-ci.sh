@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 seconds=${FUZZ_CI_SECONDS:-20}
 seed=${FUZZ_CI_SEED:-1}
-targets=(elzab dsa elcom50 tango posnet sharp sharp227 adax dsp800 cr280 ncr elemis cas_lp medesa dibal medesa_usb next_tcp cas_xml ecrctl_csv numbers posnet_combo mp500 dibal500)
+targets=(elzab dsa elcom50 tango posnet sharp sharp227 adax dsp800 cr280 ncr elemis cas_lp medesa dibal medesa_usb next_tcp elzab_lib fiscal_control transfer_files cas_xml ecrctl_csv numbers posnet_combo mp500 dibal500)
 
 export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-$(command -v ccache || true)}
 export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-$(command -v ccache || true)}

@@ -16,7 +16,7 @@ root=$PWD
 target=${1:-all}
 seconds=${2:-60}
 jobs=${3:-1}
-targets=(elzab dsa elcom50 tango posnet sharp sharp227 adax dsp800 cr280 ncr elemis cas_lp medesa dibal medesa_usb next_tcp cas_xml ecrctl_csv numbers posnet_combo mp500 dibal500)
+targets=(elzab dsa elcom50 tango posnet sharp sharp227 adax dsp800 cr280 ncr elemis cas_lp medesa dibal medesa_usb next_tcp elzab_lib fiscal_control transfer_files cas_xml ecrctl_csv numbers posnet_combo mp500 dibal500)
 
 export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-$(command -v ccache || true)}
 export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-$(command -v ccache || true)}

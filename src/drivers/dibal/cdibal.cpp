@@ -25,8 +25,13 @@ CChrArr RecordText(const char* text, size_t cap) {
     return s;
 }
 
-uint32_t Number(const CChrArr& record, int pos, int len) {
-    return static_cast<uint32_t>(StrToNum(ChrMid(record, pos, len), 10, 0));
+// A number field of a read record; false when it holds a negative number
+// (read unsigned, "-00012" would become 4294967284, a number the scale never
+// held).
+bool Number(const CChrArr& record, int pos, int len, uint32_t& out) {
+    const int64_t value = StrToNum(ChrMid(record, pos, len), 10, 1);
+    out = static_cast<uint32_t>(value < 0 ? 0 : value);
+    return value >= 0;
 }
 
 }  // namespace
@@ -190,20 +195,23 @@ int CDibal::ParseItemRecord(const CChrArr& record, DibalItem& out) {
         m_nError = DIBAL_ERR_NO_ANSWER;
         return 0;
     }
-    out.plu = Number(record, 6, 6);
-    out.code3 = Number(record, 12, 3);
+    uint32_t price = 0, amount = 0;
+    if (!Number(record, 6, 6, out.plu) || !Number(record, 12, 3, out.code3) || !Number(record, 63, 6, price) ||
+        !Number(record, 94, 5, amount) || !Number(record, 99, 2, out.code2) ||
+        !Number(record, 107, 4, out.department) || !Number(record, 111, 2, out.vatGroup)) {
+        std::memset(&out, 0, sizeof out);
+        m_nError = DIBAL_ERR_NO_ANSWER;
+        return 0;
+    }
     CopyTextField(out.name, FromDeviceText(ChrMid(record, 15, 24)));
-    out.price = static_cast<double>(Number(record, 63, 6)) / 100.0;
+    out.price = static_cast<double>(price) / 100.0;
     out.flag = record[80] == '0' ? 1 : 2;
     auto date = [&](int pos) {
         return ChrMid(record, pos, 2) + "." + ChrMid(record, pos + 2, 2) + "." + ChrMid(record, pos + 4, 2);
     };
     CopyTextField(out.date1, date(82));
     CopyTextField(out.date2, date(88));
-    out.amount = static_cast<double>(Number(record, 94, 5)) / 1000.0;
-    out.code2 = Number(record, 99, 2);
-    out.department = Number(record, 107, 4);
-    out.vatGroup = Number(record, 111, 2);
+    out.amount = static_cast<double>(amount) / 1000.0;
     return 1;
 }
 
@@ -435,6 +443,8 @@ int CDibal::ReadRegisters(const std::function<void(const DibalItem&)>& deliver) 
                 ++count;
                 Notify(5, std::string(item.name), (count / 10) % 100, 0);
                 deliver(item);
+            } else {
+                m_nError = 0;   // a record left out is no failure of the read
             }
         } else {
             Notify(5, "Rejestr - " + ChrMid(record, 1, 2).ToString(), 75, 0);

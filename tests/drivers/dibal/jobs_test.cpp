@@ -247,6 +247,23 @@ TEST_F(DibalJobs, ReadingGivesTheHostTheScalesGoods) {
     }
 }
 
+// A goods record whose PLU field holds a negative number reaches the host
+// as no item at all (not as item 4294967291); the records around it do.
+TEST_F(DibalJobs, ARecordWithANegativeNumberIsLeftOutOfTheRead) {
+    DibalEmulator& emu = StartScale(false);
+    std::vector<EcrItemRecord> items = {DibalHostItem(4, "Chleb", 3.2, 2, 1), DibalHostItem(6, "Woda", 1.5, 2, 1)};
+    ASSERT_TRUE(RunItems(103, kJobPgmPlu, items));
+    std::string bad = emu.Goods().at(4);
+    ASSERT_EQ(bad.substr(5, 6), "000004");
+    bad.replace(5, 6, "-00005");
+    emu.SetGoods(5, bad);
+    Host().Reset();
+    ASSERT_TRUE(RunRead(103)) << Utf8(m_logic.GetErrorMessage());
+    std::vector<uint32_t> numbers;
+    for (const EcrItemRecord& it : Host().Items()) numbers.push_back(it.number);
+    EXPECT_EQ(numbers, (std::vector<uint32_t>{4, 6}));
+}
+
 TEST_F(DibalJobs, SlotsWithoutWork) {
     StartScale(false);
     struct Case {

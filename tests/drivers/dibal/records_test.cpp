@@ -164,6 +164,43 @@ TEST(DibalRecords, ReadRecordsBecomeItems) {
     EXPECT_EQ(link.ParseItemRecord(CChrArr(X1(f).substr(0, 127)), d), 0);
 }
 
+// A number field the scale filled with a negative number is no number of
+// the record: the record is not taken (read as it stood, "-00012" became
+// 4294967284). A plus sign and a zero with a minus read as what they are.
+TEST(DibalRecords, ARecordWithANegativeNumberIsNotTaken) {
+    struct Case {
+        const char* what;
+        std::function<void(X1Fields&)> change;
+        bool taken;
+        uint32_t plu, department;
+    };
+    const Case cases[] = {
+        {"plu", [](X1Fields& f) { f.plu = "-00012"; }, false, 0, 0},
+        {"price", [](X1Fields& f) { f.price = " -0115"; }, false, 0, 0},
+        {"amount", [](X1Fields& f) { f.amount = "-0500"; }, false, 0, 0},
+        {"code2", [](X1Fields& f) { f.code2 = "-7"; }, false, 0, 0},
+        {"department", [](X1Fields& f) { f.dept = "-003"; }, false, 0, 0},
+        {"vat", [](X1Fields& f) { f.vat = "-2"; }, false, 0, 0},
+        {"code3", [](X1Fields& f) { f.code3 = "-45"; }, false, 0, 0},
+        {"plus sign", [](X1Fields& f) { f.plu = "+00012"; }, true, 12, 3},
+        {"minus zero", [](X1Fields& f) { f.dept = "  -0"; }, true, 12, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        X1Fields f;
+        c.change(f);
+        CDibal link;
+        DibalItem d;
+        ASSERT_EQ(link.ParseItemRecord(CChrArr(X1(f)), d), c.taken ? 1 : 0);
+        if (!c.taken) {
+            EXPECT_EQ(link.m_nError, 999);
+            continue;
+        }
+        EXPECT_EQ(d.plu, c.plu);
+        EXPECT_EQ(d.department, c.department);
+    }
+}
+
 TEST(DibalRecords, HostItemsAndReadItems) {
     EcrItemRecord item = DibalHostItem(7, "  Ser  ", 2.5, 4, 3);
     std::strcpy(item.text236, " 01.02.25 ");

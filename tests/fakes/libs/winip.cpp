@@ -27,6 +27,12 @@
 //   register -    n               header number instead of konfig.txt's
 //   goods/dept/unit/sale/package - line   add a record (fields by TAB)
 //   vat/clock/receipt/type  - line        set the single-record answers
+//   next     -    "r" | "r:HEX"   queues one call, whatever its entry: it
+//                                 returns r and leaves no answer file ("r")
+//                                 or one of exactly the bytes HEX encodes
+//                                 (two hexadecimal digits a byte, any bytes)
+//   drained  -    r               once the queue is used up, every call
+//                                 returns r and leaves no answer file
 //   refuse   -    "number\tcode"  __ZBPTowar refuses that number
 //   omit     -    number          __ZBPTowar stores that number but leaves
 //                                 its record out of the answer
@@ -72,6 +78,12 @@ struct Call {
     std::string name, in, out, request, konfig, answer;
 };
 
+struct Queued {
+    int result = 0;
+    bool hasFile = false;
+    std::string bytes;
+};
+
 struct Fake {
     std::mutex mutex;
     std::map<std::string, Script> scripts;
@@ -89,6 +101,8 @@ struct Fake {
     std::string clock = "10-12-26\t12:30";
     std::string receipt = "123";
     std::string type = "ALFA\t1.00\t14";
+    std::deque<Queued> queue;
+    int drained = -1;   // the result once the queue is used up (-1: the register answers)
     std::vector<Call> calls;
     std::string queryBuffer;
     std::string fieldBuffer;
@@ -109,6 +123,8 @@ struct Fake {
         clock = "10-12-26\t12:30";
         receipt = "123";
         type = "ALFA\t1.00\t14";
+        queue.clear();
+        drained = -1;
         calls.clear();
     }
 };
@@ -214,6 +230,23 @@ unsigned char Serve(const char* name, const char* in, const char* out) {
     ReadFile(call.in, call.request);
     ReadFile("konfig.txt", call.konfig);
 
+    if (!f.queue.empty() || f.drained >= 0) {
+        Queued q;
+        if (!f.queue.empty()) {
+            q = std::move(f.queue.front());
+            f.queue.pop_front();
+        } else {
+            q.result = f.drained;
+        }
+        if (out && !q.hasFile) ::unlink(out);
+        if (out && q.hasFile) {
+            std::ofstream file(out, std::ios::binary | std::ios::trunc);
+            file.write(q.bytes.data(), static_cast<std::streamsize>(q.bytes.size()));
+            call.answer = q.bytes;
+        }
+        f.calls.push_back(std::move(call));
+        return static_cast<unsigned char>(q.result);
+    }
     int result = 0;
     if (!s.results.empty()) {
         auto& front = s.results.front();
@@ -261,6 +294,18 @@ WINIP_EXPORT int WinipFakeControl(const char* command, const char* name, const c
         size_t comma = a.find(',');
         int count = comma == std::string::npos ? -1 : std::atoi(a.c_str() + comma + 1);
         f.scripts[n].results.emplace_back(value, count);
+    } else if (cmd == "next") {
+        Queued q;
+        q.result = std::atoi(a.c_str());
+        const size_t colon = a.find(':');
+        q.hasFile = colon != std::string::npos;
+        auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+        if (q.hasFile)
+            for (size_t i = colon + 1; i + 1 < a.size(); i += 2)
+                q.bytes += static_cast<char>(nibble(a[i]) * 16 + nibble(a[i + 1]));
+        f.queue.push_back(std::move(q));
+    } else if (cmd == "drained") {
+        f.drained = std::atoi(a.c_str());
     } else if (cmd == "answer") {
         f.scripts[n].answerMode = a;
     } else if (cmd == "raw") {
