@@ -148,13 +148,20 @@ const char* HostJobName(HostJob job) {
     return i < std::size(names) ? names[i] : "?";
 }
 
+const EcrItemRecord& HostItem(int i) {
+    static const EcrItemRecord items[kHostItems] = {Goods(1, "Chleb", "5901234123457", 3.5),
+                                                    Goods(2, "Mleko 2%", "", 2.99),
+                                                    Goods(3, "Kawa ziarnista Arabica 1kg", "20000", 45.0)};
+    return items[i];
+}
+
 HostJob PickJob(uint8_t byte) { return static_cast<HostJob>(byte % static_cast<uint8_t>(HostJob::Count)); }
 
 bool RunHostJob(HostJob job, EcrDeviceRecord dev, int wallMillis) {
     static bool created = (EcrCreate(nullptr), true);
     (void)created;
-    EcrItemRecord items[3] = {Goods(1, "Chleb", "5901234123457", 3.5), Goods(2, "Mleko 2%", "", 2.99),
-                              Goods(3, "Kawa ziarnista Arabica 1kg", "20000", 45.0)};
+    EcrItemRecord items[kHostItems];
+    for (int i = 0; i < kHostItems; ++i) items[i] = HostItem(i);
     EcrDeptRecord depts[3] = {orv::test::HostDeptRecord({.number = 1, .name = "Pieczywo", .vat = 1}),
                               orv::test::HostDeptRecord({.number = 2, .name = "Nabiał", .vat = 2}),
                               orv::test::HostDeptRecord({.number = 3, .name = "Kawa i herbata", .vat = 1})};

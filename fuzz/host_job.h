@@ -21,6 +21,10 @@ const char* HostJobName(HostJob job);
 // The job an input byte picks.
 HostJob PickJob(uint8_t byte);
 
+// The goods the host hands every job that takes items (numbers 1..3).
+constexpr int kHostItems = 3;
+const EcrItemRecord& HostItem(int i);
+
 // Runs the job through the exports on `dev` (its progress callback becomes
 // the recorder's) with the host's three goods, departments or units, at time
 // scale 0, and waits for its end: aborts when it does not end within

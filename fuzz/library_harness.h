@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "host_job.h"
 #include "orvanta/ecr.h"
 
 namespace orv::fuzz {
@@ -41,9 +42,6 @@ const char* JobName(LibraryJob job);
 // The job the input's next byte picks.
 LibraryJob PickJob(InputReader& in);
 
-// The goods the host hands every job that takes items (numbers 1..3).
-constexpr int kHostItems = 3;
-const EcrItemRecord& HostItem(int i);
 
 // Once per process: the library's start-up, and the ECR_LIB_ variable
 // `variable` pointing at the stand-in `path`. Returns the stand-in's handle
@@ -52,8 +50,7 @@ void* LoadFake(const char* variable, const char* path);
 // An export of the stand-in; aborts when it is missing.
 void* FakeSymbol(void* handle, const char* name);
 
-// Runs the job through the exports on `dev` at time scale 0 with the host's
-// goods and checks the common promises. False when the library refused to
+// Runs the job as a host job (host_job.h) and checks the common promises. False when the library refused to
 // start it (with a code and a text, else a broken promise).
 bool RunLibraryJob(LibraryJob job, const EcrDeviceRecord& dev);
 
