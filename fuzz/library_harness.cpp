@@ -22,7 +22,6 @@ using orv::test::RecordingHost;
 
 namespace {
 
-constexpr const char* kDumpDir = "/dev/shm/orvanta-fuzz";
 
 LibraryJob g_job = LibraryJob::Count;
 int g_type = 0;
@@ -69,8 +68,7 @@ LibraryJob PickJob(InputReader& in) {
 }
 
 void* LoadFake(const char* variable, const char* path) {
-    // The files a job leaves (the sale log) go to memory, not to the disk.
-    if (::mkdir(kDumpDir, 0700) == 0 || errno == EEXIST) ::setenv("TMPDIR", kDumpDir, 1);
+    KeepJobFilesInMemory();
     ::setenv(variable, path, 1);
     EcrCreate(nullptr);
     void* handle = ::dlopen(path, RTLD_NOW);

@@ -39,7 +39,6 @@ constexpr int kJobWallMillis = 20000;
 // library's waits must last long enough to see them: a 10-second wait takes
 // 50 ms.
 constexpr double kTcpTimeScale = 0.005;
-constexpr const char* kDumpDir = "/dev/shm/orvanta-fuzz";
 
 // What the job handed the host, for a look at a failing input.
 void DumpRecords() {
@@ -64,8 +63,7 @@ bool ItemTerminated(const EcrItemRecord& it) {
 
 std::shared_ptr<FakeSerialLine>& Line() {
     static std::shared_ptr<FakeSerialLine> line = [] {
-        // The traffic dumps of every frame go to memory, not to the disk.
-        if (::mkdir(kDumpDir, 0700) == 0 || errno == EEXIST) ::setenv("TMPDIR", kDumpDir, 1);
+        KeepJobFilesInMemory();
         EcrCreate(nullptr);
         return FakeSerialLine::Create();
     }();
