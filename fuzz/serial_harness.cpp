@@ -37,8 +37,8 @@ constexpr int kWaitsAfterAnswers = 400;
 constexpr int kJobWallMillis = 20000;
 // TCP: the answers come from another thread over a real socket, so the
 // library's waits must last long enough to see them: a 10-second wait takes
-// 50 ms.
-constexpr double kTcpTimeScale = 0.005;
+// 5 ms.
+constexpr double kTcpTimeScale = 0.0005;
 
 // What the job handed the host, for a look at a failing input.
 void DumpRecords() {
@@ -116,15 +116,19 @@ bool Asked(const SerialFamily& family) {
     return !Written(family).empty();
 }
 
-EcrItemRecord Goods(uint32_t number, const char* name, const char* code, double price) {
-    return orv::test::HostItemRecord(
+EcrItemRecord Goods(uint32_t number, const char* name, const char* code, double price, uint32_t days = 0) {
+    EcrItemRecord item = orv::test::HostItemRecord(
         {.number = number, .name = name, .code = code, .price = price, .vat = 1, .dept = 1, .unit = 1});
+    item.word152 = days;
+    return item;
 }
 
 // The host's goods every job that takes items is given.
+// The last one has a shelf life in days (scales refuse goods with neither a
+// day count nor a date).
 const EcrItemRecord (&HostItems())[3] {
     static const EcrItemRecord items[3] = {Goods(1, "Chleb", "5901234123457", 3.5), Goods(2, "Mleko 2%", "", 2.99),
-                                           Goods(3, "Kawa ziarnista Arabica 1kg", "20000", 45.0)};
+                                           Goods(3, "Kawa ziarnista Arabica 1kg", "20000", 45.0, 10)};
     return items;
 }
 
@@ -477,6 +481,7 @@ int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size)
         if (++waitsAfter > kWaitsAfterAnswers) Broken("the job keeps waiting for a silent register", job, type);
         return {};
     };
+    const auto began = std::chrono::steady_clock::now();
     if (RunJob(family, job, type, family.tcp ? kTcpTimeScale : 0.0, kJobWallMillis, feeder)) {
         // A job that asks the register nothing (one the model does without)
         // may succeed without an answer.
@@ -485,8 +490,11 @@ int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size)
         CheckContents(job, type, MakeSources(family, job, fed), asked);
         static const bool stats = std::getenv("ORVANTA_FUZZ_STATS") != nullptr;
         if (stats)
-            std::fprintf(stderr, "stats %s type %d: %zu answers, %d waits after them, %zu bytes written, error %d %s\n",
-                         JobName(job), type, answers.size(), waitsAfter,
+            std::fprintf(stderr, "stats %s type %d: %lld us, %zu answers, %d waits after them, %zu bytes written, error %d %s\n",
+                         JobName(job), type,
+                         static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now() - began).count()),
+                         answers.size(), waitsAfter,
                          Written(family).size(), EcrError(),
                          EcrError() != 0 && EcrErrMsg() ? EcrErrMsg() : "");
     }

@@ -96,6 +96,9 @@ public:
     }
 
     long Read(uint8_t* data, size_t size) override {
+        // A device that answers on demand answers a request the library
+        // looks for without waiting too.
+        Feed(true);
         std::lock_guard<std::mutex> lk(m_line->m_mutex);
         if (int e = Usable()) return -e;
         size_t n = std::min(size, m_line->m_in.size());
@@ -103,6 +106,8 @@ public:
             data[i] = m_line->m_in.front();
             m_line->m_in.pop_front();
         }
+        if (n == 0 && size > 0 && m_line->m_feeder && orv::platform::TimeScale() == 0)
+            orv::platform::SkipTime(kLookMillis);
         return static_cast<long>(n);
     }
 
@@ -133,9 +138,12 @@ public:
             }
             // At time scale 0 nothing can change while the library waits:
             // the wait runs out at once and the deadline's clock jumps to its end.
+            // A device that answers on demand and had nothing to say makes
+            // even a look that does not wait cost a moment, so a loop of such
+            // looks runs out its deadline instead of spinning in real time.
             if (orv::platform::TimeScale() == 0) {
                 if (brk && brk->IsSet()) return orv::platform::kWaitBroken;
-                orv::platform::SkipTime(timeoutMs);
+                orv::platform::SkipTime(timeoutMs > 0 ? timeoutMs : (Answering() ? kLookMillis : 0));
                 return orv::platform::kWaitTimeout;
             }
             int r = orv::platform::WaitForFd(m_line->m_eventFd, POLLIN, brk, orv::platform::WaitLeft(end));
@@ -153,13 +161,22 @@ public:
     int fd() const override { return m_open ? m_line->m_eventFd : -1; }
 
 private:
-    // Asks the feeder for the device's next answer when nothing is queued.
-    void Feed() {
+    static constexpr int kLookMillis = 10;
+
+    bool Answering() const {
+        std::lock_guard<std::mutex> lk(m_line->m_mutex);
+        return static_cast<bool>(m_line->m_feeder);
+    }
+
+    // Asks the feeder for the device's next answer when nothing is queued
+    // (for a look that does not wait, only when a request went out since).
+    void Feed(bool onlyAfterRequest = false) {
         FakeSerialLine::Feeder feeder;
         std::vector<uint8_t> written;
         {
             std::lock_guard<std::mutex> lk(m_line->m_mutex);
             if (!m_line->m_feeder || !m_open || m_line->m_hungUp || !m_line->m_in.empty()) return;
+            if (onlyAfterRequest && m_line->m_fedUpTo == m_line->m_written.size()) return;
             feeder = m_line->m_feeder;
             written.assign(m_line->m_written.begin() + static_cast<long>(m_line->m_fedUpTo), m_line->m_written.end());
             m_line->m_fedUpTo = m_line->m_written.size();

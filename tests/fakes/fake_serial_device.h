@@ -15,7 +15,10 @@
 //
 // At time scale 0 (orv::platform::SetTimeScale(0)) a wait that finds nothing
 // ready (after asking the feeder) ends at once as a time-out and moves the
-// deadlines' clock on by its length, so a device time-out costs no real time.
+// deadlines' clock on by its length, so a device time-out costs no real time;
+// with a feeder set, a read that finds nothing, or a wait of no length, moves
+// it on by 10 ms (so a loop of looks runs its deadline out at once), and a
+// read asks the feeder too once a request went out since its last call.
 #pragma once
 
 #include <cstddef>
