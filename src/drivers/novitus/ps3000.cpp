@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -157,6 +158,15 @@ std::string CPs3000::GetErrorText(int code) {
 
 namespace {
 // A hexadecimal code above 0, else 0.
+// The control's own failure c as this driver's code, 3000 + c. A code that
+// sum cannot carry (negative: it would read as a register's code, as a line
+// failure or as success; or past the int range) is the control's undefined
+// error.
+int ControlFailure(int64_t c) {
+    const int64_t code = 3000 + c;
+    return c < 0 || code > INT32_MAX ? CPs3000::kUndefined : static_cast<int>(code);
+}
+
 int ParseHex(const std::string& text) {
     uint32_t v = 0;
     if (text.size() > 7 || !HexValue(CStringToChrArr(text), v)) return 0;
@@ -177,7 +187,7 @@ void CPs3000::ReadNativeError() {
         m_nError = kConnectionLost;
         return;
     }
-    int c = static_cast<int>(code.AsInt());
+    const int64_t c = code.AsInt();
     std::string hex;
     bool haveHex = false;
     if (c == id::kRefusedByDevice) {
@@ -197,7 +207,7 @@ void CPs3000::ReadNativeError() {
         int v = ParseHex(hex);
         m_nError = v > 0 ? v : kBadNative;
     } else {
-        m_nError = c + 3000;
+        m_nError = ControlFailure(c);
     }
 }
 

@@ -71,6 +71,7 @@ public:
     static constexpr int kNotAccepted = 3032;
     static constexpr int kTimeout = 3033;
     static constexpr int kBadNative = 3064;
+    static constexpr int kUndefined = 3065;
     static constexpr int kNoDevice = 3066;
     static constexpr int kNotConnected = 3067;
     static constexpr int kConnectionLost = 3068;

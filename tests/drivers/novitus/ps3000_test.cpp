@@ -148,6 +148,12 @@ TEST_F(Ps3000, NativeErrorsAsTheControlReportsThem) {
         {1, 64, "", true, "", 3064},        {1, 64, "0", true, "", 3064},   {1, 33, "1A", true, "", 3033},
         {0, 64, "", true, "C8", 200},       {0, 64, "", false, "C8", 3064}, {0, 64, "", true, "-1", 3064},
         {0, 17, "", true, "C8", 3017},
+        // A control code that 3000 + code cannot hold as a control code
+        // (the sum would overflow, or end at or below nought and read as
+        // success or as a line failure) is the control's undefined error.
+        {0, 2147483647, "", true, "", 3065}, {0, 2147480648, "", true, "", 3065},
+        {0, -3005, "", true, "", 3065},      {0, -3000, "", true, "", 3065},
+        {1, -1, "", true, "", 3065},         {0, 2147480647, "", true, "", 2147483647},
     };
     Connect();
     for (const auto& c : cases) {
