@@ -456,6 +456,17 @@ const char* JobName(SerialJob job) {
     return i < sizeof names / sizeof names[0] ? names[i] : "?";
 }
 
+// Bytes as hexadecimal pairs, for the trace.
+std::string HexText(const Bytes& bytes) {
+    std::string out;
+    char pair[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(pair, sizeof pair, "%02X ", b);
+        out += pair;
+    }
+    return out;
+}
+
 int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const auto job = static_cast<SerialJob>(data[0] % static_cast<uint8_t>(SerialJob::Count));
@@ -472,7 +483,11 @@ int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size)
     size_t next = 0;
     int waitsAfter = 0;
     Bytes fed;   // every byte the register said
-    auto feeder = [&](const Bytes&) -> Bytes {
+    static const bool trace = std::getenv("ORVANTA_FUZZ_TRACE") != nullptr;
+    auto feeder = [&](const Bytes& written) -> Bytes {
+        if (trace)
+            std::fprintf(stderr, "  %s -> %s\n", HexText(written).c_str(),
+                         next < answers.size() ? HexText(answers[next]).c_str() : "(none)");
         if (next < answers.size()) {
             const Bytes& a = answers[next++];
             fed.insert(fed.end(), a.begin(), a.end());
@@ -525,7 +540,9 @@ std::vector<Bytes> RecordJob(const SerialFamily& family, SerialJob job, size_t t
         answers.push_back(a);
         return a;
     };
-    RunJob(family, job, family.types[typeIndex], 1.0, 120000, feeder);
+    // On the clock of the fuzzing runs, so that the library asks for its
+    // answers at the same points when the seed is replayed.
+    RunJob(family, job, family.types[typeIndex], family.tcp ? kTcpTimeScale : 0.0, 120000, feeder);
     std::lock_guard<std::mutex> lk(m);
     return answers;
 }
