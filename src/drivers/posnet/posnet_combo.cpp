@@ -365,6 +365,15 @@ int CPosnetCombo::Fail(int code) {
     return 0;
 }
 
+// A code the libraries returned, as the job's error: one with its top bit
+// set would read as the job's own negative codes (a break, no answer), so it
+// is the undefined error.
+int CPosnetCombo::LibraryCode(PosCode code) {
+    return code > 0x7FFFFFFFu ? kBadAnswer : static_cast<int>(code);
+}
+
+int CPosnetCombo::LibraryFailure(PosCode code) { return Fail(LibraryCode(code)); }
+
 // --------------------------------------------------------------- texts ----
 
 std::string CPosnetCombo::GetErrorText(int code) {
@@ -436,7 +445,7 @@ int CPosnetCombo::OpenDevice(int kind, uint32_t value, const char* text) {
 
     m_hDevice = Lib::OpenDevice(m_hParams);
     if (!m_hDevice) {
-        FailOpen(static_cast<int>(Lib::GetError(0)));
+        FailOpen(LibraryCode(Lib::GetError(0)));
         return 0;
     }
     m_hRequest = Lib::CreateRequest(m_hDevice, kOpenCommand);
@@ -448,12 +457,12 @@ int CPosnetCombo::OpenDevice(int kind, uint32_t value, const char* text) {
     Lib::PostRequest(m_hRequest, 1);
     PosCode w = Lib::WaitForRequestCompleted(m_hRequest, m_nModel == 1 ? kWaitMs : kOpenWaitMs);
     if (w != 0) {
-        FailOpen(static_cast<int>(w));
+        FailOpen(LibraryCode(w));
         return 0;
     }
     PosCode s = Lib::GetRequestStatus(m_hRequest);
     if (s != 0) {
-        FailOpen(static_cast<int>(s));
+        FailOpen(LibraryCode(s));
         return 0;
     }
     for (int i = 0; i < 3; ++i) Lib::PopResponseValueByte(m_hRequest);
@@ -479,13 +488,13 @@ int CPosnetCombo::Send(const std::function<PosCode(PosHandle*)>& build) {
     PosCode r = build(&m_hRequest);
     if (r != 0) {
         ReleaseRequest();
-        return Fail(static_cast<int>(r));
+        return LibraryFailure(r);
     }
     if (!m_hRequest) return Fail(kBadHandle);
     PosCode w = Lib::WaitForRequestCompleted(m_hRequest, kWaitMs);
     if (w != 0) {
         ReleaseRequest();
-        return Fail(static_cast<int>(w));
+        return LibraryFailure(w);
     }
     return 1;
 }
@@ -494,7 +503,7 @@ int CPosnetCombo::Write(const std::function<PosCode(PosHandle*)>& build) {
     if (!Send(build)) return 0;
     PosCode s = Lib::GetRequestStatus(m_hRequest);
     ReleaseRequest();
-    if (s != 0) return Fail(static_cast<int>(s));
+    if (s != 0) return LibraryFailure(s);
     m_nError = 0;
     return 1;
 }
@@ -504,7 +513,7 @@ int CPosnetCombo::Read(const std::function<PosCode(PosHandle*)>& build,
     if (!Send(build)) return 0;
     PosCode g = get(m_hRequest);
     ReleaseRequest();
-    if (g != 0) return Fail(static_cast<int>(g));
+    if (g != 0) return LibraryFailure(g);
     m_nError = 0;
     return 1;
 }
@@ -523,7 +532,7 @@ int CPosnetCombo::ReadList(const std::function<PosCode(PosHandle*)>& context,
             m_nError = 0;
             return 1;
         }
-        if (g != 0) return Fail(static_cast<int>(g));
+        if (g != 0) return LibraryFailure(g);
         if (number == 0) return Fail(kBadAnswer);
         if (!take(number, count)) return 0;
         // A list that never ends is cut off.
@@ -931,7 +940,7 @@ int CPosnetCombo::ReadSaleRecords(const LineFn& fn) {
             }
         }
         ReleaseRequest();
-        if (c != 0) return ended(static_cast<int>(c));
+        if (c != 0) return ended(LibraryCode(c));
         if (!known) continue;
         int64_t q = 0, v = 0;
         if ((!w.quantity.empty() && !ParseWhole(w.quantity, q)) || !ParseWhole(w.value, v)) return Fail(kBadAnswer);

@@ -143,6 +143,8 @@ public:
 
 private:
     int Fail(int code);
+    static int LibraryCode(orv::posnet::PosCode code);
+    int LibraryFailure(orv::posnet::PosCode code);
     bool Broken() { return m_pSerial && m_pSerial->IsAborted(); }
     bool LoadLibraries();
     void ReleaseRequest();

@@ -108,6 +108,37 @@ TEST_F(ComboJobs, AFailureAtEachStepOfARequestIsReportedAndTheRequestDestroyed) 
     }
 }
 
+// A library code with its top bit set is no code the system knows: as an
+// int it would read as the job's own codes (-7 broken off, -5 no answer) or
+// as success. It fails the job with the undefined error.
+TEST_F(ComboJobs, ALibraryCodePastTheIntRangeIsTheUndefinedError) {
+    const StepCase cases[] = {
+        {"builder", 15, "POSS_VATGet", 1, 0xFFFFFFF9LL},
+        {"wait", 15, "POS_WaitForRequestCompleted", 2, 0xFFFFFFFBLL},
+        {"getter", 15, "POSG_VATGet", 1, 0x80000000LL},
+        {"status of a write", 11, "POS_GetRequestStatus", 2, 0xFFFFFFF9LL},
+        {"next read of a list", 12, "POSS_MURead", 2, 0xFFFFFFFFLL},
+    };
+    std::vector<EcrDeptRecord> depts(1);
+    depts[0].number = 4;
+    std::strcpy(depts[0].name, "Pieczywo");
+    for (const StepCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake.Reset();
+        Host().Reset();
+        fake.Do("unit", "", "1|kilogram|kg");
+        fake.Do("unit", "", "2|sztuka|szt");
+        fake.At(c.entry, c.call, c.code);
+        EcrDeviceRecord dev = Device(61);
+        Prepare(c.job, dev);
+        Array(depts);
+        EXPECT_EQ(Run(c.job, dev), 9999);
+        EXPECT_EQ(ErrorText(), logic.GetErrorText(9999));
+        EXPECT_TRUE(fake.Balanced()) << fake.Counts();
+        EXPECT_EQ(Host().CountEvents(ECR_EVENT_FAILED), 1);
+    }
+}
+
 TEST_F(ComboJobs, GoodsListsEndByTheEndCodeOnlyAFailureOrANumberlessRecordFailsThem) {
     fake.Do("goods", "", "1|5901234567890|Chleb|0|350|1|2|3|4|5|6|7|8");
     fake.Do("goods", "", "2|590|Mleko|1|219|2|0|1|0|0|0|0|0");
