@@ -111,9 +111,11 @@ inline const SerialFamily& CasLpFamily() {
     return f;
 }
 
-// Medesa scales on a serial line (word 7: the scale's address).
+// Medesa scales on a serial line (word 7: the scale's address). A goods code
+// is joined from two blocks: its first six digits come in block 3, the rest
+// in block 0.
 inline const SerialFamily& MedesaFamily() {
-    static const SerialFamily f{"medesa", {100}, 9600, BcdDigits, 1, {}, 1};
+    static const SerialFamily f{"medesa", {100}, 9600, BcdDigits, 2, {}, 1};
     return f;
 }
 
@@ -124,9 +126,10 @@ inline const SerialFamily& DibalFamily() {
 }
 
 // Medesa scales behind the USB bus controller (connection kind 5 makes type
-// 100 take the bus too; word 6: the channel port, word 7: the address).
+// 100 take the bus too; word 6: the channel port, word 7: the address). Codes
+// in two blocks, as on the serial line.
 inline const SerialFamily& MedesaUsbFamily() {
-    static const SerialFamily f{"medesa_usb", {106, 100}, 9600, BcdDigits, 1, {}, 1, 3, 5, true};
+    static const SerialFamily f{"medesa_usb", {106, 100}, 9600, BcdDigits, 2, {}, 1, 3, 5, true};
     return f;
 }
 
