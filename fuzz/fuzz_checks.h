@@ -2,14 +2,13 @@
 // keeps the input.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include <sys/stat.h>
-
-#include <cerrno>
 
 namespace orv::fuzz {
 

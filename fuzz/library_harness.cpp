@@ -1,10 +1,8 @@
 #include "library_harness.h"
 
 #include <dlfcn.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +19,6 @@ using orv::test::Host;
 using orv::test::RecordingHost;
 
 namespace {
-
 
 LibraryJob g_job = LibraryJob::Count;
 int g_type = 0;

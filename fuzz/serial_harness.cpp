@@ -5,7 +5,6 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +12,6 @@
 #include <mutex>
 #include <thread>
 
-#include <sys/stat.h>
 
 #include "fakes/fake_hid_device.h"
 #include "fakes/fake_serial_device.h"
@@ -21,6 +19,7 @@
 #include "fakes/recording_host.h"
 #include "orvanta/ecr.h"
 #include "platform/clock.h"
+#include "sim/emulator_base.h"
 #include "tcp_peer.h"
 
 namespace orv::fuzz {
@@ -456,17 +455,6 @@ const char* JobName(SerialJob job) {
     return i < sizeof names / sizeof names[0] ? names[i] : "?";
 }
 
-// Bytes as hexadecimal pairs, for the trace.
-std::string HexText(const Bytes& bytes) {
-    std::string out;
-    char pair[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X ", b);
-        out += pair;
-    }
-    return out;
-}
-
 int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const auto job = static_cast<SerialJob>(data[0] % static_cast<uint8_t>(SerialJob::Count));
@@ -486,8 +474,8 @@ int RunSerialInput(const SerialFamily& family, const uint8_t* data, size_t size)
     static const bool trace = std::getenv("ORVANTA_FUZZ_TRACE") != nullptr;
     auto feeder = [&](const Bytes& written) -> Bytes {
         if (trace)
-            std::fprintf(stderr, "  %s -> %s\n", HexText(written).c_str(),
-                         next < answers.size() ? HexText(answers[next]).c_str() : "(none)");
+            std::fprintf(stderr, "  %s -> %s\n", orv::test::Hex(written).c_str(),
+                         next < answers.size() ? orv::test::Hex(answers[next]).c_str() : "(none)");
         if (next < answers.size()) {
             const Bytes& a = answers[next++];
             fed.insert(fed.end(), a.begin(), a.end());

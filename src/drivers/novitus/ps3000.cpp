@@ -157,7 +157,6 @@ std::string CPs3000::GetErrorText(int code) {
 // ---- errors ----
 
 namespace {
-// A hexadecimal code above 0, else 0.
 // The control's own failure c as this driver's code, 3000 + c. A code that
 // sum cannot carry (negative: it would read as a register's code, as a line
 // failure or as success; or past the int range) is the control's undefined
@@ -167,6 +166,7 @@ int ControlFailure(int64_t c) {
     return c < 0 || code > INT32_MAX ? CPs3000::kUndefined : static_cast<int>(code);
 }
 
+// A hexadecimal code above 0, else 0.
 int ParseHex(const std::string& text) {
     uint32_t v = 0;
     if (text.size() > 7 || !HexValue(CStringToChrArr(text), v)) return 0;

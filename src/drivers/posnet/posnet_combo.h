@@ -62,7 +62,8 @@ public:
 
     // Codes of this driver's own.
     static constexpr int kLoadError = 999999;        // library or entry point missing
-    static constexpr int kBadAnswer = 9999;          // list ended by a record without a number; runaway list
+    static constexpr int kBadAnswer = 9999;          // list ended by a record without a number; runaway list;
+                                                     // a library code with its top bit set
     static constexpr int kCannotOpen = 5;            // open failed without a code of the library's
     static constexpr int kBreak = -7;
     // Library and register codes the driver looks at or gives.
